@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages needed to build, run and test the program.
+# Runs as root, or through sudo for a normal user.
+set -euo pipefail
+
+packages=(
+    qt6-base-dev        # Qt Core, Gui, Widgets, Network, Test
+    qt6-serialport-dev  # Qt SerialPort
+    libsqlite3-dev      # SQLite 3, used directly
+    sqlite3             # the sqlite3 shell (benchmarks compare against it)
+    cmake ninja-build g++
+    fonts-wqy-microhei  # a CJK font: the whole interface is Chinese
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=()
+[ "$(id -u)" -ne 0 ] && sudo=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,223 @@
+#include "app/MDImain.h"
+
+#include "app/AppInfo.h"
+#include "app/MessageBoxes.h"
+#include "app/Module1.h"
+#include "acquisition/ModuleWindow.h"
+#include "bus/Edit232.h"
+#include "console/Form1.h"
+#include "records/AnaQx7.h"
+#include "records/DbaseWindow.h"
+#include "bus/FrameAssembler.h"
+#include "bus/SerialPort.h"
+#include "store/Statements.h"
+
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QUrl>
+
+namespace {
+std::function<void(const QUrl &)> &urlOpener()
+{
+    static std::function<void(const QUrl &)> opener = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    return opener;
+}
+}  // namespace
+
+MDImain::MDImain(SerialPort *port, QWidget *parent) : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("MDImain"));
+    setWindowTitle(caption());
+    resize(1024, 720);
+
+    mdi_ = new QMdiArea(this);
+    mdi_->setObjectName(QStringLiteral("mdiArea"));
+    setCentralWidget(mdi_);
+    statusBar()->setObjectName(QStringLiteral("statusBar"));
+
+    port_ = port ? port : new SerialPort();
+    port_->setParent(this);
+    port_->setObjectName(QStringLiteral("MSComm1"));
+    frames_ = new FrameAssembler(port_, &Module1::rs232target(), this);
+    connect(frames_, &FrameAssembler::portNotOpen, this, [this] { msgBox(this, QStringLiteral("请先打开串口")); });
+    connect(port_, &SerialPort::portLost, this, &MDImain::portLost);
+
+    buildMenus();
+    Module1::setMdiMain(this);
+}
+
+MDImain::~MDImain()
+{
+    if (Module1::mdiMain() == this)
+        Module1::setMdiMain(nullptr);
+}
+
+QString MDImain::caption()
+{
+    return QString::fromUtf8(appinfo::kMakerName) + QString::fromUtf8(appinfo::kTitle) + QLatin1Char(' ') +
+           QString::fromUtf8(appinfo::kWebAddress) + QLatin1Char(' ') + QString::fromUtf8(appinfo::kVersion);
+}
+
+QString MDImain::aboutText()
+{
+    return QStringLiteral("\n") + QString::fromUtf8(appinfo::kTitle) + QLatin1Char(' ') +
+           QString::fromUtf8(appinfo::kVersion) + QStringLiteral("\nQX-7 温湿度模块 多模块采集与记录\n") +
+           QString::fromUtf8(appinfo::kMakerName) + QLatin1Char(' ') + QString::fromUtf8(appinfo::kWebAddress);
+}
+
+QUrl MDImain::manualUrl()
+{
+    return QUrl(QStringLiteral("http://") + QString::fromUtf8(appinfo::kWebAddress) +
+                QString::fromUtf8(appinfo::kManualPath));
+}
+
+void MDImain::setUrlOpener(std::function<void(const QUrl &)> opener)
+{
+    urlOpener() = opener ? std::move(opener) : [](const QUrl &url) { QDesktopServices::openUrl(url); };
+}
+
+void MDImain::buildMenus()
+{
+    auto item = [this](QMenu *menu, const char *name, const QString &text, void (MDImain::*slot)()) {
+        QAction *a = menu->addAction(text);
+        a->setObjectName(QString::fromLatin1(name));
+        connect(a, &QAction::triggered, this, slot);
+    };
+    QMenu *system = menuBar()->addMenu(QStringLiteral("系统"));
+    system->setObjectName(QStringLiteral("system"));
+    item(system, "rs232", QStringLiteral("串口设置"), &MDImain::rs232_Click);
+    item(system, "sigboard", QStringLiteral("操作单模块"), &MDImain::sigboard_Click);
+    item(system, "board", QStringLiteral("温湿度采集"), &MDImain::board_Click);
+    item(system, "quit", QStringLiteral("退出"), &MDImain::quit_Click);
+
+    QMenu *run = menuBar()->addMenu(QStringLiteral("数据库"));
+    run->setObjectName(QStringLiteral("run"));
+    item(run, "analys", QStringLiteral("提取纪录"), &MDImain::analys_Click);
+    item(run, "backup", QStringLiteral("维护"), &MDImain::backup_Click);
+
+    QMenu *help = menuBar()->addMenu(QStringLiteral("帮助"));
+    help->setObjectName(QStringLiteral("help"));
+    item(help, "content", QStringLiteral("内容"), &MDImain::content_Click);
+    item(help, "about", QStringLiteral("关于"), &MDImain::about_Click);
+}
+
+QMdiSubWindow *MDImain::addChild(QWidget *window)
+{
+    QMdiSubWindow *sub = mdi_->addSubWindow(window);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    // A working window that closes itself takes its sub-window with it.
+    connect(window, &QObject::destroyed, sub, [sub] { sub->close(); });
+    return sub;
+}
+
+void MDImain::closeActiveChild()
+{
+    QMdiSubWindow *sub = mdi_->activeSubWindow();
+    if (!sub)
+        sub = mdi_->currentSubWindow();
+    if (!sub && !mdi_->subWindowList().isEmpty())
+        sub = mdi_->subWindowList().constLast();
+    if (!sub)
+        return;
+    if (sub->close())
+        delete sub;  // at once, so that the command can open the window afresh
+}
+
+void MDImain::Form_Load()
+{
+    LiteConnection &db = Module1::dbconn();
+    LiteStatement st = db.prepare(sql::selectPortSetting());
+    if (!st.Step() || st.done()) {
+        showStatus(QStringLiteral("无法读取串口设置：") + (st.failed() ? st.error() : QStringLiteral("缺少 rs232port")));
+        return;
+    }
+    const int commPort = st.ColumnValue(st.ColumnName(1)).toString().trimmed().toInt() + 1;
+    st.Close();
+    port_->setCommPort(commPort);
+
+    if (!port_->PortOpen()) {
+        const PortError e = port_->open();
+        if (e == PortError::NoSuchPort) {
+            msgBox(this, QStringLiteral("COM%1不存在，请选择其他串口").arg(commPort), MsgButtons::Ok,
+                   MsgIcon::Critical, QStringLiteral("设置错误！"));
+            return;
+        }
+        if (e == PortError::PortInUse) {
+            msgBox(this, QStringLiteral("COM%1被占用，请选择其他串口").arg(commPort), MsgButtons::Ok,
+                   MsgIcon::Critical, QStringLiteral("设置错误！"));
+            return;
+        }
+        if (e != PortError::None) {
+            showStatus(QStringLiteral("COM%1无法打开：%2").arg(commPort).arg(port_->errorString()));
+            return;
+        }
+    }
+
+    LiteStatement speed = db.prepare(sql::selectSpeedSetting());
+    if (!speed.Step() || speed.done()) {
+        showStatus(QStringLiteral("无法读取串口速度：") + speed.error());
+        return;
+    }
+    const QString settings = speed.ColumnValue(speed.ColumnName(1)).toString().trimmed() + QStringLiteral(",n,8,1");
+    speed.Close();
+    if (port_->setSettings(settings) != PortError::None)
+        showStatus(QStringLiteral("串口参数无效：") + settings);
+}
+
+void MDImain::rs232_Click()
+{
+    closeActiveChild();
+    Module1::showWindow(Module1::edit232());
+}
+
+void MDImain::sigboard_Click()
+{
+    closeActiveChild();
+    Module1::showWindow(Module1::form1());
+}
+
+void MDImain::board_Click()
+{
+    closeActiveChild();
+    Module1::showWindow(Module1::module());
+}
+
+void MDImain::quit_Click() { Module1::endProgram(); }
+
+void MDImain::analys_Click() { Module1::showWindow(Module1::anaQx7()); }
+
+void MDImain::backup_Click()
+{
+    closeActiveChild();
+    Module1::showWindow(Module1::dbase());
+}
+
+void MDImain::content_Click() { urlOpener()(manualUrl()); }
+
+void MDImain::about_Click()
+{
+    msgBox(this, aboutText(), MsgButtons::Ok, MsgIcon::None, QString::fromUtf8(appinfo::kTitle));
+}
+
+void MDImain::showStatus(const QString &text) { statusBar()->showMessage(text); }
+
+void MDImain::portLost(const QString &reason)
+{
+    showStatus(QStringLiteral("串口COM%1已断开：%2").arg(port_->CommPort()).arg(reason));
+}
+
+void MDImain::closeEvent(QCloseEvent *event)
+{
+    // The frame takes its windows with it; each one stops its own jobs.
+    mdi_->closeAllSubWindows();
+    const auto windows = findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
+    for (QWidget *w : windows) {
+        if (w->isWindow() && w->isVisible())
+            w->close();
+    }
+    event->accept();
+}

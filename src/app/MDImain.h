@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QMainWindow>
+
+#include <functional>
+
+class QMdiArea;
+class QMdiSubWindow;
+class QUrl;
+class SerialPort;
+class FrameAssembler;
+
+// The main frame: menus, the area for the two working windows, and the one
+// serial port of the program with its end-of-frame timer (Timer1).
+class MDImain : public QMainWindow {
+    Q_OBJECT
+public:
+    // Takes `port` (an in-memory port in tests); without one it uses the
+    // machine's serial port.
+    explicit MDImain(SerialPort *port = nullptr, QWidget *parent = nullptr);
+    ~MDImain() override;
+
+    static QString caption();
+    static QString aboutText();
+    static QUrl manualUrl();
+    // How the help command opens a page; tests record instead.
+    static void setUrlOpener(std::function<void(const QUrl &)> opener);
+
+    SerialPort *MSComm1() const { return port_; }
+    FrameAssembler *frames() const { return frames_; }
+    QMdiArea *mdiArea() const { return mdi_; }
+
+    // Puts a working window into a sub-window of the frame (not yet shown).
+    QMdiSubWindow *addChild(QWidget *window);
+
+    // The load handler: opens the serial port saved in syssetting.
+    void Form_Load();
+
+    // Menu commands.
+    void rs232_Click();
+    void sigboard_Click();
+    void board_Click();
+    void quit_Click();
+    void analys_Click();
+    void backup_Click();
+    void content_Click();
+    void about_Click();
+
+    // Shows a line in the status bar (failures found on a timer, where a
+    // message box every second would be worse than the failure).
+    void showStatus(const QString &text);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildMenus();
+    void closeActiveChild();
+    void portLost(const QString &reason);
+
+    QMdiArea *mdi_ = nullptr;
+    SerialPort *port_ = nullptr;
+    FrameAssembler *frames_ = nullptr;
+};

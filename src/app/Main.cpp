@@ -1,0 +1,42 @@
+#include "app/Main.h"
+
+#include "app/AppInfo.h"
+#include "app/MDImain.h"
+#include "app/MessageBoxes.h"
+#include "app/Module1.h"
+#include "bus/SerialPort.h"
+#include "store/Schema.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QGuiApplication>
+
+MDImain *Main(const QString &dataDir, SerialPort *port)
+{
+    QGuiApplication::setApplicationDisplayName(QString::fromUtf8(appinfo::kTitle));
+
+    const QString dir = dataDir.isEmpty() ? QCoreApplication::applicationDirPath() : dataDir;
+    const QString path = QDir(dir).absoluteFilePath(QString::fromLatin1(schema::kDatabaseFile));
+    Module1::setDatabasePath(path);
+
+    LiteConnection &db = Module1::dbconn();
+    QString reason;
+    bool ok = db.Open(path);
+    if (!ok)
+        reason = db.lastError();
+    else
+        ok = schema::ensure(db, &reason);
+    if (!ok) {
+        db.Close();
+        msgBox(nullptr, QStringLiteral("无法打开数据库文件：\n%1\n\n原因：%2\n\n程序将退出。").arg(QDir::toNativeSeparators(path), reason),
+               MsgButtons::Ok, MsgIcon::Critical);
+        delete port;
+        return nullptr;
+    }
+
+    auto *frame = new MDImain(port);
+    frame->setAttribute(Qt::WA_DeleteOnClose);
+    frame->show();
+    frame->Form_Load();
+    return frame;
+}

@@ -1,0 +1,217 @@
+#include "store/LiteConnection.h"
+
+#include <sqlite3.h>
+
+#include <utility>
+
+namespace {
+QString describe(sqlite3 *db, int rc)
+{
+    if (db)
+        return QString::fromUtf8(sqlite3_errmsg(db));
+    return QString::fromUtf8(sqlite3_errstr(rc));
+}
+}  // namespace
+
+LiteStatement::LiteStatement(LiteStatement &&other) noexcept
+    : stmt_(std::exchange(other.stmt_, nullptr)),
+      done_(std::exchange(other.done_, true)),
+      error_(std::move(other.error_))
+{
+}
+
+LiteStatement &LiteStatement::operator=(LiteStatement &&other) noexcept
+{
+    if (this != &other) {
+        Close();
+        stmt_ = std::exchange(other.stmt_, nullptr);
+        done_ = std::exchange(other.done_, true);
+        error_ = std::move(other.error_);
+    }
+    return *this;
+}
+
+LiteStatement::~LiteStatement() { Close(); }
+
+bool LiteStatement::Step()
+{
+    if (!stmt_) {
+        done_ = true;
+        if (error_.isEmpty())
+            error_ = QStringLiteral("statement is not prepared");
+        return false;
+    }
+    const int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) {
+        done_ = false;
+        return true;
+    }
+    done_ = true;
+    if (rc == SQLITE_DONE)
+        return true;
+    error_ = describe(sqlite3_db_handle(stmt_), rc);
+    return false;
+}
+
+int LiteStatement::columnCount() const { return stmt_ ? sqlite3_column_count(stmt_) : 0; }
+
+QString LiteStatement::ColumnName(qint16 position) const
+{
+    if (!stmt_ || position < 0 || position >= columnCount())
+        return {};
+    return QString::fromUtf8(sqlite3_column_name(stmt_, position));
+}
+
+QVariant LiteStatement::ColumnValue(const QString &name) const
+{
+    const int n = columnCount();
+    for (int i = 0; i < n; ++i) {
+        if (QString::fromUtf8(sqlite3_column_name(stmt_, i)) == name)
+            return value(i);
+    }
+    return {};
+}
+
+LiteStatement::Type LiteStatement::columnType(int position) const
+{
+    return static_cast<Type>(sqlite3_column_type(stmt_, position));
+}
+
+QVariant LiteStatement::value(int position) const
+{
+    if (!stmt_ || done_ || position < 0 || position >= columnCount())
+        return {};
+    switch (sqlite3_column_type(stmt_, position)) {
+    case SQLITE_INTEGER:
+        return QVariant::fromValue<qint64>(sqlite3_column_int64(stmt_, position));
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(stmt_, position);
+    case SQLITE_NULL:
+        return {};
+    case SQLITE_BLOB: {
+        const auto *p = static_cast<const char *>(sqlite3_column_blob(stmt_, position));
+        return QByteArray(p, sqlite3_column_bytes(stmt_, position));
+    }
+    default:
+        return text(position);
+    }
+}
+
+qint64 LiteStatement::integer(int position) const { return sqlite3_column_int64(stmt_, position); }
+
+double LiteStatement::real(int position) const { return sqlite3_column_double(stmt_, position); }
+
+QString LiteStatement::text(int position) const
+{
+    const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, position));
+    return QString::fromUtf8(p, sqlite3_column_bytes(stmt_, position));
+}
+
+QByteArrayView LiteStatement::utf8(int position) const
+{
+    const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, position));
+    return QByteArrayView(p, sqlite3_column_bytes(stmt_, position));
+}
+
+void LiteStatement::Close()
+{
+    if (stmt_) {
+        sqlite3_finalize(stmt_);
+        stmt_ = nullptr;
+    }
+    done_ = true;
+}
+
+LiteConnection::~LiteConnection() { Close(); }
+
+bool LiteConnection::Open(const QString &path)
+{
+    Close();
+    path_ = path;
+    lastError_.clear();
+    sqlite3 *db = nullptr;
+    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &db,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    if (rc != SQLITE_OK) {
+        lastError_ = describe(db, rc);
+        sqlite3_close(db);
+        return false;
+    }
+    // Another program (a backup tool, the sqlite3 shell) may hold the file for
+    // a moment; wait for it instead of failing the statement at once.
+    sqlite3_busy_timeout(db, 2000);
+    sqlite3_extended_result_codes(db, 1);
+    db_ = db;
+    return true;
+}
+
+bool LiteConnection::Execute(const QString &sql)
+{
+    lastError_.clear();
+    if (!db_) {
+        lastError_ = QStringLiteral("database is not open");
+        return false;
+    }
+    char *err = nullptr;
+    const int rc = sqlite3_exec(db_, sql.toUtf8().constData(), nullptr, nullptr, &err);
+    if (rc != SQLITE_OK) {
+        lastError_ = err ? QString::fromUtf8(err) : describe(db_, rc);
+        sqlite3_free(err);
+        return false;
+    }
+    return true;
+}
+
+LiteStatement LiteConnection::prepare(const QString &sql)
+{
+    LiteStatement st;
+    lastError_.clear();
+    if (!db_) {
+        st.error_ = lastError_ = QStringLiteral("database is not open");
+        return st;
+    }
+    const QByteArray text = sql.toUtf8();
+    const int rc = sqlite3_prepare_v2(db_, text.constData(), int(text.size()), &st.stmt_, nullptr);
+    if (rc != SQLITE_OK) {
+        st.error_ = lastError_ = describe(db_, rc);
+        sqlite3_finalize(st.stmt_);
+        st.stmt_ = nullptr;
+    } else if (!st.stmt_) {
+        st.error_ = lastError_ = QStringLiteral("empty statement");
+    }
+    return st;
+}
+
+void LiteConnection::Close()
+{
+    if (db_) {
+        // sqlite3_close_v2 lets statements still alive finish later instead of
+        // refusing to close.
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+    }
+}
+
+int LiteConnection::changes() const { return db_ ? sqlite3_changes(db_) : 0; }
+
+LiteTransaction::LiteTransaction(LiteConnection &conn) : conn_(conn)
+{
+    active_ = conn_.Execute(QStringLiteral("BEGIN"));
+}
+
+LiteTransaction::~LiteTransaction()
+{
+    if (active_)
+        conn_.Execute(QStringLiteral("ROLLBACK"));
+}
+
+bool LiteTransaction::commit()
+{
+    if (!active_)
+        return false;
+    if (!conn_.Execute(QStringLiteral("COMMIT"))) {
+        return false;  // still active: the destructor rolls back
+    }
+    active_ = false;
+    return true;
+}

@@ -1,0 +1,66 @@
+#include "store/Schema.h"
+
+#include "store/LiteConnection.h"
+
+#include <QStringList>
+
+namespace schema {
+
+QStringList createStatements()
+{
+    // Column order is part of the file format: every reader runs "select *"
+    // and takes columns by position.
+    return {
+        QStringLiteral("CREATE TABLE syssetting (myitems TEXT, mysetting TEXT)"),
+        QStringLiteral("CREATE TABLE dbQx7 ("
+                       "id INTEGER PRIMARY KEY, "
+                       "adr TEXT, "
+                       "name TEXT, "
+                       "enorno TEXT DEFAULT '是', "
+                       "temp TEXT DEFAULT '', "
+                       "hum TEXT DEFAULT '', "
+                       "scan INTEGER DEFAULT 60, "
+                       "alarm TEXT DEFAULT '否')"),
+        // temp and hum have REAL affinity so that the quoted texts written by
+        // the acquisition are stored as numbers and compare numerically; adr
+        // has INTEGER affinity so that 3 and '3' both match a stored '3'.
+        QStringLiteral("CREATE TABLE th ("
+                       "id INTEGER PRIMARY KEY, "
+                       "adr INTEGER, "
+                       "mydate TEXT, "
+                       "temp REAL, "
+                       "hum REAL)"),
+        QStringLiteral("INSERT INTO syssetting (myitems, mysetting) VALUES ('rs232port', '0')"),
+        QStringLiteral("INSERT INTO syssetting (myitems, mysetting) VALUES ('rs232speed', '9600')"),
+    };
+}
+
+bool ensure(LiteConnection &conn, QString *error)
+{
+    auto fail = [&](const QString &what) {
+        if (error)
+            *error = what;
+        return false;
+    };
+
+    LiteStatement st = conn.prepare(QStringLiteral("select count(*) from sqlite_master where type='table'"));
+    if (!st.isValid() || !st.Step())
+        return fail(st.error());
+    const qint64 tables = st.done() ? 0 : st.integer(0);
+    st.Close();
+    if (tables > 0)
+        return true;
+
+    LiteTransaction tx(conn);
+    if (!tx.isActive())
+        return fail(conn.lastError());
+    for (const QString &sql : createStatements()) {
+        if (!conn.Execute(sql))
+            return fail(conn.lastError());
+    }
+    if (!tx.commit())
+        return fail(conn.lastError());
+    return true;
+}
+
+}  // namespace schema

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+class LiteConnection;
+
+namespace schema {
+
+// File name of the database, in the directory of the program.
+inline constexpr auto kDatabaseFile = "mydb.db";
+
+// Defaults of a module that the bus search adds with only its address and model.
+inline constexpr auto kDefaultEnabled = "是";
+inline constexpr auto kDefaultAlarm = "否";
+inline constexpr int kDefaultRecordPeriod = 60;
+
+// Creates the three tables and the two settings rows when the database holds
+// no table at all (a new or empty file). A database that already has tables is
+// left exactly as it is. Returns false, with the reason in *error, when the
+// file cannot be read as a database or the tables cannot be created.
+bool ensure(LiteConnection &conn, QString *error);
+
+// The statements that create an empty database, in order.
+QStringList createStatements();
+
+}  // namespace schema

@@ -1,0 +1,179 @@
+// The main frame: menus, one instance per window, the close-then-show rule,
+// about and help, startup on a database that cannot be used, port opening.
+#include "app/MDImain.h"
+#include "app/Main.h"
+#include "app/Module1.h"
+#include "support/AppFixture.h"
+
+#include <QFile>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
+#include <QUrl>
+
+class TestMainFrame : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void captionAndMenus()
+    {
+        AppFixture app;
+        QVERIFY(app.frame()->windowTitle().contains(QStringLiteral("温湿度采集软件")));
+        QVERIFY(app.frame()->windowTitle().endsWith(QStringLiteral(" 版本 V1.0")));
+        QVERIFY(app.frame()->windowTitle().contains(".example "));
+        const QList<QPair<const char *, QString>> items = {
+            {"rs232", "串口设置"}, {"sigboard", "操作单模块"}, {"board", "温湿度采集"}, {"quit", "退出"},
+            {"analys", "提取纪录"}, {"backup", "维护"},         {"content", "内容"},     {"about", "关于"}};
+        for (const auto &[name, text] : items) {
+            auto *a = app.frame()->findChild<QAction *>(QString::fromLatin1(name));
+            QVERIFY2(a, name);
+            QCOMPARE(a->text(), text);
+        }
+        QStringList menus;
+        for (QAction *a : app.frame()->menuBar()->actions())
+            menus << a->menu()->objectName() + "=" + a->text();
+        QCOMPARE(menus, (QStringList{QStringLiteral("system=系统"), QStringLiteral("run=数据库"),
+                                     QStringLiteral("help=帮助")}));
+    }
+
+    void workingWindowsReplaceEachOther()
+    {
+        AppFixture app;
+        app.menu("sigboard");
+        QWidget *console = app.find("Form1");
+        QVERIFY(console);
+        auto *sub = qobject_cast<QMdiSubWindow *>(console->parentWidget());
+        QVERIFY(sub && sub->isMaximized());
+
+        app.menu("board");  // closes the console, opens the acquisition window
+        QVERIFY(!app.find("Form1"));
+        QWidget *acquisition = app.find("module");
+        QVERIFY(acquisition);
+        QCOMPARE(app.frame()->mdiArea()->subWindowList().size(), 1);
+
+        app.menu("analys");  // opens beside, closes nothing
+        QVERIFY(app.find("AnaQx7"));
+        QCOMPARE(app.find("module"), acquisition);
+
+        app.menu("board");  // the active child itself: closed and opened afresh
+        QVERIFY(app.find("module"));
+        QCOMPARE(app.frame()->mdiArea()->subWindowList().size(), 1);
+
+        app.menu("rs232");
+        QVERIFY(!app.find("module"));
+        QVERIFY(app.find("edit232"));
+        app.menu("backup");
+        QVERIFY(app.find("dbase"));
+        QVERIFY(app.find("AnaQx7"));
+        QCOMPARE(app.frame()->mdiArea()->subWindowList().size(), 0);
+    }
+
+    void oneInstancePerWindow()
+    {
+        AppFixture app;
+        app.menu("analys");
+        QWidget *first = app.find("AnaQx7");
+        app.menu("analys");
+        QCOMPARE(app.find("AnaQx7"), first);
+        QCOMPARE(Module1::anaQx7IfOpen(), static_cast<void *>(first));
+        first->close();
+        flushDeletes();
+        QVERIFY(!Module1::anaQx7IfOpen());
+        app.menu("analys");
+        QVERIFY(app.find("AnaQx7"));
+    }
+
+    void aboutHelpQuit()
+    {
+        AppFixture app;
+        app.menu("about");
+        QCOMPARE(app.boxes.shown.size(), 1);
+        const MsgRequest about = app.boxes.shown.first();
+        QCOMPARE(about.title, QStringLiteral("温湿度采集软件"));
+        QVERIFY(about.text.startsWith('\n'));
+        QCOMPARE(about.buttons, MsgButtons::Ok);
+        QCOMPARE(about.icon, MsgIcon::None);
+
+        QUrl opened;
+        MDImain::setUrlOpener([&](const QUrl &u) { opened = u; });
+        app.menu("content");
+        QCOMPARE(opened.path(), QStringLiteral("/man/Qx5/index.html"));
+        QVERIFY(opened.host().endsWith(".example"));
+
+        app.menu("quit");
+        QCOMPARE(app.endProgramCalls, 1);
+    }
+
+    void portOpensFromSettings()
+    {
+        auto *port = new FakeSerialPort();
+        AppFixture app(port);
+        app.db().exec("update syssetting set mysetting='19200' where myitems='rs232speed'");
+        app.frame()->Form_Load();
+        QVERIFY(port->PortOpen());
+        QCOMPARE(port->CommPort(), 1);  // stored 0 means port 1
+        QCOMPARE(port->Settings(), QStringLiteral("19200,n,8,1"));
+        QVERIFY(app.boxes.shown.isEmpty());
+    }
+
+    void portOpeningFailures_data()
+    {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("missing") << int(PortError::NoSuchPort) << QStringLiteral("COM3不存在，请选择其他串口");
+        QTest::newRow("in use") << int(PortError::PortInUse) << QStringLiteral("COM3被占用，请选择其他串口");
+    }
+    void portOpeningFailures()
+    {
+        QFETCH(int, error);
+        QFETCH(QString, text);
+        auto *port = new FakeSerialPort();
+        port->openResult = PortError(error);
+        AppFixture app(port);
+        app.db().exec("update syssetting set mysetting='2' where myitems='rs232port'");
+        app.frame()->Form_Load();
+        QCOMPARE(app.boxes.shown.size(), 1);
+        QCOMPARE(app.boxes.shown.first().text, text);
+        QCOMPARE(app.boxes.shown.first().title, QStringLiteral("设置错误！"));
+        QCOMPARE(app.boxes.shown.first().icon, MsgIcon::Critical);
+        QVERIFY(!port->PortOpen());
+        QVERIFY(app.frame()->isVisible());
+    }
+
+    void mainCreatesDatabaseBesideTheProgram()
+    {
+        QTemporaryDir dir;
+        FakeMessageBoxes boxes;
+        auto *port = new FakeSerialPort();
+        MDImain *frame = Main(dir.path(), port);
+        QVERIFY(frame);
+        QVERIFY(QFile::exists(dir.filePath("mydb.db")));
+        QVERIFY(frame->isVisible());
+        QVERIFY(port->PortOpen());
+        LiteStatement st = Module1::dbconn().prepare("select count(*) from sqlite_master where type='table'");
+        QVERIFY(st.Step());
+        QCOMPARE(st.integer(0), 3);
+        st.Close();
+        delete frame;
+        Module1::dbconn().Close();
+    }
+
+    void mainRefusesAFileThatIsNotADatabase()
+    {
+        QTemporaryDir dir;
+        QFile f(dir.filePath("mydb.db"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(8192, '\x7f'));
+        f.close();
+        FakeMessageBoxes boxes;
+        QVERIFY(!Main(dir.path(), new FakeSerialPort()));
+        QCOMPARE(boxes.shown.size(), 1);
+        QVERIFY(boxes.shown.first().text.contains(QDir::toNativeSeparators(dir.filePath("mydb.db"))));
+        QCOMPARE(boxes.shown.first().icon, MsgIcon::Critical);
+        QVERIFY(!Module1::dbconn().isOpen());
+    }
+};
+
+QTEST_MAIN(TestMainFrame)
+#include "tst_mainframe.moc"

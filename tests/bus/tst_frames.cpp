@@ -1,0 +1,150 @@
+// Frames, CRC and the two text forms of a frame.
+#include "bus/Crc.h"
+#include "bus/Frames.h"
+#include "bus/HexText.h"
+
+#include <QTest>
+
+static QByteArray bytes(const char *hex) { return QByteArray::fromHex(hex); }
+
+class TestFrames : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void crcVectors_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("low");
+        QTest::addColumn<int>("high");
+        QTest::newRow("empty") << QByteArray() << 0xFF << 0xFF;
+        QTest::newRow("check value") << QByteArray("123456789") << 0x37 << 0x4B;
+        QTest::newRow("read temperature") << bytes("010400000001") << 0x31 << 0xCA;
+        QTest::newRow("measurement request") << bytes("010400000002") << 0x71 << 0xCB;
+        QTest::newRow("read turnaround") << bytes("0103000D0001") << 0x15 << 0xC9;
+        QTest::newRow("reply") << bytes("01040400FA0258") << 0xDB << 0x2F;
+    }
+    void crcVectors()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(int, low);
+        QFETCH(int, high);
+        quint8 lo = 0, hi = 0;
+        GetCrc16(data, lo, hi);
+        QCOMPARE(int(lo), low);
+        QCOMPARE(int(hi), high);
+    }
+
+    void requests()
+    {
+        QCOMPARE(measurementRequest(1), bytes("01040000000271CB"));
+        QCOMPARE(readRegisterRequest(1, 0x0D), bytes("0103000D000115C9"));
+        QCOMPARE(writeRegisterRequest(1, 0, 2).left(6), bytes("010600000002"));
+        QVERIFY(crcMatches(writeRegisterRequest(1, 0, 2)));
+        QVERIFY(!crcMatches(bytes("01040000000271CC")));
+        QCOMPARE(assembleFrame(bytes("010400000001")), bytes("01040000000131CA"));
+    }
+
+    void commandText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("trimmed");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("preset") << "01 04 00 00 00 01" << "01 04 00 00 00 01" << bytes("010400000001");
+        QTest::newRow("blanks around") << "  01 04 00 00 00 01 " << "01 04 00 00 00 01" << bytes("010400000001");
+        QTest::newRow("double blank") << "01  04" << "01  04" << bytes("010004");
+        QTest::newRow("placeholder") << QStringLiteral("01 06 00 00 00 xx(请将xx改为新的模块地址)")
+                                     << QStringLiteral("01 06 00 00 00 xx(请将xx改为新的模块地址)")
+                                     << bytes("010600000000");
+        QTest::newRow("1G") << "1G" << "1G" << bytes("01");
+        QTest::newRow("0D lower") << "0d" << "0d" << bytes("0D");
+        QTest::newRow("leading zeros") << "0001" << "0001" << bytes("01");
+        QTest::newRow("empty") << "   " << "" << QByteArray();
+    }
+    void commandText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, trimmed);
+        QFETCH(QByteArray, expected);
+        const CommandBytes c = commandTextToBytes(text);
+        QVERIFY(c.ok());
+        QCOMPARE(text, trimmed);  // written back
+        QCOMPARE(c.bytes, expected);
+    }
+
+    void commandTextAboveFF()
+    {
+        for (QString text : {QStringLiteral("01 100"), QStringLiteral("FFFF 01"),
+                             QStringLiteral("01 FFFFFFFFFFFFFFFFFFFF")}) {
+            const CommandBytes c = commandTextToBytes(text);
+            QVERIFY2(!c.ok(), qPrintable(text));
+            QVERIFY(c.bytes.isEmpty());
+        }
+        QString t = QStringLiteral("01 04 100");
+        QCOMPARE(commandTextToBytes(t).badToken, 2);
+        QCOMPARE(commandTextToBytes(t).badText, QStringLiteral("100"));
+    }
+
+    void receiveTextForm()
+    {
+        QCOMPARE(receiveText(bytes("0A10FF")), QStringLiteral(" 0A 10 FF"));
+        QCOMPARE(receiveText(QByteArray()), QString());
+        QCOMPARE(receiveFields(QStringLiteral(" 01 04 04")), (QStringList{"01", "04", "04"}));
+        QCOMPARE(receiveTextBytes(QStringLiteral(" 01 04 FA")), bytes("0104FA"));
+    }
+
+    void replyCheck_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("expected");
+        QTest::addColumn<int>("verdict");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("good") << bytes("01040400FA0258DB2F") << 1 << int(ReplyVerdict::Ok) << QString();
+        QTest::newRow("last byte changed")
+            << bytes("01040400FA0258DB30") << 1 << int(ReplyVerdict::BadCrc)
+            << QStringLiteral("采集到的数据CRC错，请检查通信线路或发送软件！");
+        QTest::newRow("exception") << bytes("018402C2C1") << 1 << int(ReplyVerdict::WrongFunction)
+                                   << QStringLiteral("模块无法识别上位机发的采集命令，请检查通信线路或发送软件！");
+        QTest::newRow("short") << bytes("01040400FA") << 1 << int(ReplyVerdict::Incomplete)
+                               << QStringLiteral("采集到的数据不完整，请检查通信线路！");
+        QTest::newRow("other address") << bytes("02040400FA0258DB2F") << 1 << int(ReplyVerdict::WrongAddress)
+                                       << QStringLiteral("接收的包无法辩识，请检查通信线路！");
+        QTest::newRow("one byte") << bytes("01") << 1 << int(ReplyVerdict::NoVerdict) << QString();
+        // Tokens after the ninth are ignored.
+        QTest::newRow("trailing noise") << bytes("01040400FA0258DB2F00") << 1 << int(ReplyVerdict::Ok) << QString();
+    }
+    void replyCheck()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, expected);
+        QFETCH(int, verdict);
+        QFETCH(QString, message);
+        const ReplyCheck text = checkMeasurementReply(receiveText(reply), expected);
+        QCOMPARE(int(text.verdict), verdict);
+        QCOMPARE(text.message(), message);
+        const ReplyCheck raw = checkMeasurementFrame(reply, expected);
+        QCOMPARE(int(raw.verdict), verdict);
+        if (text.ok()) {
+            QCOMPARE(text.bytes, reply.left(7));
+            QCOMPARE(raw.bytes, reply.left(7));
+        }
+    }
+
+    void measurementValues()
+    {
+        const ReplyCheck c = checkMeasurementReply(receiveText(bytes("01040400FA0258DB2F")), 1);
+        QCOMPARE(c.measurement().temperatureText(), QStringLiteral("25"));
+        QCOMPARE(c.measurement().humidityText(), QStringLiteral("60"));
+        QCOMPARE(tenthsText(253), QStringLiteral("25.3"));
+        QCOMPARE(tenthsText(250), QStringLiteral("25"));
+        QCOMPARE(tenthsText(5), QStringLiteral("0.5"));
+        QCOMPARE(tenthsText(-5), QStringLiteral("-0.5"));
+        QCOMPARE(tenthsText(0), QStringLiteral("0"));
+        // Temperature is signed, humidity is not.
+        const Measurement cold = decodeMeasurement(bytes("010404FF9CFF9C"));
+        QCOMPARE(cold.temperatureText(), QStringLiteral("-10"));
+        QCOMPARE(cold.temperature(), -10.0);
+        QCOMPARE(cold.humidityText(), QStringLiteral("6543.6"));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestFrames)
+#include "tst_frames.moc"

@@ -1,0 +1,235 @@
+// The database: schema of a new file, the reading order, every statement text.
+#include "store/LiteConnection.h"
+#include "store/Schema.h"
+#include "store/Statements.h"
+#include "store/ValueText.h"
+#include "support/TestDatabase.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestStore : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void newFileGetsTablesAndSettings()
+    {
+        LiteConnection conn;
+        TestDatabase db(conn);
+        auto names = [&](const QString &table) {
+            QStringList out;
+            LiteStatement st = conn.prepare(QStringLiteral("select * from ") + table);
+            for (int i = 0; i < st.columnCount(); ++i)
+                out << st.ColumnName(qint16(i));
+            return out;
+        };
+        QCOMPARE(names("syssetting"), (QStringList{"myitems", "mysetting"}));
+        QCOMPARE(names("th"), (QStringList{"id", "adr", "mydate", "temp", "hum"}));
+        const QStringList modules = names("dbQx7");
+        QCOMPARE(modules.size(), 8);
+        QCOMPARE(modules.mid(1, 3), (QStringList{"adr", "name", "enorno"}));
+        QCOMPARE(modules.mid(6, 2), (QStringList{"scan", "alarm"}));
+
+        QCOMPARE(db.scalar(sql::selectPortSetting().replace("select *", "select mysetting")).toString(), "0");
+        QCOMPARE(db.scalar(sql::selectSpeedSetting().replace("select *", "select mysetting")).toString(), "9600");
+    }
+
+    void searchInsertTakesDefaults()
+    {
+        LiteConnection conn;
+        TestDatabase db(conn);
+        db.exec(sql::insertModule("3", "0007"));
+        const auto rows = db.rows(sql::selectModules());
+        QCOMPARE(rows.size(), 1);
+        const QVariantList r = rows.first();
+        QCOMPARE(cellText(r[1]), "3");
+        QCOMPARE(cellText(r[2]), "0007");
+        QCOMPARE(cellText(r[3]), QStringLiteral("是"));
+        QCOMPARE(cellText(r[4]), "");
+        QCOMPARE(cellText(r[5]), "");
+        QCOMPARE(r[6].toInt(), 60);
+        QCOMPARE(cellText(r[7]), QStringLiteral("否"));
+    }
+
+    void recordsCompareAsNumbers()
+    {
+        LiteConnection conn;
+        TestDatabase db(conn);
+        db.exec(sql::insertRecord("3", "23.5", "61.2"));
+        db.exec(sql::insertRecord("3", "9.8", "5"));
+        db.exec(sql::insertRecord("12", "-10", "100"));
+        // '23.5' is stored as a number: it compares numerically, 9.8 < 23.5.
+        QCOMPARE(db.scalar("select count(*) from th where temp > 10").toInt(), 1);
+        QCOMPARE(db.scalar("select typeof(temp) from th where id=1").toString(), "real");
+        QCOMPARE(db.scalar("select sum(hum) from th").toDouble(), 166.2);
+        // The address matches quoted and unquoted.
+        QCOMPARE(db.scalar("select count(*) from th where adr = 3").toInt(), 2);
+        QCOMPARE(db.scalar("select count(*) from th where adr = '3'").toInt(), 2);
+        QCOMPARE(db.scalar("select count(*) from th where adr = '12'").toInt(), 1);
+    }
+
+    void recordTimeIsUtcPlusEight()
+    {
+        LiteConnection conn;
+        TestDatabase db(conn);
+        db.exec(sql::insertRecord("1", "20", "50"));
+        const QString stamp = db.scalar("select mydate from th").toString();
+        QVERIFY(isRecordTime(stamp));
+        const QString expected = db.scalar("select datetime('now','+8 hour')").toString();
+        QVERIFY(qAbs(QDateTime::fromString(stamp, "yyyy-MM-dd HH:mm:ss")
+                         .secsTo(QDateTime::fromString(expected, "yyyy-MM-dd HH:mm:ss"))) <= 2);
+        // A reading at 23:30 UTC carries the next day's date.
+        QCOMPARE(db.scalar("select datetime('2024-03-05 23:30:00','+8 hour')").toString(), "2024-03-06 07:30:00");
+    }
+
+    void existingFileIsNotAltered()
+    {
+        QTemporaryDir tmp;
+        const QString path = tmp.filePath("mydb.db");
+        {
+            LiteConnection conn;
+            QVERIFY(conn.Open(path));
+            QVERIFY(conn.Execute("CREATE TABLE other (x)"));
+        }
+        LiteConnection conn;
+        QVERIFY(conn.Open(path));
+        QString error;
+        QVERIFY(schema::ensure(conn, &error));
+        LiteStatement st = conn.prepare("select count(*) from sqlite_master where type='table'");
+        QVERIFY(st.Step());
+        QCOMPARE(st.integer(0), 1);
+    }
+
+    void notADatabase()
+    {
+        QTemporaryDir tmp;
+        const QString path = tmp.filePath("mydb.db");
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(4096, 'x'));
+        f.close();
+        LiteConnection conn;
+        QVERIFY(conn.Open(path));  // SQLite reads the file only when asked
+        QString error;
+        QVERIFY(!schema::ensure(conn, &error));
+        QVERIFY2(error.contains("not a database"), qPrintable(error));
+    }
+
+    void readingOrderAndFailures()
+    {
+        LiteConnection conn;
+        TestDatabase db(conn);
+        db.exec(sql::insertModule("1", "A"));
+        db.exec(sql::insertModule("2", "B"));
+        LiteStatement st = conn.prepare(sql::selectModules());
+        QVERIFY(st.isValid());
+        QVERIFY(st.Step());
+        QStringList seen;
+        while (!st.done()) {
+            seen << st.ColumnValue(st.ColumnName(1)).toString();
+            st.Step();
+        }
+        st.Close();
+        QCOMPARE(seen, (QStringList{"1", "2"}));
+        QVERIFY(!st.ColumnValue("adr").isValid());
+
+        LiteStatement bad = conn.prepare("select * from nowhere");
+        QVERIFY(!bad.isValid());
+        QVERIFY(bad.error().contains("nowhere"));
+        QVERIFY(!bad.Step());
+        QVERIFY(bad.done());
+        QVERIFY(!conn.Execute("delete from nowhere"));
+        QVERIFY(conn.lastError().contains("nowhere"));
+    }
+
+    void transactionRollsBackUnlessCommitted()
+    {
+        LiteConnection conn;
+        TestDatabase db(conn);
+        {
+            LiteTransaction tx(conn);
+            db.exec(sql::insertRecord("1", "1", "1"));
+        }
+        QCOMPARE(db.scalar("select count(*) from th").toInt(), 0);
+        {
+            LiteTransaction tx(conn);
+            db.exec(sql::insertRecord("1", "1", "1"));
+            QVERIFY(tx.commit());
+        }
+        QCOMPARE(db.scalar("select count(*) from th").toInt(), 1);
+    }
+
+    void statementTexts()
+    {
+        QCOMPARE(sql::selectPortSetting(), QStringLiteral("select * from syssetting where myitems='rs232port'"));
+        QCOMPARE(sql::selectSpeedSetting(), QStringLiteral("select * from syssetting where myitems='rs232speed'"));
+        QCOMPARE(sql::updatePortSetting(2), QStringLiteral("update syssetting set mysetting='2' where myitems ='rs232port'"));
+        QCOMPARE(sql::updateSpeedSetting("19200"),
+                 QStringLiteral("update syssetting set mysetting='19200' where myitems ='rs232speed'"));
+        QCOMPARE(sql::selectModules(), QStringLiteral("select * from dbQx7 "));
+        QCOMPARE(sql::insertModule("3", "0007"), QStringLiteral("insert into dbQx7 ('adr','name') values ('3','0007')"));
+        QCOMPARE(sql::updateModule("60", true, false, "3"),
+                 QStringLiteral("update dbQx7 set scan='60', enorno='是' , alarm='否' where adr ='3'"));
+        QCOMPARE(sql::deleteModule("3"), QStringLiteral("delete from dbQx7 where adr ='3'"));
+        QCOMPARE(sql::insertRecord("3", "23.5", "61.2"),
+                 QStringLiteral("insert into th ('adr','mydate','temp','hum') values ('3', datetime('now','+8 hour'), "
+                                "'23.5','61.2')"));
+        QCOMPARE(sql::selectRecordsBase() + sql::recordAddressCondition("1") +
+                     sql::recordTimeCondition("2010-01-01 00:00:00", "2019-12-31 23:59:59") +
+                     sql::recordTemperatureCondition(sql::Compare::Less, "40.0") +
+                     sql::recordTemperatureCondition(sql::Compare::GreaterOrEqual, "-40.0") +
+                     sql::recordHumidityCondition(sql::Compare::Less, "99.9") +
+                     sql::recordHumidityCondition(sql::Compare::GreaterOrEqual, "0"),
+                 QStringLiteral("select * from th where id<>0 AND adr = 1 AND datetime(mydate) >= '2010-01-01 "
+                                "00:00:00' AND datetime(mydate) <= '2019-12-31 23:59:59' AND temp < 40.0 AND temp "
+                                ">= -40.0 AND hum < 99.9 AND hum >= 0"));
+        QCOMPARE(sql::recordTemperatureCondition(sql::Compare::LessOrEqual, "1"), QStringLiteral(" AND temp <= 1"));
+        QCOMPARE(sql::recordHumidityCondition(sql::Compare::Greater, "1"), QStringLiteral(" AND hum > 1"));
+        QCOMPARE(sql::deleteRecords(sql::moduleCondition("3"), sql::deleteBeforeCondition("2010-01-01 00:00:00")),
+                 QStringLiteral("delete from th where adr = '3' AND datetime(mydate) < '2010-01-01 00:00:00'"));
+        QCOMPARE(sql::deleteRecords(sql::allModulesCondition(), QString()), QStringLiteral("delete from th where adr<>0"));
+        QCOMPARE(sql::deleteAfterCondition("t"), QStringLiteral(" AND datetime(mydate) > 't'"));
+        QCOMPARE(sql::deleteBetweenCondition("a", "b"), QStringLiteral(" AND datetime(mydate) BETWEEN 'a' AND 'b'"));
+    }
+
+    void quoteInValueIsHarmless()
+    {
+        LiteConnection conn;
+        TestDatabase db(conn);
+        db.addModule(1);
+        db.addModule(2);
+        // A quote can neither break the statement nor widen its condition.
+        QVERIFY(conn.Execute(sql::deleteModule("1' or '1'='1")));
+        QCOMPARE(db.scalar("select count(*) from dbQx7").toInt(), 2);
+        QVERIFY(conn.Execute(sql::insertModule("4", "O'Brien")));
+        QCOMPARE(db.scalar("select name from dbQx7 where adr='4'").toString(), "O'Brien");
+        QCOMPARE(sql::moduleCondition("1'"), QStringLiteral("adr = '1'''"));
+    }
+
+    void valueTexts()
+    {
+        QCOMPARE(numberText(25.0), "25");
+        QCOMPARE(numberText(23.5), "23.5");
+        QCOMPARE(numberText(0.5), "0.5");
+        QCOMPARE(numberText(-10), "-10");
+        QCOMPARE(numberText(0.1 + 0.2), "0.3");
+        QCOMPARE(numberText(0.00001), "0.00001");
+        QCOMPARE(cellText(QVariant()), "");
+        QCOMPARE(cellText(QVariant::fromValue<qint64>(60)), "60");
+        QCOMPARE(cellText(QVariant(61.2)), "61.2");
+        QCOMPARE(parseWholeNumber(" 60 ", 0, 32767).value_or(-1), 60);
+        QVERIFY(!parseWholeNumber("6.5", 0, 32767));
+        QVERIFY(!parseWholeNumber("", 0, 32767));
+        QVERIFY(!parseWholeNumber("40000", 0, 32767));
+        QCOMPARE(parseDecimal("-40.0").value_or(0), -40.0);
+        QCOMPARE(parseDecimal(".5").value_or(0), 0.5);
+        QVERIFY(!parseDecimal("1e3"));
+        QVERIFY(!parseDecimal("4O"));
+        QVERIFY(isRecordTime("2010-01-01 00:00:00"));
+        QVERIFY(!isRecordTime("2010-02-30 00:00:00"));
+        QVERIFY(!isRecordTime("2010-01-01 00:00:00' or 1=1"));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestStore)
+#include "tst_store.moc"

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "bus/SerialPort.h"
+
+#include <QByteArrayList>
+
+// A serial port in memory: records what is written and lets a test put
+// bytes into the receive buffer.
+class FakeSerialPort : public SerialPort {
+    Q_OBJECT
+public:
+    explicit FakeSerialPort(QObject *parent = nullptr) : SerialPort(parent) {}
+
+    bool PortOpen() const override { return open_; }
+    PortError open() override;
+    void close() override { open_ = false; }
+    qint64 InBufferCount() const override { return buffer_.size(); }
+    QByteArray Input() override;
+    PortError Output(const QByteArray &bytes) override;
+
+    // What the next open() answers.
+    PortError openResult = PortError::None;
+    // Every frame written, in order.
+    QByteArrayList written;
+    // Called after each write (a test can answer like a module).
+    std::function<void(const QByteArray &)> onWrite;
+
+    // Bytes arrive from the line: buffered and announced.
+    void inject(const QByteArray &bytes);
+    void setOpen(bool open) { open_ = open; }
+
+private:
+    bool open_ = false;
+    QByteArray buffer_;
+};

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "store/LiteConnection.h"
+
+#include <QString>
+#include <QTemporaryDir>
+#include <QVariantList>
+
+// A database file in a fresh temporary directory, with the program's tables.
+class TestDatabase {
+public:
+    // Opens `conn` on <tmp>/mydb.db and creates the tables.
+    explicit TestDatabase(LiteConnection &conn);
+
+    QString dir() const { return tmp_.path(); }
+    QString path() const;
+
+    // Runs a statement and fails the current test when it fails.
+    void exec(const QString &sql);
+    // The rows of a query, each as the list of its column values.
+    QList<QVariantList> rows(const QString &sql);
+    // The first column of the first row.
+    QVariant scalar(const QString &sql);
+
+    // Registers a module the way the bus search does.
+    void addModule(int address, const QString &model = QStringLiteral("0007"));
+    // Stores a record with a fixed time.
+    void addRecord(int address, const QString &time, const QString &temp, const QString &hum);
+
+private:
+    QTemporaryDir tmp_;
+    LiteConnection &conn_;
+};
