@@ -175,9 +175,15 @@ void ConverterLink::onError(QAbstractSocket::SocketError error)
     fail(failureReason(error, socket_ ? socket_->errorString() : QString()));
 }
 
-void ConverterLink::onDisconnected() { fail(failureReason(QAbstractSocket::RemoteHostClosedError, {})); }
+void ConverterLink::onDisconnected()
+{
+    fail(failureReason(QAbstractSocket::RemoteHostClosedError, {}));
+}
 
-void ConverterLink::onConnectTimeout() { fail(failureReason(QAbstractSocket::SocketTimeoutError, {})); }
+void ConverterLink::onConnectTimeout()
+{
+    fail(failureReason(QAbstractSocket::SocketTimeoutError, {}));
+}
 
 void ConverterLink::onReadyRead()
 {

@@ -88,7 +88,8 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
     connect(link_, &ConverterLink::stateChanged, this, &Form1::linkStateChanged);
     connect(link_, &ConverterLink::measured, this,
             [this](const Measurement &m) { showMeasurement(m, state().network); });
-    connect(link_, &ConverterLink::rejected, this, [this](const QString &message) { showNetStatus(stamped(message)); });
+    connect(link_, &ConverterLink::rejected, this,
+            [this](const QString &message) { showNetStatus(stamped(message)); });
 
     connect(Combo2_, &QComboBox::activated, this, &Form1::Combo2_Click);
     connect(Command1_, &QPushButton::clicked, this, &Form1::Command1_Click);
@@ -244,38 +245,44 @@ void Form1::Combo2_Click(int index)
         Text4_->setText(*command);
 }
 
-void Form1::Command1_Click()
+std::optional<QByteArray> Form1::commandBytes()
 {
     QString text = Text4_->text();
     const console::CommandResult command = console::convertCommand(text);
     Text4_->setText(text);
     if (!command.ok()) {
         msgBox(this, command.error, MsgButtons::Ok, MsgIcon::Warning);
-        return;
+        return std::nullopt;
     }
-    const console::CrcTexts crc = console::crcTexts(command.bytes);
+    return command.bytes;
+}
+
+void Form1::Command1_Click()
+{
+    const auto command = commandBytes();
+    if (!command)
+        return;
+    const console::CrcTexts crc = console::crcTexts(*command);
     Text1_->setText(crc.low);
     Text5_->setText(crc.high);
 }
 
 void Form1::Command28_Click()
 {
-    QString text = Text4_->text();
-    const console::CommandResult command = console::convertCommand(text);
-    Text4_->setText(text);
-    if (!command.ok()) {
-        msgBox(this, command.error, MsgButtons::Ok, MsgIcon::Warning);
+    const auto command = commandBytes();
+    if (!command)
         return;
-    }
     SerialPort *port = Module1::MSComm1();
-    const PortError result = port ? port->Output(assembleFrame(command.bytes)) : PortError::PortNotOpen;
+    const PortError result =
+        port ? port->Output(assembleFrame(*command)) : PortError::PortNotOpen;
     if (result == PortError::PortNotOpen) {
         msgBox(this, kPortNotOpen);
         Module1::rs232busy() = false;
         return;
     }
     if (result != PortError::None) {
-        msgBox(this, QStringLiteral("发送失败：") + port->errorString(), MsgButtons::Ok, MsgIcon::Warning);
+        msgBox(this, QStringLiteral("发送失败：") + port->errorString(), MsgButtons::Ok,
+               MsgIcon::Warning);
         return;
     }
     Module1::rs232target().registerTarget(this, this);
@@ -321,7 +328,8 @@ void Form1::Timer2_Timer()
     if (!address)
         return;  // said in the window; the polling goes on
     SerialPort *port = Module1::MSComm1();
-    const PortError result = port ? port->Output(measurementRequest(*address)) : PortError::PortNotOpen;
+    const PortError result =
+        port ? port->Output(measurementRequest(*address)) : PortError::PortNotOpen;
     if (result == PortError::PortNotOpen) {
         // Off first: the box waits for the operator, the timer must not go on meanwhile.
         stopAutomatic();

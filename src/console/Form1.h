@@ -57,7 +57,8 @@ protected:
 
 private:
     void buildControls();
-    void sendOnSerial(const QByteArray &frame, console::ReplyMode mode);
+    // The command box converted (and trimmed back into the box); says what is wrong otherwise.
+    std::optional<QByteArray> commandBytes();
     void stopAutomatic();
     void increaseCount(QLineEdit *box);
     void showMeasurement(const Measurement &m, console::Extremes &extremes);
