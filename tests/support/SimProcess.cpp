@@ -1,0 +1,126 @@
+#include "support/SimProcess.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <csignal>
+#include <sys/prctl.h>
+
+SimProcess::SimProcess(Links links, const QStringList &extraArgs)
+    : links_(links), extraArgs_(extraArgs)
+{
+    linkPath_ = QDir(dir_.path()).filePath(QStringLiteral("ttyQX7"));
+    logPath_ = QDir(dir_.path()).filePath(QStringLiteral("qx7sim.log"));
+}
+
+SimProcess::~SimProcess()
+{
+    if (QTest::currentTestFailed() && !log().isEmpty())
+        qInfo("qx7sim log:\n%s", qPrintable(log()));
+    stop();
+    for (const auto &[name, value] : savedEnv_) {
+        if (value.isNull())
+            qunsetenv(name.constData());
+        else
+            qputenv(name.constData(), value);
+    }
+}
+
+QString SimProcess::program()
+{
+    return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("qx7sim"));
+}
+
+bool SimProcess::start(int timeoutMs)
+{
+    if (isRunning())
+        return true;
+    if (!dir_.isValid()) {
+        error_ = QStringLiteral("no temporary directory: ") + dir_.errorString();
+        return false;
+    }
+    QStringList args;
+    if (links_ & Serial)
+        args << QStringLiteral("--serial") << linkPath_;
+    if (links_ & Tcp)
+        args << QStringLiteral("--tcp") << QStringLiteral("0");  // the simulator picks a free port
+    args << extraArgs_;
+
+    proc_.setWorkingDirectory(dir_.path());
+    proc_.setStandardErrorFile(logPath_);  // a file never fills up and stalls the simulator
+    proc_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    proc_.start(program(), args);
+    if (!proc_.waitForStarted(timeoutMs)) {
+        error_ = QStringLiteral("cannot start %1: %2").arg(program(), proc_.errorString());
+        return false;
+    }
+
+    const QDeadlineTimer deadline(timeoutMs);
+    QByteArray out;
+    while (!out.contains("ready\n")) {
+        if (proc_.state() != QProcess::Running || deadline.hasExpired()) {
+            error_ = QStringLiteral("qx7sim %1 did not say ready:\n%2")
+                         .arg(args.join(QLatin1Char(' ')), log());
+            stop();
+            return false;
+        }
+        proc_.waitForReadyRead(int(qMin<qint64>(deadline.remainingTime(), 100)));
+        out += proc_.readAllStandardOutput();
+    }
+
+    if (links_ & Tcp) {
+        static const QRegularExpression re(QStringLiteral("tcp 127\\.0\\.0\\.1:(\\d+)"));
+        const auto m = re.match(log());
+        tcpPort_ = m.hasMatch() ? quint16(m.captured(1).toUInt()) : 0;
+        if (!tcpPort_) {
+            error_ = QStringLiteral("qx7sim did not name its TCP port:\n") + log();
+            stop();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SimProcess::stop()
+{
+    if (proc_.state() == QProcess::NotRunning)
+        return proc_.exitStatus() == QProcess::NormalExit && proc_.exitCode() == 0;
+    proc_.terminate();
+    if (!proc_.waitForFinished(5000)) {
+        proc_.kill();
+        proc_.waitForFinished(5000);
+        return false;
+    }
+    return proc_.exitStatus() == QProcess::NormalExit && proc_.exitCode() == 0;
+}
+
+bool SimProcess::isRunning() const { return proc_.state() != QProcess::NotRunning; }
+
+QString SimProcess::log() const
+{
+    QFile f(logPath_);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLocal8Bit(f.readAll());
+}
+
+bool SimProcess::waitForLog(const QString &text, int timeoutMs) const
+{
+    return QTest::qWaitFor([&] { return log().contains(text); }, timeoutMs);
+}
+
+void SimProcess::attach(int commPort)
+{
+    const QByteArray name = "QX7_COM" + QByteArray::number(commPort);
+    bool known = false;
+    for (const auto &saved : savedEnv_)
+        known = known || saved.first == name;
+    if (!known)
+        savedEnv_.append({name, qEnvironmentVariableIsSet(name.constData()) ? qgetenv(name.constData())
+                                                                             : QByteArray()});
+    qputenv(name.constData(), QFile::encodeName(linkPath_));
+}

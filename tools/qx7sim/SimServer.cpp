@@ -1,0 +1,337 @@
+#include "SimServer.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QHostAddress>
+#include <QSocketNotifier>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+void simLog(const QString &line)
+{
+    const QByteArray text =
+        (QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz ")) + line + QLatin1Char('\n')).toLocal8Bit();
+    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+    std::fflush(stderr);
+}
+
+// ---------------------------------------------------------------------------
+
+SimEndpoint::SimEndpoint(SimBus *bus, const QElapsedTimer *clock, const QString &name, bool paceBytes,
+                         QObject *parent)
+    : QObject(parent), bus_(bus), clock_(clock), name_(name), paceBytes_(paceBytes)
+{
+    // A request ends when the line is quiet for 3.5 characters (at least 2 ms).
+    const qint64 gapMicros = bus_->lineMicros(7) / 2;
+    silence_.setSingleShot(true);
+    silence_.setTimerType(Qt::PreciseTimer);
+    silence_.setInterval(std::max<int>(2, int((gapMicros + 999) / 1000)));
+    connect(&silence_, &QTimer::timeout, this, [this] {
+        const QByteArray rest = framer_.flush();
+        if (!rest.isEmpty())
+            handleRequest(rest);
+    });
+    sendTimer_.setSingleShot(true);
+    sendTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&sendTimer_, &QTimer::timeout, this, &SimEndpoint::pump);
+}
+
+void SimEndpoint::received(QByteArrayView bytes)
+{
+    const QList<QByteArray> requests = framer_.feed(bytes);
+    for (const QByteArray &request : requests)
+        handleRequest(request);
+    if (framer_.pending())
+        silence_.start();
+    else
+        silence_.stop();
+}
+
+void SimEndpoint::handleRequest(const QByteArray &request)
+{
+    const SimReply reply = bus_->handle(request, clock_->elapsed());
+    simLog(name_ + QLatin1Char(' ') + reply.log);
+    if (reply.bytes.isEmpty())
+        return;
+
+    // The request took its time on the line before the module could see its
+    // end; then the module turns round, and the reply takes its time too.
+    const qint64 now = nowMicros();
+    qint64 at = std::max(now + bus_->lineMicros(int(request.size())) + reply.delayMs * 1000LL, lineFreeMicros_);
+    const int n = int(reply.bytes.size());
+    if (paceBytes_) {
+        for (int i = 0; i < n; ++i) {
+            if (reply.splitAt > 0 && i == reply.splitAt)
+                at += reply.pauseMs * 1000LL;
+            at += bus_->lineMicros(1);
+            queue_.push_back({at, reply.bytes.mid(i, 1)});
+        }
+    } else {
+        const int first = reply.splitAt > 0 ? reply.splitAt : n;
+        at += bus_->lineMicros(first);
+        queue_.push_back({at, reply.bytes.left(first)});
+        if (first < n) {
+            at += reply.pauseMs * 1000LL + bus_->lineMicros(n - first);
+            queue_.push_back({at, reply.bytes.mid(first)});
+        }
+    }
+    lineFreeMicros_ = at;
+    pump();
+}
+
+void SimEndpoint::pump()
+{
+    const qint64 now = nowMicros();
+    QByteArray due;
+    while (!queue_.empty() && queue_.front().dueMicros <= now) {
+        due += queue_.front().bytes;
+        queue_.pop_front();
+    }
+    if (!due.isEmpty()) {
+        if (send(due)) {
+            sendFailureLogged_ = false;
+        } else if (!sendFailureLogged_) {
+            sendFailureLogged_ = true;
+            simLog(name_ + QStringLiteral(" nobody reads the line; reply bytes lost"));
+        }
+    }
+    if (!queue_.empty()) {
+        const qint64 wait = queue_.front().dueMicros - now;
+        sendTimer_.start(int(std::max<qint64>(0, (wait + 999) / 1000)));
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+namespace {
+speed_t speedConstant(int baud)
+{
+    switch (baud) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B9600;
+    }
+}
+
+bool makeRaw(int fd, int baud)
+{
+    termios t{};
+    if (tcgetattr(fd, &t) != 0)
+        return false;
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    cfsetspeed(&t, speedConstant(baud));
+    return tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+QString errnoText() { return QString::fromLocal8Bit(std::strerror(errno)); }
+}  // namespace
+
+PtyLink::PtyLink(SimBus *bus, const QElapsedTimer *clock, QObject *parent)
+    : SimEndpoint(bus, clock, QStringLiteral("tty"), true, parent)
+{
+}
+
+PtyLink::~PtyLink() { close(); }
+
+bool PtyLink::open(const QString &linkPath, int baud, QString *error)
+{
+    const QByteArray link = QFile::encodeName(linkPath);
+    struct stat st{};
+    if (lstat(link.constData(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+        *error = QStringLiteral("%1 exists and is not a symlink; not touching it").arg(linkPath);
+        return false;
+    }
+    char name[256] = {};
+    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
+        *error = QStringLiteral("openpty: ") + errnoText();
+        return false;
+    }
+    slaveName_ = QString::fromLocal8Bit(name);
+    fcntl(master_, F_SETFD, FD_CLOEXEC);
+    fcntl(slave_, F_SETFD, FD_CLOEXEC);
+    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    // No echo, no line editing, no character translation on either side.
+    if (!makeRaw(slave_, baud) || !makeRaw(master_, baud)) {
+        *error = QStringLiteral("cannot set raw mode on %1: %2").arg(slaveName_, errnoText());
+        close();
+        return false;
+    }
+    // Replace a stale link of an earlier run in one step.
+    const QByteArray temp = link + ".new" + QByteArray::number(getpid());
+    ::unlink(temp.constData());
+    if (symlink(name, temp.constData()) != 0 || rename(temp.constData(), link.constData()) != 0) {
+        *error = QStringLiteral("cannot create the symlink %1: %2").arg(linkPath, errnoText());
+        ::unlink(temp.constData());
+        close();
+        return false;
+    }
+    linkPath_ = linkPath;
+    notifier_ = new QSocketNotifier(master_, QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &PtyLink::readMaster);
+    return true;
+}
+
+void PtyLink::close()
+{
+    if (!linkPath_.isEmpty()) {
+        const QByteArray link = QFile::encodeName(linkPath_);
+        char target[256] = {};
+        const ssize_t n = readlink(link.constData(), target, sizeof target - 1);
+        if (n > 0 && QString::fromLocal8Bit(target, int(n)) == slaveName_)
+            ::unlink(link.constData());
+        linkPath_.clear();
+    }
+    delete notifier_;
+    notifier_ = nullptr;
+    if (master_ >= 0)
+        ::close(master_);
+    if (slave_ >= 0)
+        ::close(slave_);
+    master_ = slave_ = -1;
+}
+
+void PtyLink::readMaster()
+{
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(master_, buf, sizeof buf);
+        if (n > 0) {
+            received(QByteArrayView(buf, n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            // Should not happen while we hold the slave open; do not spin on it.
+            simLog(QStringLiteral("tty read: ") + errnoText());
+            notifier_->setEnabled(false);
+            QTimer::singleShot(200, this, [this] {
+                if (notifier_)
+                    notifier_->setEnabled(true);
+            });
+        }
+        return;
+    }
+}
+
+bool PtyLink::send(QByteArrayView bytes)
+{
+    if (master_ < 0)
+        return false;
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(master_, bytes.data() + done, size_t(bytes.size() - done));
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+
+TcpConnection::TcpConnection(SimBus *bus, const QElapsedTimer *clock, QTcpSocket *socket, QObject *parent)
+    : SimEndpoint(bus, clock,
+                  QStringLiteral("tcp %1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort()),
+                  false, parent),
+      socket_(socket)
+{
+    connect(socket_, &QTcpSocket::readyRead, this, [this] { received(socket_->readAll()); });
+}
+
+bool TcpConnection::send(QByteArrayView bytes)
+{
+    return socket_->state() == QAbstractSocket::ConnectedState &&
+           socket_->write(bytes.data(), bytes.size()) == bytes.size();
+}
+
+// ---------------------------------------------------------------------------
+
+SimServer::SimServer(const SimOptions &options, QObject *parent)
+    : QObject(parent),
+      options_(options),
+      bus_(options.modules, options.baud, options.faults, options.seed)
+{
+    clock_.start();
+}
+
+SimServer::~SimServer() { stop(); }
+
+bool SimServer::start(QString *error)
+{
+    QStringList modules;
+    for (int a : options_.modules)
+        modules << QString::number(a);
+    simLog(QStringLiteral("qx7sim: modules %1, %2 bit/s, seed %3")
+               .arg(modules.join(QLatin1Char(',')))
+               .arg(options_.baud)
+               .arg(options_.seed));
+
+    if (!options_.serialPath.isEmpty()) {
+        pty_ = new PtyLink(&bus_, &clock_, this);
+        if (!pty_->open(options_.serialPath, options_.baud, error))
+            return false;
+        simLog(QStringLiteral("serial %1 -> %2").arg(options_.serialPath, pty_->slaveName()));
+    }
+    if (options_.tcpPort >= 0) {
+        QHostAddress host;
+        if (options_.tcpHost == QLatin1String("localhost"))
+            host = QHostAddress::LocalHost;
+        else if (!host.setAddress(options_.tcpHost)) {
+            *error = QStringLiteral("bad TCP address %1").arg(options_.tcpHost);
+            return false;
+        }
+        tcp_ = new QTcpServer(this);
+        if (!tcp_->listen(host, quint16(options_.tcpPort))) {
+            *error = QStringLiteral("cannot listen on %1:%2: %3")
+                         .arg(options_.tcpHost)
+                         .arg(options_.tcpPort)
+                         .arg(tcp_->errorString());
+            return false;
+        }
+        connect(tcp_, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = tcp_->nextPendingConnection()) {
+                auto *link = new TcpConnection(&bus_, &clock_, socket, socket);
+                simLog(QStringLiteral("tcp client %1:%2 connected")
+                           .arg(socket->peerAddress().toString())
+                           .arg(socket->peerPort()));
+                connect(socket, &QTcpSocket::disconnected, link, [socket] {
+                    simLog(QStringLiteral("tcp client %1:%2 gone")
+                               .arg(socket->peerAddress().toString())
+                               .arg(socket->peerPort()));
+                    socket->deleteLater();
+                });
+            }
+        });
+        simLog(QStringLiteral("tcp %1:%2").arg(tcp_->serverAddress().toString()).arg(tcp_->serverPort()));
+    }
+    return true;
+}
+
+void SimServer::stop()
+{
+    if (pty_)
+        pty_->close();
+    if (tcp_)
+        tcp_->close();
+}
