@@ -26,8 +26,7 @@ private Q_SLOTS:
     void measurementReply();
 };
 
-void TestSerialEndToEnd::measurementReply()
-{
+void TestSerialEndToEnd::measurementReply() {
     SimProcess sim(SimProcess::Serial, {QStringLiteral("--seed"), QStringLiteral("1")});
     QVERIFY2(sim.start(), qPrintable(sim.errorString()));
     sim.attach(1);

@@ -7,18 +7,16 @@
 #include <QRegularExpression>
 #include <QTest>
 
-#include <csignal>
 #include <sys/prctl.h>
+#include <csignal>
 
 SimProcess::SimProcess(Links links, const QStringList &extraArgs)
-    : links_(links), extraArgs_(extraArgs)
-{
+    : links_(links), extraArgs_(extraArgs) {
     linkPath_ = QDir(dir_.path()).filePath(QStringLiteral("ttyQX7"));
     logPath_ = QDir(dir_.path()).filePath(QStringLiteral("qx7sim.log"));
 }
 
-SimProcess::~SimProcess()
-{
+SimProcess::~SimProcess() {
     if (QTest::currentTestFailed() && !log().isEmpty())
         qInfo("qx7sim log:\n%s", qPrintable(log()));
     stop();
@@ -30,13 +28,11 @@ SimProcess::~SimProcess()
     }
 }
 
-QString SimProcess::program()
-{
+QString SimProcess::program() {
     return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("qx7sim"));
 }
 
-bool SimProcess::start(int timeoutMs)
-{
+bool SimProcess::start(int timeoutMs) {
     if (isRunning())
         return true;
     if (!dir_.isValid()) {
@@ -85,8 +81,7 @@ bool SimProcess::start(int timeoutMs)
     return true;
 }
 
-bool SimProcess::stop()
-{
+bool SimProcess::stop() {
     if (proc_.state() == QProcess::NotRunning)
         return proc_.exitStatus() == QProcess::NormalExit && proc_.exitCode() == 0;
     proc_.terminate();
@@ -98,29 +93,28 @@ bool SimProcess::stop()
     return proc_.exitStatus() == QProcess::NormalExit && proc_.exitCode() == 0;
 }
 
-bool SimProcess::isRunning() const { return proc_.state() != QProcess::NotRunning; }
+bool SimProcess::isRunning() const {
+    return proc_.state() != QProcess::NotRunning;
+}
 
-QString SimProcess::log() const
-{
+QString SimProcess::log() const {
     QFile f(logPath_);
     if (!f.open(QIODevice::ReadOnly))
         return {};
     return QString::fromLocal8Bit(f.readAll());
 }
 
-bool SimProcess::waitForLog(const QString &text, int timeoutMs) const
-{
+bool SimProcess::waitForLog(const QString &text, int timeoutMs) const {
     return QTest::qWaitFor([&] { return log().contains(text); }, timeoutMs);
 }
 
-void SimProcess::attach(int commPort)
-{
+void SimProcess::attach(int commPort) {
     const QByteArray name = "QX7_COM" + QByteArray::number(commPort);
     bool known = false;
-    for (const auto &saved : savedEnv_)
-        known = known || saved.first == name;
+    for (const auto &saved : savedEnv_) known = known || saved.first == name;
     if (!known)
-        savedEnv_.append({name, qEnvironmentVariableIsSet(name.constData()) ? qgetenv(name.constData())
-                                                                             : QByteArray()});
+        savedEnv_.append({name, qEnvironmentVariableIsSet(name.constData())
+                                    ? qgetenv(name.constData())
+                                    : QByteArray()});
     qputenv(name.constData(), QFile::encodeName(linkPath_));
 }

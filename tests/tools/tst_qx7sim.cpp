@@ -13,8 +13,7 @@
 
 namespace {
 // Sends a request and collects what comes back until `length` bytes are in.
-QByteArray exchange(QIODevice &link, const QByteArray &request, int length)
-{
+QByteArray exchange(QIODevice &link, const QByteArray &request, int length) {
     QByteArray reply;
     link.write(request);
     [[maybe_unused]] const bool complete = QTest::qWaitFor(
@@ -26,8 +25,7 @@ QByteArray exchange(QIODevice &link, const QByteArray &request, int length)
     return reply;
 }
 
-bool openLine(QSerialPort &line, const QString &path)
-{
+bool openLine(QSerialPort &line, const QString &path) {
     line.setPortName(path);
     return line.open(QIODevice::ReadWrite) && line.setBaudRate(9600);
 }
@@ -44,31 +42,29 @@ private Q_SLOTS:
     void keepsForeignFile();
 };
 
-void TestQx7Sim::help()
-{
+void TestQx7Sim::help() {
     QProcess p;
     p.start(SimProcess::program(), {QStringLiteral("--help")});
     QVERIFY(p.waitForFinished(5000));
     QCOMPARE(p.exitCode(), 0);
     const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    QVERIFY(out.startsWith(QStringLiteral("Usage: qx7sim [--serial LINK_PATH] [--tcp PORT] [--modules 1,2,3] "
-                                          "[--baud 9600]\n              [--drop P] [--bad-crc P] [--late MS] "
-                                          "[--split MS] [--noise P] [--seed N]")));
+    QVERIFY(out.startsWith(
+        QStringLiteral("Usage: qx7sim [--serial LINK_PATH] [--tcp PORT] [--modules 1,2,3] "
+                       "[--baud 9600]\n              [--drop P] [--bad-crc P] [--late MS] "
+                       "[--split MS] [--noise P] [--seed N]")));
 }
 
-void TestQx7Sim::badArguments()
-{
+void TestQx7Sim::badArguments() {
     QProcess p;
-    p.start(SimProcess::program(), {QStringLiteral("--tcp"), QStringLiteral("0"), QStringLiteral("--drop"),
-                                    QStringLiteral("2")});
+    p.start(SimProcess::program(), {QStringLiteral("--tcp"), QStringLiteral("0"),
+                                    QStringLiteral("--drop"), QStringLiteral("2")});
     QVERIFY(p.waitForFinished(5000));
     QCOMPARE(p.exitCode(), 2);
     QVERIFY(p.readAllStandardOutput().isEmpty());  // never "ready"
     QVERIFY(p.readAllStandardError().contains("bad value for --drop: 2"));
 }
 
-void TestQx7Sim::serialAndTcpShareOneBus()
-{
+void TestQx7Sim::serialAndTcpShareOneBus() {
     SimProcess sim(SimProcess::SerialAndTcp, {QStringLiteral("--seed"), QStringLiteral("4")});
     QVERIFY2(sim.start(), qPrintable(sim.errorString()));
     QVERIFY(QFileInfo(sim.linkPath()).isSymLink());
@@ -94,8 +90,7 @@ void TestQx7Sim::serialAndTcpShareOneBus()
     QVERIFY(line.readAll().isEmpty());
 }
 
-void TestQx7Sim::lineTiming()
-{
+void TestQx7Sim::lineTiming() {
     // At 1200 bit/s a request (8 bytes) and its reply (9 bytes) take 142 ms on
     // the line; the reply cannot be complete any sooner.
     SimProcess sim(SimProcess::Serial, {QStringLiteral("--baud"), QStringLiteral("1200")});
@@ -115,13 +110,13 @@ void TestQx7Sim::lineTiming()
             return reply.size() >= 9;
         },
         5000));
-    QVERIFY2(clock.elapsed() >= 17 * 10 * 1000 / 1200, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() >= 17 * 10 * 1000 / 1200,
+             qPrintable(QString::number(clock.elapsed())));
     QVERIFY(arrivals > 1);  // byte by byte, not in one piece
     QVERIFY(crcMatches(reply));
 }
 
-void TestQx7Sim::stopRemovesLink()
-{
+void TestQx7Sim::stopRemovesLink() {
     SimProcess sim;
     QVERIFY2(sim.start(), qPrintable(sim.errorString()));
     QVERIFY(QFileInfo(sim.linkPath()).isSymLink());
@@ -130,8 +125,7 @@ void TestQx7Sim::stopRemovesLink()
     QVERIFY(sim.log().contains(QStringLiteral("stopping")));
 }
 
-void TestQx7Sim::keepsForeignFile()
-{
+void TestQx7Sim::keepsForeignFile() {
     SimProcess sim;
     QFile foreign(sim.linkPath());
     QVERIFY(foreign.open(QIODevice::WriteOnly));

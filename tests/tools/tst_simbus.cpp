@@ -5,17 +5,19 @@
 #include <QTest>
 
 namespace {
-QByteArray frame(std::initializer_list<int> bytes)
-{
+QByteArray frame(std::initializer_list<int> bytes) {
     QByteArray out;
-    for (int b : bytes)
-        out.append(char(b));
+    for (int b : bytes) out.append(char(b));
     return assembleFrame(out);
 }
 
-QByteArray body(const SimReply &r) { return r.bytes.left(r.bytes.size() - 2); }
+QByteArray body(const SimReply &r) {
+    return r.bytes.left(r.bytes.size() - 2);
+}
 
-SimBus plainBus(const FaultOptions &faults = {}) { return SimBus({1, 2, 3}, 9600, faults, 7); }
+SimBus plainBus(const FaultOptions &faults = {}) {
+    return SimBus({1, 2, 3}, 9600, faults, 7);
+}
 }  // namespace
 
 class TestSimBus : public QObject {
@@ -41,8 +43,7 @@ private Q_SLOTS:
     void commandLine();
 };
 
-void TestSimBus::measurement()
-{
+void TestSimBus::measurement() {
     SimBus bus = plainBus();
     for (quint8 address : {1, 2, 3}) {
         const SimReply r = bus.handle(measurementRequest(address), 0);
@@ -54,7 +55,8 @@ void TestSimBus::measurement()
         QCOMPARE(check.measurement().temperatureRaw, m->temperatureRaw());
         QCOMPARE(check.measurement().humidityRaw, m->humidityRaw());
         QVERIFY(r.delayMs >= 1 && r.delayMs < 20);  // a module turns round in a few ms
-        QVERIFY(r.log.contains(QStringLiteral("-> %1").arg(QString::number(address).rightJustified(2, u'0'))));
+        QVERIFY(r.log.contains(
+            QStringLiteral("-> %1").arg(QString::number(address).rightJustified(2, u'0'))));
     }
     // The third module sits in a cold room: below zero, as a signed register.
     const SimReply cold = bus.handle(measurementRequest(3), 0);
@@ -62,8 +64,7 @@ void TestSimBus::measurement()
     QCOMPARE(quint8(cold.bytes[3]), quint8(0xFF));
 }
 
-void TestSimBus::readInputRegisters_data()
-{
+void TestSimBus::readInputRegisters_data() {
     QTest::addColumn<int>("first");
     QTest::addColumn<int>("count");
     QTest::addColumn<QByteArray>("expected");  // reply without address and CRC; values masked out
@@ -74,8 +75,7 @@ void TestSimBus::readInputRegisters_data()
     QTest::newRow("count 0") << 0 << 0 << QByteArray("\x84\x03", 2);
 }
 
-void TestSimBus::readInputRegisters()
-{
+void TestSimBus::readInputRegisters() {
     QFETCH(int, first);
     QFETCH(int, count);
     QFETCH(QByteArray, expected);
@@ -93,8 +93,7 @@ void TestSimBus::readInputRegisters()
     }
 }
 
-void TestSimBus::readHoldingRegisters_data()
-{
+void TestSimBus::readHoldingRegisters_data() {
     QTest::addColumn<int>("reg");
     QTest::addColumn<int>("count");
     QTest::addColumn<QByteArray>("expected");  // reply without CRC
@@ -107,8 +106,7 @@ void TestSimBus::readHoldingRegisters_data()
     QTest::newRow("run into a gap") << 0x02 << 2 << frame({2, 0x83, 2}).left(3);
 }
 
-void TestSimBus::readHoldingRegisters()
-{
+void TestSimBus::readHoldingRegisters() {
     QFETCH(int, reg);
     QFETCH(int, count);
     QFETCH(QByteArray, expected);
@@ -118,8 +116,7 @@ void TestSimBus::readHoldingRegisters()
     QCOMPARE(body(r), expected);
 }
 
-void TestSimBus::writeRegisters()
-{
+void TestSimBus::writeRegisters() {
     SimBus bus = plainBus();
     struct Case {
         quint16 reg;
@@ -144,15 +141,15 @@ void TestSimBus::writeRegisters()
     QCOMPARE(body(bad), frame({1, 0x86, 2}).left(3));
 }
 
-void TestSimBus::addressChangeAfterEcho()
-{
+void TestSimBus::addressChangeAfterEcho() {
     SimBus bus = plainBus();
     const QByteArray change = writeRegisterRequest(2, modbus::kRegAddress, 9);
     const SimReply echo = bus.handle(change, 0);
     QCOMPARE(echo.bytes, change);  // still from address 2
     QVERIFY(bus.handle(measurementRequest(2), 0).bytes.isEmpty());
     QVERIFY(checkMeasurementFrame(bus.handle(measurementRequest(9), 0).bytes, 9).ok());
-    QCOMPARE(body(bus.handle(readRegisterRequest(9, modbus::kRegAddress), 0)), frame({9, 3, 2, 0, 9}).left(5));
+    QCOMPARE(body(bus.handle(readRegisterRequest(9, modbus::kRegAddress), 0)),
+             frame({9, 3, 2, 0, 9}).left(5));
 
     // Address 0 is not a module address: refused, module keeps 9.
     const SimReply refused = bus.handle(writeRegisterRequest(9, modbus::kRegAddress, 0), 0);
@@ -160,8 +157,7 @@ void TestSimBus::addressChangeAfterEcho()
     QVERIFY(bus.module(9));
 }
 
-void TestSimBus::silence_data()
-{
+void TestSimBus::silence_data() {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QString>("why");
     QByteArray badCrc = measurementRequest(1);
@@ -172,8 +168,7 @@ void TestSimBus::silence_data()
     QTest::newRow("broadcast read") << measurementRequest(0) << "broadcast";
 }
 
-void TestSimBus::silence()
-{
+void TestSimBus::silence() {
     QFETCH(QByteArray, request);
     QFETCH(QString, why);
     SimBus bus = plainBus();
@@ -182,16 +177,13 @@ void TestSimBus::silence()
     QVERIFY2(r.log.endsWith(QStringLiteral("silent (%1)").arg(why)), qPrintable(r.log));
 }
 
-void TestSimBus::broadcastWrite()
-{
+void TestSimBus::broadcastWrite() {
     SimBus bus = plainBus();
     QVERIFY(bus.handle(writeRegisterRequest(0, modbus::kRegTurnaround, 9), 0).bytes.isEmpty());
-    for (const SimModule &m : bus.modules())
-        QCOMPARE(m.turnaround, quint16(9));
+    for (const SimModule &m : bus.modules()) QCOMPARE(m.turnaround, quint16(9));
 }
 
-void TestSimBus::faults_data()
-{
+void TestSimBus::faults_data() {
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<bool>("exceptionReply");
     QTest::newRow("measurement") << measurementRequest(1) << false;
@@ -199,8 +191,7 @@ void TestSimBus::faults_data()
     QTest::newRow("function 10") << frame({1, 0x10, 0, 0, 0, 1, 2, 0, 9}) << true;
 }
 
-void TestSimBus::faults()
-{
+void TestSimBus::faults() {
     QFETCH(QByteArray, request);
     QFETCH(bool, exceptionReply);
     const QByteArray clean = plainBus().handle(request, 0).bytes;
@@ -244,8 +235,7 @@ void TestSimBus::faults()
     QCOMPARE(r.pauseMs, 40);
 }
 
-void TestSimBus::faultShareAndSeed()
-{
+void TestSimBus::faultShareAndSeed() {
     FaultOptions f;
     f.drop = 0.3;
     f.badCrc = 0.2;
@@ -266,8 +256,7 @@ void TestSimBus::faultShareAndSeed()
     QVERIFY(a.count('c') > 90 && a.count('c') < 190);
 }
 
-void TestSimBus::driftStaysRealistic()
-{
+void TestSimBus::driftStaysRealistic() {
     SimBus bus({1, 2, 3}, 9600, {}, 3);
     SimModule &humid = bus.modules()[2];
     humid.baseHumidity = humid.humidity = 99.5;
@@ -293,8 +282,7 @@ void TestSimBus::driftStaysRealistic()
     QVERIFY(qAbs(m.temperature - before) < 0.5);
 }
 
-void TestSimBus::lineTime()
-{
+void TestSimBus::lineTime() {
     QCOMPARE(SimBus({1}, 9600, {}, 1).lineMicros(9), qint64(9375));
     QCOMPARE(SimBus({1}, 1200, {}, 1).lineMicros(8), qint64(66666));
     QCOMPARE(SimBus::speedCodeFor(9600), quint16(3));
@@ -302,8 +290,7 @@ void TestSimBus::lineTime()
     QCOMPARE(SimBus::speedCodeFor(115200), quint16(7));
 }
 
-void TestSimBus::framer()
-{
+void TestSimBus::framer() {
     RequestFramer f;
     const QByteArray a = measurementRequest(1);
     const QByteArray b = readRegisterRequest(2, 0x0D);
@@ -322,13 +309,14 @@ void TestSimBus::framer()
     QCOMPARE(f.flush().size(), 9);
 }
 
-void TestSimBus::commandLine_data()
-{
+void TestSimBus::commandLine_data() {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<bool>("ok");
-    QTest::newRow("everything") << QStringList{"--serial", "/tmp/x", "--tcp", "1234", "--modules", "4,5",
-                                               "--baud", "19200", "--drop", "0.1", "--bad-crc", "0.2",
-                                               "--late", "30", "--split", "40", "--noise", "0.05", "--seed", "9"}
+    QTest::newRow("everything") << QStringList{"--serial",  "/tmp/x", "--tcp",     "1234",
+                                               "--modules", "4,5",    "--baud",    "19200",
+                                               "--drop",    "0.1",    "--bad-crc", "0.2",
+                                               "--late",    "30",     "--split",   "40",
+                                               "--noise",   "0.05",   "--seed",    "9"}
                                 << true;
     QTest::newRow("tcp only, other host") << QStringList{"--tcp", "0.0.0.0:1502"} << true;
     QTest::newRow("help alone") << QStringList{"--help"} << true;
@@ -340,8 +328,7 @@ void TestSimBus::commandLine_data()
     QTest::newRow("unknown") << QStringList{"--tcp", "1", "--fast", "1"} << false;
 }
 
-void TestSimBus::commandLine()
-{
+void TestSimBus::commandLine() {
     QFETCH(QStringList, args);
     QFETCH(bool, ok);
     SimOptions o;

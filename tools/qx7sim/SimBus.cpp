@@ -22,36 +22,35 @@ constexpr double kHumiditySigma = 0.1;
 
 constexpr int kMaxTurnaroundMs = 500;
 
-quint16 word(QByteArrayView b, int at) { return quint16(quint8(b[at]) << 8 | quint8(b[at + 1])); }
+quint16 word(QByteArrayView b, int at) {
+    return quint16(quint8(b[at]) << 8 | quint8(b[at + 1]));
+}
 
-void appendWord(QByteArray &out, quint16 v)
-{
+void appendWord(QByteArray &out, quint16 v) {
     out.append(char(v >> 8));
     out.append(char(v & 0xFF));
 }
 
-bool isHoldingRegister(quint16 reg)
-{
+bool isHoldingRegister(quint16 reg) {
     return reg == modbus::kRegAddress || reg == modbus::kRegSpeed || reg == modbus::kRegModel ||
            reg == modbus::kRegTurnaround;
 }
 
-QString hex(QByteArrayView bytes) { return receiveText(bytes).mid(1); }
+QString hex(QByteArrayView bytes) {
+    return receiveText(bytes).mid(1);
+}
 }  // namespace
 
-qint16 SimModule::temperatureRaw() const
-{
+qint16 SimModule::temperatureRaw() const {
     return qint16(std::lround(std::clamp(temperature, -40.0, 125.0) * 10));
 }
 
-quint16 SimModule::humidityRaw() const
-{
+quint16 SimModule::humidityRaw() const {
     return quint16(std::lround(std::clamp(humidity, 0.0, 100.0) * 10));
 }
 
 SimBus::SimBus(const QList<int> &addresses, int baud, const FaultOptions &faults, quint32 seed)
-    : baud_(baud > 0 ? baud : 9600), faults_(faults), rng_(seed)
-{
+    : baud_(baud > 0 ? baud : 9600), faults_(faults), rng_(seed) {
     for (int i = 0; i < addresses.size(); ++i) {
         SimModule m;
         m.address = quint8(addresses[i]);
@@ -62,8 +61,7 @@ SimBus::SimBus(const QList<int> &addresses, int baud, const FaultOptions &faults
     }
 }
 
-SimModule *SimBus::module(quint8 address)
-{
+SimModule *SimBus::module(quint8 address) {
     for (SimModule &m : modules_) {
         if (m.address == address)
             return &m;
@@ -71,8 +69,7 @@ SimModule *SimBus::module(quint8 address)
     return nullptr;
 }
 
-quint16 SimBus::speedCodeFor(int baud)
-{
+quint16 SimBus::speedCodeFor(int baud) {
     static const int speeds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
     for (quint16 i = 0; i < 8; ++i) {
         if (speeds[i] >= baud)
@@ -81,10 +78,11 @@ quint16 SimBus::speedCodeFor(int baud)
     return 7;
 }
 
-qint64 SimBus::lineMicros(int bytes) const { return qint64(bytes) * 10 * 1000000 / baud_; }
+qint64 SimBus::lineMicros(int bytes) const {
+    return qint64(bytes) * 10 * 1000000 / baud_;
+}
 
-bool SimBus::chance(double share)
-{
+bool SimBus::chance(double share) {
     if (share <= 0)
         return false;
     if (share >= 1)
@@ -92,8 +90,7 @@ bool SimBus::chance(double share)
     return std::uniform_real_distribution<double>(0, 1)(rng_) < share;
 }
 
-void SimBus::drift(SimModule &m, qint64 nowMs)
-{
+void SimBus::drift(SimModule &m, qint64 nowMs) {
     if (m.lastDriftMs < 0 || nowMs <= m.lastDriftMs) {
         m.lastDriftMs = std::max(m.lastDriftMs, nowMs);
         return;
@@ -106,23 +103,23 @@ void SimBus::drift(SimModule &m, qint64 nowMs)
     std::normal_distribution<double> normal(0, 1);
     m.temperature = m.baseTemperature + (m.temperature - m.baseTemperature) * keep +
                     kTemperatureSigma * spread * normal(rng_);
-    m.humidity = m.baseHumidity + (m.humidity - m.baseHumidity) * keep + kHumiditySigma * spread * normal(rng_);
+    m.humidity = m.baseHumidity + (m.humidity - m.baseHumidity) * keep +
+                 kHumiditySigma * spread * normal(rng_);
     m.temperature = std::clamp(m.temperature, -40.0, 125.0);
     m.humidity = std::clamp(m.humidity, 0.0, 100.0);
 }
 
-QByteArray SimBus::exception(quint8 address, quint8 function, quint8 code, QString *note)
-{
+QByteArray SimBus::exception(quint8 address, quint8 function, quint8 code, QString *note) {
     *note = QStringLiteral("exception %1").arg(code, 2, 16, QLatin1Char('0'));
     const char body[3] = {char(address), char(function | 0x80), char(code)};
     return assembleFrame(QByteArrayView(body, 3));
 }
 
-QByteArray SimBus::answer(SimModule &m, QByteArrayView request, QString *note)
-{
+QByteArray SimBus::answer(SimModule &m, QByteArrayView request, QString *note) {
     const quint8 address = quint8(request[0]);
     const quint8 function = quint8(request[1]);
-    if (function != modbus::kReadInput && function != modbus::kReadHolding && function != modbus::kWriteSingle)
+    if (function != modbus::kReadInput && function != modbus::kReadHolding &&
+        function != modbus::kWriteSingle)
         return exception(address, function, simex::kIllegalFunction, note);
     if (request.size() != 8)
         return exception(address, function, simex::kIllegalValue, note);
@@ -140,8 +137,10 @@ QByteArray SimBus::answer(SimModule &m, QByteArrayView request, QString *note)
             return exception(address, function, simex::kIllegalAddress, note);
         out.append(char(second * 2));
         for (quint16 reg = first; reg < first + second; ++reg)
-            appendWord(out, reg == modbus::kRegTemperature ? quint16(m.temperatureRaw()) : m.humidityRaw());
-        *note = QStringLiteral("%1 °C %2 %").arg(tenthsText(m.temperatureRaw()), tenthsText(m.humidityRaw()));
+            appendWord(out, reg == modbus::kRegTemperature ? quint16(m.temperatureRaw())
+                                                           : m.humidityRaw());
+        *note = QStringLiteral("%1 °C %2 %")
+                    .arg(tenthsText(m.temperatureRaw()), tenthsText(m.humidityRaw()));
         return assembleFrame(out);
     }
 
@@ -153,15 +152,22 @@ QByteArray SimBus::answer(SimModule &m, QByteArrayView request, QString *note)
             if (!isHoldingRegister(quint16(reg)))
                 return exception(address, function, simex::kIllegalAddress, note);
             switch (reg) {
-            case modbus::kRegAddress: values << m.address; break;
-            case modbus::kRegSpeed: values << m.speedCode; break;
-            case modbus::kRegModel: values << m.model; break;
-            default: values << m.turnaround; break;
+                case modbus::kRegAddress:
+                    values << m.address;
+                    break;
+                case modbus::kRegSpeed:
+                    values << m.speedCode;
+                    break;
+                case modbus::kRegModel:
+                    values << m.model;
+                    break;
+                default:
+                    values << m.turnaround;
+                    break;
             }
         }
         out.append(char(values.size() * 2));
-        for (quint16 v : values)
-            appendWord(out, v);
+        for (quint16 v : values) appendWord(out, v);
         return assembleFrame(out);
     }
 
@@ -169,25 +175,30 @@ QByteArray SimBus::answer(SimModule &m, QByteArrayView request, QString *note)
     if (!isHoldingRegister(first))
         return exception(address, function, simex::kIllegalAddress, note);
     switch (first) {
-    case modbus::kRegAddress: {
-        const quint8 newAddress = quint8(second & 0xFF);
-        if (newAddress < 1 || newAddress > 247)
-            return exception(address, function, simex::kIllegalValue, note);
-        // The echo still goes out under the old address; the module listens
-        // to the new one from the next request on.
-        m.address = newAddress;
-        *note = QStringLiteral("address now %1").arg(newAddress);
-        break;
-    }
-    case modbus::kRegSpeed: m.speedCode = second; break;
-    case modbus::kRegModel: m.model = second; break;
-    default: m.turnaround = second; break;
+        case modbus::kRegAddress: {
+            const quint8 newAddress = quint8(second & 0xFF);
+            if (newAddress < 1 || newAddress > 247)
+                return exception(address, function, simex::kIllegalValue, note);
+            // The echo still goes out under the old address; the module listens
+            // to the new one from the next request on.
+            m.address = newAddress;
+            *note = QStringLiteral("address now %1").arg(newAddress);
+            break;
+        }
+        case modbus::kRegSpeed:
+            m.speedCode = second;
+            break;
+        case modbus::kRegModel:
+            m.model = second;
+            break;
+        default:
+            m.turnaround = second;
+            break;
     }
     return request.toByteArray();
 }
 
-SimReply SimBus::handle(QByteArrayView request, qint64 nowMs)
-{
+SimReply SimBus::handle(QByteArrayView request, qint64 nowMs) {
     SimReply reply;
     reply.log = hex(request);
     if (request.size() < 4 || !crcMatches(request)) {
@@ -195,15 +206,13 @@ SimReply SimBus::handle(QByteArrayView request, qint64 nowMs)
         return reply;
     }
     const quint8 address = quint8(request[0]);
-    for (SimModule &m : modules_)
-        drift(m, nowMs);
+    for (SimModule &m : modules_) drift(m, nowMs);
 
     if (address == 0) {
         // Broadcast: every module carries out a write, none answers.
         if (quint8(request[1]) == modbus::kWriteSingle && request.size() == 8) {
             QString note;
-            for (SimModule &m : modules_)
-                answer(m, request, &note);
+            for (SimModule &m : modules_) answer(m, request, &note);
         }
         reply.log += QStringLiteral(" -> silent (broadcast)");
         return reply;
@@ -254,8 +263,7 @@ SimReply SimBus::handle(QByteArrayView request, qint64 nowMs)
     return reply;
 }
 
-QList<QByteArray> RequestFramer::feed(QByteArrayView bytes)
-{
+QList<QByteArray> RequestFramer::feed(QByteArrayView bytes) {
     buffer_.append(bytes);
     QList<QByteArray> out;
     while (buffer_.size() >= 8) {
@@ -270,16 +278,14 @@ QList<QByteArray> RequestFramer::feed(QByteArrayView bytes)
     return out;
 }
 
-QByteArray RequestFramer::flush()
-{
+QByteArray RequestFramer::flush() {
     QByteArray out;
     out.swap(buffer_);
     return out;
 }
 
 namespace {
-bool parseShare(const QString &text, double *out)
-{
+bool parseShare(const QString &text, double *out) {
     bool ok = false;
     const double v = text.toDouble(&ok);
     if (!ok || !(v >= 0 && v <= 1))
@@ -288,8 +294,7 @@ bool parseShare(const QString &text, double *out)
     return true;
 }
 
-bool parseMs(const QString &text, int *out)
-{
+bool parseMs(const QString &text, int *out) {
     bool ok = false;
     const int v = text.toInt(&ok);
     if (!ok || v < 0 || v > 60000)
@@ -299,8 +304,7 @@ bool parseMs(const QString &text, int *out)
 }
 }  // namespace
 
-bool parseSimOptions(const QStringList &args, SimOptions *out, QString *error)
-{
+bool parseSimOptions(const QStringList &args, SimOptions *out, QString *error) {
     SimOptions o;
     for (int i = 0; i < args.size(); ++i) {
         const QString &name = args[i];
@@ -309,8 +313,9 @@ bool parseSimOptions(const QStringList &args, SimOptions *out, QString *error)
             continue;
         }
         if (i + 1 >= args.size()) {
-            *error = name.startsWith(QLatin1String("--")) ? QStringLiteral("%1 needs a value").arg(name)
-                                                           : QStringLiteral("unknown argument %1").arg(name);
+            *error = name.startsWith(QLatin1String("--"))
+                         ? QStringLiteral("%1 needs a value").arg(name)
+                         : QStringLiteral("unknown argument %1").arg(name);
             return false;
         }
         const QString value = args[++i];
@@ -371,8 +376,7 @@ bool parseSimOptions(const QStringList &args, SimOptions *out, QString *error)
     return true;
 }
 
-QString simUsage()
-{
+QString simUsage() {
     return QStringLiteral(
         "Usage: qx7sim [--serial LINK_PATH] [--tcp PORT] [--modules 1,2,3] [--baud 9600]\n"
         "              [--drop P] [--bad-crc P] [--late MS] [--split MS] [--noise P] [--seed N]\n"

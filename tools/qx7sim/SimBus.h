@@ -23,9 +23,9 @@ struct FaultOptions {
 // One module on the bus.
 struct SimModule {
     quint8 address = 1;
-    quint16 speedCode = 3;   // holding register 1
-    quint16 model = 0x0007;  // holding register 2
-    quint16 turnaround = 5;  // holding register 0x0D: ms from request end to reply
+    quint16 speedCode = 3;    // holding register 1
+    quint16 model = 0x0007;   // holding register 2
+    quint16 turnaround = 5;   // holding register 0x0D: ms from request end to reply
     double temperature = 20;  // °C, drifts around baseTemperature
     double humidity = 50;     // %RH, drifts around baseHumidity, 0 to 100
     double baseTemperature = 20;
@@ -43,7 +43,7 @@ struct SimReply {
     int delayMs = 0;   // from the end of the request to the first reply byte
     int splitAt = 0;   // bytes sent before the pause; 0: no pause
     int pauseMs = 0;
-    QString log;       // one line for the exchange log (request, reply, faults)
+    QString log;  // one line for the exchange log (request, reply, faults)
 };
 
 // Modbus exception codes.
@@ -106,9 +106,9 @@ private:
 
 // The command line of qx7sim.
 struct SimOptions {
-    QString serialPath;        // --serial LINK_PATH
+    QString serialPath;  // --serial LINK_PATH
     QString tcpHost = QStringLiteral("127.0.0.1");
-    int tcpPort = -1;          // --tcp [HOST:]PORT; -1: no TCP, 0: any free port
+    int tcpPort = -1;  // --tcp [HOST:]PORT; -1: no TCP, 0: any free port
     QList<int> modules{1, 2, 3};
     int baud = 9600;
     FaultOptions faults;

@@ -7,30 +7,29 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <pty.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
-void simLog(const QString &line)
-{
+void simLog(const QString &line) {
     const QByteArray text =
-        (QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz ")) + line + QLatin1Char('\n')).toLocal8Bit();
+        (QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz ")) + line + QLatin1Char('\n'))
+            .toLocal8Bit();
     std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
     std::fflush(stderr);
 }
 
 // ---------------------------------------------------------------------------
 
-SimEndpoint::SimEndpoint(SimBus *bus, const QElapsedTimer *clock, const QString &name, bool paceBytes,
-                         QObject *parent)
-    : QObject(parent), bus_(bus), clock_(clock), name_(name), paceBytes_(paceBytes)
-{
+SimEndpoint::SimEndpoint(SimBus *bus, const QElapsedTimer *clock, const QString &name,
+                         bool paceBytes, QObject *parent)
+    : QObject(parent), bus_(bus), clock_(clock), name_(name), paceBytes_(paceBytes) {
     // A request ends when the line is quiet for 3.5 characters (at least 2 ms).
     const qint64 gapMicros = bus_->lineMicros(7) / 2;
     silence_.setSingleShot(true);
@@ -46,19 +45,16 @@ SimEndpoint::SimEndpoint(SimBus *bus, const QElapsedTimer *clock, const QString 
     connect(&sendTimer_, &QTimer::timeout, this, &SimEndpoint::pump);
 }
 
-void SimEndpoint::received(QByteArrayView bytes)
-{
+void SimEndpoint::received(QByteArrayView bytes) {
     const QList<QByteArray> requests = framer_.feed(bytes);
-    for (const QByteArray &request : requests)
-        handleRequest(request);
+    for (const QByteArray &request : requests) handleRequest(request);
     if (framer_.pending())
         silence_.start();
     else
         silence_.stop();
 }
 
-void SimEndpoint::handleRequest(const QByteArray &request)
-{
+void SimEndpoint::handleRequest(const QByteArray &request) {
     const SimReply reply = bus_->handle(request, clock_->elapsed());
     simLog(name_ + QLatin1Char(' ') + reply.log);
     if (reply.bytes.isEmpty())
@@ -67,7 +63,8 @@ void SimEndpoint::handleRequest(const QByteArray &request)
     // The request took its time on the line before the module could see its
     // end; then the module turns round, and the reply takes its time too.
     const qint64 now = nowMicros();
-    qint64 at = std::max(now + bus_->lineMicros(int(request.size())) + reply.delayMs * 1000LL, lineFreeMicros_);
+    qint64 at = std::max(now + bus_->lineMicros(int(request.size())) + reply.delayMs * 1000LL,
+                         lineFreeMicros_);
     const int n = int(reply.bytes.size());
     if (paceBytes_) {
         for (int i = 0; i < n; ++i) {
@@ -89,8 +86,7 @@ void SimEndpoint::handleRequest(const QByteArray &request)
     pump();
 }
 
-void SimEndpoint::pump()
-{
+void SimEndpoint::pump() {
     const qint64 now = nowMicros();
     QByteArray due;
     while (!queue_.empty() && queue_.front().dueMicros <= now) {
@@ -114,22 +110,28 @@ void SimEndpoint::pump()
 // ---------------------------------------------------------------------------
 
 namespace {
-speed_t speedConstant(int baud)
-{
+speed_t speedConstant(int baud) {
     switch (baud) {
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B9600;
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        default:
+            return B9600;
     }
 }
 
-bool makeRaw(int fd, int baud)
-{
+bool makeRaw(int fd, int baud) {
     termios t{};
     if (tcgetattr(fd, &t) != 0)
         return false;
@@ -139,20 +141,21 @@ bool makeRaw(int fd, int baud)
     return tcsetattr(fd, TCSANOW, &t) == 0;
 }
 
-QString errnoText() { return QString::fromLocal8Bit(std::strerror(errno)); }
+QString errnoText() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 }  // namespace
 
 PtyLink::PtyLink(SimBus *bus, const QElapsedTimer *clock, QObject *parent)
-    : SimEndpoint(bus, clock, QStringLiteral("tty"), true, parent)
-{
+    : SimEndpoint(bus, clock, QStringLiteral("tty"), true, parent) {}
+
+PtyLink::~PtyLink() {
+    close();
 }
 
-PtyLink::~PtyLink() { close(); }
-
-bool PtyLink::open(const QString &linkPath, int baud, QString *error)
-{
+bool PtyLink::open(const QString &linkPath, int baud, QString *error) {
     const QByteArray link = QFile::encodeName(linkPath);
-    struct stat st{};
+    struct stat st {};
     if (lstat(link.constData(), &st) == 0 && !S_ISLNK(st.st_mode)) {
         *error = QStringLiteral("%1 exists and is not a symlink; not touching it").arg(linkPath);
         return false;
@@ -187,8 +190,7 @@ bool PtyLink::open(const QString &linkPath, int baud, QString *error)
     return true;
 }
 
-void PtyLink::close()
-{
+void PtyLink::close() {
     if (!linkPath_.isEmpty()) {
         const QByteArray link = QFile::encodeName(linkPath_);
         char target[256] = {};
@@ -206,8 +208,7 @@ void PtyLink::close()
     master_ = slave_ = -1;
 }
 
-void PtyLink::readMaster()
-{
+void PtyLink::readMaster() {
     char buf[4096];
     for (;;) {
         const ssize_t n = ::read(master_, buf, sizeof buf);
@@ -230,8 +231,7 @@ void PtyLink::readMaster()
     }
 }
 
-bool PtyLink::send(QByteArrayView bytes)
-{
+bool PtyLink::send(QByteArrayView bytes) {
     if (master_ < 0)
         return false;
     qsizetype done = 0;
@@ -250,17 +250,17 @@ bool PtyLink::send(QByteArrayView bytes)
 
 // ---------------------------------------------------------------------------
 
-TcpConnection::TcpConnection(SimBus *bus, const QElapsedTimer *clock, QTcpSocket *socket, QObject *parent)
-    : SimEndpoint(bus, clock,
-                  QStringLiteral("tcp %1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort()),
-                  false, parent),
-      socket_(socket)
-{
+TcpConnection::TcpConnection(SimBus *bus, const QElapsedTimer *clock, QTcpSocket *socket,
+                             QObject *parent)
+    : SimEndpoint(
+          bus, clock,
+          QStringLiteral("tcp %1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort()),
+          false, parent),
+      socket_(socket) {
     connect(socket_, &QTcpSocket::readyRead, this, [this] { received(socket_->readAll()); });
 }
 
-bool TcpConnection::send(QByteArrayView bytes)
-{
+bool TcpConnection::send(QByteArrayView bytes) {
     return socket_->state() == QAbstractSocket::ConnectedState &&
            socket_->write(bytes.data(), bytes.size()) == bytes.size();
 }
@@ -270,18 +270,17 @@ bool TcpConnection::send(QByteArrayView bytes)
 SimServer::SimServer(const SimOptions &options, QObject *parent)
     : QObject(parent),
       options_(options),
-      bus_(options.modules, options.baud, options.faults, options.seed)
-{
+      bus_(options.modules, options.baud, options.faults, options.seed) {
     clock_.start();
 }
 
-SimServer::~SimServer() { stop(); }
+SimServer::~SimServer() {
+    stop();
+}
 
-bool SimServer::start(QString *error)
-{
+bool SimServer::start(QString *error) {
     QStringList modules;
-    for (int a : options_.modules)
-        modules << QString::number(a);
+    for (int a : options_.modules) modules << QString::number(a);
     simLog(QStringLiteral("qx7sim: modules %1, %2 bit/s, seed %3")
                .arg(modules.join(QLatin1Char(',')))
                .arg(options_.baud)
@@ -323,13 +322,14 @@ bool SimServer::start(QString *error)
                 });
             }
         });
-        simLog(QStringLiteral("tcp %1:%2").arg(tcp_->serverAddress().toString()).arg(tcp_->serverPort()));
+        simLog(QStringLiteral("tcp %1:%2")
+                   .arg(tcp_->serverAddress().toString())
+                   .arg(tcp_->serverPort()));
     }
     return true;
 }
 
-void SimServer::stop()
-{
+void SimServer::stop() {
     if (pty_)
         pty_->close();
     if (tcp_)

@@ -80,7 +80,8 @@ private:
 class TcpConnection : public SimEndpoint {
     Q_OBJECT
 public:
-    TcpConnection(SimBus *bus, const QElapsedTimer *clock, QTcpSocket *socket, QObject *parent = nullptr);
+    TcpConnection(SimBus *bus, const QElapsedTimer *clock, QTcpSocket *socket,
+                  QObject *parent = nullptr);
 
 protected:
     bool send(QByteArrayView bytes) override;

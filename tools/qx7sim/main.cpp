@@ -8,22 +8,20 @@
 #include <QDateTime>
 #include <QSocketNotifier>
 
-#include <csignal>
-#include <cstdio>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <csignal>
+#include <cstdio>
 
 namespace {
 int signalPipe[2] = {-1, -1};
 
-void onSignal(int)
-{
+void onSignal(int) {
     const char c = 1;
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &c, 1);
 }
 
-void catchStopSignals()
-{
+void catchStopSignals() {
     struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
@@ -35,8 +33,7 @@ void catchStopSignals()
 }
 }  // namespace
 
-int main(int argc, char *argv[])
-{
+int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
     SimOptions options;
     QString error;
