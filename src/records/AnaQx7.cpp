@@ -1,8 +1,291 @@
 #include "records/AnaQx7.h"
 
+#include "app/MessageBoxes.h"
+#include "app/Module1.h"
+#include "records/Clock.h"
+#include "records/FilterText.h"
+#include "records/GapFields.h"
+#include "records/GraphWindow.h"
+#include "records/RecordCsv.h"
+#include "records/RecordLoader.h"
+#include "records/RecordModel.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+template <class W>
+W *named(W *w, const char *name)
+{
+    w->setObjectName(QString::fromLatin1(name));
+    return w;
+}
+QLineEdit *textBox(const char *name, const QString &text, int width = 0)
+{
+    auto *e = named(new QLineEdit(text), name);
+    if (width)
+        e->setFixedWidth(width);
+    return e;
+}
+}  // namespace
+
 AnaQx7::AnaQx7(QWidget *parent) : QWidget(parent, Qt::Window)
 {
     setObjectName(QStringLiteral("AnaQx7"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("提取温湿度采集记录"));
+    resize(760, 640);
+
+    const char *checkNames[] = {"",        "Check1",  "Check2",  "Check3",  "Check4",
+                                "Check5",  "Check6",  "Check7",  "Check8",  "Check9",
+                                "Check10", "Check11", "Check12", "Check13", "Check14"};
+    const QString checkTexts[] = {QString(),
+                                  QStringLiteral("只看模块："),
+                                  QStringLiteral("限制时间段，从："),
+                                  QStringLiteral("<"),
+                                  QStringLiteral(">="),
+                                  QStringLiteral("<="),
+                                  QStringLiteral(">"),
+                                  QStringLiteral("<="),
+                                  QStringLiteral("<"),
+                                  QStringLiteral(">"),
+                                  QStringLiteral(">="),
+                                  QStringLiteral("每     秒自动更新"),
+                                  QStringLiteral("今日"),
+                                  QStringLiteral("本周"),
+                                  QStringLiteral("本月")};
+    for (int i = 1; i <= 14; ++i)
+        Check[i] = named(new QCheckBox(checkTexts[i]), checkNames[i]);
+
+    Text1 = textBox("Text1", QStringLiteral("1"), 60);
+    Text2 = textBox("Text2", QStringLiteral("2010-01-01 00:00:00"), 150);
+    Text3 = textBox("Text3", QStringLiteral("2019-12-31 23:59:59"), 150);
+    Text4 = textBox("Text4", QStringLiteral("40.0"), 60);
+    Text5 = textBox("Text5", QStringLiteral("-40.0"), 60);
+    Text6 = textBox("Text6", QStringLiteral("99.9"), 60);
+    Text7 = textBox("Text7", QStringLiteral("0"), 60);
+    Text8 = textBox("Text8", QStringLiteral("60"));
+
+    auto *filters = new QGridLayout();
+    filters->addWidget(Check[1], 0, 0);
+    filters->addWidget(Text1, 0, 1);
+    filters->addWidget(Check[2], 1, 0);
+    filters->addWidget(Text2, 1, 1, 1, 3);
+    filters->addWidget(named(new QLabel(QStringLiteral("到")), "Label1"), 1, 4);
+    filters->addWidget(Text3, 1, 5);
+    auto *quick = new QHBoxLayout();
+    quick->addWidget(Check[12]);
+    quick->addWidget(Check[13]);
+    quick->addWidget(Check[14]);
+    filters->addLayout(quick, 2, 1, 1, 5);
+    const struct {
+        const char *label;
+        QString caption;
+        int first, second;
+        QLineEdit *box;
+    } bounds[] = {{"Label9", QStringLiteral("温度"), 3, 5, Text4},
+                  {"Label10", QStringLiteral("温度"), 4, 6, Text5},
+                  {"Label11", QStringLiteral("湿度"), 8, 7, Text6},
+                  {"Label12", QStringLiteral("湿度"), 10, 9, Text7}};
+    int row = 3;
+    for (const auto &b : bounds) {
+        filters->addWidget(named(new QLabel(b.caption), b.label), row, 0, Qt::AlignRight);
+        filters->addWidget(Check[b.first], row, 1);
+        filters->addWidget(Check[b.second], row, 2);
+        filters->addWidget(b.box, row, 3);
+        ++row;
+    }
+    filters->setColumnStretch(6, 1);
+
+    Frame3 = named(new QGroupBox(QStringLiteral("统计")), "Frame3");
+    auto *stats = new QVBoxLayout(Frame3);
+    Label3 = named(new QLabel(QStringLiteral("合计")), "Label3");
+    Label2 = named(new QLabel(QStringLiteral("最高温度：")), "Label2");
+    Label4 = named(new QLabel(QStringLiteral("最低温度：")), "Label4");
+    Label5 = named(new QLabel(QStringLiteral("平均温度：")), "Label5");
+    Label6 = named(new QLabel(QStringLiteral("最高湿度：")), "Label6");
+    Label7 = named(new QLabel(QStringLiteral("最低湿度：")), "Label7");
+    Label8 = named(new QLabel(QStringLiteral("平均湿度：")), "Label8");
+    for (QLabel *l : {Label3, Label2, Label4, Label5, Label6, Label7, Label8})
+        stats->addWidget(l);
+    stats->addStretch();
+    Frame3->setMinimumWidth(180);
+
+    auto *top = new QHBoxLayout();
+    top->addLayout(filters, 1);
+    top->addWidget(Frame3);
+
+    Command1 = named(new QPushButton(QStringLiteral("更新")), "Command1");
+    Command2 = named(new QPushButton(QStringLiteral("列表")), "Command2");
+    Command3 = named(new QPushButton(QStringLiteral("曲线")), "Command3");
+    Command4 = named(new QPushButton(QStringLiteral("导出CSV")), "Command4");
+    auto *buttons = new QHBoxLayout();
+    buttons->addWidget(Check[11]);
+    buttons->addStretch();
+    for (QPushButton *b : {Command1, Command2, Command3, Command4})
+        buttons->addWidget(b);
+    placeInGaps(Check[11], {Text8});
+
+    model_ = new RecordModel(this);
+    ListView1 = named(new QTableView(), "ListView1");
+    ListView1->setModel(model_);
+    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ListView1->setAlternatingRowColors(true);
+    ListView1->setWordWrap(false);
+    ListView1->setCornerButtonEnabled(false);
+    // One fixed row height and no row header: the view then needs nothing per
+    // row beyond what the model computes for the rows on screen.
+    ListView1->verticalHeader()->hide();
+    ListView1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    ListView1->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    ListView1->horizontalHeader()->setHighlightSections(false);
+    ListView1->horizontalHeader()->setStretchLastSection(false);
+    const int twips[] = {500, 2000, 550, 550};  // 15 twips to a pixel
+    const QStringList headers = RecordModel::headers();
+    for (int c = 0; c < 4; ++c)
+        ListView1->setColumnWidth(c, qMax(twips[c] / 15, fontMetrics().horizontalAdvance(headers[c]) + 24));
+
+    statusLine = named(new QLabel(), "statusLine");
+    Timer1 = named(new QTimer(this), "Timer1");
+    Timer1->setInterval(60000);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(buttons);
+    layout->addWidget(ListView1, 1);
+    layout->addWidget(statusLine);
+
+    for (int i = 1; i <= 10; ++i)
+        connect(Check[i], &QCheckBox::clicked, this, [this, i](bool ticked) { conditionClicked(i, ticked); });
+    connect(Check[11], &QCheckBox::clicked, this, &AnaQx7::Check11_Click);
+    const std::pair<int, QuickPeriod> quickBoxes[] = {
+        {12, QuickPeriod::Today}, {13, QuickPeriod::ThisWeek}, {14, QuickPeriod::ThisMonth}};
+    for (const auto &[i, period] : quickBoxes) {
+        connect(Check[i], &QCheckBox::clicked, this,
+                [this, i, period](bool ticked) { quickClicked(Check[i], period, ticked); });
+    }
+    connect(Timer1, &QTimer::timeout, this, [this] { LoadGrid1(true); });
+    connect(Command1, &QPushButton::clicked, this, [this] { LoadGrid1(); });
+    connect(Command3, &QPushButton::clicked, this, &AnaQx7::Command3_Click);
+    connect(Command4, &QPushButton::clicked, this, &AnaQx7::Command4_Click);
+
+    // Load: no condition, every record listed.
+    query_.clear();
+    LoadGrid1();
+}
+
+RecordQuery::Texts AnaQx7::texts() const
+{
+    return {Text1->text(), Text2->text(), Text3->text(), Text4->text(),
+            Text5->text(), Text6->text(), Text7->text()};
+}
+
+void AnaQx7::conditionClicked(int number, bool ticked)
+{
+    const QString error = query_.click(number, ticked, texts());
+    if (!error.isEmpty()) {
+        // The condition stays as it was, and so does the list.
+        Check[number]->setChecked(false);
+        msgBox(this, error, MsgButtons::Ok, MsgIcon::Warning);
+        return;
+    }
+    if (number == 2) {
+        for (int i = 12; i <= 14; ++i)
+            Check[i]->setChecked(false);
+    }
+    LoadGrid1();
+}
+
+void AnaQx7::quickClicked(QCheckBox *box, QuickPeriod period, bool ticked)
+{
+    for (int i = 12; i <= 14; ++i) {
+        if (Check[i] != box)
+            Check[i]->setChecked(false);
+    }
+    if (ticked) {
+        const PeriodTexts p = quickPeriod(period, recordsclock::now());
+        Text2->setText(p.from);
+        Text3->setText(p.to);
+        query_.setPeriod(p.from, p.to);
+        Check[2]->setChecked(true);
+    } else {
+        query_.click(2, false, texts());
+        Check[2]->setChecked(false);
+    }
+    LoadGrid1();
+}
+
+bool AnaQx7::LoadGrid1(bool fromTimer)
+{
+    const QString statement = query_.statement();
+    Module1::thsql() = statement;
+    RecordLoad load = loadRecords(Module1::dbconn(), statement);
+    if (!load.ok()) {
+        const QString text = QStringLiteral("无法读取记录：") + load.error;
+        if (fromTimer)
+            statusLine->setText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss ")) + text);
+        else
+            msgBox(this, text, MsgButtons::Ok, MsgIcon::Critical);
+        return false;
+    }
+    statusLine->clear();
+    if (!load.table.isEmpty()) {
+        Text2->setText(load.table.cell(0, RecordTable::Time));
+        Text3->setText(load.table.cell(load.table.size() - 1, RecordTable::Time));
+    }
+    showStatistics(load.stats);
+    model_->setTable(std::move(load.table));
+    return true;
+}
+
+void AnaQx7::showStatistics(const RecordStats &stats)
+{
+    const QStringList captions = statisticsCaptions(stats);
+    QLabel *labels[] = {Label3, Label2, Label4, Label5, Label6, Label7, Label8};
+    for (int i = 0; i < 7; ++i)
+        labels[i]->setText(captions.at(i));
+}
+
+void AnaQx7::Check11_Click(bool ticked)
+{
+    if (!ticked) {
+        Timer1->stop();
+        return;
+    }
+    const auto ms = periodMilliseconds(Text8->text());
+    if (!ms) {
+        Check[11]->setChecked(false);
+        msgBox(this, filtertext::checkPeriod(Text8->text(), QStringLiteral("Text8")), MsgButtons::Ok,
+               MsgIcon::Warning);
+        return;
+    }
+    Timer1->start(*ms);
+}
+
+void AnaQx7::Command3_Click() { Module1::showWindow(Module1::graph()); }
+
+QString AnaQx7::exportCsv(const QString &path) const { return ::exportCsv(model_->table(), path); }
+
+void AnaQx7::Command4_Click()
+{
+    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出CSV"), QString(),
+                                                      QStringLiteral("CSV 文件 (*.csv)"));
+    if (path.isEmpty())
+        return;
+    const QString error = exportCsv(path);
+    if (error.isEmpty())
+        msgBox(this, QStringLiteral("已导出%1个记录。").arg(model_->table().size()), MsgButtons::Ok,
+               MsgIcon::Information, QStringLiteral("导出CSV"));
+    else
+        msgBox(this, QStringLiteral("导出失败：") + error, MsgButtons::Ok, MsgIcon::Critical,
+               QStringLiteral("导出CSV"));
 }

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+
+// The filters of the record list. Each of the ten condition check boxes writes
+// one of six fragments when it is clicked, from the text box as it stands at
+// that moment; the statement is the base text followed by the six fragments in
+// a fixed order. A text that is not what its box needs (a letter in a bound, a
+// time in another form) is refused at the click: the fragment keeps what it
+// had and the caller gets a message that names the box.
+class RecordQuery {
+public:
+    // The texts of the boxes that the check boxes read (Text1 to Text7).
+    struct Texts {
+        QString address;      // Text1
+        QString from;         // Text2
+        QString to;           // Text3
+        QString tempHigh;     // Text4
+        QString tempLow;      // Text5
+        QString humHigh;      // Text6
+        QString humLow;       // Text7
+    };
+
+    enum Fragment { Adr, Time, TempHigh, TempLow, HumHigh, HumLow, FragmentCount };
+
+    // A click on CheckN (1 to 10) that left the box `ticked`. Returns an empty
+    // text when the fragment was set or emptied, otherwise the message for the
+    // operator (the fragment is then unchanged).
+    QString click(int checkNumber, bool ticked, const Texts &texts);
+
+    // Sets the time fragment directly (the quick filters); both texts must be
+    // record times.
+    void setPeriod(const QString &from, const QString &to);
+
+    void clear();
+    const QString &fragment(Fragment f) const { return fragments_[f]; }
+    // select * from th where id<>0 + the six fragments in order.
+    QString statement() const;
+
+    // Which fragment a check box writes (-1 for a number that is no condition box).
+    static int fragmentOf(int checkNumber);
+
+private:
+    QString fragments_[FragmentCount];
+};
+
+// The quick period filters: today, this week (Monday to Sunday) and this month,
+// in the time of the records (UTC + 8 hours), whatever the machine's zone.
+enum class QuickPeriod { Today, ThisWeek, ThisMonth };
+struct PeriodTexts {
+    QString from;
+    QString to;
+};
+PeriodTexts quickPeriod(QuickPeriod period, const QDateTime &now);
+
+// The record time (UTC + 8 hours) of an instant, as the database writes it.
+QDateTime recordClockTime(const QDateTime &now);
+
+// A refresh period typed in seconds (decimals allowed) as whole milliseconds,
+// rounded half to even: "60" -> 60000, "0.5" -> 500. Nothing for a text that is
+// not a number or gives less than 1 ms or more than a timer can hold.
+std::optional<int> periodMilliseconds(const QString &seconds);
