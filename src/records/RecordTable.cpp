@@ -136,7 +136,7 @@ bool RecordTable::toTenths(double value, qint16 *tenths)
     const double scaled = value * 10.0;
     if (!(scaled > -32767.5 && scaled < 32767.5))
         return false;
-    const auto t = qint16(std::lround(scaled));
+    const auto t = qint16(std::nearbyint(scaled));
     // Only when the tenths give back exactly the stored number.
     if (t == kOddTenths || t / 10.0 != value)
         return false;

@@ -130,8 +130,11 @@ bool LiteConnection::Open(const QString &path)
     path_ = path;
     lastError_.clear();
     sqlite3 *db = nullptr;
+    // The connection is only ever used from the user-interface thread, so
+    // SQLite need not lock it around every call (which halves the time of
+    // reading a large result column by column).
     const int rc = sqlite3_open_v2(path.toUtf8().constData(), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         lastError_ = describe(db, rc);
         sqlite3_close(db);
