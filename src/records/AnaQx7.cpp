@@ -149,10 +149,16 @@ AnaQx7::AnaQx7(QWidget *parent) : QWidget(parent, Qt::Window)
     ListView1->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     ListView1->horizontalHeader()->setHighlightSections(false);
     ListView1->horizontalHeader()->setStretchLastSection(false);
-    const int twips[] = {500, 2000, 550, 550};  // 15 twips to a pixel
+    // The design widths in twips (15 to a pixel), widened where the font
+    // needs more for the header or a typical cell.
+    const int twips[] = {500, 2000, 550, 550};
+    const QString widest[] = {QStringLiteral("255"), QStringLiteral("2024-12-31 23:59:59"),
+                              QStringLiteral("-40.0"), QStringLiteral("100.0")};
     const QStringList headers = RecordModel::headers();
-    for (int c = 0; c < 4; ++c)
-        ListView1->setColumnWidth(c, qMax(twips[c] / 15, fontMetrics().horizontalAdvance(headers[c]) + 24));
+    for (int c = 0; c < 4; ++c) {
+        const int text = qMax(fontMetrics().horizontalAdvance(headers[c]), fontMetrics().horizontalAdvance(widest[c]));
+        ListView1->setColumnWidth(c, qMax(twips[c] / 15, text + 24));
+    }
 
     statusLine = named(new QLabel(), "statusLine");
     Timer1 = named(new QTimer(this), "Timer1");
