@@ -33,25 +33,25 @@ namespace {
 
 const QString kQuery = QStringLiteral("select * from th where id<>0");
 
-long peakMegabytes()
-{
+long peakMegabytes() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss / 1024;
 }
 
-bool buildDatabase(const QString &path, int rows)
-{
+bool buildDatabase(const QString &path, int rows) {
     LiteConnection conn;
     QString error;
     if (!conn.Open(path) || !schema::ensure(conn, &error)) {
-        std::fprintf(stderr, "cannot create %s: %s\n", qPrintable(path), qPrintable(error + conn.lastError()));
+        std::fprintf(stderr, "cannot create %s: %s\n", qPrintable(path),
+                     qPrintable(error + conn.lastError()));
         return false;
     }
     sqlite3 *db = conn.handle();
     sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
     sqlite3_stmt *st = nullptr;
-    sqlite3_prepare_v2(db, "insert into th ('adr','mydate','temp','hum') values (?,?,?,?)", -1, &st, nullptr);
+    sqlite3_prepare_v2(db, "insert into th ('adr','mydate','temp','hum') values (?,?,?,?)", -1, &st,
+                       nullptr);
     // Four modules read in turn, one record a second, slow waves with noise.
     QDateTime t(QDate(2024, 1, 1), QTime(0, 0), Qt::UTC);
     char when[32];
@@ -59,10 +59,12 @@ bool buildDatabase(const QString &path, int rows)
         const QDateTime at = t.addSecs(i);
         const QDate d = at.date();
         const QTime c = at.time();
-        std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d:%02d", d.year(), d.month(), d.day(), c.hour(),
-                      c.minute(), c.second());
-        const double temp = std::round((22 + 8 * std::sin(i / 7000.0) + (i * 7919 % 13 - 6) * 0.1) * 10) / 10;
-        const double hum = std::round((55 + 20 * std::sin(i / 11000.0) + (i * 104729 % 17 - 8) * 0.1) * 10) / 10;
+        std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d:%02d", d.year(), d.month(),
+                      d.day(), c.hour(), c.minute(), c.second());
+        const double temp =
+            std::round((22 + 8 * std::sin(i / 7000.0) + (i * 7919 % 13 - 6) * 0.1) * 10) / 10;
+        const double hum =
+            std::round((55 + 20 * std::sin(i / 11000.0) + (i * 104729 % 17 - 8) * 0.1) * 10) / 10;
         sqlite3_bind_int(st, 1, 1 + i % 4);
         sqlite3_bind_text(st, 2, when, -1, SQLITE_TRANSIENT);
         sqlite3_bind_double(st, 3, temp);
@@ -78,8 +80,7 @@ bool buildDatabase(const QString &path, int rows)
 }
 
 // The sqlite3 shell reading the whole result to /dev/null; the best of three.
-double floorSeconds(const QString &path)
-{
+double floorSeconds(const QString &path) {
     const QString shell = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
     if (shell.isEmpty())
         return -1;
@@ -96,8 +97,7 @@ double floorSeconds(const QString &path)
     return best;
 }
 
-bool openDatabase(const QString &path)
-{
+bool openDatabase(const QString &path) {
     Module1::setDatabasePath(path);
     if (!Module1::dbconn().Open(path)) {
         std::fprintf(stderr, "cannot open %s\n", qPrintable(path));
@@ -106,8 +106,7 @@ bool openDatabase(const QString &path)
     return true;
 }
 
-int runList(const QString &path)
-{
+int runList(const QString &path) {
     if (!openDatabase(path))
         return 1;
     QElapsedTimer timer;
@@ -126,8 +125,7 @@ int runList(const QString &path)
     return 0;
 }
 
-int runChart(const QString &path)
-{
+int runChart(const QString &path) {
     if (!openDatabase(path))
         return 1;
     Module1::thsql() = kQuery;
@@ -135,7 +133,8 @@ int runChart(const QString &path)
     timer.start();
     QString error;
     const qint64 counted = countRows(Module1::dbconn(), kQuery, &error);
-    std::printf("  count pass alone:         %6.3f s  (%lld)\n", timer.nsecsElapsed() / 1e9, counted);
+    std::printf("  count pass alone:         %6.3f s  (%lld)\n", timer.nsecsElapsed() / 1e9,
+                counted);
     timer.restart();
     const ChartData data = loadChart(Module1::dbconn(), kQuery, 1000);
     std::printf("  count and data pass:      %6.3f s\n", timer.nsecsElapsed() / 1e9);
@@ -147,16 +146,18 @@ int runChart(const QString &path)
     timer.restart();
     g->Drawxy();
     const double second = timer.nsecsElapsed() / 1e9;
-    std::printf("  Drawxy (window load):     %6.3f s  (%lld records, plot %dx%d, %lld + %lld segments drawn)\n", first,
-                qint64(g->plotCount()), g->picture()->image().width(), g->picture()->image().height(),
-                qint64(g->data().temp.segmentCount()), qint64(g->data().hum.segmentCount()));
+    std::printf(
+        "  Drawxy (window load):     %6.3f s  (%lld records, plot %dx%d, %lld + %lld segments "
+        "drawn)\n",
+        first, qint64(g->plotCount()), g->picture()->image().width(),
+        g->picture()->image().height(), qint64(g->data().temp.segmentCount()),
+        qint64(g->data().hum.segmentCount()));
     std::printf("  Drawxy (again):           %6.3f s\n", second);
     std::printf("  peak memory:              %6ld MB\n", peakMegabytes());
     return 0;
 }
 
-int runBoth(const QString &path)
-{
+int runBoth(const QString &path) {
     if (!openDatabase(path))
         return 1;
     auto *w = new AnaQx7();
@@ -168,8 +169,7 @@ int runBoth(const QString &path)
     return 0;
 }
 
-int child(const QString &mode, const QString &path)
-{
+int child(const QString &mode, const QString &path) {
     QProcess p;
     p.setProcessChannelMode(QProcess::ForwardedChannels);
     p.start(QCoreApplication::applicationFilePath(), {mode, path});
@@ -179,8 +179,7 @@ int child(const QString &mode, const QString &path)
 
 }  // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -199,14 +198,15 @@ int main(int argc, char **argv)
     timer.start();
     if (!buildDatabase(path, rows))
         return 1;
-    std::printf("th with %d records built in %.1f s (%lld MB file)\n", rows, timer.nsecsElapsed() / 1e9,
-                QFileInfo(path).size() >> 20);
+    std::printf("th with %d records built in %.1f s (%lld MB file)\n", rows,
+                timer.nsecsElapsed() / 1e9, QFileInfo(path).size() >> 20);
 
     const double floor = floorSeconds(path);
     if (floor < 0)
         std::printf("floor: no sqlite3 shell found\n");
     else
-        std::printf("floor: sqlite3 shell, %s > /dev/null: %.3f s (best of 3)\n", qPrintable(kQuery), floor);
+        std::printf("floor: sqlite3 shell, %s > /dev/null: %.3f s (best of 3)\n",
+                    qPrintable(kQuery), floor);
 
     std::printf("record list (own process):\n");
     std::fflush(stdout);
@@ -216,8 +216,9 @@ int main(int argc, char **argv)
     rc |= child(QStringLiteral("--chart"), path);
     std::fflush(stdout);
     rc |= child(QStringLiteral("--both"), path);
-    std::printf("targets: LoadGrid1 within 2x the floor (%.3f s) and under 1.5 s, Drawxy under 1 s, "
-                "peak memory under 300 MB\n",
-                2 * floor);
+    std::printf(
+        "targets: LoadGrid1 within 2x the floor (%.3f s) and under 1.5 s, Drawxy under 1 s, "
+        "peak memory under 300 MB\n",
+        2 * floor);
     return rc;
 }

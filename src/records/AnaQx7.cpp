@@ -24,13 +24,11 @@
 
 namespace {
 template <class W>
-W *named(W *w, const char *name)
-{
+W *named(W *w, const char *name) {
     w->setObjectName(QString::fromLatin1(name));
     return w;
 }
-QLineEdit *textBox(const char *name, const QString &text, int width = 0)
-{
+QLineEdit *textBox(const char *name, const QString &text, int width = 0) {
     auto *e = named(new QLineEdit(text), name);
     if (width)
         e->setFixedWidth(width);
@@ -38,8 +36,7 @@ QLineEdit *textBox(const char *name, const QString &text, int width = 0)
 }
 }  // namespace
 
-AnaQx7::AnaQx7(QWidget *parent) : QWidget(parent, Qt::Window)
-{
+AnaQx7::AnaQx7(QWidget *parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("AnaQx7"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("提取温湿度采集记录"));
@@ -63,8 +60,7 @@ AnaQx7::AnaQx7(QWidget *parent) : QWidget(parent, Qt::Window)
                                   QStringLiteral("今日"),
                                   QStringLiteral("本周"),
                                   QStringLiteral("本月")};
-    for (int i = 1; i <= 14; ++i)
-        Check[i] = named(new QCheckBox(checkTexts[i]), checkNames[i]);
+    for (int i = 1; i <= 14; ++i) Check[i] = named(new QCheckBox(checkTexts[i]), checkNames[i]);
 
     Text1 = textBox("Text1", QStringLiteral("1"), 60);
     Text2 = textBox("Text2", QStringLiteral("2010-01-01 00:00:00"), 150);
@@ -115,8 +111,7 @@ AnaQx7::AnaQx7(QWidget *parent) : QWidget(parent, Qt::Window)
     Label6 = named(new QLabel(QStringLiteral("最高湿度：")), "Label6");
     Label7 = named(new QLabel(QStringLiteral("最低湿度：")), "Label7");
     Label8 = named(new QLabel(QStringLiteral("平均湿度：")), "Label8");
-    for (QLabel *l : {Label3, Label2, Label4, Label5, Label6, Label7, Label8})
-        stats->addWidget(l);
+    for (QLabel *l : {Label3, Label2, Label4, Label5, Label6, Label7, Label8}) stats->addWidget(l);
     stats->addStretch();
     Frame3->setMinimumWidth(180);
 
@@ -131,8 +126,7 @@ AnaQx7::AnaQx7(QWidget *parent) : QWidget(parent, Qt::Window)
     auto *buttons = new QHBoxLayout();
     buttons->addWidget(Check[11]);
     buttons->addStretch();
-    for (QPushButton *b : {Command1, Command2, Command3, Command4})
-        buttons->addWidget(b);
+    for (QPushButton *b : {Command1, Command2, Command3, Command4}) buttons->addWidget(b);
     placeInGaps(Check[11], {Text8});
 
     model_ = new RecordModel(this);
@@ -156,7 +150,8 @@ AnaQx7::AnaQx7(QWidget *parent) : QWidget(parent, Qt::Window)
                               QStringLiteral("-40.0"), QStringLiteral("100.0")};
     const QStringList headers = RecordModel::headers();
     for (int c = 0; c < 4; ++c) {
-        const int text = qMax(fontMetrics().horizontalAdvance(headers[c]), fontMetrics().horizontalAdvance(widest[c]));
+        const int text = qMax(fontMetrics().horizontalAdvance(headers[c]),
+                              fontMetrics().horizontalAdvance(widest[c]));
         ListView1->setColumnWidth(c, qMax(twips[c] / 15, text + 24));
     }
 
@@ -171,7 +166,8 @@ AnaQx7::AnaQx7(QWidget *parent) : QWidget(parent, Qt::Window)
     layout->addWidget(statusLine);
 
     for (int i = 1; i <= 10; ++i)
-        connect(Check[i], &QCheckBox::clicked, this, [this, i](bool ticked) { conditionClicked(i, ticked); });
+        connect(Check[i], &QCheckBox::clicked, this,
+                [this, i](bool ticked) { conditionClicked(i, ticked); });
     connect(Check[11], &QCheckBox::clicked, this, &AnaQx7::Check11_Click);
     const std::pair<int, QuickPeriod> quickBoxes[] = {
         {12, QuickPeriod::Today}, {13, QuickPeriod::ThisWeek}, {14, QuickPeriod::ThisMonth}};
@@ -189,14 +185,12 @@ AnaQx7::AnaQx7(QWidget *parent) : QWidget(parent, Qt::Window)
     LoadGrid1();
 }
 
-RecordQuery::Texts AnaQx7::texts() const
-{
+RecordQuery::Texts AnaQx7::texts() const {
     return {Text1->text(), Text2->text(), Text3->text(), Text4->text(),
             Text5->text(), Text6->text(), Text7->text()};
 }
 
-void AnaQx7::conditionClicked(int number, bool ticked)
-{
+void AnaQx7::conditionClicked(int number, bool ticked) {
     const QString error = query_.click(number, ticked, texts());
     if (!error.isEmpty()) {
         // The condition stays as it was, and so does the list.
@@ -205,14 +199,12 @@ void AnaQx7::conditionClicked(int number, bool ticked)
         return;
     }
     if (number == 2) {
-        for (int i = 12; i <= 14; ++i)
-            Check[i]->setChecked(false);
+        for (int i = 12; i <= 14; ++i) Check[i]->setChecked(false);
     }
     LoadGrid1();
 }
 
-void AnaQx7::quickClicked(QCheckBox *box, QuickPeriod period, bool ticked)
-{
+void AnaQx7::quickClicked(QCheckBox *box, QuickPeriod period, bool ticked) {
     for (int i = 12; i <= 14; ++i) {
         if (Check[i] != box)
             Check[i]->setChecked(false);
@@ -230,8 +222,7 @@ void AnaQx7::quickClicked(QCheckBox *box, QuickPeriod period, bool ticked)
     LoadGrid1();
 }
 
-bool AnaQx7::LoadGrid1(bool fromTimer)
-{
+bool AnaQx7::LoadGrid1(bool fromTimer) {
     const QString statement = query_.statement();
     Module1::thsql() = statement;
     RecordLoad load = loadRecords(Module1::dbconn(), statement);
@@ -253,16 +244,13 @@ bool AnaQx7::LoadGrid1(bool fromTimer)
     return true;
 }
 
-void AnaQx7::showStatistics(const RecordStats &stats)
-{
+void AnaQx7::showStatistics(const RecordStats &stats) {
     const QStringList captions = statisticsCaptions(stats);
     QLabel *labels[] = {Label3, Label2, Label4, Label5, Label6, Label7, Label8};
-    for (int i = 0; i < 7; ++i)
-        labels[i]->setText(captions.at(i));
+    for (int i = 0; i < 7; ++i) labels[i]->setText(captions.at(i));
 }
 
-void AnaQx7::Check11_Click(bool ticked)
-{
+void AnaQx7::Check11_Click(bool ticked) {
     if (!ticked) {
         Timer1->stop();
         return;
@@ -270,19 +258,22 @@ void AnaQx7::Check11_Click(bool ticked)
     const auto ms = periodMilliseconds(Text8->text());
     if (!ms) {
         Check[11]->setChecked(false);
-        msgBox(this, filtertext::checkPeriod(Text8->text(), QStringLiteral("Text8")), MsgButtons::Ok,
-               MsgIcon::Warning);
+        msgBox(this, filtertext::checkPeriod(Text8->text(), QStringLiteral("Text8")),
+               MsgButtons::Ok, MsgIcon::Warning);
         return;
     }
     Timer1->start(*ms);
 }
 
-void AnaQx7::Command3_Click() { Module1::showWindow(Module1::graph()); }
+void AnaQx7::Command3_Click() {
+    Module1::showWindow(Module1::graph());
+}
 
-QString AnaQx7::exportCsv(const QString &path) const { return ::exportCsv(model_->table(), path); }
+QString AnaQx7::exportCsv(const QString &path) const {
+    return ::exportCsv(model_->table(), path);
+}
 
-void AnaQx7::Command4_Click()
-{
+void AnaQx7::Command4_Click() {
     const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出CSV"), QString(),
                                                       QStringLiteral("CSV 文件 (*.csv)"));
     if (path.isEmpty())

@@ -10,25 +10,23 @@
 namespace {
 using Type = LiteStatement::Type;
 
-double numberAt(const LiteStatement &st, int position)
-{
+double numberAt(const LiteStatement &st, int position) {
     switch (st.columnType(position)) {
-    case Type::Real:
-        return st.real(position);
-    case Type::Integer:
-        return double(st.integer(position));
-    case Type::Text:
-        if (const auto v = parseDecimal(st.text(position)))
-            return *v;
-        [[fallthrough]];
-    default:
-        return std::numeric_limits<double>::quiet_NaN();
+        case Type::Real:
+            return st.real(position);
+        case Type::Integer:
+            return double(st.integer(position));
+        case Type::Text:
+            if (const auto v = parseDecimal(st.text(position)))
+                return *v;
+            [[fallthrough]];
+        default:
+            return std::numeric_limits<double>::quiet_NaN();
     }
 }
 }  // namespace
 
-QString ChartData::timeAt(qsizetype k) const
-{
+QString ChartData::timeAt(qsizetype k) const {
     if (k < 0 || k >= qsizetype(times.size()))
         return {};
     if (times[k] != recordtime::kOddTime)
@@ -37,10 +35,10 @@ QString ChartData::timeAt(qsizetype k) const
     return it == oddTimes.end() ? QString() : it->second;
 }
 
-qint64 countRows(LiteConnection &conn, const QString &sql, QString *error)
-{
+qint64 countRows(LiteConnection &conn, const QString &sql, QString *error) {
     // count(*) over the query lets the database skip producing the columns.
-    LiteStatement st = conn.prepare(QStringLiteral("select count(*) from (") + sql + QStringLiteral(")"));
+    LiteStatement st =
+        conn.prepare(QStringLiteral("select count(*) from (") + sql + QStringLiteral(")"));
     if (st.isValid()) {
         if (st.Step() && !st.done())
             return st.integer(0);
@@ -64,8 +62,7 @@ qint64 countRows(LiteConnection &conn, const QString &sql, QString *error)
     return n;
 }
 
-ChartData loadChart(LiteConnection &conn, const QString &sql, double pixelWidth)
-{
+ChartData loadChart(LiteConnection &conn, const QString &sql, double pixelWidth) {
     ChartData data;
     const qint64 count = countRows(conn, sql, &data.error);
     if (count <= 0) {

@@ -9,8 +9,7 @@ namespace chart {
 
 namespace {
 std::optional<Range> readRange(const QString &low, const QString &high, const QString &what,
-                               QString *note)
-{
+                               QString *note) {
     const auto l = parseDecimal(low);
     const auto h = parseDecimal(high);
     if (!l || !h) {
@@ -26,26 +25,22 @@ std::optional<Range> readRange(const QString &low, const QString &high, const QS
 }  // namespace
 
 Scale readScale(const QString &tempLow, const QString &tempHigh, const QString &humLow,
-                const QString &humHigh)
-{
+                const QString &humHigh) {
     Scale s;
     s.temp = readRange(tempLow, tempHigh, QStringLiteral("温度"), &s.tempNote);
     s.hum = readRange(humLow, humHigh, QStringLiteral("湿度"), &s.humNote);
     return s;
 }
 
-double yOf(double value, const Range &range)
-{
+double yOf(double value, const Range &range) {
     return (value - range.low) * kHeight / (range.high - range.low);
 }
 
-double xOf(qsizetype k, qsizetype count)
-{
+double xOf(qsizetype k, qsizetype count) {
     return count > 0 ? double(k) * kWidth / double(count) : 0.0;
 }
 
-qsizetype readoutIndex(qsizetype count, double x)
-{
+qsizetype readoutIndex(qsizetype count, double x) {
     if (count <= 0 || !(x >= 0))
         return -1;
     const double k = std::floor(double(count) * x / kWidth);
@@ -54,14 +49,12 @@ qsizetype readoutIndex(qsizetype count, double x)
     return qsizetype(k);
 }
 
-QString generalNumber(double value)
-{
+QString generalNumber(double value) {
     const QString text = numberText(value);
     return text.startsWith(QLatin1Char('-')) ? text : QLatin1Char(' ') + text;
 }
 
-QStringList gridLabels(double low, double high)
-{
+QStringList gridLabels(double low, double high) {
     const double step = (high - low) / 10.0;
     double label = low + step;
     QStringList out;
@@ -72,18 +65,15 @@ QStringList gridLabels(double low, double high)
     return out;
 }
 
-QString temperatureCornerText(const QString &lowText)
-{
+QString temperatureCornerText(const QString &lowText) {
     return lowText.trimmed() + QStringLiteral(" 温度(C)");
 }
 
-QString humidityCornerText(const QString &lowText)
-{
+QString humidityCornerText(const QString &lowText) {
     return QStringLiteral("湿度(%) ") + lowText.trimmed();
 }
 
-void Decimator::add(double px, double value)
-{
+void Decimator::add(double px, double value) {
     if (!std::isfinite(value) || !std::isfinite(px)) {
         flushColumn();
         endLine();
@@ -107,8 +97,7 @@ void Decimator::add(double px, double value)
     ++n_;
 }
 
-void Decimator::flushColumn()
-{
+void Decimator::flushColumn() {
     if (n_ == 0)
         return;
     // The extremes between the first and the last point, in their order.
@@ -126,24 +115,20 @@ void Decimator::flushColumn()
     n_ = 0;
 }
 
-void Decimator::endLine()
-{
+void Decimator::endLine() {
     if (!line_.empty())
         lines_.push_back(std::move(line_));
     line_.clear();
 }
 
-void Decimator::finish()
-{
+void Decimator::finish() {
     flushColumn();
     endLine();
 }
 
-qsizetype Decimator::segmentCount() const
-{
+qsizetype Decimator::segmentCount() const {
     qsizetype n = 0;
-    for (const auto &line : lines_)
-        n += qsizetype(line.size()) - 1;
+    for (const auto &line : lines_) n += qsizetype(line.size()) - 1;
     return n;
 }
 

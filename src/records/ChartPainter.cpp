@@ -13,37 +13,38 @@ namespace {
 // Far enough outside the image to be cut off, near enough for the raster engine.
 constexpr double kFar = 1.0e6;
 
-QFont labelFont()
-{
+QFont labelFont() {
     QFont f;
     f.setPixelSize(12);
     return f;
 }
 
 // Text with its upper-left corner at plot point (x, y).
-void textAt(QPainter &p, const QSize &size, double x, double y, const QColor &colour, const QString &text)
-{
+void textAt(QPainter &p, const QSize &size, double x, double y, const QColor &colour,
+            const QString &text) {
     p.setPen(colour);
     const QPointF at = toPixels(x, y, size);
-    p.drawText(QRectF(at, QSizeF(size.width() * 2, size.height())), Qt::AlignLeft | Qt::AlignTop, text);
+    p.drawText(QRectF(at, QSizeF(size.width() * 2, size.height())), Qt::AlignLeft | Qt::AlignTop,
+               text);
 }
 }  // namespace
 
-QPointF toPixels(double x, double y, const QSize &size)
-{
-    return {x * size.width() / chart::kWidth, (chart::kHeight - y) * size.height() / chart::kHeight};
+QPointF toPixels(double x, double y, const QSize &size) {
+    return {x * size.width() / chart::kWidth,
+            (chart::kHeight - y) * size.height() / chart::kHeight};
 }
 
-void paintGrid(QPainter &p, const QSize &size, const chart::Scale &scale, const QString &tempLowText,
-               const QString &humLowText)
-{
+void paintGrid(QPainter &p, const QSize &size, const chart::Scale &scale,
+               const QString &tempLowText, const QString &humLowText) {
     p.fillRect(QRect(QPoint(0, 0), size), kBackground);
     p.setFont(labelFont());
     textAt(p, size, 0, 50, kTempLabel, chart::temperatureCornerText(tempLowText));
     textAt(p, size, 1840, 50, kHumLabel, chart::humidityCornerText(humLowText));
 
-    const QStringList tempLabels = scale.temp ? chart::gridLabels(scale.temp->low, scale.temp->high) : QStringList();
-    const QStringList humLabels = scale.hum ? chart::gridLabels(scale.hum->low, scale.hum->high) : QStringList();
+    const QStringList tempLabels =
+        scale.temp ? chart::gridLabels(scale.temp->low, scale.temp->high) : QStringList();
+    const QStringList humLabels =
+        scale.hum ? chart::gridLabels(scale.hum->low, scale.hum->high) : QStringList();
     for (int i = 0; i < 9; ++i) {
         const double y = 100.0 * (i + 1);
         p.setPen(kGrid);
@@ -56,8 +57,7 @@ void paintGrid(QPainter &p, const QSize &size, const chart::Scale &scale, const 
 }
 
 void paintCurve(QPainter &p, const QSize &size, const std::vector<std::vector<QPointF>> &lines,
-                const chart::Range &range, const QColor &colour)
-{
+                const chart::Range &range, const QColor &colour) {
     p.setRenderHint(QPainter::Antialiasing, false);
     p.setPen(QPen(colour, 0));
     QPolygonF polygon;
@@ -66,15 +66,15 @@ void paintCurve(QPainter &p, const QSize &size, const std::vector<std::vector<QP
             continue;  // one record alone has no segment
         polygon.resize(qsizetype(line.size()));
         for (size_t i = 0; i < line.size(); ++i) {
-            const double py = (chart::kHeight - chart::yOf(line[i].y(), range)) * size.height() / chart::kHeight;
+            const double py =
+                (chart::kHeight - chart::yOf(line[i].y(), range)) * size.height() / chart::kHeight;
             polygon[qsizetype(i)] = QPointF(line[i].x(), std::clamp(py, -kFar, kFar));
         }
         p.drawPolyline(polygon);
     }
 }
 
-void paintNotes(QPainter &p, const QSize &size, const QStringList &notes)
-{
+void paintNotes(QPainter &p, const QSize &size, const QStringList &notes) {
     if (notes.isEmpty())
         return;
     QFont f = labelFont();

@@ -25,8 +25,8 @@ QPointF toPixels(double x, double y, const QSize &size);
 
 // Background, the corner texts (from the trimmed low-end texts), the nine grid
 // lines and their labels for the ranges that are numbers.
-void paintGrid(QPainter &p, const QSize &size, const chart::Scale &scale, const QString &tempLowText,
-               const QString &humLowText);
+void paintGrid(QPainter &p, const QSize &size, const chart::Scale &scale,
+               const QString &tempLowText, const QString &humLowText);
 
 // One curve: polylines of (pixel x, value), the value mapped through `range`.
 void paintCurve(QPainter &p, const QSize &size, const std::vector<std::vector<QPointF>> &lines,

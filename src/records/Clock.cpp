@@ -2,14 +2,17 @@
 
 namespace recordsclock {
 namespace {
-std::function<QDateTime()> &hook()
-{
+std::function<QDateTime()> &hook() {
     static std::function<QDateTime()> clock;
     return clock;
 }
 }  // namespace
 
-QDateTime now() { return hook() ? hook()() : QDateTime::currentDateTime(); }
+QDateTime now() {
+    return hook() ? hook()() : QDateTime::currentDateTime();
+}
 
-void set(std::function<QDateTime()> clock) { hook() = std::move(clock); }
+void set(std::function<QDateTime()> clock) {
+    hook() = std::move(clock);
+}
 }  // namespace recordsclock

@@ -14,15 +14,13 @@
 
 namespace {
 template <class W>
-W *named(W *w, const char *name)
-{
+W *named(W *w, const char *name) {
     w->setObjectName(QString::fromLatin1(name));
     return w;
 }
 }  // namespace
 
-DbaseWindow::DbaseWindow(QWidget *parent) : QWidget(parent, Qt::Window)
-{
+DbaseWindow::DbaseWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("dbase"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("数据库维护"));
@@ -61,23 +59,23 @@ DbaseWindow::DbaseWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     layout->addLayout(buttons);
 
     for (int i = 1; i <= 4; ++i)
-        connect(Check[i], &QCheckBox::clicked, this, [this, i](bool ticked) { checkClicked(i, ticked); });
+        connect(Check[i], &QCheckBox::clicked, this,
+                [this, i](bool ticked) { checkClicked(i, ticked); });
     connect(Command3, &QPushButton::clicked, this, &DbaseWindow::Command3_Click);
     connect(Command1, &QPushButton::clicked, this, &DbaseWindow::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &QWidget::close);
 }
 
-void DbaseWindow::checkClicked(int number, bool ticked)
-{
-    const QString error = conditions_.click(number, ticked, {Text1->text(), Text2->text(), Text3->text()});
+void DbaseWindow::checkClicked(int number, bool ticked) {
+    const QString error =
+        conditions_.click(number, ticked, {Text1->text(), Text2->text(), Text3->text()});
     if (!error.isEmpty()) {
         Check[number]->setChecked(false);
         msgBox(this, error, MsgButtons::Ok, MsgIcon::Warning);
     }
 }
 
-void DbaseWindow::Command3_Click()
-{
+void DbaseWindow::Command3_Click() {
     if (!askYesNo(this, deletionQuestion(Check[4]->isChecked(), Text3->text()), MsgIcon::Critical,
                   QStringLiteral("Delete Records")))
         return;
@@ -85,33 +83,36 @@ void DbaseWindow::Command3_Click()
     const QString statement = conditions_.statement();
     if (!db.Execute(statement)) {
         // One statement: when it fails, nothing was deleted.
-        msgBox(this, QStringLiteral("删除记录失败，没有删除任何记录。\n\n%1\n\n%2").arg(db.lastError(), statement),
+        msgBox(this,
+               QStringLiteral("删除记录失败，没有删除任何记录。\n\n%1\n\n%2")
+                   .arg(db.lastError(), statement),
                MsgButtons::Ok, MsgIcon::Critical, QStringLiteral("删除失败"));
         return;
     }
     close();
 }
 
-void DbaseWindow::Command1_Click()
-{
-    const BackupResult r =
-        backupDatabase(Module1::dbconn(), Module1::databasePath(), recordsclock::now().toLocalTime());
+void DbaseWindow::Command1_Click() {
+    const BackupResult r = backupDatabase(Module1::dbconn(), Module1::databasePath(),
+                                          recordsclock::now().toLocalTime());
     switch (r.outcome) {
-    case BackupResult::Done:
-        msgBox(this, QStringLiteral("数据库mydb.db备份成功！"), MsgButtons::Ok, MsgIcon::Information,
-               QStringLiteral("完成"));
-        break;
-    case BackupResult::MissingDirectory:
-        msgBox(this, QStringLiteral("请在软件安装目录中，建立backup子目录！"), MsgButtons::Ok, MsgIcon::Critical,
-               QStringLiteral("备份失败"));
-        break;
-    case BackupResult::CopyFailed:
-        msgBox(this, QStringLiteral("无法写入备份文件%1：%2").arg(QDir::toNativeSeparators(r.target), r.detail),
-               MsgButtons::Ok, MsgIcon::Critical, QStringLiteral("备份失败"));
-        break;
-    case BackupResult::ReopenFailed:
-        msgBox(this, QStringLiteral("备份后无法重新打开数据库：") + r.detail, MsgButtons::Ok, MsgIcon::Critical,
-               QStringLiteral("备份失败"));
-        break;
+        case BackupResult::Done:
+            msgBox(this, QStringLiteral("数据库mydb.db备份成功！"), MsgButtons::Ok,
+                   MsgIcon::Information, QStringLiteral("完成"));
+            break;
+        case BackupResult::MissingDirectory:
+            msgBox(this, QStringLiteral("请在软件安装目录中，建立backup子目录！"), MsgButtons::Ok,
+                   MsgIcon::Critical, QStringLiteral("备份失败"));
+            break;
+        case BackupResult::CopyFailed:
+            msgBox(this,
+                   QStringLiteral("无法写入备份文件%1：%2")
+                       .arg(QDir::toNativeSeparators(r.target), r.detail),
+                   MsgButtons::Ok, MsgIcon::Critical, QStringLiteral("备份失败"));
+            break;
+        case BackupResult::ReopenFailed:
+            msgBox(this, QStringLiteral("备份后无法重新打开数据库：") + r.detail, MsgButtons::Ok,
+                   MsgIcon::Critical, QStringLiteral("备份失败"));
+            break;
     }
 }

@@ -17,21 +17,18 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-PlotArea::PlotArea(QWidget *parent) : QWidget(parent)
-{
+PlotArea::PlotArea(QWidget *parent) : QWidget(parent) {
     setMouseTracking(true);
     setMinimumSize(200, 100);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
 
-void PlotArea::setImage(const QImage &image)
-{
+void PlotArea::setImage(const QImage &image) {
     image_ = image;
     update();
 }
 
-void PlotArea::paintEvent(QPaintEvent *)
-{
+void PlotArea::paintEvent(QPaintEvent *) {
     QPainter p(this);
     if (image_.isNull()) {
         p.fillRect(rect(), chartpaint::kBackground);
@@ -42,8 +39,7 @@ void PlotArea::paintEvent(QPaintEvent *)
     p.drawImage(rect(), image_);
 }
 
-void PlotArea::mouseMoveEvent(QMouseEvent *event)
-{
+void PlotArea::mouseMoveEvent(QMouseEvent *event) {
     if (width() > 0)
         Q_EMIT pointerMoved(event->position().x() * chart::kWidth / width());
     QWidget::mouseMoveEvent(event);
@@ -51,16 +47,16 @@ void PlotArea::mouseMoveEvent(QMouseEvent *event)
 
 namespace {
 template <class W>
-W *named(W *w, const char *name)
-{
+W *named(W *w, const char *name) {
     w->setObjectName(QString::fromLatin1(name));
     return w;
 }
-QLineEdit *rangeBox(const char *name, const QString &text) { return named(new QLineEdit(text), name); }
+QLineEdit *rangeBox(const char *name, const QString &text) {
+    return named(new QLineEdit(text), name);
+}
 }  // namespace
 
-GraphWindow::GraphWindow(QWidget *parent) : QWidget(parent, Qt::Window)
-{
+GraphWindow::GraphWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("graph"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("温湿度图形曲线"));
@@ -69,8 +65,7 @@ GraphWindow::GraphWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     Label3 = named(new QLabel(QStringLiteral("调整显示精度")), "Label3");
     Label2 = named(new QLabel(QStringLiteral("温度(黄线)从：      度到      度")), "Label2");
     Label1 = named(new QLabel(QStringLiteral("湿度(白线)从：      %到       %")), "Label1");
-    for (QLabel *l : {Label1, Label2})
-        l->setTextFormat(Qt::PlainText);
+    for (QLabel *l : {Label1, Label2}) l->setTextFormat(Qt::PlainText);
     Text3 = rangeBox("Text3", QStringLiteral("-20"));
     Text4 = rangeBox("Text4", QStringLiteral("80"));
     Text1 = rangeBox("Text1", QStringLiteral("0"));
@@ -109,15 +104,15 @@ GraphWindow::GraphWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     Drawxy();
 }
 
-void GraphWindow::Drawxy()
-{
+void GraphWindow::Drawxy() {
     QSize size = Picture1->size();
     if (size.width() < 100 || size.height() < 50)
         size = Picture1->sizeHint();
     QImage image(size, QImage::Format_RGB32);
     QPainter painter(&image);
     notes_.clear();
-    const chart::Scale scale = chart::readScale(Text3->text(), Text4->text(), Text1->text(), Text2->text());
+    const chart::Scale scale =
+        chart::readScale(Text3->text(), Text4->text(), Text1->text(), Text2->text());
     chartpaint::paintGrid(painter, size, scale, Text3->text(), Text1->text());
     Drawth(painter, size);
     if (!scale.temp)
@@ -130,8 +125,7 @@ void GraphWindow::Drawxy()
     Label4->clear();
 }
 
-void GraphWindow::Drawth(QPainter &painter, const QSize &size)
-{
+void GraphWindow::Drawth(QPainter &painter, const QSize &size) {
     const QString statement = Module1::thsql();
     if (statement.isEmpty()) {
         data_ = ChartData();
@@ -143,21 +137,22 @@ void GraphWindow::Drawth(QPainter &painter, const QSize &size)
         notes_ << QStringLiteral("无法读取记录：") + data_.error;
     else if (data_.count == 0)
         notes_ << QStringLiteral("没有记录");
-    const chart::Scale scale = chart::readScale(Text3->text(), Text4->text(), Text1->text(), Text2->text());
+    const chart::Scale scale =
+        chart::readScale(Text3->text(), Text4->text(), Text1->text(), Text2->text());
     // Humidity first, temperature over it.
     if (scale.hum)
-        chartpaint::paintCurve(painter, size, data_.hum.polylines(), *scale.hum, chartpaint::kHumCurve);
+        chartpaint::paintCurve(painter, size, data_.hum.polylines(), *scale.hum,
+                               chartpaint::kHumCurve);
     if (scale.temp)
-        chartpaint::paintCurve(painter, size, data_.temp.polylines(), *scale.temp, chartpaint::kTempCurve);
+        chartpaint::paintCurve(painter, size, data_.temp.polylines(), *scale.temp,
+                               chartpaint::kTempCurve);
 }
 
-void GraphWindow::Picture1_MouseMove(double x)
-{
+void GraphWindow::Picture1_MouseMove(double x) {
     Label4->setText(data_.timeAt(chart::readoutIndex(data_.count, x)));
 }
 
-void GraphWindow::Check1_Click(bool ticked)
-{
+void GraphWindow::Check1_Click(bool ticked) {
     if (!ticked) {
         Timer1->stop();
         return;
@@ -165,8 +160,8 @@ void GraphWindow::Check1_Click(bool ticked)
     const auto ms = periodMilliseconds(Text5->text());
     if (!ms) {
         Check1->setChecked(false);
-        msgBox(this, filtertext::checkPeriod(Text5->text(), QStringLiteral("Text5")), MsgButtons::Ok,
-               MsgIcon::Warning);
+        msgBox(this, filtertext::checkPeriod(Text5->text(), QStringLiteral("Text5")),
+               MsgButtons::Ok, MsgIcon::Warning);
         return;
     }
     Timer1->start(*ms);

@@ -9,14 +9,14 @@
 #include <QFile>
 #include <QFileInfo>
 
-QString DeletionConditions::click(int checkNumber, bool ticked, const Texts &texts)
-{
+QString DeletionConditions::click(int checkNumber, bool ticked, const Texts &texts) {
     if (checkNumber == 4) {
         if (!ticked) {
             sqladr_ = sql::allModulesCondition();
             return {};
         }
-        if (QString e = filtertext::checkAddress(texts.address, QStringLiteral("Text3")); !e.isEmpty())
+        if (QString e = filtertext::checkAddress(texts.address, QStringLiteral("Text3"));
+            !e.isEmpty())
             return e;
         sqladr_ = sql::moduleCondition(texts.address.trimmed());
         return {};
@@ -45,29 +45,29 @@ QString DeletionConditions::click(int checkNumber, bool ticked, const Texts &tex
     return {};
 }
 
-void DeletionConditions::reset()
-{
+void DeletionConditions::reset() {
     sqladr_ = sql::allModulesCondition();
     sqltime_.clear();
 }
 
-QString DeletionConditions::statement() const { return sql::deleteRecords(sqladr_, sqltime_); }
+QString DeletionConditions::statement() const {
+    return sql::deleteRecords(sqladr_, sqltime_);
+}
 
-QString deletionQuestion(bool moduleTicked, const QString &addressText)
-{
+QString deletionQuestion(bool moduleTicked, const QString &addressText) {
     QString q = QStringLiteral("确认将删除数据库中");
     if (moduleTicked)
         q += QStringLiteral("模块") + addressText;
     return q + QStringLiteral("的温湿度数据？");
 }
 
-QString backupFileName(const QDateTime &localTime)
-{
-    return localTime.toString(QStringLiteral("yyyy.MM.dd_HH.mm.ss_")) + QString::fromLatin1(schema::kDatabaseFile);
+QString backupFileName(const QDateTime &localTime) {
+    return localTime.toString(QStringLiteral("yyyy.MM.dd_HH.mm.ss_")) +
+           QString::fromLatin1(schema::kDatabaseFile);
 }
 
-BackupResult backupDatabase(LiteConnection &conn, const QString &databasePath, const QDateTime &localTime)
-{
+BackupResult backupDatabase(LiteConnection &conn, const QString &databasePath,
+                            const QDateTime &localTime) {
     BackupResult r;
     const QFileInfo db(databasePath);
     const QDir backupDir(db.absoluteDir().filePath(QStringLiteral("backup")));

@@ -48,4 +48,5 @@ struct BackupResult {
     QString target;  // the path of the copy
     QString detail;  // what failed
 };
-BackupResult backupDatabase(LiteConnection &conn, const QString &databasePath, const QDateTime &localTime);
+BackupResult backupDatabase(LiteConnection &conn, const QString &databasePath,
+                            const QDateTime &localTime);

@@ -5,8 +5,7 @@
 
 #include <QSaveFile>
 
-QByteArray csvField(const QByteArray &utf8)
-{
+QByteArray csvField(const QByteArray &utf8) {
     if (!utf8.contains(',') && !utf8.contains('"') && !utf8.contains('\n') && !utf8.contains('\r'))
         return utf8;
     QByteArray out = utf8;
@@ -14,8 +13,7 @@ QByteArray csvField(const QByteArray &utf8)
     return '"' + out + '"';
 }
 
-QString exportCsv(const RecordTable &table, const QString &path)
-{
+QString exportCsv(const RecordTable &table, const QString &path) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return file.errorString();

@@ -9,61 +9,58 @@ namespace {
 
 using Type = LiteStatement::Type;
 
-void readAdr(const LiteStatement &st, RecordTable &table)
-{
+void readAdr(const LiteStatement &st, RecordTable &table) {
     switch (st.columnType(1)) {
-    case Type::Integer:
-        table.setAdr(st.integer(1));
-        break;
-    case Type::Null:
-        break;
-    case Type::Real:
-        table.setNumber(RecordTable::Adr, st.real(1));
-        break;
-    default:
-        table.setText(RecordTable::Adr, cellText(st.value(1)));
-        break;
+        case Type::Integer:
+            table.setAdr(st.integer(1));
+            break;
+        case Type::Null:
+            break;
+        case Type::Real:
+            table.setNumber(RecordTable::Adr, st.real(1));
+            break;
+        default:
+            table.setText(RecordTable::Adr, cellText(st.value(1)));
+            break;
     }
 }
 
-void readTime(const LiteStatement &st, RecordTable &table)
-{
+void readTime(const LiteStatement &st, RecordTable &table) {
     switch (st.columnType(2)) {
-    case Type::Text:
-        table.setTime(st.utf8(2));
-        break;
-    case Type::Null:
-        break;
-    default:
-        table.setText(RecordTable::Time, cellText(st.value(2)));
-        break;
+        case Type::Text:
+            table.setTime(st.utf8(2));
+            break;
+        case Type::Null:
+            break;
+        default:
+            table.setText(RecordTable::Time, cellText(st.value(2)));
+            break;
     }
 }
 
 // Temperature or humidity: the cell, and the figure when it is a number.
 void readFigure(const LiteStatement &st, int position, RecordTable::Column column,
-                RecordTable &table, FigureStats &stats)
-{
+                RecordTable &table, FigureStats &stats) {
     std::optional<double> number;
     switch (st.columnType(position)) {
-    case Type::Real:
-        number = st.real(position);
-        break;
-    case Type::Integer:
-        number = double(st.integer(position));
-        break;
-    case Type::Null:
-        return;
-    default: {
-        // A text the column could not take as a number (the stored form of
-        // a value written by hand, say): shown as it is, counted if it reads
-        // as a number after all.
-        const QString text = cellText(st.value(position));
-        table.setText(column, text);
-        if (const auto v = parseDecimal(text))
-            stats.add(*v);
-        return;
-    }
+        case Type::Real:
+            number = st.real(position);
+            break;
+        case Type::Integer:
+            number = double(st.integer(position));
+            break;
+        case Type::Null:
+            return;
+        default: {
+            // A text the column could not take as a number (the stored form of
+            // a value written by hand, say): shown as it is, counted if it reads
+            // as a number after all.
+            const QString text = cellText(st.value(position));
+            table.setText(column, text);
+            if (const auto v = parseDecimal(text))
+                stats.add(*v);
+            return;
+        }
     }
     qint16 tenths = 0;
     if (RecordTable::toTenths(*number, &tenths)) {
@@ -77,8 +74,7 @@ void readFigure(const LiteStatement &st, int position, RecordTable::Column colum
 
 }  // namespace
 
-RecordLoad loadRecords(LiteConnection &conn, const QString &sql)
-{
+RecordLoad loadRecords(LiteConnection &conn, const QString &sql) {
     RecordLoad load;
     LiteStatement st = conn.prepare(sql);
     if (!st.isValid()) {

@@ -2,28 +2,24 @@
 
 #include <climits>
 
-void RecordModel::setTable(RecordTable &&table)
-{
+void RecordModel::setTable(RecordTable &&table) {
     beginResetModel();
     table_ = std::move(table);
     endResetModel();
 }
 
-int RecordModel::rowCount(const QModelIndex &parent) const
-{
+int RecordModel::rowCount(const QModelIndex &parent) const {
     if (parent.isValid())
         return 0;
     // A view counts rows in int; more than that are not listed.
     return int(qMin<qsizetype>(table_.size(), INT_MAX));
 }
 
-int RecordModel::columnCount(const QModelIndex &parent) const
-{
+int RecordModel::columnCount(const QModelIndex &parent) const {
     return parent.isValid() ? 0 : RecordTable::ColumnCount;
 }
 
-QVariant RecordModel::data(const QModelIndex &index, int role) const
-{
+QVariant RecordModel::data(const QModelIndex &index, int role) const {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
     if (role == Qt::DisplayRole)
@@ -33,8 +29,7 @@ QVariant RecordModel::data(const QModelIndex &index, int role) const
     return {};
 }
 
-QVariant RecordModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
+QVariant RecordModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole)
         return {};
     if (orientation == Qt::Horizontal)
@@ -42,7 +37,7 @@ QVariant RecordModel::headerData(int section, Qt::Orientation orientation, int r
     return section + 1;
 }
 
-QStringList RecordModel::headers()
-{
-    return {QStringLiteral("地址"), QStringLiteral("采集时间"), QStringLiteral("温度"), QStringLiteral("湿度")};
+QStringList RecordModel::headers() {
+    return {QStringLiteral("地址"), QStringLiteral("采集时间"), QStringLiteral("温度"),
+            QStringLiteral("湿度")};
 }

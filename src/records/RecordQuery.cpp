@@ -21,29 +21,27 @@ struct BoxRule {
 };
 
 const BoxRule kRules[10] = {
-    {RecordQuery::Adr, Compare::Less},                 // Check1
-    {RecordQuery::Time, Compare::Less},                // Check2
-    {RecordQuery::TempHigh, Compare::Less},            // Check3  <
-    {RecordQuery::TempLow, Compare::GreaterOrEqual},   // Check4  >=
-    {RecordQuery::TempHigh, Compare::LessOrEqual},     // Check5  <=
-    {RecordQuery::TempLow, Compare::Greater},          // Check6  >
-    {RecordQuery::HumHigh, Compare::LessOrEqual},      // Check7  <=
-    {RecordQuery::HumHigh, Compare::Less},             // Check8  <
-    {RecordQuery::HumLow, Compare::Greater},           // Check9  >
-    {RecordQuery::HumLow, Compare::GreaterOrEqual},    // Check10 >=
+    {RecordQuery::Adr, Compare::Less},                // Check1
+    {RecordQuery::Time, Compare::Less},               // Check2
+    {RecordQuery::TempHigh, Compare::Less},           // Check3  <
+    {RecordQuery::TempLow, Compare::GreaterOrEqual},  // Check4  >=
+    {RecordQuery::TempHigh, Compare::LessOrEqual},    // Check5  <=
+    {RecordQuery::TempLow, Compare::Greater},         // Check6  >
+    {RecordQuery::HumHigh, Compare::LessOrEqual},     // Check7  <=
+    {RecordQuery::HumHigh, Compare::Less},            // Check8  <
+    {RecordQuery::HumLow, Compare::Greater},          // Check9  >
+    {RecordQuery::HumLow, Compare::GreaterOrEqual},   // Check10 >=
 };
 
 }  // namespace
 
-int RecordQuery::fragmentOf(int checkNumber)
-{
+int RecordQuery::fragmentOf(int checkNumber) {
     if (checkNumber < 1 || checkNumber > 10)
         return -1;
     return kRules[checkNumber - 1].fragment;
 }
 
-QString RecordQuery::click(int checkNumber, bool ticked, const Texts &texts)
-{
+QString RecordQuery::click(int checkNumber, bool ticked, const Texts &texts) {
     const int f = fragmentOf(checkNumber);
     if (f < 0)
         return {};
@@ -55,34 +53,38 @@ QString RecordQuery::click(int checkNumber, bool ticked, const Texts &texts)
     QString error;
     QString text;
     switch (rule.fragment) {
-    case Adr:
-        error = filtertext::checkAddress(texts.address, QStringLiteral("Text1"));
-        text = sql::recordAddressCondition(texts.address.trimmed());
-        break;
-    case Time:
-        error = filtertext::checkTime(texts.from, QStringLiteral("Text2"));
-        if (error.isEmpty())
-            error = filtertext::checkTime(texts.to, QStringLiteral("Text3"));
-        text = sql::recordTimeCondition(texts.from.trimmed(), texts.to.trimmed());
-        break;
-    case TempHigh:
-        error = filtertext::checkBound(texts.tempHigh, QStringLiteral("温度上限"), QStringLiteral("Text4"));
-        text = sql::recordTemperatureCondition(rule.compare, texts.tempHigh.trimmed());
-        break;
-    case TempLow:
-        error = filtertext::checkBound(texts.tempLow, QStringLiteral("温度下限"), QStringLiteral("Text5"));
-        text = sql::recordTemperatureCondition(rule.compare, texts.tempLow.trimmed());
-        break;
-    case HumHigh:
-        error = filtertext::checkBound(texts.humHigh, QStringLiteral("湿度上限"), QStringLiteral("Text6"));
-        text = sql::recordHumidityCondition(rule.compare, texts.humHigh.trimmed());
-        break;
-    case HumLow:
-        error = filtertext::checkBound(texts.humLow, QStringLiteral("湿度下限"), QStringLiteral("Text7"));
-        text = sql::recordHumidityCondition(rule.compare, texts.humLow.trimmed());
-        break;
-    case FragmentCount:
-        break;
+        case Adr:
+            error = filtertext::checkAddress(texts.address, QStringLiteral("Text1"));
+            text = sql::recordAddressCondition(texts.address.trimmed());
+            break;
+        case Time:
+            error = filtertext::checkTime(texts.from, QStringLiteral("Text2"));
+            if (error.isEmpty())
+                error = filtertext::checkTime(texts.to, QStringLiteral("Text3"));
+            text = sql::recordTimeCondition(texts.from.trimmed(), texts.to.trimmed());
+            break;
+        case TempHigh:
+            error = filtertext::checkBound(texts.tempHigh, QStringLiteral("温度上限"),
+                                           QStringLiteral("Text4"));
+            text = sql::recordTemperatureCondition(rule.compare, texts.tempHigh.trimmed());
+            break;
+        case TempLow:
+            error = filtertext::checkBound(texts.tempLow, QStringLiteral("温度下限"),
+                                           QStringLiteral("Text5"));
+            text = sql::recordTemperatureCondition(rule.compare, texts.tempLow.trimmed());
+            break;
+        case HumHigh:
+            error = filtertext::checkBound(texts.humHigh, QStringLiteral("湿度上限"),
+                                           QStringLiteral("Text6"));
+            text = sql::recordHumidityCondition(rule.compare, texts.humHigh.trimmed());
+            break;
+        case HumLow:
+            error = filtertext::checkBound(texts.humLow, QStringLiteral("湿度下限"),
+                                           QStringLiteral("Text7"));
+            text = sql::recordHumidityCondition(rule.compare, texts.humLow.trimmed());
+            break;
+        case FragmentCount:
+            break;
     }
     if (!error.isEmpty())
         return error;
@@ -90,56 +92,48 @@ QString RecordQuery::click(int checkNumber, bool ticked, const Texts &texts)
     return {};
 }
 
-void RecordQuery::setPeriod(const QString &from, const QString &to)
-{
+void RecordQuery::setPeriod(const QString &from, const QString &to) {
     fragments_[Time] = sql::recordTimeCondition(from, to);
 }
 
-void RecordQuery::clear()
-{
-    for (QString &f : fragments_)
-        f.clear();
+void RecordQuery::clear() {
+    for (QString &f : fragments_) f.clear();
 }
 
-QString RecordQuery::statement() const
-{
+QString RecordQuery::statement() const {
     QString s = sql::selectRecordsBase();
-    for (const QString &f : fragments_)
-        s += f;
+    for (const QString &f : fragments_) s += f;
     return s;
 }
 
-QDateTime recordClockTime(const QDateTime &now)
-{
+QDateTime recordClockTime(const QDateTime &now) {
     // The database stamps records with datetime('now','+8 hour'): UTC plus
     // eight hours, as a plain date and time.
     const QDateTime shifted = now.toUTC().addSecs(8 * 3600);
     return QDateTime(shifted.date(), shifted.time(), Qt::UTC);
 }
 
-PeriodTexts quickPeriod(QuickPeriod period, const QDateTime &now)
-{
+PeriodTexts quickPeriod(QuickPeriod period, const QDateTime &now) {
     const QDate today = recordClockTime(now).date();
     QDate first = today;
     QDate last = today;
     switch (period) {
-    case QuickPeriod::Today:
-        break;
-    case QuickPeriod::ThisWeek:
-        first = today.addDays(1 - today.dayOfWeek());  // Monday is day 1
-        last = first.addDays(6);
-        break;
-    case QuickPeriod::ThisMonth:
-        first = QDate(today.year(), today.month(), 1);
-        last = QDate(today.year(), today.month(), today.daysInMonth());
-        break;
+        case QuickPeriod::Today:
+            break;
+        case QuickPeriod::ThisWeek:
+            first = today.addDays(1 - today.dayOfWeek());  // Monday is day 1
+            last = first.addDays(6);
+            break;
+        case QuickPeriod::ThisMonth:
+            first = QDate(today.year(), today.month(), 1);
+            last = QDate(today.year(), today.month(), today.daysInMonth());
+            break;
     }
     return {first.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 00:00:00"),
             last.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 23:59:59")};
 }
 
-std::optional<int> periodMilliseconds(const QString &seconds)
-{
+std::optional<int> periodMilliseconds(const QString &seconds) {
     const std::optional<double> s = parseDecimal(seconds);
     if (!s)
         return std::nullopt;

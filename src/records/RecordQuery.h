@@ -15,13 +15,13 @@ class RecordQuery {
 public:
     // The texts of the boxes that the check boxes read (Text1 to Text7).
     struct Texts {
-        QString address;      // Text1
-        QString from;         // Text2
-        QString to;           // Text3
-        QString tempHigh;     // Text4
-        QString tempLow;      // Text5
-        QString humHigh;      // Text6
-        QString humLow;       // Text7
+        QString address;   // Text1
+        QString from;      // Text2
+        QString to;        // Text3
+        QString tempHigh;  // Text4
+        QString tempLow;   // Text5
+        QString humHigh;   // Text6
+        QString humLow;    // Text7
     };
 
     enum Fragment { Adr, Time, TempHigh, TempLow, HumHigh, HumLow, FragmentCount };

@@ -6,15 +6,13 @@
 
 #include <cmath>
 
-double FigureStats::mean() const
-{
+double FigureStats::mean() const {
     if (count_ == 0)
         return 0;
     return (double(sumTenths_) + sumOther_ * 10.0) / (10.0 * double(count_));
 }
 
-QString formatPattern(double value, const QString &pattern)
-{
+QString formatPattern(double value, const QString &pattern) {
     const qsizetype point = pattern.indexOf(QLatin1Char('.'));
     const QString intPart = point < 0 ? pattern : pattern.left(point);
     const QString fracPart = point < 0 ? QString() : pattern.mid(point + 1);
@@ -48,12 +46,9 @@ QString formatPattern(double value, const QString &pattern)
     QString frac = digits.right(decimals);
 
     const bool zero = !digits.contains(QRegularExpression(QStringLiteral("[1-9]")));
-    while (whole.size() > minInt && whole.startsWith(QLatin1Char('0')))
-        whole.remove(0, 1);
-    while (whole.size() < minInt)
-        whole.prepend(QLatin1Char('0'));
-    while (frac.size() > minFrac && frac.endsWith(QLatin1Char('0')))
-        frac.chop(1);
+    while (whole.size() > minInt && whole.startsWith(QLatin1Char('0'))) whole.remove(0, 1);
+    while (whole.size() < minInt) whole.prepend(QLatin1Char('0'));
+    while (frac.size() > minFrac && frac.endsWith(QLatin1Char('0'))) frac.chop(1);
 
     QString out;
     if (value < 0 && !zero)
@@ -64,8 +59,7 @@ QString formatPattern(double value, const QString &pattern)
     return out;
 }
 
-QStringList statisticsCaptions(const RecordStats &s)
-{
+QStringList statisticsCaptions(const RecordStats &s) {
     auto figure = [](const FigureStats &f, double (FigureStats::*which)() const) {
         return f.count() > 0 ? numberText((f.*which)()) : QString();
     };

@@ -10,14 +10,12 @@
 // as whole numbers, so the mean does not depend on the order of the records.
 class FigureStats {
 public:
-    void addTenths(qint64 tenths)
-    {
+    void addTenths(qint64 tenths) {
         ++count_;
         sumTenths_ += tenths;
         note(double(tenths) / 10.0);
     }
-    void add(double value)
-    {
+    void add(double value) {
         ++count_;
         sumOther_ += value;
         note(value);
@@ -29,8 +27,7 @@ public:
     double mean() const;
 
 private:
-    void note(double v)
-    {
+    void note(double v) {
         if (v >= high_)
             high_ = v;
         if (v <= low_)

@@ -12,24 +12,23 @@ constexpr qint16 kOddTenths = INT16_MIN;
 // Bit positions of the fields of a packed time.
 constexpr int kSec = 0, kMin = 7, kHour = 14, kDay = 21, kMonth = 28, kYear = 35;
 
-inline int digit(char c) { return (c >= '0' && c <= '9') ? c - '0' : -1; }
+inline int digit(char c) {
+    return (c >= '0' && c <= '9') ? c - '0' : -1;
+}
 
 // Two digits at p, or -1.
-inline int two(const char *p)
-{
+inline int two(const char *p) {
     const int a = digit(p[0]), b = digit(p[1]);
     return (a < 0 || b < 0) ? -1 : a * 10 + b;
 }
 
-inline void putTwo(char *p, int v)
-{
+inline void putTwo(char *p, int v) {
     p[0] = char('0' + v / 10);
     p[1] = char('0' + v % 10);
 }
 
 // The 19 characters of a packed time.
-void format(qint64 packed, char *out)
-{
+void format(qint64 packed, char *out) {
     const int year = int(packed >> kYear);
     putTwo(out, year / 100);
     putTwo(out + 2, year % 100);
@@ -45,8 +44,7 @@ void format(qint64 packed, char *out)
     putTwo(out + 17, int((packed >> kSec) & 0x7f));
 }
 // Tenths as the shortest decimal text: 235 -> 23.5, 250 -> 25, -5 -> -0.5.
-void appendTenths(int tenths, QByteArray &out)
-{
+void appendTenths(int tenths, QByteArray &out) {
     if (tenths < 0) {
         out.append('-');
         tenths = -tenths;
@@ -61,8 +59,7 @@ void appendTenths(int tenths, QByteArray &out)
 
 namespace recordtime {
 
-qint64 pack(QByteArrayView t)
-{
+qint64 pack(QByteArrayView t) {
     if (t.size() != 19)
         return kOddTime;
     const char *p = t.data();
@@ -76,15 +73,13 @@ qint64 pack(QByteArrayView t)
            (qint64(h) << kHour) | (qint64(mi) << kMin) | (qint64(s) << kSec);
 }
 
-QString text(qint64 packed)
-{
+QString text(qint64 packed) {
     char buf[19];
     format(packed, buf);
     return QString::fromLatin1(buf, 19);
 }
 
-void appendUtf8(qint64 packed, QByteArray &out)
-{
+void appendUtf8(qint64 packed, QByteArray &out) {
     char buf[19];
     format(packed, buf);
     out.append(buf, 19);
@@ -92,24 +87,21 @@ void appendUtf8(qint64 packed, QByteArray &out)
 
 }  // namespace recordtime
 
-void RecordTable::appendRow()
-{
+void RecordTable::appendRow() {
     if ((size_ & (kBlockSize - 1)) == 0 && qsizetype(blocks_.size()) == (size_ >> kBlockBits))
         blocks_.push_back(std::make_unique_for_overwrite<Row[]>(kBlockSize));
     ++size_;
     last() = Row{recordtime::kOddTime, kOddAdr, kOddTenths, kOddTenths};
 }
 
-void RecordTable::setAdr(qint64 adr)
-{
+void RecordTable::setAdr(qint64 adr) {
     if (adr > INT32_MIN && adr <= INT32_MAX)
         last().adr = qint32(adr);
     else
         setText(Adr, QString::number(adr));
 }
 
-void RecordTable::setTime(QByteArrayView utf8)
-{
+void RecordTable::setTime(QByteArrayView utf8) {
     const qint64 packed = recordtime::pack(utf8);
     if (packed != recordtime::kOddTime)
         last().time = packed;
@@ -117,8 +109,7 @@ void RecordTable::setTime(QByteArrayView utf8)
         setText(Time, QString::fromUtf8(utf8));
 }
 
-void RecordTable::setNumber(Column column, double value)
-{
+void RecordTable::setNumber(Column column, double value) {
     qint16 tenths = 0;
     if ((column == Temp || column == Hum) && toTenths(value, &tenths)) {
         setTenths(column, tenths);
@@ -131,8 +122,7 @@ void RecordTable::setNumber(Column column, double value)
     setText(column, numberText(value));
 }
 
-bool RecordTable::toTenths(double value, qint16 *tenths)
-{
+bool RecordTable::toTenths(double value, qint16 *tenths) {
     const double scaled = value * 10.0;
     if (!(scaled > -32767.5 && scaled < 32767.5))
         return false;
@@ -144,78 +134,73 @@ bool RecordTable::toTenths(double value, qint16 *tenths)
     return true;
 }
 
-void RecordTable::setText(Column column, const QString &text)
-{
+void RecordTable::setText(Column column, const QString &text) {
     odd_[key(size_ - 1, column)] = text;
 }
 
-QString RecordTable::cell(qsizetype row, int column) const
-{
+QString RecordTable::cell(qsizetype row, int column) const {
     if (row < 0 || row >= size_)
         return {};
     const Row &r = at(row);
     switch (column) {
-    case Adr:
-        if (r.adr != kOddAdr)
-            return QString::number(r.adr);
-        break;
-    case Time:
-        if (r.time != recordtime::kOddTime)
-            return recordtime::text(r.time);
-        break;
-    case Temp:
-    case Hum: {
-        const qint16 t = column == Temp ? r.temp : r.hum;
-        if (t != kOddTenths) {
-            QByteArray text;
-            appendTenths(t, text);
-            return QString::fromLatin1(text);
+        case Adr:
+            if (r.adr != kOddAdr)
+                return QString::number(r.adr);
+            break;
+        case Time:
+            if (r.time != recordtime::kOddTime)
+                return recordtime::text(r.time);
+            break;
+        case Temp:
+        case Hum: {
+            const qint16 t = column == Temp ? r.temp : r.hum;
+            if (t != kOddTenths) {
+                QByteArray text;
+                appendTenths(t, text);
+                return QString::fromLatin1(text);
+            }
+            break;
         }
-        break;
-    }
-    default:
-        return {};
+        default:
+            return {};
     }
     const auto it = odd_.find(key(row, column));
     return it == odd_.end() ? QString() : it->second;
 }
 
-void RecordTable::appendCellUtf8(qsizetype row, int column, QByteArray &out) const
-{
+void RecordTable::appendCellUtf8(qsizetype row, int column, QByteArray &out) const {
     if (row < 0 || row >= size_)
         return;
     const Row &r = at(row);
     switch (column) {
-    case Adr:
-        if (r.adr != kOddAdr)
-            return void(out.append(QByteArray::number(r.adr)));
-        break;
-    case Time:
-        if (r.time != recordtime::kOddTime)
-            return recordtime::appendUtf8(r.time, out);
-        break;
-    case Temp:
-    case Hum: {
-        const qint16 t = column == Temp ? r.temp : r.hum;
-        if (t != kOddTenths)
-            return appendTenths(t, out);
-        break;
-    }
-    default:
-        return;
+        case Adr:
+            if (r.adr != kOddAdr)
+                return void(out.append(QByteArray::number(r.adr)));
+            break;
+        case Time:
+            if (r.time != recordtime::kOddTime)
+                return recordtime::appendUtf8(r.time, out);
+            break;
+        case Temp:
+        case Hum: {
+            const qint16 t = column == Temp ? r.temp : r.hum;
+            if (t != kOddTenths)
+                return appendTenths(t, out);
+            break;
+        }
+        default:
+            return;
     }
     out.append(cell(row, column).toUtf8());
 }
 
-void RecordTable::clear()
-{
+void RecordTable::clear() {
     blocks_.clear();
     odd_.clear();
     size_ = 0;
 }
 
-qsizetype RecordTable::bytesUsed() const
-{
+qsizetype RecordTable::bytesUsed() const {
     qsizetype bytes = qsizetype(blocks_.size()) * kBlockSize * qsizetype(sizeof(Row));
     for (const auto &[k, text] : odd_)
         bytes += qsizetype(sizeof(k) + sizeof(text)) + text.size() * 2 + 32;

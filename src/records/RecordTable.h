@@ -44,8 +44,7 @@ public:
     // A number: kept in tenths when it is one, as its text otherwise.
     void setNumber(Column column, double value);
     // Temperature or humidity in tenths (see toTenths).
-    void setTenths(Column column, qint16 tenths)
-    {
+    void setTenths(Column column, qint16 tenths) {
         (column == Temp ? last().temp : last().hum) = tenths;
     }
     // True, with the tenths, when `value` is exactly a number of tenths that
@@ -76,8 +75,12 @@ private:
     static constexpr qsizetype kBlockSize = qsizetype(1) << kBlockBits;
 
     Row &last() { return blocks_[(size_ - 1) >> kBlockBits][(size_ - 1) & (kBlockSize - 1)]; }
-    const Row &at(qsizetype row) const { return blocks_[row >> kBlockBits][row & (kBlockSize - 1)]; }
-    static quint64 key(qsizetype row, int column) { return quint64(row) * ColumnCount + quint64(column); }
+    const Row &at(qsizetype row) const {
+        return blocks_[row >> kBlockBits][row & (kBlockSize - 1)];
+    }
+    static quint64 key(qsizetype row, int column) {
+        return quint64(row) * ColumnCount + quint64(column);
+    }
 
     std::vector<std::unique_ptr<Row[]>> blocks_;
     qsizetype size_ = 0;

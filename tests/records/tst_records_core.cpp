@@ -21,16 +21,16 @@
 namespace {
 const QString kBase = QStringLiteral("select * from th where id<>0");
 
-RecordQuery::Texts defaultTexts()
-{
+RecordQuery::Texts defaultTexts() {
     return {"1", "2010-01-01 00:00:00", "2019-12-31 23:59:59", "40.0", "-40.0", "99.9", "0"};
 }
 
-void addRecords(TestDatabase &db, const QStringList &temps)
-{
+void addRecords(TestDatabase &db, const QStringList &temps) {
     int second = 0;
     for (const QString &t : temps)
-        db.addRecord(1, QStringLiteral("2024-03-05 10:00:%1").arg(second++, 2, 10, QLatin1Char('0')), t, "50");
+        db.addRecord(1,
+                     QStringLiteral("2024-03-05 10:00:%1").arg(second++, 2, 10, QLatin1Char('0')),
+                     t, "50");
 }
 }  // namespace
 
@@ -38,19 +38,17 @@ class TestRecordsCore : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     // ---- statement text -------------------------------------------------
-    void workedExampleWithSixConditions()
-    {
+    void workedExampleWithSixConditions() {
         RecordQuery q;
-        for (int box : {1, 2, 3, 4, 8, 10})
-            QVERIFY(q.click(box, true, defaultTexts()).isEmpty());
-        QCOMPARE(q.statement(), kBase + " AND adr = 1" +
-                                    " AND datetime(mydate) >= '2010-01-01 00:00:00' AND datetime(mydate) <= "
-                                    "'2019-12-31 23:59:59'" +
-                                    " AND temp < 40.0 AND temp >= -40.0 AND hum < 99.9 AND hum >= 0");
+        for (int box : {1, 2, 3, 4, 8, 10}) QVERIFY(q.click(box, true, defaultTexts()).isEmpty());
+        QCOMPARE(q.statement(),
+                 kBase + " AND adr = 1" +
+                     " AND datetime(mydate) >= '2010-01-01 00:00:00' AND datetime(mydate) <= "
+                     "'2019-12-31 23:59:59'" +
+                     " AND temp < 40.0 AND temp >= -40.0 AND hum < 99.9 AND hum >= 0");
     }
 
-    void pairsShareOneFragment()
-    {
+    void pairsShareOneFragment() {
         RecordQuery q;
         q.click(3, true, defaultTexts());
         q.click(5, true, defaultTexts());
@@ -68,8 +66,7 @@ private Q_SLOTS:
         QCOMPARE(q.statement(), kBase + " AND temp > -40.0 AND hum < 99.9 AND hum >= 0");
     }
 
-    void fragmentKeepsTheTextOfItsClick()
-    {
+    void fragmentKeepsTheTextOfItsClick() {
         RecordQuery q;
         RecordQuery::Texts t = defaultTexts();
         q.click(3, true, t);
@@ -80,8 +77,7 @@ private Q_SLOTS:
         QCOMPARE(q.statement(), kBase + " AND temp < 10");
     }
 
-    void addressWithBlanks()
-    {
+    void addressWithBlanks() {
         RecordQuery q;
         RecordQuery::Texts t = defaultTexts();
         t.address = "  3  ";
@@ -89,23 +85,30 @@ private Q_SLOTS:
         QCOMPARE(q.statement(), kBase + " AND adr = 3");
     }
 
-    void badTextsAreRefused_data()
-    {
+    void badTextsAreRefused_data() {
         QTest::addColumn<int>("box");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("named");
-        QTest::newRow("letter in address") << 1 << "1a" << "Text1";
-        QTest::newRow("empty address") << 1 << "" << "Text1";
-        QTest::newRow("sql in address") << 1 << "1 or 1=1" << "Text1";
-        QTest::newRow("quote in time") << 2 << "2010-01-01 00:00:00' or '1'='1" << "Text2";
-        QTest::newRow("short time") << 2 << "2010-1-1" << "Text2";
-        QTest::newRow("letter in bound") << 3 << "4O" << "Text4";
-        QTest::newRow("expression bound") << 6 << "0 or 1" << "Text5";
-        QTest::newRow("empty bound") << 7 << "" << "Text6";
-        QTest::newRow("hum low") << 9 << "x" << "Text7";
+        QTest::newRow("letter in address") << 1 << "1a"
+                                           << "Text1";
+        QTest::newRow("empty address") << 1 << ""
+                                       << "Text1";
+        QTest::newRow("sql in address") << 1 << "1 or 1=1"
+                                        << "Text1";
+        QTest::newRow("quote in time") << 2 << "2010-01-01 00:00:00' or '1'='1"
+                                       << "Text2";
+        QTest::newRow("short time") << 2 << "2010-1-1"
+                                    << "Text2";
+        QTest::newRow("letter in bound") << 3 << "4O"
+                                         << "Text4";
+        QTest::newRow("expression bound") << 6 << "0 or 1"
+                                          << "Text5";
+        QTest::newRow("empty bound") << 7 << ""
+                                     << "Text6";
+        QTest::newRow("hum low") << 9 << "x"
+                                 << "Text7";
     }
-    void badTextsAreRefused()
-    {
+    void badTextsAreRefused() {
         QFETCH(int, box);
         QFETCH(QString, text);
         QFETCH(QString, named);
@@ -119,8 +122,7 @@ private Q_SLOTS:
         QCOMPARE(q.statement(), before);
     }
 
-    void refreshPeriods_data()
-    {
+    void refreshPeriods_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("ms");
         QTest::newRow("default") << "60" << 60000;
@@ -133,45 +135,51 @@ private Q_SLOTS:
         QTest::newRow("letters") << "abc" << -1;
         QTest::newRow("too long") << "3000000" << -1;
     }
-    void refreshPeriods()
-    {
+    void refreshPeriods() {
         QFETCH(QString, text);
         QFETCH(int, ms);
         QCOMPARE(periodMilliseconds(text).value_or(-1), ms);
     }
 
     // ---- quick periods --------------------------------------------------
-    void quickPeriods_data()
-    {
+    void quickPeriods_data() {
         QTest::addColumn<QDateTime>("now");
         QTest::addColumn<int>("period");
         QTest::addColumn<QString>("from");
         QTest::addColumn<QString>("to");
-        const auto utc = [](const char *s) { return QDateTime::fromString(s, Qt::ISODate).toUTC(); };
+        const auto utc = [](const char *s) {
+            return QDateTime::fromString(s, Qt::ISODate).toUTC();
+        };
         // 15:59:59 UTC is 23:59:59 of the same day in record time, 16:00 the next day.
-        QTest::newRow("day last second") << utc("2024-03-05T15:59:59Z") << 0 << "2024-03-05 00:00:00"
-                                         << "2024-03-05 23:59:59";
-        QTest::newRow("day first second") << utc("2024-03-05T16:00:00Z") << 0 << "2024-03-06 00:00:00"
-                                          << "2024-03-06 23:59:59";
+        QTest::newRow("day last second")
+            << utc("2024-03-05T15:59:59Z") << 0 << "2024-03-05 00:00:00"
+            << "2024-03-05 23:59:59";
+        QTest::newRow("day first second")
+            << utc("2024-03-05T16:00:00Z") << 0 << "2024-03-06 00:00:00"
+            << "2024-03-06 23:59:59";
         // 2024-03-10 is a Sunday, 2024-03-11 a Monday.
-        QTest::newRow("week on Sunday night") << utc("2024-03-10T15:59:59Z") << 1 << "2024-03-04 00:00:00"
-                                              << "2024-03-10 23:59:59";
+        QTest::newRow("week on Sunday night")
+            << utc("2024-03-10T15:59:59Z") << 1 << "2024-03-04 00:00:00"
+            << "2024-03-10 23:59:59";
         QTest::newRow("week on Monday") << utc("2024-03-10T16:00:00Z") << 1 << "2024-03-11 00:00:00"
                                         << "2024-03-17 23:59:59";
-        QTest::newRow("week across months") << utc("2024-03-01T00:00:00Z") << 1 << "2024-02-26 00:00:00"
-                                            << "2024-03-03 23:59:59";
+        QTest::newRow("week across months")
+            << utc("2024-03-01T00:00:00Z") << 1 << "2024-02-26 00:00:00"
+            << "2024-03-03 23:59:59";
         QTest::newRow("leap February") << utc("2024-02-29T15:59:59Z") << 2 << "2024-02-01 00:00:00"
                                        << "2024-02-29 23:59:59";
-        QTest::newRow("month turns at 16:00 UTC") << utc("2024-02-29T16:00:00Z") << 2 << "2024-03-01 00:00:00"
-                                                  << "2024-03-31 23:59:59";
+        QTest::newRow("month turns at 16:00 UTC")
+            << utc("2024-02-29T16:00:00Z") << 2 << "2024-03-01 00:00:00"
+            << "2024-03-31 23:59:59";
         QTest::newRow("year end") << utc("2024-12-31T16:00:00Z") << 2 << "2025-01-01 00:00:00"
                                   << "2025-01-31 23:59:59";
         // The zone of the given instant does not matter.
-        QTest::newRow("other zone") << QDateTime(QDate(2024, 3, 5), QTime(1, 0), QTimeZone(-5 * 3600)) << 0
-                                    << "2024-03-05 00:00:00" << "2024-03-05 23:59:59";
+        QTest::newRow("other zone")
+            << QDateTime(QDate(2024, 3, 5), QTime(1, 0), QTimeZone(-5 * 3600)) << 0
+            << "2024-03-05 00:00:00"
+            << "2024-03-05 23:59:59";
     }
-    void quickPeriods()
-    {
+    void quickPeriods() {
         QFETCH(QDateTime, now);
         QFETCH(int, period);
         QFETCH(QString, from);
@@ -182,48 +190,58 @@ private Q_SLOTS:
     }
 
     // ---- statistics and formats -----------------------------------------
-    void patternFormat_data()
-    {
+    void patternFormat_data() {
         QTest::addColumn<double>("value");
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("23.46") << 23.46 << "###.#" << "23.5";
-        QTest::newRow("0.46") << 0.46 << "###.#" << ".5";
-        QTest::newRow("25.0") << 25.0 << "###.#" << "25.";
-        QTest::newRow("-3.25") << -3.25 << "###.#" << "-3.3";
-        QTest::newRow("100.0 hum") << 100.0 << "##.#" << "100.";
-        QTest::newRow("1234.56 not cut") << 1234.56 << "##.#" << "1234.6";
-        QTest::newRow("23.45 half up") << 23.45 << "##.#" << "23.5";
-        QTest::newRow("-0.04") << -0.04 << "##.#" << ".";
-        QTest::newRow("9.96 carries") << 9.96 << "##.#" << "10.";
-        QTest::newRow("zeros") << 0.5 << "00.00" << "00.50";
+        QTest::newRow("23.46") << 23.46 << "###.#"
+                               << "23.5";
+        QTest::newRow("0.46") << 0.46 << "###.#"
+                              << ".5";
+        QTest::newRow("25.0") << 25.0 << "###.#"
+                              << "25.";
+        QTest::newRow("-3.25") << -3.25 << "###.#"
+                               << "-3.3";
+        QTest::newRow("100.0 hum") << 100.0 << "##.#"
+                                   << "100.";
+        QTest::newRow("1234.56 not cut") << 1234.56 << "##.#"
+                                         << "1234.6";
+        QTest::newRow("23.45 half up") << 23.45 << "##.#"
+                                       << "23.5";
+        QTest::newRow("-0.04") << -0.04 << "##.#"
+                               << ".";
+        QTest::newRow("9.96 carries") << 9.96 << "##.#"
+                                      << "10.";
+        QTest::newRow("zeros") << 0.5 << "00.00"
+                               << "00.50";
     }
-    void patternFormat()
-    {
+    void patternFormat() {
         QFETCH(double, value);
         QFETCH(QString, pattern);
         QFETCH(QString, shown);
         QCOMPARE(formatPattern(value, pattern), shown);
     }
 
-    void meanIsArithmetic_data()
-    {
+    void meanIsArithmetic_data() {
         QTest::addColumn<QStringList>("temps");
         QTest::addColumn<QStringList>("captions");
         QTest::newRow("10 20 30") << QStringList{"10", "20", "30"}
-                                  << QStringList{"合计：3个记录", "最高温度：30", "最低温度：10", "平均温度：20."};
+                                  << QStringList{"合计：3个记录", "最高温度：30", "最低温度：10",
+                                                 "平均温度：20."};
         QTest::newRow("30 20 10") << QStringList{"30", "20", "10"}
-                                  << QStringList{"合计：3个记录", "最高温度：30", "最低温度：10", "平均温度：20."};
+                                  << QStringList{"合计：3个记录", "最高温度：30", "最低温度：10",
+                                                 "平均温度：20."};
         QTest::newRow("one 25") << QStringList{"25"}
-                                << QStringList{"合计：1个记录", "最高温度：25", "最低温度：25", "平均温度：25."};
+                                << QStringList{"合计：1个记录", "最高温度：25", "最低温度：25",
+                                               "平均温度：25."};
         QTest::newRow("tenths") << QStringList{"23.4", "23.5", "23.5"}
-                                << QStringList{"合计：3个记录", "最高温度：23.5", "最低温度：23.4", "平均温度：23.5"};
-        QTest::newRow("negative and fine") << QStringList{"-3.25", "-3.25"}
-                                           << QStringList{"合计：2个记录", "最高温度：-3.25", "最低温度：-3.25",
-                                                          "平均温度：-3.3"};
+                                << QStringList{"合计：3个记录", "最高温度：23.5", "最低温度：23.4",
+                                               "平均温度：23.5"};
+        QTest::newRow("negative and fine")
+            << QStringList{"-3.25", "-3.25"}
+            << QStringList{"合计：2个记录", "最高温度：-3.25", "最低温度：-3.25", "平均温度：-3.3"};
     }
-    void meanIsArithmetic()
-    {
+    void meanIsArithmetic() {
         QFETCH(QStringList, temps);
         QFETCH(QStringList, captions);
         LiteConnection conn;
@@ -235,20 +253,18 @@ private Q_SLOTS:
         QCOMPARE(statisticsCaptions(load.stats).at(6), QStringLiteral("平均湿度：50."));
     }
 
-    void noRows()
-    {
+    void noRows() {
         LiteConnection conn;
         TestDatabase db(conn);
         const RecordLoad load = loadRecords(conn, kBase);
         QVERIFY(load.ok());
         QCOMPARE(load.table.size(), 0);
         QCOMPARE(statisticsCaptions(load.stats),
-                 (QStringList{"合计：0个记录", "最高温度：", "最低温度：", "平均温度：", "最高湿度：", "最低湿度：",
-                              "平均湿度："}));
+                 (QStringList{"合计：0个记录", "最高温度：", "最低温度：", "平均温度：",
+                              "最高湿度：", "最低湿度：", "平均湿度："}));
     }
 
-    void failedQueryReportsWhy()
-    {
+    void failedQueryReportsWhy() {
         LiteConnection conn;
         TestDatabase db(conn);
         db.exec("drop table th");
@@ -258,8 +274,7 @@ private Q_SLOTS:
     }
 
     // Every kind of value a cell can hold comes back as the list shows it.
-    void cellsKeepWhatTheDatabaseHolds()
-    {
+    void cellsKeepWhatTheDatabaseHolds() {
         LiteConnection conn;
         TestDatabase db(conn);
         db.addRecord(3, "2024-03-05 14:07:09", "23.5", "61.2");
@@ -272,12 +287,12 @@ private Q_SLOTS:
         QStringList rows;
         for (qsizetype r = 0; r < load.table.size(); ++r) {
             QStringList cells;
-            for (int c = 0; c < 4; ++c)
-                cells << load.table.cell(r, c);
+            for (int c = 0; c < 4; ++c) cells << load.table.cell(r, c);
             rows << cells.join('|');
         }
-        QCOMPARE(rows, (QStringList{"3|2024-03-05 14:07:09|23.5|61.2", "255|2024-03-05 14:07:10|-10|100",
-                                    "1|2024-3-5 1:2:3|abc|1.25", "|||5000.5", "x|20240305|-0.5|0.1"}));
+        QCOMPARE(rows,
+                 (QStringList{"3|2024-03-05 14:07:09|23.5|61.2", "255|2024-03-05 14:07:10|-10|100",
+                              "1|2024-3-5 1:2:3|abc|1.25", "|||5000.5", "x|20240305|-0.5|0.1"}));
         // abc and the null are not numbers: the figures count the others.
         QCOMPARE(load.stats.count, 5);
         QCOMPARE(load.stats.temp.count(), 3);
@@ -286,13 +301,13 @@ private Q_SLOTS:
         QCOMPARE(load.stats.hum.lowest(), 0.1);
     }
 
-    void modelOverTheRows()
-    {
+    void modelOverTheRows() {
         LiteConnection conn;
         TestDatabase db(conn);
         addRecords(db, {"10", "20.5", "30"});
         RecordModel model;
-        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(&model,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         model.setTable(loadRecords(conn, kBase).table);
         QCOMPARE(model.rowCount(), 3);
         QCOMPARE(model.columnCount(), 4);
@@ -304,8 +319,7 @@ private Q_SLOTS:
         QCOMPARE(model.rowCount(), 0);
     }
 
-    void csvExport()
-    {
+    void csvExport() {
         LiteConnection conn;
         TestDatabase db(conn);
         db.addRecord(3, "2024-03-05 14:07:09", "23.5", "61.2");
@@ -315,14 +329,14 @@ private Q_SLOTS:
         QCOMPARE(exportCsv(load.table, path), QString());
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), QByteArray("\xEF\xBB\xBF") + QStringLiteral("地址,采集时间,温度,湿度\r\n").toUtf8() +
+        QCOMPARE(f.readAll(), QByteArray("\xEF\xBB\xBF") +
+                                  QStringLiteral("地址,采集时间,温度,湿度\r\n").toUtf8() +
                                   "3,2024-03-05 14:07:09,23.5,61.2\r\n4,\"a,\"\"b\"\"\",,-0.5\r\n");
         QVERIFY(!exportCsv(load.table, QDir(db.dir()).filePath("no/such/dir/out.csv")).isEmpty());
     }
 
     // ---- chart numbers --------------------------------------------------
-    void yOfDefaultRanges()
-    {
+    void yOfDefaultRanges() {
         const chart::Scale s = chart::readScale("-20", "80", "0", "100");
         QVERIFY(s.temp && s.hum);
         QCOMPARE(chart::yOf(30, *s.temp), 500.0);
@@ -333,25 +347,24 @@ private Q_SLOTS:
         QCOMPARE(chart::yOf(100, *s.hum), 1000.0);
     }
 
-    void scaleNotes()
-    {
+    void scaleNotes() {
         const chart::Scale s = chart::readScale("20", " 20 ", "a", "100");
         QVERIFY(!s.temp && !s.hum);
         QVERIFY(s.tempNote.contains("两端相同"));
         QVERIFY(s.humNote.contains("不是数字"));
     }
 
-    void labels()
-    {
-        QCOMPARE(chart::gridLabels(0, 40), (QStringList{" 4", " 8", " 12", " 16", " 20", " 24", " 28", " 32", " 36"}));
-        QCOMPARE(chart::gridLabels(-20, 80), (QStringList{"-10", " 0", " 10", " 20", " 30", " 40", " 50", " 60", " 70"}));
+    void labels() {
+        QCOMPARE(chart::gridLabels(0, 40),
+                 (QStringList{" 4", " 8", " 12", " 16", " 20", " 24", " 28", " 32", " 36"}));
+        QCOMPARE(chart::gridLabels(-20, 80),
+                 (QStringList{"-10", " 0", " 10", " 20", " 30", " 40", " 50", " 60", " 70"}));
         QCOMPARE(chart::gridLabels(0, 1).at(2), QStringLiteral(" 0.3"));  // 0.1 added three times
         QCOMPARE(chart::temperatureCornerText(" 0 "), QStringLiteral("0 温度(C)"));
         QCOMPARE(chart::humidityCornerText("0"), QStringLiteral("湿度(%) 0"));
     }
 
-    void readout_data()
-    {
+    void readout_data() {
         QTest::addColumn<int>("count");
         QTest::addColumn<double>("x");
         QTest::addColumn<int>("index");
@@ -365,16 +378,14 @@ private Q_SLOTS:
         QTest::newRow("one record") << 1 << 1999.0 << 0;
         QTest::newRow("no record") << 0 << 10.0 << -1;
     }
-    void readout()
-    {
+    void readout() {
         QFETCH(int, count);
         QFETCH(double, x);
         QFETCH(int, index);
         QCOMPARE(chart::readoutIndex(count, x), qsizetype(index));
     }
 
-    void fourRecordsOnTheChart()
-    {
+    void fourRecordsOnTheChart() {
         LiteConnection conn;
         TestDatabase db(conn);
         db.addRecord(1, "2024-03-05 10:00:00", "30", "50");
@@ -387,15 +398,15 @@ private Q_SLOTS:
         QCOMPARE(d.hum.segmentCount(), 3);
         const std::vector<QPointF> expected = {{0, 30}, {500, 31}, {1000, 32}, {1500, 33}};
         QCOMPARE(d.temp.polylines().front(), expected);
-        for (int k = 0; k < 4; ++k)
-            QCOMPARE(chart::xOf(k, 4), 500.0 * k);
-        QCOMPARE(d.timeAt(chart::readoutIndex(d.count, 499)), QStringLiteral("2024-03-05 10:00:00"));
-        QCOMPARE(d.timeAt(chart::readoutIndex(d.count, 1500)), QStringLiteral("2024-03-05 12:00:00"));
+        for (int k = 0; k < 4; ++k) QCOMPARE(chart::xOf(k, 4), 500.0 * k);
+        QCOMPARE(d.timeAt(chart::readoutIndex(d.count, 499)),
+                 QStringLiteral("2024-03-05 10:00:00"));
+        QCOMPARE(d.timeAt(chart::readoutIndex(d.count, 1500)),
+                 QStringLiteral("2024-03-05 12:00:00"));
         QCOMPARE(d.timeAt(chart::readoutIndex(d.count, 2000)), QString());
     }
 
-    void oneAndNoRecord()
-    {
+    void oneAndNoRecord() {
         LiteConnection conn;
         TestDatabase db(conn);
         ChartData none = loadChart(conn, kBase, 800);
@@ -410,14 +421,14 @@ private Q_SLOTS:
         QCOMPARE(one.timeAt(chart::readoutIndex(1, 1999)), QStringLiteral("2024-03-05 10:00:00"));
     }
 
-    void chartCountsMoreThan32767()
-    {
+    void chartCountsMoreThan32767() {
         LiteConnection conn;
         TestDatabase db(conn);
         {
             LiteTransaction tx(conn);
             for (int i = 0; i < 40000; ++i)
-                db.exec(QStringLiteral("insert into th (adr, mydate, temp, hum) values (1, '2024-03-05 10:00:00', %1, 50)")
+                db.exec(QStringLiteral("insert into th (adr, mydate, temp, hum) values (1, "
+                                       "'2024-03-05 10:00:00', %1, 50)")
                             .arg(i % 100));
             QVERIFY(tx.commit());
         }
@@ -429,12 +440,10 @@ private Q_SLOTS:
     }
 
     // A column of many points keeps its first, lowest, highest and last, in order.
-    void decimatorKeepsExtremesInOrder()
-    {
+    void decimatorKeepsExtremesInOrder() {
         chart::Decimator d;
         const double values[] = {5, 9, 1, 7, 3};
-        for (int i = 0; i < 5; ++i)
-            d.add(10.0 + i * 0.1, values[i]);
+        for (int i = 0; i < 5; ++i) d.add(10.0 + i * 0.1, values[i]);
         d.add(11.0, 4);
         d.add(12.0, qQNaN());  // breaks the curve
         d.add(13.0, 6);
@@ -446,8 +455,7 @@ private Q_SLOTS:
         QCOMPARE(d.segmentCount(), 4 + 1);
     }
 
-    void countFallsBackToStepping()
-    {
+    void countFallsBackToStepping() {
         LiteConnection conn;
         TestDatabase db(conn);
         addRecords(db, {"1", "2"});
@@ -459,38 +467,39 @@ private Q_SLOTS:
     }
 
     // ---- maintenance ----------------------------------------------------
-    void deletionStatements_data()
-    {
+    void deletionStatements_data() {
         QTest::addColumn<QList<int>>("clicks");  // +n ticks Check n, -n clears it
         QTest::addColumn<QString>("statement");
         QTest::newRow("fresh") << QList<int>{} << "delete from th where adr<>0";
-        QTest::newRow("module then before") << QList<int>{4, 1}
-                                            << "delete from th where adr = '1' AND datetime(mydate) < '2010-01-01 "
-                                               "00:00:00'";
-        QTest::newRow("before then after") << QList<int>{1, 2}
-                                           << "delete from th where adr<>0 AND datetime(mydate) > '2019-12-31 "
-                                              "23:59:59'";
-        QTest::newRow("after cleared, before still ticked") << QList<int>{1, 2, -2} << "delete from th where adr<>0";
-        QTest::newRow("between") << QList<int>{3}
-                                 << "delete from th where adr<>0 AND datetime(mydate) BETWEEN '2010-01-01 00:00:00' "
-                                    "AND '2019-12-31 23:59:59'";
-        QTest::newRow("module cleared") << QList<int>{4, -4, 3}
-                                        << "delete from th where adr<>0 AND datetime(mydate) BETWEEN '2010-01-01 "
-                                           "00:00:00' AND '2019-12-31 23:59:59'";
+        QTest::newRow("module then before")
+            << QList<int>{4, 1}
+            << "delete from th where adr = '1' AND datetime(mydate) < '2010-01-01 "
+               "00:00:00'";
+        QTest::newRow("before then after")
+            << QList<int>{1, 2}
+            << "delete from th where adr<>0 AND datetime(mydate) > '2019-12-31 "
+               "23:59:59'";
+        QTest::newRow("after cleared, before still ticked")
+            << QList<int>{1, 2, -2} << "delete from th where adr<>0";
+        QTest::newRow("between")
+            << QList<int>{3}
+            << "delete from th where adr<>0 AND datetime(mydate) BETWEEN '2010-01-01 00:00:00' "
+               "AND '2019-12-31 23:59:59'";
+        QTest::newRow("module cleared")
+            << QList<int>{4, -4, 3}
+            << "delete from th where adr<>0 AND datetime(mydate) BETWEEN '2010-01-01 "
+               "00:00:00' AND '2019-12-31 23:59:59'";
     }
-    void deletionStatements()
-    {
+    void deletionStatements() {
         QFETCH(QList<int>, clicks);
         QFETCH(QString, statement);
         DeletionConditions c;
         const DeletionConditions::Texts t{"2010-01-01 00:00:00", "2019-12-31 23:59:59", "1"};
-        for (int click : clicks)
-            QVERIFY(c.click(qAbs(click), click > 0, t).isEmpty());
+        for (int click : clicks) QVERIFY(c.click(qAbs(click), click > 0, t).isEmpty());
         QCOMPARE(c.statement(), statement);
     }
 
-    void deletionRefusesBadTexts()
-    {
+    void deletionRefusesBadTexts() {
         DeletionConditions c;
         QVERIFY(c.click(4, true, {"", "", " 2 "}).isEmpty());
         QVERIFY(c.click(1, true, {"2010-01-01 00:00:00", "", ""}).isEmpty());
@@ -499,25 +508,26 @@ private Q_SLOTS:
         QVERIFY(c.click(2, true, {"", "2019-12-31", ""}).contains("Text2"));
         QVERIFY(c.click(3, true, {"x", "2019-12-31 23:59:59", ""}).contains("Text1"));
         QCOMPARE(c.statement(), before);
-        QCOMPARE(before, QStringLiteral("delete from th where adr = '2' AND datetime(mydate) < '2010-01-01 00:00:00'"));
+        QCOMPARE(
+            before,
+            QStringLiteral(
+                "delete from th where adr = '2' AND datetime(mydate) < '2010-01-01 00:00:00'"));
     }
 
-    void question()
-    {
+    void question() {
         QCOMPARE(deletionQuestion(false, "1"), QStringLiteral("确认将删除数据库中的温湿度数据？"));
-        QCOMPARE(deletionQuestion(true, " 7 "), QStringLiteral("确认将删除数据库中模块 7 的温湿度数据？"));
+        QCOMPARE(deletionQuestion(true, " 7 "),
+                 QStringLiteral("确认将删除数据库中模块 7 的温湿度数据？"));
     }
 
-    void backupName()
-    {
+    void backupName() {
         QCOMPARE(backupFileName(QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9))),
                  QStringLiteral("2024.03.05_14.07.09_mydb.db"));
         QCOMPARE(backupFileName(QDateTime(QDate(2024, 12, 31), QTime(23, 0, 0))),
                  QStringLiteral("2024.12.31_23.00.00_mydb.db"));
     }
 
-    void backupCopiesAndReopens()
-    {
+    void backupCopiesAndReopens() {
         LiteConnection conn;
         TestDatabase db(conn);
         db.addRecord(1, "2024-03-05 10:00:00", "30", "50");
@@ -543,8 +553,7 @@ private Q_SLOTS:
         QCOMPARE(st.integer(0), 2);
     }
 
-    void failedCopyLeavesTheConnectionOpen()
-    {
+    void failedCopyLeavesTheConnectionOpen() {
         LiteConnection conn;
         TestDatabase db(conn);
         const QDateTime when(QDate(2024, 3, 5), QTime(14, 7, 9));

@@ -26,8 +26,7 @@
 namespace {
 const QString kBase = QStringLiteral("select * from th where id<>0");
 
-void addDay(TestDatabase &db)
-{
+void addDay(TestDatabase &db) {
     db.addRecord(1, "2024-03-05 08:00:00", "20", "40");
     db.addRecord(2, "2024-03-05 09:00:00", "25.5", "45");
     db.addRecord(1, "2024-03-05 10:00:00", "30", "50");
@@ -36,18 +35,18 @@ void addDay(TestDatabase &db)
 
 // A control of one window (names repeat across windows).
 template <class T = QWidget>
-T *in(QWidget *window, const char *name)
-{
+T *in(QWidget *window, const char *name) {
     T *t = window->findChild<T *>(QString::fromLatin1(name));
     if (!t)
         qFatal("no control %s in %s", name, qPrintable(window->objectName()));
     return t;
 }
-QString text(QWidget *window, const char *name) { return in<QLabel>(window, name)->text(); }
+QString text(QWidget *window, const char *name) {
+    return in<QLabel>(window, name)->text();
+}
 
 // Counts pixels of `colour` in `a` with no pixel of that colour within one pixel in `b`.
-int unmatched(const QImage &a, const QImage &b, QRgb colour)
-{
+int unmatched(const QImage &a, const QImage &b, QRgb colour) {
     int n = 0;
     for (int y = 0; y < a.height(); ++y) {
         for (int x = 0; x < a.width(); ++x) {
@@ -67,19 +66,16 @@ int unmatched(const QImage &a, const QImage &b, QRgb colour)
 class TestRecordsWindows : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void cleanup()
-    {
-        recordsclock::set({});
-    }
+    void cleanup() { recordsclock::set({}); }
 
-    void listFiltersAndStatistics()
-    {
+    void listFiltersAndStatistics() {
         AppFixture app;
         addDay(app.db());
         app.menu("analys");
         auto *w = app.find<AnaQx7>("AnaQx7");
         QVERIFY(w);
-        QAbstractItemModelTester tester(w->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(w->model(),
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         QCOMPARE(in<QTableView>(w, "ListView1")->model(), w->model());
         QCOMPARE(w->model()->rowCount(), 4);
         QCOMPARE(Module1::thsql(), kBase);
@@ -111,8 +107,7 @@ private Q_SLOTS:
         QCOMPARE(w->model()->rowCount(), 3);
     }
 
-    void noRecordFoundKeepsTheTimes()
-    {
+    void noRecordFoundKeepsTheTimes() {
         AppFixture app;
         addDay(app.db());
         app.menu("analys");
@@ -127,8 +122,7 @@ private Q_SLOTS:
         QCOMPARE(in<QLineEdit>(w, "Text3")->text(), QStringLiteral("2024-03-06 11:00:00"));
     }
 
-    void quickFilters()
-    {
+    void quickFilters() {
         recordsclock::set([] { return QDateTime(QDate(2024, 3, 5), QTime(15, 59, 59), Qt::UTC); });
         AppFixture app;
         addDay(app.db());
@@ -138,7 +132,8 @@ private Q_SLOTS:
         auto *w = app.find<AnaQx7>("AnaQx7");
         in<QCheckBox>(w, "Check12")->click();  // today: 2024-03-05
         QVERIFY(in<QCheckBox>(w, "Check2")->isChecked());
-        QVERIFY(Module1::thsql().endsWith("'2024-03-05 00:00:00' AND datetime(mydate) <= '2024-03-05 23:59:59'"));
+        QVERIFY(Module1::thsql().endsWith(
+            "'2024-03-05 00:00:00' AND datetime(mydate) <= '2024-03-05 23:59:59'"));
         QCOMPARE(w->model()->rowCount(), 3);
         in<QCheckBox>(w, "Check13")->click();  // the week from Monday 2024-03-04
         QVERIFY(!in<QCheckBox>(w, "Check12")->isChecked());
@@ -150,8 +145,7 @@ private Q_SLOTS:
         QCOMPARE(w->model()->rowCount(), 6);
     }
 
-    void automaticRefresh()
-    {
+    void automaticRefresh() {
         AppFixture app;
         app.menu("analys");
         auto *w = app.find<AnaQx7>("AnaQx7");
@@ -182,8 +176,7 @@ private Q_SLOTS:
         QCOMPARE(app.boxes.shown.size(), 1);
     }
 
-    void exportListedRecords()
-    {
+    void exportListedRecords() {
         AppFixture app;
         addDay(app.db());
         app.menu("analys");
@@ -198,8 +191,7 @@ private Q_SLOTS:
         QCOMPARE(lines.at(2), QByteArray("2,2024-03-05 09:00:00,25.5,45\r"));
     }
 
-    void chartOfTheLastQuery()
-    {
+    void chartOfTheLastQuery() {
         AppFixture app;
         addDay(app.db());
         app.menu("analys");
@@ -239,8 +231,7 @@ private Q_SLOTS:
         QVERIFY(!Module1::graphIfOpen());
     }
 
-    void chartNotes()
-    {
+    void chartNotes() {
         AppFixture app;
         app.menu("analys");
         in<QPushButton>(app.find("AnaQx7"), "Command3")->click();
@@ -258,8 +249,7 @@ private Q_SLOTS:
     }
 
     // Thinning to the pixel columns draws what joining every record draws.
-    void decimatedCurveLooksTheSame()
-    {
+    void decimatedCurveLooksTheSame() {
         const QSize size(400, 300);
         const chart::Range range{0, 100};
         const int n = 60000;
@@ -287,15 +277,13 @@ private Q_SLOTS:
         const QRgb yellow = chartpaint::kTempCurve.rgb();
         int lit = 0;
         for (int y = 0; y < full.height(); ++y)
-            for (int x = 0; x < full.width(); ++x)
-                lit += full.pixel(x, y) == yellow;
+            for (int x = 0; x < full.width(); ++x) lit += full.pixel(x, y) == yellow;
         QVERIFY(lit > 1000);
         QCOMPARE(unmatched(full, thin, yellow), 0);
         QCOMPARE(unmatched(thin, full, yellow), 0);
     }
 
-    void maintenanceDeletes()
-    {
+    void maintenanceDeletes() {
         AppFixture app;
         addDay(app.db());
         app.menu("backup");
@@ -315,18 +303,20 @@ private Q_SLOTS:
         in<QCheckBox>(w, "Check1")->click();
         app.boxes.answers = {MsgAnswer::Yes};
         in<QPushButton>(w, "Command3")->click();
-        QCOMPARE(app.boxes.shown.last().text, QStringLiteral("确认将删除数据库中模块2的温湿度数据？"));
+        QCOMPARE(app.boxes.shown.last().text,
+                 QStringLiteral("确认将删除数据库中模块2的温湿度数据？"));
         flushDeletes();
         QVERIFY(!Module1::dbaseIfOpen());
         QCOMPARE(app.db().scalar("select group_concat(mydate, ',') from th").toString(),
                  QStringLiteral("2024-03-05 09:00:00,2024-03-05 10:00:00,2024-03-06 11:00:00"));
     }
 
-    void failedDeletionLeavesTheRecords()
-    {
+    void failedDeletionLeavesTheRecords() {
         AppFixture app;
         addDay(app.db());
-        app.db().exec("create trigger keep before delete on th when old.adr = 2 begin select raise(abort, 'kept'); end");
+        app.db().exec(
+            "create trigger keep before delete on th when old.adr = 2 begin select raise(abort, "
+            "'kept'); end");
         app.menu("backup");
         auto *w = app.find("dbase");
         in<QPushButton>(w, "Command3")->click();
@@ -342,14 +332,14 @@ private Q_SLOTS:
         QVERIFY(!in<QCheckBox>(w, "Check4")->isChecked());
     }
 
-    void backupMessages()
-    {
+    void backupMessages() {
         recordsclock::set([] { return QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)); });
         AppFixture app;
         app.menu("backup");
         auto *w = app.find("dbase");
         in<QPushButton>(w, "Command1")->click();
-        QCOMPARE(app.boxes.shown.last().text, QStringLiteral("请在软件安装目录中，建立backup子目录！"));
+        QCOMPARE(app.boxes.shown.last().text,
+                 QStringLiteral("请在软件安装目录中，建立backup子目录！"));
         QCOMPARE(app.boxes.shown.last().title, QStringLiteral("备份失败"));
         QCOMPARE(app.boxes.shown.last().icon, MsgIcon::Critical);
         QVERIFY(Module1::dbconn().isOpen());
