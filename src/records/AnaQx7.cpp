@@ -4,7 +4,7 @@
 #include "app/Module1.h"
 #include "records/Clock.h"
 #include "records/FilterText.h"
-#include "records/GapFields.h"
+#include "records/Controls.h"
 #include "records/GraphWindow.h"
 #include "records/RecordCsv.h"
 #include "records/RecordLoader.h"
@@ -23,11 +23,6 @@
 #include <QVBoxLayout>
 
 namespace {
-template <class W>
-W *named(W *w, const char *name) {
-    w->setObjectName(QString::fromLatin1(name));
-    return w;
-}
 QLineEdit *textBox(const char *name, const QString &text, int width = 0) {
     auto *e = named(new QLineEdit(text), name);
     if (width)

@@ -3,6 +3,7 @@
 #include "app/MessageBoxes.h"
 #include "app/Module1.h"
 #include "records/Clock.h"
+#include "records/Controls.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -11,14 +12,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-namespace {
-template <class W>
-W *named(W *w, const char *name) {
-    w->setObjectName(QString::fromLatin1(name));
-    return w;
-}
-}  // namespace
 
 DbaseWindow::DbaseWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("dbase"));

@@ -4,7 +4,7 @@
 #include "app/Module1.h"
 #include "records/ChartPainter.h"
 #include "records/FilterText.h"
-#include "records/GapFields.h"
+#include "records/Controls.h"
 #include "records/RecordQuery.h"
 
 #include <QCheckBox>
@@ -46,11 +46,6 @@ void PlotArea::mouseMoveEvent(QMouseEvent *event) {
 }
 
 namespace {
-template <class W>
-W *named(W *w, const char *name) {
-    w->setObjectName(QString::fromLatin1(name));
-    return w;
-}
 QLineEdit *rangeBox(const char *name, const QString &text) {
     return named(new QLineEdit(text), name);
 }

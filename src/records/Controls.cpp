@@ -1,4 +1,4 @@
-#include "records/GapFields.h"
+#include "records/Controls.h"
 
 #include <QAbstractButton>
 #include <QEvent>
