@@ -289,32 +289,6 @@ private Q_SLOTS:
         QCOMPARE(states.size(), count);  // no late "dropped" after an own close
     }
 
-    void linkReportsRefusedAndDropped()
-    {
-        QTcpServer server;
-        QVERIFY(server.listen(QHostAddress::LocalHost));
-        const quint16 port = server.serverPort();
-        QTcpSocket socket;
-        ConverterLink link(&socket);
-        QSignalSpy states(&link, &ConverterLink::stateChanged);
-
-        link.open(QStringLiteral("127.0.0.1"), port);
-        QTRY_COMPARE(link.state(), ConverterLink::State::Connected);
-        QTRY_VERIFY(server.hasPendingConnections());
-        QTcpSocket *peer = server.nextPendingConnection();
-        peer->close();  // the converter drops the connection
-        QTRY_COMPARE(link.state(), ConverterLink::State::Closed);
-        QVERIFY2(states.last().at(1).toString().startsWith(QStringLiteral("连接已断开")),
-                 qPrintable(states.last().at(1).toString()));
-        QVERIFY(!link.poll(1));
-
-        server.close();  // nobody listens any more: refused
-        link.open(QStringLiteral("127.0.0.1"), port);
-        QTRY_COMPARE(link.state(), ConverterLink::State::Closed);
-        QCOMPARE(states.last().at(1).toString(),
-                 QStringLiteral("无法连接 127.0.0.1:%1：对方拒绝连接").arg(port));
-    }
-
     void linkTimesOutWhileConnecting()
     {
         QTcpServer server;
