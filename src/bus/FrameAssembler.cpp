@@ -19,6 +19,8 @@ void FrameAssembler::onComm(int event)
 {
     if (event != SerialPort::kEvReceive)
         return;
+    if (port_->PortOpen())
+        notOpenReported_ = false;
     timer_.start();
 }
 
@@ -26,7 +28,10 @@ void FrameAssembler::endOfFrame()
 {
     timer_.stop();
     if (!port_->PortOpen()) {
-        Q_EMIT portNotOpen();
+        if (!notOpenReported_) {
+            notOpenReported_ = true;
+            Q_EMIT portNotOpen();
+        }
         return;
     }
     // Everything waiting belongs to the frame, also bytes that arrived a

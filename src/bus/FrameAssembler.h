@@ -26,7 +26,7 @@ public:
 
 Q_SIGNALS:
     // The port was found closed when a frame was due. Raised once per
-    // failure: the timer stays off until the next arrival.
+    // failure: not again until the port has been seen receiving again.
     void portNotOpen();
     // A frame went out to a window (or was dropped when none was registered).
     void frameDelivered(const QString &text, bool delivered);
@@ -35,4 +35,5 @@ private:
     SerialPort *port_;
     ReceiveRouter *router_;
     QTimer timer_;
+    bool notOpenReported_ = false;
 };

@@ -15,10 +15,16 @@ public:
 };
 
 // rs232target: the window that gets the next receive text. Registering
-// replaces the previous window; a window that closes (is destroyed) is
-// forgotten, so a late reply never reaches a closed window.
+// replaces the previous window. A window that is told to close, or is
+// destroyed, is forgotten at once, so a late reply never reaches a closed
+// window (it is read and dropped like any frame nobody waits for).
 class ReceiveRouter {
 public:
+    ReceiveRouter();
+    ~ReceiveRouter();
+    ReceiveRouter(const ReceiveRouter &) = delete;
+    ReceiveRouter &operator=(const ReceiveRouter &) = delete;
+
     void registerTarget(QObject *window, ReceiveTarget *target);
     // Forgets the window if it is the registered one.
     void unregister(const QObject *window);
@@ -30,6 +36,9 @@ public:
     bool deliver(const QString &text);
 
 private:
+    class CloseWatcher;
+
     QPointer<QObject> window_;
     ReceiveTarget *target_ = nullptr;
+    CloseWatcher *watcher_;
 };
