@@ -162,7 +162,7 @@ void MDImain::Form_Load()
         showStatus(QStringLiteral("无法读取串口速度：") + speed.error());
         return;
     }
-    const QString settings = speed.ColumnValue(speed.ColumnName(1)).toString().trimmed() + QStringLiteral(",n,8,1");
+    const QString settings = SerialPort::settingsFor(speed.ColumnValue(speed.ColumnName(1)).toString());
     speed.Close();
     if (port_->setSettings(settings) != PortError::None)
         showStatus(QStringLiteral("串口参数无效：") + settings);

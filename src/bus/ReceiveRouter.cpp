@@ -7,8 +7,7 @@ class ReceiveRouter::CloseWatcher : public QObject {
 public:
     explicit CloseWatcher(ReceiveRouter *router) : router_(router) {}
 
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
+    bool eventFilter(QObject *watched, QEvent *event) override {
         if (event->type() == QEvent::Close)
             router_->unregister(watched);
         return false;
@@ -20,14 +19,12 @@ private:
 
 ReceiveRouter::ReceiveRouter() : watcher_(new CloseWatcher(this)) {}
 
-ReceiveRouter::~ReceiveRouter()
-{
+ReceiveRouter::~ReceiveRouter() {
     unregister(window_.data());
     delete watcher_;
 }
 
-void ReceiveRouter::registerTarget(QObject *window, ReceiveTarget *target)
-{
+void ReceiveRouter::registerTarget(QObject *window, ReceiveTarget *target) {
     if (window_ && window_.data() != window)
         window_->removeEventFilter(watcher_);
     window_ = window;
@@ -36,8 +33,7 @@ void ReceiveRouter::registerTarget(QObject *window, ReceiveTarget *target)
         window->installEventFilter(watcher_);
 }
 
-void ReceiveRouter::unregister(const QObject *window)
-{
+void ReceiveRouter::unregister(const QObject *window) {
     if (window && window_.data() == window) {
         window_->removeEventFilter(watcher_);
         window_ = nullptr;
@@ -45,8 +41,7 @@ void ReceiveRouter::unregister(const QObject *window)
     }
 }
 
-bool ReceiveRouter::deliver(const QString &text)
-{
+bool ReceiveRouter::deliver(const QString &text) {
     if (!window_ || !target_)
         return false;
     target_->receiveText(text);

@@ -81,6 +81,20 @@ void SerialPort::setCommPort(int commPort)
 
 bool SerialPort::validSettings(const QString &settings) { return parseSettings(settings, nullptr); }
 
+bool SerialPort::validSpeed(const QString &speed)
+{
+    const QString t = speed.trimmed();
+    if (t.isEmpty() || t.size() > 9)
+        return false;
+    for (QChar c : t) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    return validSettings(settingsFor(t));
+}
+
+QString SerialPort::settingsFor(const QString &speed) { return speed.trimmed() + QStringLiteral(",n,8,1"); }
+
 PortError SerialPort::setSettings(const QString &settings)
 {
     LineSettings s;

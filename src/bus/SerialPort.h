@@ -42,9 +42,14 @@ public:
     // "9600,n,8,1": speed, parity (n, e, o, m, s), data bits, stop bits.
     QString Settings() const { return settings_; }
     // Applies at once to an open port. BadSettings leaves the old settings.
-    PortError setSettings(const QString &settings);
+    virtual PortError setSettings(const QString &settings);
     // True when the text is a settings text this port could take.
     static bool validSettings(const QString &settings);
+    // True when the text (blanks around it aside) is a line speed the port
+    // could take: a positive whole number of bit/s, digits only.
+    static bool validSpeed(const QString &speed);
+    // The settings text of a speed: "9600" -> "9600,n,8,1".
+    static QString settingsFor(const QString &speed);
 
     virtual bool PortOpen() const;
     virtual PortError open();

@@ -22,8 +22,7 @@ struct Bench {
     FrameAssembler frames{&port, &router};
     Bench() { port.setOpen(true); }
     // Bytes arrive; the line then stays quiet.
-    void frame(const QByteArray &bytes)
-    {
+    void frame(const QByteArray &bytes) {
         port.inject(bytes);
         QVERIFY(frames.timer()->isActive());
         frames.endOfFrame();
@@ -43,8 +42,7 @@ private Q_SLOTS:
     void portNotOpenOncePerFailure();
 };
 
-void TestRouting::receiveTextOfBytes()
-{
+void TestRouting::receiveTextOfBytes() {
     Bench b;
     Window w;
     b.router.registerTarget(&w, &w);
@@ -53,8 +51,7 @@ void TestRouting::receiveTextOfBytes()
     QVERIFY(!b.frames.timer()->isActive());
 }
 
-void TestRouting::lastRegisteredOnly()
-{
+void TestRouting::lastRegisteredOnly() {
     Bench b;
     Window first, second;
     b.router.registerTarget(&first, &first);
@@ -68,8 +65,7 @@ void TestRouting::lastRegisteredOnly()
     QCOMPARE(second.texts.size(), 2);
 }
 
-void TestRouting::identicalTextsBothDelivered()
-{
+void TestRouting::identicalTextsBothDelivered() {
     Bench b;
     Window w;
     b.router.registerTarget(&w, &w);
@@ -78,8 +74,7 @@ void TestRouting::identicalTextsBothDelivered()
     QCOMPARE(w.texts, (QStringList{QStringLiteral(" 01 04"), QStringLiteral(" 01 04")}));
 }
 
-void TestRouting::nobodyRegisteredDropsData()
-{
+void TestRouting::nobodyRegisteredDropsData() {
     Bench b;
     QSignalSpy spy(&b.frames, &FrameAssembler::frameDelivered);
     b.frame("\x05\x06");
@@ -93,8 +88,7 @@ void TestRouting::nobodyRegisteredDropsData()
     QCOMPARE(w.texts, QStringList{QStringLiteral(" 07")});
 }
 
-void TestRouting::lateBytesBelongToTheFrame()
-{
+void TestRouting::lateBytesBelongToTheFrame() {
     Bench b;
     Window w;
     b.router.registerTarget(&w, &w);
@@ -105,8 +99,7 @@ void TestRouting::lateBytesBelongToTheFrame()
     QCOMPARE(w.texts, QStringList{QStringLiteral(" 01 04 04")});
 }
 
-void TestRouting::closedWindowReceivesNothing()
-{
+void TestRouting::closedWindowReceivesNothing() {
     Bench b;
     auto *w = new Window;
     w->setAttribute(Qt::WA_DeleteOnClose);
@@ -126,8 +119,7 @@ void TestRouting::closedWindowReceivesNothing()
     b.frame("\x02");
 }
 
-void TestRouting::portNotOpenOncePerFailure()
-{
+void TestRouting::portNotOpenOncePerFailure() {
     Bench b;
     QSignalSpy spy(&b.frames, &FrameAssembler::portNotOpen);
     b.port.inject("\x01");

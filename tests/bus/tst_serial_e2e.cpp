@@ -34,7 +34,9 @@ struct Link {
     Link() { router.registerTarget(&window, &window); }
 };
 
-QString missingDevice(const SimProcess &sim) { return sim.dir() + QStringLiteral("/ttyNone"); }
+QString missingDevice(const SimProcess &sim) {
+    return sim.dir() + QStringLiteral("/ttyNone");
+}
 }  // namespace
 
 class TestSerialEndToEnd : public QObject {
@@ -52,8 +54,7 @@ private Q_SLOTS:
     void frameLosesPort();
 };
 
-void TestSerialEndToEnd::measurementReply()
-{
+void TestSerialEndToEnd::measurementReply() {
     SimProcess sim(SimProcess::Serial, {QStringLiteral("--seed"), QStringLiteral("1")});
     QVERIFY2(sim.start(), qPrintable(sim.errorString()));
     sim.attach(1);
@@ -71,8 +72,7 @@ void TestSerialEndToEnd::measurementReply()
     QCOMPARE(link.port.InBufferCount(), 0);
 }
 
-void TestSerialEndToEnd::silenceCutsFrames_data()
-{
+void TestSerialEndToEnd::silenceCutsFrames_data() {
     QTest::addColumn<QString>("pause");
     QTest::addColumn<QList<int>>("sizes");  // bytes per delivered text
     // The reply's two halves come 5 ms apart: one text. 60 ms apart: two.
@@ -80,8 +80,7 @@ void TestSerialEndToEnd::silenceCutsFrames_data()
     QTest::newRow("60 ms") << QStringLiteral("60") << QList<int>{4, 5};
 }
 
-void TestSerialEndToEnd::silenceCutsFrames()
-{
+void TestSerialEndToEnd::silenceCutsFrames() {
     QFETCH(QString, pause);
     QFETCH(QList<int>, sizes);
     SimProcess sim(SimProcess::Serial, {QStringLiteral("--split"), pause});
@@ -101,8 +100,7 @@ void TestSerialEndToEnd::silenceCutsFrames()
     QVERIFY(checkMeasurementReply(all, 2).ok());
 }
 
-void TestSerialEndToEnd::openFailures()
-{
+void TestSerialEndToEnd::openFailures() {
     SimProcess sim;
     QVERIFY2(sim.start(), qPrintable(sim.errorString()));
     SerialPort port;
@@ -129,8 +127,7 @@ void TestSerialEndToEnd::openFailures()
     QCOMPARE(port.Output(measurementRequest(1)), PortError::PortNotOpen);
 }
 
-void TestSerialEndToEnd::deviceVanishes()
-{
+void TestSerialEndToEnd::deviceVanishes() {
     auto sim = std::make_unique<SimProcess>();
     QVERIFY2(sim->start(), qPrintable(sim->errorString()));
     sim->attach(1);
@@ -141,23 +138,20 @@ void TestSerialEndToEnd::deviceVanishes()
     sim->stop();
     // The port closes itself on the first error and says so once.
     QTRY_VERIFY_WITH_TIMEOUT(!link.port.PortOpen(), 5000);
-    for (int i = 0; i < 20; ++i)
-        QCoreApplication::processEvents();
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
     QCOMPARE(lost.size(), 1);
     QCOMPARE(link.port.Output(measurementRequest(1)), PortError::PortNotOpen);
     sim.reset();
 }
 
-void TestSerialEndToEnd::frameOpensPortFromSettings_data()
-{
+void TestSerialEndToEnd::frameOpensPortFromSettings_data() {
     QTest::addColumn<QString>("stored");
     QTest::addColumn<int>("commPort");
     QTest::newRow("0 is port 1") << QStringLiteral("0") << 1;
     QTest::newRow("2 is port 3") << QStringLiteral("2") << 3;
 }
 
-void TestSerialEndToEnd::frameOpensPortFromSettings()
-{
+void TestSerialEndToEnd::frameOpensPortFromSettings() {
     QFETCH(QString, stored);
     QFETCH(int, commPort);
     SimProcess sim;
@@ -166,8 +160,10 @@ void TestSerialEndToEnd::frameOpensPortFromSettings()
 
     auto *port = new SerialPort();
     AppFixture app(port);
-    app.db().exec(QStringLiteral("update syssetting set mysetting='%1' where myitems='rs232port'").arg(stored));
-    app.db().exec(QStringLiteral("update syssetting set mysetting=' 19200 ' where myitems='rs232speed'"));
+    app.db().exec(QStringLiteral("update syssetting set mysetting='%1' where myitems='rs232port'")
+                      .arg(stored));
+    app.db().exec(
+        QStringLiteral("update syssetting set mysetting=' 19200 ' where myitems='rs232speed'"));
     app.frame()->Form_Load();
     QVERIFY(app.boxes.shown.isEmpty());
     QVERIFY(port->PortOpen());
@@ -183,16 +179,14 @@ void TestSerialEndToEnd::frameOpensPortFromSettings()
     QVERIFY(checkMeasurementReply(window.texts.first(), 3).ok());
 }
 
-void TestSerialEndToEnd::frameReportsOpenFailures_data()
-{
+void TestSerialEndToEnd::frameReportsOpenFailures_data() {
     QTest::addColumn<bool>("exists");
     QTest::addColumn<QString>("text");
     QTest::newRow("missing") << false << QStringLiteral("COM1不存在，请选择其他串口");
     QTest::newRow("opened elsewhere") << true << QStringLiteral("COM1被占用，请选择其他串口");
 }
 
-void TestSerialEndToEnd::frameReportsOpenFailures()
-{
+void TestSerialEndToEnd::frameReportsOpenFailures() {
     QFETCH(bool, exists);
     QFETCH(QString, text);
     SimProcess sim;
@@ -214,8 +208,7 @@ void TestSerialEndToEnd::frameReportsOpenFailures()
     QVERIFY(app.frame()->isVisible());
 }
 
-void TestSerialEndToEnd::frameLosesPort()
-{
+void TestSerialEndToEnd::frameLosesPort() {
     auto sim = std::make_unique<SimProcess>();
     QVERIFY2(sim->start(), qPrintable(sim->errorString()));
     sim->attach(1);
@@ -227,7 +220,8 @@ void TestSerialEndToEnd::frameLosesPort()
     sim->stop();
     QTRY_VERIFY_WITH_TIMEOUT(!port->PortOpen(), 5000);
     // Told once, in the status line; no box pops up for it.
-    QVERIFY(app.frame()->statusBar()->currentMessage().startsWith(QStringLiteral("串口COM1已断开")));
+    QVERIFY(
+        app.frame()->statusBar()->currentMessage().startsWith(QStringLiteral("串口COM1已断开")));
     QVERIFY(app.boxes.shown.isEmpty());
     QCOMPARE(port->Output(measurementRequest(1)), PortError::PortNotOpen);
     sim.reset();

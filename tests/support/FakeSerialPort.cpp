@@ -32,3 +32,10 @@ void FakeSerialPort::inject(const QByteArray &bytes)
     buffer_ += bytes;
     Q_EMIT OnComm(kEvReceive);
 }
+
+PortError FakeSerialPort::setSettings(const QString &settings)
+{
+    if (open_ && settingsResult != PortError::None && validSettings(settings))
+        return settingsResult;
+    return SerialPort::setSettings(settings);
+}

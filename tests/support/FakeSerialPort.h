@@ -17,9 +17,13 @@ public:
     qint64 InBufferCount() const override { return buffer_.size(); }
     QByteArray Input() override;
     PortError Output(const QByteArray &bytes) override;
+    PortError setSettings(const QString &settings) override;
 
     // What the next open() answers.
     PortError openResult = PortError::None;
+    // What setSettings() answers for a valid text on an open port (a line
+    // that refuses a speed); None takes the settings.
+    PortError settingsResult = PortError::None;
     // Every frame written, in order.
     QByteArrayList written;
     // Called after each write (a test can answer like a module).
