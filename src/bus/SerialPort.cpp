@@ -152,6 +152,9 @@ PortError SerialPort::open()
             return PortError::PortInUse;
         return PortError::Other;
     }
+    // Bytes that were waiting before the port was opened (a late reply to
+    // a request of an earlier opening) belong to no request of ours.
+    port_->clear(QSerialPort::Input);
     const PortError e = applySettings();
     if (e != PortError::None) {
         // Keep the port open with whatever it had; the caller reports the settings.

@@ -12,10 +12,15 @@
 #include "bus/ReceiveRouter.h"
 #include "bus/SerialPort.h"
 
+#include <QFile>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 namespace {
 // A window that only records what it receives.
@@ -46,6 +51,7 @@ private Q_SLOTS:
     void silenceCutsFrames_data();
     void silenceCutsFrames();
     void openFailures();
+    void staleBytesDiscardedAtOpening();
     void deviceVanishes();
     void frameOpensPortFromSettings_data();
     void frameOpensPortFromSettings();
@@ -125,6 +131,32 @@ void TestSerialEndToEnd::openFailures() {
     // Writing to a closed port is the port-not-open condition, never a silent loss.
     port.close();
     QCOMPARE(port.Output(measurementRequest(1)), PortError::PortNotOpen);
+}
+
+void TestSerialEndToEnd::staleBytesDiscardedAtOpening() {
+    SimProcess sim(SimProcess::Serial, {QStringLiteral("--late"), QStringLiteral("300")});
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    sim.attach(1);
+    Link link;
+    QCOMPARE(link.port.open(), PortError::None);
+    // The port closes before module 2 answers; its reply waits in the line.
+    QCOMPARE(link.port.Output(measurementRequest(2)), PortError::None);
+    QVERIFY(sim.waitForLog(QStringLiteral("tty 02 04 00 00 00 02")));
+    link.port.close();
+    const int peek =
+        ::open(QFile::encodeName(sim.linkPath()).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(peek >= 0);
+    int waiting = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((::ioctl(peek, FIONREAD, &waiting), waiting == 9), 5000);
+    ::close(peek);
+
+    QCOMPARE(link.port.open(), PortError::None);
+    QCOMPARE(link.port.Output(measurementRequest(1)), PortError::None);
+    QTRY_COMPARE_WITH_TIMEOUT(link.window.texts.size(), 1, 5000);
+    QTRY_VERIFY(!link.frames.timer()->isActive());
+    QCOMPARE(link.window.texts.size(), 1);
+    QVERIFY2(checkMeasurementReply(link.window.texts.first(), 1).ok(),
+             qPrintable(link.window.texts.first()));
 }
 
 void TestSerialEndToEnd::deviceVanishes() {
