@@ -12,7 +12,8 @@ scripts/install-deps.sh
 scripts/build.sh
 
 demo="$PWD/build/demo"
-mkdir -p "$demo"
+# backup/ is where 数据库备份 writes its copies.
+mkdir -p "$demo/backup"
 cp -f build/bin/qx7daq "$demo/qx7daq"
 build/bin/qx7demodb "$demo" --modules 1,2,3
 
