@@ -1,0 +1,207 @@
+#include "acquisition/ModuleList.h"
+
+#include "store/LiteConnection.h"
+#include "store/Statements.h"
+#include "store/ValueText.h"
+
+#include <cmath>
+
+namespace {
+constexpr int kMaxRecordSeconds = 32767;
+}
+
+std::optional<quint8> ModuleRow::busAddress() const
+{
+    const auto v = parseWholeNumber(address, 0, 255);
+    if (!v)
+        return std::nullopt;
+    return quint8(*v);
+}
+
+int recordSecondsOf(const QVariant &scan)
+{
+    if (!scan.isValid() || scan.isNull())
+        return 0;
+    double seconds = 0;
+    switch (scan.typeId()) {
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+        seconds = double(scan.toLongLong());
+        break;
+    case QMetaType::Double: {
+        seconds = scan.toDouble();
+        break;
+    }
+    default: {
+        const auto d = parseDecimal(scan.toString());
+        if (!d)
+            return 0;
+        seconds = *d;
+        break;
+    }
+    }
+    if (!std::isfinite(seconds))
+        return 0;
+    const double rounded = std::round(seconds);
+    if (rounded < 0 || rounded > kMaxRecordSeconds)
+        return 0;
+    return int(rounded);
+}
+
+ModuleListModel::ModuleListModel(QObject *parent) : QAbstractTableModel(parent) {}
+
+QString ModuleListModel::header(int column)
+{
+    switch (column) {
+    case Address:
+        return QStringLiteral("地址");
+    case Model:
+        return QStringLiteral("模块型号");
+    case Enabled:
+        return QStringLiteral("启用");
+    case Temperature:
+        return QStringLiteral("温度");
+    case Humidity:
+        return QStringLiteral("湿度");
+    case RecordPeriod:
+        return QStringLiteral("记录周期");
+    case Alarm:
+        return QStringLiteral("报警");
+    }
+    return {};
+}
+
+int ModuleListModel::headerTwips(int column)
+{
+    switch (column) {
+    case Model:
+    case RecordPeriod:
+        return 860;
+    case Temperature:
+    case Humidity:
+        return 550;
+    default:
+        return 500;
+    }
+}
+
+bool ModuleListModel::load(LiteConnection &db, QString *error)
+{
+    QList<ModuleRow> rows;
+    LiteStatement st = db.prepare(sql::selectModules());
+    if (st.isValid())
+        st.Step();
+    while (st.isValid() && !st.done()) {
+        ModuleRow row;
+        row.address = cellText(st.value(1));
+        row.model = cellText(st.value(2));
+        row.enabled = cellText(st.value(3));
+        row.temperature = cellText(st.value(4));
+        row.humidity = cellText(st.value(5));
+        const QVariant scan = st.value(6);
+        row.recordPeriod = cellText(scan);
+        row.recordSeconds = recordSecondsOf(scan);
+        row.alarm = cellText(st.value(7));
+        rows.append(row);
+        st.Step();
+    }
+    const bool ok = !st.failed();
+    if (error)
+        *error = st.error();
+    st.Close();
+    setRows(ok ? rows : QList<ModuleRow>());
+    return ok;
+}
+
+void ModuleListModel::setRows(QList<ModuleRow> rows)
+{
+    beginResetModel();
+    rows_ = std::move(rows);
+    endResetModel();
+}
+
+QList<int> ModuleListModel::recordPeriods() const
+{
+    QList<int> out;
+    out.reserve(rows_.size());
+    for (const ModuleRow &row : rows_)
+        out.append(row.recordSeconds);
+    return out;
+}
+
+bool ModuleListModel::isRegistered(quint8 address) const
+{
+    for (const ModuleRow &row : rows_) {
+        if (row.busAddress() == address)
+            return true;
+    }
+    return false;
+}
+
+void ModuleListModel::setReading(int position, const Measurement &m)
+{
+    if (!hasPosition(position))
+        return;
+    ModuleRow &row = rows_[position - 1];
+    row.temperature = m.temperatureText();
+    row.humidity = m.humidityText();
+    row.fresh = true;
+    cellsChanged(position);
+}
+
+void ModuleListModel::markFailed(int position)
+{
+    if (!hasPosition(position))
+        return;
+    ModuleRow &row = rows_[position - 1];
+    row.temperature = QStringLiteral("0");
+    row.humidity = QStringLiteral("0");
+    row.fresh = false;
+    cellsChanged(position);
+}
+
+void ModuleListModel::cellsChanged(int position)
+{
+    Q_EMIT dataChanged(index(position - 1, Temperature), index(position - 1, Humidity), {Qt::DisplayRole});
+}
+
+int ModuleListModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : count(); }
+
+int ModuleListModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : ColumnCount; }
+
+QString ModuleListModel::cell(const ModuleRow &row, int column)
+{
+    switch (column) {
+    case Address:
+        return row.address;
+    case Model:
+        return row.model;
+    case Enabled:
+        return row.enabled;
+    case Temperature:
+        return row.temperature;
+    case Humidity:
+        return row.humidity;
+    case RecordPeriod:
+        return row.recordPeriod;
+    case Alarm:
+        return row.alarm;
+    }
+    return {};
+}
+
+QVariant ModuleListModel::data(const QModelIndex &index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    if (role != Qt::DisplayRole)
+        return {};
+    return cell(rows_.at(index.row()), index.column());
+}
+
+QVariant ModuleListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColumnCount)
+        return {};
+    return header(section);
+}
