@@ -20,12 +20,12 @@
 #include "support/SimProcess.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
-#include <QElapsedTimer>
-#include <QEventLoop>
 #include <QTimer>
 
 #include <algorithm>
@@ -36,12 +36,13 @@ namespace {
 // address -> the "temperature/humidity" texts of every reply it sent.
 QHash<int, QSet<QString>> sentReadings(const QString &log)
 {
-    static const QRegularExpression line(
-        QStringLiteral("tty ([0-9A-F]{2}) 04 00 00 00 02 [0-9A-F ]{5} -> ((?:[0-9A-F]{2} ){8}[0-9A-F]{2})"));
+    static const QRegularExpression line(QStringLiteral(
+        "tty ([0-9A-F]{2}) 04 00 00 00 02 [0-9A-F ]{5} -> ((?:[0-9A-F]{2} ){8}[0-9A-F]{2})"));
     QHash<int, QSet<QString>> out;
     for (auto it = line.globalMatch(log); it.hasNext();) {
         const auto m = it.next();
-        const QByteArray bytes = QByteArray::fromHex(m.captured(2).remove(QLatin1Char(' ')).toLatin1());
+        const QByteArray bytes =
+            QByteArray::fromHex(m.captured(2).remove(QLatin1Char(' ')).toLatin1());
         const Measurement r = decodeMeasurement(bytes);
         out[m.captured(1).toInt(nullptr, 16)].insert(r.temperatureText() + "/" + r.humidityText());
     }
@@ -104,7 +105,8 @@ Result run(AppFixture &app, SimProcess &sim, int periodMs, int polls)
     loop.exec();
     command3->click();
     result.msPerPoll = double(clock.elapsed()) / std::max(1, cycle.okCount + cycle.failCount + 1);
-    QTimer::singleShot(200, &loop, &QEventLoop::quit);  // a reply under way arrives (and is not taken)
+    QTimer::singleShot(200, &loop,
+                       &QEventLoop::quit);  // a reply under way arrives (and is not taken)
     loop.exec();
 
     std::sort(replyMs.begin(), replyMs.end());
@@ -132,32 +134,33 @@ int main(int argc, char **argv)
     QApplication qapp(argc, argv);
     const int polls = argc > 1 ? std::max(10, atoi(argv[1])) : 100;
 
-    SimProcess sim(SimProcess::Serial, {QStringLiteral("--modules"), QStringLiteral("1,2,3"),
-                                        QStringLiteral("--baud"), QStringLiteral("9600"),
-                                        QStringLiteral("--seed"), QStringLiteral("1")});
+    SimProcess sim(SimProcess::Serial,
+                   {QStringLiteral("--modules"), QStringLiteral("1,2,3"), QStringLiteral("--baud"),
+                    QStringLiteral("9600"), QStringLiteral("--seed"), QStringLiteral("1")});
     if (!sim.start()) {
         std::fprintf(stderr, "cannot start the simulator: %s\n", qPrintable(sim.errorString()));
         return 1;
     }
     sim.attach(1);
     AppFixture app(new SerialPort());
-    for (int a : {1, 2, 3})
-        app.db().addModule(a);
+    for (int a : {1, 2, 3}) app.db().addModule(a);
     app.frame()->Form_Load();
     if (!Module1::MSComm1()->PortOpen()) {
         std::fprintf(stderr, "cannot open the simulator's line\n");
         return 1;
     }
 
-    std::printf("poll period search, 3 modules at 9600 bit/s over a pseudo-terminal, %d polls each\n", polls);
-    std::printf("%8s %9s %6s %7s %6s %8s %13s %14s  %s\n", "period", "requests", "ok", "failed", "wrong",
-                "ms/poll", "reply median", "reply slowest", "");
+    std::printf(
+        "poll period search, 3 modules at 9600 bit/s over a pseudo-terminal, %d polls each\n",
+        polls);
+    std::printf("%8s %9s %6s %7s %6s %8s %13s %14s  %s\n", "period", "requests", "ok", "failed",
+                "wrong", "ms/poll", "reply median", "reply slowest", "");
     int smallest = 0;
     const int periods[] = {200, 150, 120, 100, 90, 80, 70, 65, 60, 55, 50, 45, 40};
     for (int period : periods) {
         const Result r = run(app, sim, period, polls);
-        std::printf("%6d ms %9d %6d %7d %6d %8.1f %10.1f ms %11.1f ms  %s\n", period, r.requests, r.ok,
-                    r.failed, r.wrong, r.msPerPoll, r.medianReplyMs, r.slowestReplyMs,
+        std::printf("%6d ms %9d %6d %7d %6d %8.1f %10.1f ms %11.1f ms  %s\n", period, r.requests,
+                    r.ok, r.failed, r.wrong, r.msPerPoll, r.medianReplyMs, r.slowestReplyMs,
                     r.passed() ? "ok" : "FAILS");
         std::fflush(stdout);
         if (!r.passed())
@@ -165,7 +168,8 @@ int main(int argc, char **argv)
         smallest = period;
     }
     if (smallest)
-        std::printf("smallest poll period without a lost or misattributed reading: %d ms\n", smallest);
+        std::printf("smallest poll period without a lost or misattributed reading: %d ms\n",
+                    smallest);
     else
         std::printf("no period passed\n");
     return 0;

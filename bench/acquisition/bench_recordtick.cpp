@@ -24,8 +24,10 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     LiteConnection db;
     QString error;
-    if (!db.Open(QDir(dir.path()).filePath(QStringLiteral("mydb.db"))) || !schema::ensure(db, &error)) {
-        std::fprintf(stderr, "cannot create the database: %s\n", qPrintable(error + db.lastError()));
+    if (!db.Open(QDir(dir.path()).filePath(QStringLiteral("mydb.db"))) ||
+        !schema::ensure(db, &error)) {
+        std::fprintf(stderr, "cannot create the database: %s\n",
+                     qPrintable(error + db.lastError()));
         return 1;
     }
 
@@ -51,8 +53,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "store failed: %s\n", qPrintable(error));
         return 1;
     }
-    std::printf("record tick, %d records in one transaction: median %.2f ms, slowest %.2f ms (%d ticks)\n",
-                kModules, tx[tx.size() / 2], tx.last(), kTicks);
+    std::printf(
+        "record tick, %d records in one transaction: median %.2f ms, slowest %.2f ms (%d ticks)\n",
+        kModules, tx[tx.size() / 2], tx.last(), kTicks);
 
     // The same ticks without a disk: what the statements themselves cost. The
     // rest of the figure above is the file system's sync at each commit, which
@@ -69,7 +72,8 @@ int main(int argc, char **argv)
                 ms.append(timer.nsecsElapsed() / 1e6);
             }
             std::sort(ms.begin(), ms.end());
-            std::printf("record tick in memory (statements only): median %.2f ms\n", ms[ms.size() / 2]);
+            std::printf("record tick in memory (statements only): median %.2f ms\n",
+                        ms[ms.size() / 2]);
         }
     }
 
@@ -82,8 +86,9 @@ int main(int argc, char **argv)
         return true;
     });
     if (!single.isEmpty())
-        std::printf("record tick, %d records each committed alone: median %.2f ms, slowest %.2f ms\n",
-                    kModules, single[single.size() / 2], single.last());
+        std::printf(
+            "record tick, %d records each committed alone: median %.2f ms, slowest %.2f ms\n",
+            kModules, single[single.size() / 2], single.last());
     std::printf("target: a tick under 20 ms: %s\n", tx[tx.size() / 2] < 20.0 ? "met" : "missed");
     return 0;
 }

@@ -28,8 +28,8 @@ void RunTime::tick()
 
 QString RunTime::text() const
 {
-    return QString::number(hour) + QStringLiteral("小时") + QString::number(min) + QStringLiteral("分") +
-           QString::number(sec) + QStringLiteral("秒");
+    return QString::number(hour) + QStringLiteral("小时") + QString::number(min) +
+           QStringLiteral("分") + QString::number(sec) + QStringLiteral("秒");
 }
 
 void RecordSchedule::reset(const QList<int> &periods)
@@ -74,7 +74,8 @@ PollStep AcquisitionCycle::tick(ModuleListModel &list)
     if (!gotReply && pendingPosition_ > 0) {
         // Marked only while the row still holds the module that was polled:
         // a list loaded anew meanwhile may have another module there.
-        if (list.hasPosition(pendingPosition_) && list.at(pendingPosition_).busAddress() == pendingAddress_)
+        if (list.hasPosition(pendingPosition_) &&
+            list.at(pendingPosition_).busAddress() == pendingAddress_)
             list.markFailed(pendingPosition_);
         step.failedPosition = pendingPosition_;
         countUp(failCount);
@@ -151,13 +152,19 @@ void AcquisitionCycle::resetCounters()
 
 QString AcquisitionCycle::counterText() const
 {
-    return QStringLiteral("成功采集次数：") + QString::number(okCount) + QStringLiteral(" 失败次数：") +
-           QString::number(failCount);
+    return QStringLiteral("成功采集次数：") + QString::number(okCount) +
+           QStringLiteral(" 失败次数：") + QString::number(failCount);
 }
 
-QString AcquisitionCycle::resetCounterText() { return QStringLiteral("采集成功次数：0 失败次数：0"); }
+QString AcquisitionCycle::resetCounterText()
+{
+    return QStringLiteral("采集成功次数：0 失败次数：0");
+}
 
-QString AcquisitionCycle::pollingText(const QString &address) { return QStringLiteral("现在采集模块：") + address; }
+QString AcquisitionCycle::pollingText(const QString &address)
+{
+    return QStringLiteral("现在采集模块：") + address;
+}
 
 std::optional<int> parsePeriodMs(const QString &text)
 {

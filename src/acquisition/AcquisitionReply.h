@@ -19,9 +19,9 @@ enum class ReplyKind {
 
 struct AcquisitionReply {
     ReplyKind kind = ReplyKind::Empty;
-    quint8 address = 0;      // byte 0 of a Reading or SearchAnswer
-    Measurement reading;     // of a Reading
-    QString model;           // of a SearchAnswer: the two data bytes as four hex digits
+    quint8 address = 0;   // byte 0 of a Reading or SearchAnswer
+    Measurement reading;  // of a Reading
+    QString model;        // of a SearchAnswer: the two data bytes as four hex digits
 };
 
 // The first bytes of the text decide: a reply is 9 (reading) or 7 (model)

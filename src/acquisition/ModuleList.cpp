@@ -24,21 +24,21 @@ int recordSecondsOf(const QVariant &scan)
         return 0;
     double seconds = 0;
     switch (scan.typeId()) {
-    case QMetaType::LongLong:
-    case QMetaType::Int:
-        seconds = double(scan.toLongLong());
-        break;
-    case QMetaType::Double: {
-        seconds = scan.toDouble();
-        break;
-    }
-    default: {
-        const auto d = parseDecimal(scan.toString());
-        if (!d)
-            return 0;
-        seconds = *d;
-        break;
-    }
+        case QMetaType::LongLong:
+        case QMetaType::Int:
+            seconds = double(scan.toLongLong());
+            break;
+        case QMetaType::Double: {
+            seconds = scan.toDouble();
+            break;
+        }
+        default: {
+            const auto d = parseDecimal(scan.toString());
+            if (!d)
+                return 0;
+            seconds = *d;
+            break;
+        }
     }
     if (!std::isfinite(seconds))
         return 0;
@@ -53,20 +53,20 @@ ModuleListModel::ModuleListModel(QObject *parent) : QAbstractTableModel(parent) 
 QString ModuleListModel::header(int column)
 {
     switch (column) {
-    case Address:
-        return QStringLiteral("地址");
-    case Model:
-        return QStringLiteral("模块型号");
-    case Enabled:
-        return QStringLiteral("启用");
-    case Temperature:
-        return QStringLiteral("温度");
-    case Humidity:
-        return QStringLiteral("湿度");
-    case RecordPeriod:
-        return QStringLiteral("记录周期");
-    case Alarm:
-        return QStringLiteral("报警");
+        case Address:
+            return QStringLiteral("地址");
+        case Model:
+            return QStringLiteral("模块型号");
+        case Enabled:
+            return QStringLiteral("启用");
+        case Temperature:
+            return QStringLiteral("温度");
+        case Humidity:
+            return QStringLiteral("湿度");
+        case RecordPeriod:
+            return QStringLiteral("记录周期");
+        case Alarm:
+            return QStringLiteral("报警");
     }
     return {};
 }
@@ -74,14 +74,14 @@ QString ModuleListModel::header(int column)
 int ModuleListModel::headerTwips(int column)
 {
     switch (column) {
-    case Model:
-    case RecordPeriod:
-        return 860;
-    case Temperature:
-    case Humidity:
-        return 550;
-    default:
-        return 500;
+        case Model:
+        case RecordPeriod:
+            return 860;
+        case Temperature:
+        case Humidity:
+            return 550;
+        default:
+            return 500;
     }
 }
 
@@ -124,8 +124,7 @@ QList<int> ModuleListModel::recordPeriods() const
 {
     QList<int> out;
     out.reserve(rows_.size());
-    for (const ModuleRow &row : rows_)
-        out.append(row.recordSeconds);
+    for (const ModuleRow &row : rows_) out.append(row.recordSeconds);
     return out;
 }
 
@@ -162,30 +161,37 @@ void ModuleListModel::markFailed(int position)
 
 void ModuleListModel::cellsChanged(int position)
 {
-    Q_EMIT dataChanged(index(position - 1, Temperature), index(position - 1, Humidity), {Qt::DisplayRole});
+    Q_EMIT dataChanged(index(position - 1, Temperature), index(position - 1, Humidity),
+                       {Qt::DisplayRole});
 }
 
-int ModuleListModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : count(); }
+int ModuleListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : count();
+}
 
-int ModuleListModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : ColumnCount; }
+int ModuleListModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
 
 QString ModuleListModel::cell(const ModuleRow &row, int column)
 {
     switch (column) {
-    case Address:
-        return row.address;
-    case Model:
-        return row.model;
-    case Enabled:
-        return row.enabled;
-    case Temperature:
-        return row.temperature;
-    case Humidity:
-        return row.humidity;
-    case RecordPeriod:
-        return row.recordPeriod;
-    case Alarm:
-        return row.alarm;
+        case Address:
+            return row.address;
+        case Model:
+            return row.model;
+        case Enabled:
+            return row.enabled;
+        case Temperature:
+            return row.temperature;
+        case Humidity:
+            return row.humidity;
+        case RecordPeriod:
+            return row.recordPeriod;
+        case Alarm:
+            return row.alarm;
     }
     return {};
 }
@@ -201,7 +207,8 @@ QVariant ModuleListModel::data(const QModelIndex &index, int role) const
 
 QVariant ModuleListModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColumnCount)
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
+        section >= ColumnCount)
         return {};
     return header(section);
 }

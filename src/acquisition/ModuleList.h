@@ -42,7 +42,16 @@ int recordSecondsOf(const QVariant &scan);
 class ModuleListModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { Address, Model, Enabled, Temperature, Humidity, RecordPeriod, Alarm, ColumnCount };
+    enum Column {
+        Address,
+        Model,
+        Enabled,
+        Temperature,
+        Humidity,
+        RecordPeriod,
+        Alarm,
+        ColumnCount
+    };
 
     explicit ModuleListModel(QObject *parent = nullptr);
 
@@ -71,7 +80,8 @@ public:
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
-    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
 
     static QString cell(const ModuleRow &row, int column);
 

@@ -62,7 +62,10 @@ ModuleWindow::State &ModuleWindow::state()
     return s;
 }
 
-void ModuleWindow::resetState() { state() = State(); }
+void ModuleWindow::resetState()
+{
+    state() = State();
+}
 
 ModuleWindow::ModuleWindow(QWidget *parent) : QWidget(parent)
 {
@@ -198,7 +201,8 @@ void ModuleWindow::LoadGrid1()
     for (int c = 0; c < ModuleListModel::ColumnCount; ++c)
         ListView1_->setColumnWidth(c, ModuleListModel::headerTwips(c) / kTwipsPerPixel);
     state().cycle.schedule.reset(model_->recordPeriods());
-    Label4_->setText(QStringLiteral("系统中现有") + QString::number(model_->count()) + QStringLiteral("个模块"));
+    Label4_->setText(QStringLiteral("系统中现有") + QString::number(model_->count()) +
+                     QStringLiteral("个模块"));
     if (!ok) {
         statusText_->setText(QStringLiteral("无法读取模块列表：") + error);
         statusText_->show();
@@ -221,9 +225,15 @@ std::optional<ModuleRow> ModuleWindow::selectedRow() const
     return model_->at(*position);
 }
 
-bool ModuleWindow::isAcquiring() const { return Timer1_->isActive(); }
+bool ModuleWindow::isAcquiring() const
+{
+    return Timer1_->isActive();
+}
 
-QString ModuleWindow::statusText() const { return statusText_->text(); }
+QString ModuleWindow::statusText() const
+{
+    return statusText_->text();
+}
 
 void ModuleWindow::Command3_Click()
 {
@@ -240,8 +250,8 @@ void ModuleWindow::Command3_Click()
         return;
     const auto period = parsePeriodMs(Text2_->text());
     if (!period) {
-        msgBox(this, QStringLiteral("采集周期必须是大于0的整数（毫秒），请重新输入。"), MsgButtons::Ok,
-               MsgIcon::Warning);
+        msgBox(this, QStringLiteral("采集周期必须是大于0的整数（毫秒），请重新输入。"),
+               MsgButtons::Ok, MsgIcon::Warning);
         return;
     }
     rcv232_->clear();
@@ -277,7 +287,8 @@ void ModuleWindow::Timer1_Timer()
     if (!step.sends())
         return;
     SerialPort *port = Module1::MSComm1();
-    const PortError e = port ? port->Output(measurementRequest(step.address)) : PortError::PortNotOpen;
+    const PortError e =
+        port ? port->Output(measurementRequest(step.address)) : PortError::PortNotOpen;
     if (e == PortError::PortNotOpen) {
         portNotOpen();
         return;
@@ -307,8 +318,7 @@ void ModuleWindow::Timer2_Timer()
     }
     // Tried again at the next tick; the acquisition goes on meanwhile.
     QList<int> positions;
-    for (const DueRecord &r : records)
-        positions.append(r.position);
+    for (const DueRecord &r : records) positions.append(r.position);
     cycle.schedule.retry(positions);
     statusText_->setText(QStringLiteral("记录保存失败，采集继续：") + error);
     storeFailed_ = true;
@@ -332,24 +342,27 @@ void ModuleWindow::rcv232_Change()
         return;  // stays in the box until the next start clears it
     const AcquisitionReply reply = analyseReply(text);
     switch (reply.kind) {
-    case ReplyKind::Reading:
-        // A reading that does not answer the poll outstanding is not believed
-        // and stays in the box; the poll then counts as failed.
-        if (acquiring && state().cycle.takeReading(*model_, reply.address, reply.reading))
+        case ReplyKind::Reading:
+            // A reading that does not answer the poll outstanding is not believed
+            // and stays in the box; the poll then counts as failed.
+            if (acquiring && state().cycle.takeReading(*model_, reply.address, reply.reading))
+                rcv232_->clear();
+            return;
+        case ReplyKind::Other:
             rcv232_->clear();
-        return;
-    case ReplyKind::Other:
-        rcv232_->clear();
-        return;
-    case ReplyKind::Empty:
-    case ReplyKind::BadReading:
-    case ReplyKind::BadSearch:
-    case ReplyKind::SearchAnswer:
-        return;
+            return;
+        case ReplyKind::Empty:
+        case ReplyKind::BadReading:
+        case ReplyKind::BadSearch:
+        case ReplyKind::SearchAnswer:
+            return;
     }
 }
 
-void ModuleWindow::ListView1_DblClick() { Module1::showWindow(Module1::editQx7()); }
+void ModuleWindow::ListView1_DblClick()
+{
+    Module1::showWindow(Module1::editQx7());
+}
 
 bool ModuleWindow::eventFilter(QObject *watched, QEvent *event)
 {

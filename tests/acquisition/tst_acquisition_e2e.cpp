@@ -28,17 +28,20 @@ struct Exchange {
 
 QList<Exchange> measurementExchanges(const QString &log)
 {
-    static const QRegularExpression line(QStringLiteral("tty ([0-9A-F]{2}) 04 00 00 00 02 [0-9A-F ]{5} -> (.*)$"),
-                                         QRegularExpression::MultilineOption);
+    static const QRegularExpression line(
+        QStringLiteral("tty ([0-9A-F]{2}) 04 00 00 00 02 [0-9A-F ]{5} -> (.*)$"),
+        QRegularExpression::MultilineOption);
     QList<Exchange> out;
     for (auto it = line.globalMatch(log); it.hasNext();) {
         const auto m = it.next();
         Exchange e;
         e.address = m.captured(1).toInt(nullptr, 16);
         const QString rest = m.captured(2);
-        if (!rest.startsWith(QStringLiteral("silent")) && !rest.startsWith(QStringLiteral("dropped"))) {
+        if (!rest.startsWith(QStringLiteral("silent")) &&
+            !rest.startsWith(QStringLiteral("dropped"))) {
             e.answered = true;
-            const QByteArray bytes = QByteArray::fromHex(rest.left(26).remove(QLatin1Char(' ')).toLatin1());
+            const QByteArray bytes =
+                QByteArray::fromHex(rest.left(26).remove(QLatin1Char(' ')).toLatin1());
             e.good = bytes.size() == 9 && crcMatches(bytes);
             const Measurement reading = decodeMeasurement(bytes);
             e.temperature = reading.temperatureText();
@@ -85,8 +88,14 @@ struct Bench {
         app->menu("board");
         w = qobject_cast<ModuleWindow *>(app->find("module"));
     }
-    QPushButton *button(const char *name) const { return w->findChild<QPushButton *>(QString::fromLatin1(name)); }
-    void setPeriod(const QString &ms) const { w->findChild<QLineEdit *>(QStringLiteral("Text2"))->setText(ms); }
+    QPushButton *button(const char *name) const
+    {
+        return w->findChild<QPushButton *>(QString::fromLatin1(name));
+    }
+    void setPeriod(const QString &ms) const
+    {
+        w->findChild<QLineEdit *>(QStringLiteral("Text2"))->setText(ms);
+    }
 };
 }  // namespace
 
@@ -97,10 +106,10 @@ private Q_SLOTS:
 
     void threeModulesOneDisabled()
     {
-        Bench b({QStringLiteral("--modules"), QStringLiteral("1,2,3"), QStringLiteral("--seed"), QStringLiteral("11")});
+        Bench b({QStringLiteral("--modules"), QStringLiteral("1,2,3"), QStringLiteral("--seed"),
+                 QStringLiteral("11")});
         QVERIFY2(b.start(), qPrintable(b.sim.errorString()));
-        for (int a : {1, 2, 3})
-            b.app->db().addModule(a);
+        for (int a : {1, 2, 3}) b.app->db().addModule(a);
         b.app->db().exec(QStringLiteral("update dbQx7 set scan=1"));
         b.app->db().exec(QStringLiteral("update dbQx7 set enorno='否' where adr='2'"));
         b.openWindow();
@@ -129,8 +138,7 @@ private Q_SLOTS:
 
         // The disabled module was never polled; the others alternately.
         QSet<int> polled;
-        for (const Exchange &e : exchanges)
-            polled << e.address;
+        for (const Exchange &e : exchanges) polled << e.address;
         QCOMPARE(polled, (QSet<int>{1, 3}));
         for (int i = 1; i < exchanges.size(); ++i)
             QVERIFY(exchanges[i].address != exchanges[i - 1].address);
@@ -140,7 +148,8 @@ private Q_SLOTS:
         for (int position : {1, 3}) {
             Exchange last;
             for (const Exchange &e : exchanges) {
-                if (e.address == position && (cycle.okCount == c.requests || &e != &exchanges.last()))
+                if (e.address == position &&
+                    (cycle.okCount == c.requests || &e != &exchanges.last()))
                     last = e;
             }
             const ModuleRow &row = b.w->modules()->at(position);
@@ -155,27 +164,31 @@ private Q_SLOTS:
         for (const QVariantList &r : records) {
             bool sent = false;
             for (const Exchange &e : exchanges) {
-                sent = sent || (e.address == r[0].toInt() && e.temperature.toDouble() == r[1].toDouble() &&
-                                e.humidity.toDouble() == r[2].toDouble());
+                sent = sent ||
+                       (e.address == r[0].toInt() && e.temperature.toDouble() == r[1].toDouble() &&
+                        e.humidity.toDouble() == r[2].toDouble());
             }
-            QVERIFY2(sent, qPrintable(r[0].toString() + " " + r[1].toString() + " " + r[2].toString()));
+            QVERIFY2(sent,
+                     qPrintable(r[0].toString() + " " + r[1].toString() + " " + r[2].toString()));
         }
     }
 
     void lostAndSpoiltRepliesCountAsFailures()
     {
-        Bench b({QStringLiteral("--modules"), QStringLiteral("1"), QStringLiteral("--drop"), QStringLiteral("0.3"),
-                 QStringLiteral("--bad-crc"), QStringLiteral("0.2"), QStringLiteral("--seed"), QStringLiteral("5")});
+        Bench b({QStringLiteral("--modules"), QStringLiteral("1"), QStringLiteral("--drop"),
+                 QStringLiteral("0.3"), QStringLiteral("--bad-crc"), QStringLiteral("0.2"),
+                 QStringLiteral("--seed"), QStringLiteral("5")});
         QVERIFY2(b.start(), qPrintable(b.sim.errorString()));
         b.app->db().addModule(1);
         b.app->db().exec(QStringLiteral("update dbQx7 set scan=1"));
         b.openWindow();
         b.setPeriod(QStringLiteral("100"));
         b.button("Command3")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(ModuleWindow::state().cycle.failCount >= 4 &&
-                                     ModuleWindow::state().cycle.okCount >= 4 &&
-                                     b.app->db().scalar(QStringLiteral("select count(*) from th")).toInt() >= 1,
-                                 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            ModuleWindow::state().cycle.failCount >= 4 &&
+                ModuleWindow::state().cycle.okCount >= 4 &&
+                b.app->db().scalar(QStringLiteral("select count(*) from th")).toInt() >= 1,
+            15000);
         b.button("Command3")->click();
 
         const QList<Exchange> exchanges = measurementExchanges(b.sim.log());
@@ -183,13 +196,21 @@ private Q_SLOTS:
         const AcquisitionCycle &cycle = ModuleWindow::state().cycle;
         QVERIFY(c.good < c.requests);
         // Each poll is a success or a failure, but for the one under way at the stop.
-        QVERIFY2(cycle.okCount + cycle.failCount == c.requests || cycle.okCount + cycle.failCount == c.requests - 1,
-                 qPrintable(QStringLiteral("%1 + %2 of %3").arg(cycle.okCount).arg(cycle.failCount).arg(c.requests)));
+        QVERIFY2(cycle.okCount + cycle.failCount == c.requests ||
+                     cycle.okCount + cycle.failCount == c.requests - 1,
+                 qPrintable(QStringLiteral("%1 + %2 of %3")
+                                .arg(cycle.okCount)
+                                .arg(cycle.failCount)
+                                .arg(c.requests)));
         QVERIFY(cycle.okCount == c.good || cycle.okCount == c.good - 1);
 
         // No zero of a failed poll, nothing the module did not send, is stored.
-        QCOMPARE(b.app->db().scalar(QStringLiteral("select count(*) from th where temp=0 and hum=0")).toInt(), 0);
-        for (const QVariantList &r : b.app->db().rows(QStringLiteral("select adr, temp, hum from th"))) {
+        QCOMPARE(b.app->db()
+                     .scalar(QStringLiteral("select count(*) from th where temp=0 and hum=0"))
+                     .toInt(),
+                 0);
+        for (const QVariantList &r :
+             b.app->db().rows(QStringLiteral("select adr, temp, hum from th"))) {
             bool sent = false;
             for (const Exchange &e : exchanges) {
                 sent = sent || (e.good && e.temperature.toDouble() == r[1].toDouble() &&
@@ -201,7 +222,8 @@ private Q_SLOTS:
 
     void reopenedByMenuAcquiresAgain()
     {
-        Bench b({QStringLiteral("--modules"), QStringLiteral("1"), QStringLiteral("--seed"), QStringLiteral("3")});
+        Bench b({QStringLiteral("--modules"), QStringLiteral("1"), QStringLiteral("--seed"),
+                 QStringLiteral("3")});
         QVERIFY2(b.start(), qPrintable(b.sim.errorString()));
         b.app->db().addModule(1);
         b.openWindow();

@@ -33,7 +33,7 @@ QList<ModuleRow> rows(const char *flags)
 {
     QList<ModuleRow> out;
     for (int i = 0; flags[i]; ++i) {
-        const QString enabled = flags[i] == 'y' ? QStringLiteral("是")
+        const QString enabled = flags[i] == 'y'   ? QStringLiteral("是")
                                 : flags[i] == 'n' ? QStringLiteral("否")
                                                   : QString();
         out << row(QString::number(i + 1), enabled);
@@ -44,8 +44,13 @@ QList<ModuleRow> rows(const char *flags)
 // The frame a module sends back: address 04 04 T T H H CRC.
 QString readingText(quint8 address, quint16 temperature, quint16 humidity)
 {
-    const char body[7] = {char(address), 4, 4, char(temperature >> 8), char(temperature & 0xFF),
-                          char(humidity >> 8), char(humidity & 0xFF)};
+    const char body[7] = {char(address),
+                          4,
+                          4,
+                          char(temperature >> 8),
+                          char(temperature & 0xFF),
+                          char(humidity >> 8),
+                          char(humidity & 0xFF)};
     return receiveText(assembleFrame(QByteArrayView(body, 7)));
 }
 
@@ -147,7 +152,8 @@ private Q_SLOTS:
     void badAddressNotPolled()
     {
         ModuleListModel list;
-        list.setRows({row(QStringLiteral("1")), row(QStringLiteral("256")), row(QStringLiteral("x"))});
+        list.setRows(
+            {row(QStringLiteral("1")), row(QStringLiteral("256")), row(QStringLiteral("x"))});
         AcquisitionCycle cycle;
         cycle.start();
         QCOMPARE(pollWithoutReplies(cycle, list, 3), (QList<int>{0, 0, 1}));
@@ -220,7 +226,8 @@ private Q_SLOTS:
         cycle.resetCounters();
         pollWithoutReplies(cycle, list, 1);
         QCOMPARE(cycle.counterText(), QStringLiteral("成功采集次数：0 失败次数：1"));
-        QCOMPARE(AcquisitionCycle::resetCounterText(), QStringLiteral("采集成功次数：0 失败次数：0"));
+        QCOMPARE(AcquisitionCycle::resetCounterText(),
+                 QStringLiteral("采集成功次数：0 失败次数：0"));
     }
 
     void runTime()
@@ -233,8 +240,7 @@ private Q_SLOTS:
         QCOMPARE(t.text(), QStringLiteral("0小时59分59秒"));
         t.tick();
         QCOMPARE(t.text(), QStringLiteral("1小时0分0秒"));
-        for (int i = 0; i < 3903; ++i)
-            t.tick();
+        for (int i = 0; i < 3903; ++i) t.tick();
         QCOMPARE(t.text(), QStringLiteral("2小时5分3秒"));
 
         t.hour = std::numeric_limits<qint32>::max();
@@ -251,8 +257,7 @@ private Q_SLOTS:
         RecordSchedule s;
         s.reset({3, 0, 1});
         QList<QList<int>> due;
-        for (int i = 0; i < 8; ++i)
-            due << s.tick();
+        for (int i = 0; i < 8; ++i) due << s.tick();
         // Period 3: first on the 4th tick, then every 3. Period 1: from the 2nd
         // tick on, every tick. Period 0: never.
         const QList<QList<int>> expected = {{}, {3}, {3}, {1, 3}, {3}, {3}, {1, 3}, {3}};
@@ -269,8 +274,7 @@ private Q_SLOTS:
     {
         ModuleListModel list;
         QList<ModuleRow> r = rows("yny");
-        for (ModuleRow &m : r)
-            m.recordSeconds = 1;
+        for (ModuleRow &m : r) m.recordSeconds = 1;
         list.setRows(r);
         AcquisitionCycle cycle;
         cycle.schedule.reset(list.recordPeriods());
@@ -326,14 +330,14 @@ private Q_SLOTS:
         QTest::newRow("cut short") << example.left(15) << int(ReplyKind::BadReading) << 0 << "";
         QTest::newRow("trailing bytes ignored")
             << example + QStringLiteral(" 55") << int(ReplyKind::Reading) << 1 << "23.5/55";
-        QTest::newRow("exception") << QStringLiteral(" 01 84 02 C2 C1") << int(ReplyKind::Other) << 0 << "";
+        QTest::newRow("exception")
+            << QStringLiteral(" 01 84 02 C2 C1") << int(ReplyKind::Other) << 0 << "";
         QTest::newRow("echo of a write")
             << receiveText(writeRegisterRequest(1, 0, 2)) << int(ReplyKind::Other) << 0 << "";
         QTest::newRow("one byte") << QStringLiteral(" 01") << int(ReplyKind::Other) << 0 << "";
         QTest::newRow("blanks") << QStringLiteral("  ") << int(ReplyKind::Empty) << 0 << "";
-        QTest::newRow("model")
-            << receiveText(assembleFrame(QByteArray::fromHex("11030200a7"))) << int(ReplyKind::SearchAnswer)
-            << 0x11 << "00A7";
+        QTest::newRow("model") << receiveText(assembleFrame(QByteArray::fromHex("11030200a7")))
+                               << int(ReplyKind::SearchAnswer) << 0x11 << "00A7";
         QTest::newRow("model bad crc")
             << QStringLiteral(" 11 03 02 00 A7 00 00") << int(ReplyKind::BadSearch) << 0 << "";
     }
@@ -382,17 +386,20 @@ private Q_SLOTS:
         LiteConnection conn;
         TestDatabase db(conn);
         ModuleListModel list;
-        QAbstractItemModelTester tester(&list, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QAbstractItemModelTester tester(&list,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
         QVERIFY(list.load(conn));
         QCOMPARE(list.count(), 0);
 
         db.addModule(5, QStringLiteral("0007"));
-        db.exec(QStringLiteral("insert into dbQx7 (adr, name, enorno, temp, hum, scan, alarm) "
-                               "values ('6', 'X', '否', null, null, 'abc', '是')"));
+        db.exec(
+            QStringLiteral("insert into dbQx7 (adr, name, enorno, temp, hum, scan, alarm) "
+                           "values ('6', 'X', '否', null, null, 'abc', '是')"));
         db.exec(QStringLiteral("insert into dbQx7 (adr, name, scan) values ('7', 'Y', -3)"));
         // More modules than the old 256-row limit.
-        db.exec(QStringLiteral("with recursive n(i) as (select 8 union all select i+1 from n where i<307) "
-                               "insert into dbQx7 (adr, name) select i, 'Z' from n"));
+        db.exec(QStringLiteral(
+            "with recursive n(i) as (select 8 union all select i+1 from n where i<307) "
+            "insert into dbQx7 (adr, name) select i, 'Z' from n"));
         QVERIFY(list.load(conn));
         QCOMPARE(list.count(), 303);
         QCOMPARE(list.rowCount(), 303);
@@ -400,12 +407,12 @@ private Q_SLOTS:
         QStringList headers;
         for (int c = 0; c < list.columnCount(); ++c)
             headers << list.headerData(c, Qt::Horizontal).toString();
-        QCOMPARE(headers.join(QLatin1Char(',')), QStringLiteral("地址,模块型号,启用,温度,湿度,记录周期,报警"));
+        QCOMPARE(headers.join(QLatin1Char(',')),
+                 QStringLiteral("地址,模块型号,启用,温度,湿度,记录周期,报警"));
 
         // A module added by the search shows the schema's defaults.
         QStringList first;
-        for (int c = 0; c < 7; ++c)
-            first << list.data(list.index(0, c)).toString();
+        for (int c = 0; c < 7; ++c) first << list.data(list.index(0, c)).toString();
         QCOMPARE(first.join(QLatin1Char('|')), QStringLiteral("5|0007|是|||60|否"));
         QCOMPARE(list.at(1).recordSeconds, 60);
         QCOMPARE(list.at(2).temperature, QString());
@@ -429,12 +436,14 @@ private Q_SLOTS:
         TestDatabase db(conn);
         const QList<DueRecord> records = {{1, "3", "23.5", "61.2"}, {2, "99", "-10", "40"}};
         QVERIFY(storeRecords(conn, records));
-        QCOMPARE(db.rows(QStringLiteral("select adr, temp, hum, length(mydate) from th order by id")),
-                 (QList<QVariantList>{{3, 23.5, 61.2, 19}, {99, -10.0, 40.0, 19}}));
+        QCOMPARE(
+            db.rows(QStringLiteral("select adr, temp, hum, length(mydate) from th order by id")),
+            (QList<QVariantList>{{3, 23.5, 61.2, 19}, {99, -10.0, 40.0, 19}}));
 
         // The second insert fails: the first one is not kept either.
-        db.exec(QStringLiteral("create trigger diskfull before insert on th when new.adr = 99 "
-                               "begin select raise(abort, 'database or disk is full'); end"));
+        db.exec(
+            QStringLiteral("create trigger diskfull before insert on th when new.adr = 99 "
+                           "begin select raise(abort, 'database or disk is full'); end"));
         QString error;
         QVERIFY(!storeRecords(conn, records, &error));
         QVERIFY(error.contains(QStringLiteral("disk is full")));

@@ -23,8 +23,13 @@
 namespace {
 QByteArray readingFrame(quint8 address, quint16 temperature, quint16 humidity)
 {
-    const char body[7] = {char(address), 4, 4, char(temperature >> 8), char(temperature & 0xFF),
-                          char(humidity >> 8), char(humidity & 0xFF)};
+    const char body[7] = {char(address),
+                          4,
+                          4,
+                          char(temperature >> 8),
+                          char(temperature & 0xFF),
+                          char(humidity >> 8),
+                          char(humidity & 0xFF)};
     return assembleFrame(QByteArrayView(body, 7));
 }
 
@@ -117,17 +122,17 @@ private Q_SLOTS:
             {"Text19", "500"},
             {"Command1", "退出"},
         };
-        for (const auto &[name, text] : texts)
-            QCOMPARE(win.text(name), text);
-        QCOMPARE(win.get<QWidget>("Frame1")->property("title").toString(), QStringLiteral("快速操作"));
+        for (const auto &[name, text] : texts) QCOMPARE(win.text(name), text);
+        QCOMPARE(win.get<QWidget>("Frame1")->property("title").toString(),
+                 QStringLiteral("快速操作"));
         auto *list = win.get<QTreeView>("ListView1");
         QVERIFY(list);
         QCOMPARE(list->toolTip(), QStringLiteral("双击修改模块参数"));
         QCOMPARE(list->model()->columnCount(), 7);
-        QCOMPARE(list->model()->headerData(5, Qt::Horizontal).toString(), QStringLiteral("记录周期"));
+        QCOMPARE(list->model()->headerData(5, Qt::Horizontal).toString(),
+                 QStringLiteral("记录周期"));
         QVERIFY(win.get<QLineEdit>("rcv232")->isHidden());
-        for (const char *t : {"Timer1", "Timer2", "Timer4"})
-            QVERIFY(!win.timer(t)->isActive());
+        for (const char *t : {"Timer1", "Timer2", "Timer4"}) QVERIFY(!win.timer(t)->isActive());
         QCOMPARE(win.timer("Timer1")->interval(), 600);
         QCOMPARE(win.timer("Timer2")->interval(), 1000);
         QCOMPARE(win.timer("Timer4")->interval(), 500);
@@ -136,8 +141,7 @@ private Q_SLOTS:
     void acquireAndRecord()
     {
         AppFixture app;
-        for (int a : {1, 2, 3})
-            app.db().addModule(a);
+        for (int a : {1, 2, 3}) app.db().addModule(a);
         app.db().exec(QStringLiteral("update dbQx7 set scan=1"));
         app.db().exec(QStringLiteral("update dbQx7 set enorno='否' where adr='2'"));
         Window win(app);
@@ -162,14 +166,13 @@ private Q_SLOTS:
         QCOMPARE(win.get<QLineEdit>("rcv232")->text(), QString());
 
         win.modules.remove(1);  // module 1 falls silent
-        win.poll();              // polls 3
-        win.poll();              // polls 1: no answer
-        win.poll();              // marks 1 as failed, polls 3
+        win.poll();             // polls 3
+        win.poll();             // polls 1: no answer
+        win.poll();             // marks 1 as failed, polls 3
         QCOMPARE(win.cells(1), QStringLiteral("0/0"));
         QCOMPARE(win.text("Label6"), QStringLiteral("成功采集次数：3 失败次数：1"));
         QCOMPARE(ModuleWindow::state().cycle.failCount, 1);
-        for (const QByteArray &f : win.sent())
-            QVERIFY(quint8(f[0]) != 2);
+        for (const QByteArray &f : win.sent()) QVERIFY(quint8(f[0]) != 2);
 
         win.w->Timer2_Timer();  // countdowns at 1: nothing yet
         win.w->Timer2_Timer();
@@ -206,7 +209,7 @@ private Q_SLOTS:
         win.click("Command3");
         QCOMPARE(rcv->text(), QString());  // the start clears it
 
-        win.poll();  // polls 2
+        win.poll();                                  // polls 2
         win.reply(readingFrame(1, 0x00EB, 0x0226));  // not the polled module
         QCOMPARE(win.cells(1), QStringLiteral("/"));
         QCOMPARE(win.cells(2), QStringLiteral("/"));
@@ -225,7 +228,7 @@ private Q_SLOTS:
         QCOMPARE(rcv->text(), QString());
         QCOMPARE(ModuleWindow::state().cycle.okCount, 1);
 
-        win.poll();  // polls 2
+        win.poll();                                    // polls 2
         win.reply(QByteArray::fromHex("0284022c31"));  // exception reply: cleared, not counted
         QCOMPARE(rcv->text(), QString());
         win.poll();  // 2 failed again, polls 1
@@ -331,14 +334,14 @@ private Q_SLOTS:
         AppFixture app;
         app.db().addModule(1);
         app.db().exec(QStringLiteral("update dbQx7 set scan=1"));
-        app.db().exec(QStringLiteral("create trigger diskfull before insert on th "
-                                     "begin select raise(abort, 'database or disk is full'); end"));
+        app.db().exec(
+            QStringLiteral("create trigger diskfull before insert on th "
+                           "begin select raise(abort, 'database or disk is full'); end"));
         Window win(app);
         win.modules = {{1, {200, 300}}};
         win.click("Command3");
         win.poll();
-        for (int i = 0; i < 5; ++i)
-            win.w->Timer2_Timer();
+        for (int i = 0; i < 5; ++i) win.w->Timer2_Timer();
         QVERIFY(app.boxes.shown.isEmpty());
         QVERIFY(win.w->statusText().contains(QStringLiteral("disk is full")));
         QVERIFY(win.get<QLabel>("statusText")->isVisibleTo(win.w));
