@@ -1,6 +1,7 @@
 // The polling engine without its window: which module a tick polls, what an
 // unanswered poll marks, which replies are believed, counters, run time, the
 // record schedule, the list load and the one-transaction record store.
+#include "ModuleReplies.h"
 #include "acquisition/AcquisitionCycle.h"
 #include "acquisition/AcquisitionReply.h"
 #include "acquisition/ModuleList.h"
@@ -39,19 +40,6 @@ QList<ModuleRow> rows(const char *flags)
         out << row(QString::number(i + 1), enabled);
     }
     return out;
-}
-
-// The frame a module sends back: address 04 04 T T H H CRC.
-QString readingText(quint8 address, quint16 temperature, quint16 humidity)
-{
-    const char body[7] = {char(address),
-                          4,
-                          4,
-                          char(temperature >> 8),
-                          char(temperature & 0xFF),
-                          char(humidity >> 8),
-                          char(humidity & 0xFF)};
-    return receiveText(assembleFrame(QByteArrayView(body, 7)));
 }
 
 Measurement reading(int t, int h)
@@ -315,14 +303,14 @@ private Q_SLOTS:
         QTest::addColumn<int>("address");
         QTest::addColumn<QString>("values");  // temperature/humidity or model
 
-        const QString example = readingText(1, 0x00EB, 0x0226);
+        const QString example = receiveText(readingFrame(1, 0x00EB, 0x0226));
         QTest::newRow("reading") << example << int(ReplyKind::Reading) << 1 << "23.5/55";
-        QTest::newRow("negative temperature")
-            << readingText(3, 0xFF9C, 0x0258) << int(ReplyKind::Reading) << 3 << "-10/60";
-        QTest::newRow("lowest temperature")
-            << readingText(3, 0x8000, 0) << int(ReplyKind::Reading) << 3 << "-3276.8/0";
-        QTest::newRow("humidity unsigned")
-            << readingText(3, 0x7FFF, 0xFFFF) << int(ReplyKind::Reading) << 3 << "3276.7/6553.5";
+        QTest::newRow("negative temperature") << receiveText(readingFrame(3, 0xFF9C, 0x0258))
+                                              << int(ReplyKind::Reading) << 3 << "-10/60";
+        QTest::newRow("lowest temperature") << receiveText(readingFrame(3, 0x8000, 0))
+                                            << int(ReplyKind::Reading) << 3 << "-3276.8/0";
+        QTest::newRow("humidity unsigned") << receiveText(readingFrame(3, 0x7FFF, 0xFFFF))
+                                           << int(ReplyKind::Reading) << 3 << "3276.7/6553.5";
         QString badCrc = example;
         badCrc.chop(2);
         badCrc += QStringLiteral("00");
@@ -336,7 +324,7 @@ private Q_SLOTS:
             << receiveText(writeRegisterRequest(1, 0, 2)) << int(ReplyKind::Other) << 0 << "";
         QTest::newRow("one byte") << QStringLiteral(" 01") << int(ReplyKind::Other) << 0 << "";
         QTest::newRow("blanks") << QStringLiteral("  ") << int(ReplyKind::Empty) << 0 << "";
-        QTest::newRow("model") << receiveText(assembleFrame(QByteArray::fromHex("11030200a7")))
+        QTest::newRow("model") << receiveText(modelFrame(0x11, 0x00A7))
                                << int(ReplyKind::SearchAnswer) << 0x11 << "00A7";
         QTest::newRow("model bad crc")
             << QStringLiteral(" 11 03 02 00 A7 00 00") << int(ReplyKind::BadSearch) << 0 << "";

@@ -1,6 +1,7 @@
 // The acquisition window on an in-memory port: start and stop, one poll per
 // tick, replies into the list, counters and run time, records into th, and
 // what happens when the port, the period or the database fails.
+#include "ModuleReplies.h"
 #include "acquisition/EditQx7.h"
 #include "acquisition/ModuleList.h"
 #include "acquisition/ModuleWindow.h"
@@ -21,17 +22,6 @@
 #include <QTreeView>
 
 namespace {
-QByteArray readingFrame(quint8 address, quint16 temperature, quint16 humidity)
-{
-    const char body[7] = {char(address),
-                          4,
-                          4,
-                          char(temperature >> 8),
-                          char(temperature & 0xFF),
-                          char(humidity >> 8),
-                          char(humidity & 0xFF)};
-    return assembleFrame(QByteArrayView(body, 7));
-}
 
 // The window with handy access to its controls, and modules that answer on
 // the fake port like real ones.
