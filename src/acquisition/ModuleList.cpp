@@ -48,6 +48,14 @@ int recordSecondsOf(const QVariant &scan)
     return int(rounded);
 }
 
+std::optional<int> parseRecordSeconds(const QString &text)
+{
+    const auto v = parseWholeNumber(text, 0, kMaxRecordSeconds);
+    if (!v)
+        return std::nullopt;
+    return int(*v);
+}
+
 ModuleListModel::ModuleListModel(QObject *parent) : QAbstractTableModel(parent) {}
 
 QString ModuleListModel::header(int column)

@@ -37,6 +37,10 @@ struct ModuleRow {
 // large) means no records for that module.
 int recordSecondsOf(const QVariant &scan);
 
+// A record period typed into the editor: a whole number of seconds from 0 to
+// 32767, blanks around it allowed.
+std::optional<int> parseRecordSeconds(const QString &text);
+
 // The module list: the registry as the acquisition works on it. Positions are
 // 1-based, as the poll cursor and the record schedule count them.
 class ModuleListModel : public QAbstractTableModel {

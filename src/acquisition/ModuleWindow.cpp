@@ -7,6 +7,7 @@
 #include "app/Module1.h"
 #include "bus/Frames.h"
 #include "bus/SerialPort.h"
+#include "store/Statements.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>
@@ -14,6 +15,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeView>
@@ -22,6 +24,7 @@
 namespace {
 const QString kAcquire = QStringLiteral("采集");
 const QString kStop = QStringLiteral("停止");
+const QString kSearch = QStringLiteral("搜索模块");
 
 constexpr int kTwipsPerPixel = 15;
 
@@ -124,7 +127,7 @@ void ModuleWindow::buildControls()
     Label3_ = label(Frame1_, "Label3", QStringLiteral("的地址，更换为："));
     Text1_ = textBox(Frame1_, "Text1", QStringLiteral("2"), 50);
     Command2_ = button(Frame1_, "Command2", QStringLiteral("更换"));
-    Command5_ = button(Frame1_, "Command5", QStringLiteral("搜索模块"));
+    Command5_ = button(Frame1_, "Command5", kSearch);
     Label16_ = label(Frame1_, "Label16", QStringLiteral("搜索周期（毫秒）："));
     Text19_ = textBox(Frame1_, "Text19", QStringLiteral("500"), 70);
     Command1_ = button(this, "Command1", QStringLiteral("退出"));
@@ -182,6 +185,9 @@ void ModuleWindow::buildControls()
     connect(Command1_, &QPushButton::clicked, this, &ModuleWindow::Command1_Click);
     connect(Timer1_, &QTimer::timeout, this, &ModuleWindow::Timer1_Timer);
     connect(Timer2_, &QTimer::timeout, this, &ModuleWindow::Timer2_Timer);
+    connect(Command5_, &QPushButton::clicked, this, &ModuleWindow::Command5_Click);
+    connect(Timer4_, &QTimer::timeout, this, &ModuleWindow::Timer4_Timer);
+    connect(Command2_, &QPushButton::clicked, this, &ModuleWindow::Command2_Click);
     // A period typed while the timer runs takes effect at once; a text that is
     // not a period leaves the timer as it is.
     connect(Text2_, &QLineEdit::textChanged, this, [this](const QString &text) {
@@ -351,11 +357,124 @@ void ModuleWindow::rcv232_Change()
         case ReplyKind::Other:
             rcv232_->clear();
             return;
+        case ReplyKind::SearchAnswer:
+            if (searching) {
+                rcv232_->clear();
+                searchAnswer(reply);
+            }
+            return;
         case ReplyKind::Empty:
         case ReplyKind::BadReading:
         case ReplyKind::BadSearch:
-        case ReplyKind::SearchAnswer:
             return;
+    }
+}
+
+void ModuleWindow::Command5_Click()
+{
+    if (Command5_->text() != kSearch) {
+        stopSearch();
+        return;
+    }
+    if (Module1::rs232busy())
+        return;
+    const auto period = parsePeriodMs(Text19_->text());
+    if (!period) {
+        msgBox(this, QStringLiteral("搜索周期必须是大于0的整数（毫秒），请重新输入。"),
+               MsgButtons::Ok, MsgIcon::Warning);
+        return;
+    }
+    rcv232_->clear();
+    state().search.start();
+    Module1::rs232target().registerTarget(this, this);
+    Timer4_->setInterval(*period);
+    Timer4_->start();
+    Command3_->setEnabled(false);
+    Command2_->setEnabled(false);
+    Module1::rs232busy() = true;
+    holdsPort_ = true;
+    searching_ = true;
+}
+
+void ModuleWindow::stopSearch()
+{
+    Command5_->setText(kSearch);
+    Timer4_->stop();
+    searching_ = false;
+    Command3_->setEnabled(true);
+    Command2_->setEnabled(true);
+    releasePort();
+}
+
+void ModuleWindow::Timer4_Timer()
+{
+    BusSearch &search = state().search;
+    const int address = search.address;
+    SerialPort *port = Module1::MSComm1();
+    const QByteArray probe = readRegisterRequest(quint8(address), modbus::kRegModel);
+    const PortError e = port ? port->Output(probe) : PortError::PortNotOpen;
+    if (e == PortError::PortNotOpen) {
+        portNotOpen();
+        return;
+    }
+    if (e != PortError::None)
+        return;
+    const BusSearch::Probe sent = search.next();
+    Command5_->setText(BusSearch::caption(sent.address));
+    if (sent.last)
+        stopSearch();
+}
+
+void ModuleWindow::searchAnswer(const AcquisitionReply &reply)
+{
+    // No probe goes out while the operator decides.
+    Timer4_->stop();
+    if (!model_->isRegistered(reply.address)) {
+        QPointer<ModuleWindow> self(this);
+        const bool add = askYesNo(this, BusSearch::question(reply.address, reply.model),
+                                  MsgIcon::Question, QStringLiteral("Add Device"));
+        if (!self)
+            return;
+        if (add) {
+            LiteConnection &db = Module1::dbconn();
+            if (db.Execute(sql::insertModule(QString::number(reply.address), reply.model))) {
+                LoadGrid1();
+            } else {
+                msgBox(this,
+                       QStringLiteral("无法添加地址为") + QString::number(reply.address) +
+                           QStringLiteral("的模块：") + db.lastError(),
+                       MsgButtons::Ok, MsgIcon::Warning);
+                if (!self)
+                    return;
+            }
+        }
+    }
+    // The search goes on with the next address, one full period later,
+    // unless it was stopped meanwhile.
+    if (searching_)
+        Timer4_->start();
+}
+
+void ModuleWindow::Command2_Click()
+{
+    const auto from = parseBusAddress(Text16_->text());
+    const auto to = parseBusAddress(Text1_->text());
+    if (!from || !to) {
+        msgBox(this,
+               QStringLiteral("模块地址必须是0到255之间的整数，请检查“") +
+                   (from ? QStringLiteral("更换为") : QStringLiteral("将模块")) +
+                   QStringLiteral("”后的地址。"),
+               MsgButtons::Ok, MsgIcon::Warning);
+        return;
+    }
+    SerialPort *port = Module1::MSComm1();
+    const QByteArray frame = writeRegisterRequest(*from, modbus::kRegAddress, *to);
+    const PortError e = port ? port->Output(frame) : PortError::PortNotOpen;
+    if (e == PortError::PortNotOpen) {
+        Timer4_->stop();
+        searching_ = false;
+        releasePort();
+        msgBox(this, QStringLiteral("请先打开串口"));
     }
 }
 
@@ -377,6 +496,7 @@ void ModuleWindow::portNotOpen()
 {
     Timer1_->stop();
     Timer4_->stop();
+    searching_ = false;
     Command2_->setEnabled(true);
     Command3_->setEnabled(true);
     Command5_->setEnabled(true);
@@ -386,7 +506,7 @@ void ModuleWindow::portNotOpen()
 
 void ModuleWindow::releasePort()
 {
-    if (Timer1_->isActive() || Timer4_->isActive())
+    if (Timer1_->isActive() || searching_)
         return;
     Module1::rs232busy() = false;
     holdsPort_ = false;
@@ -400,6 +520,7 @@ void ModuleWindow::stopJobs()
         Timer2_->stop();
     if (Timer4_)
         Timer4_->stop();
+    searching_ = false;
     if (holdsPort_) {
         Module1::rs232busy() = false;
         holdsPort_ = false;

@@ -2,6 +2,7 @@
 
 #include "acquisition/AcquisitionCycle.h"
 #include "acquisition/AcquisitionReply.h"
+#include "acquisition/BusSearch.h"
 #include "bus/ReceiveRouter.h"
 
 #include <QWidget>
@@ -26,6 +27,7 @@ public:
     // position, counters, run time and record schedule.
     struct State {
         AcquisitionCycle cycle;
+        BusSearch search;
     };
     static State &state();
     static void resetState();
@@ -44,6 +46,8 @@ public:
     std::optional<ModuleRow> selectedRow() const;
 
     bool isAcquiring() const;
+    // The search is on (probing, or asking the operator about a module).
+    bool isSearching() const { return searching_; }
 
     // Event handlers, public so that tests can drive them like the operator
     // and the timers do.
@@ -53,6 +57,9 @@ public:
     void Timer1_Timer();    // one poll
     void Timer2_Timer();    // run time and records
     void rcv232_Change();   // a reply in the receive box
+    void Command5_Click();  // 搜索模块 / stop the search
+    void Timer4_Timer();    // one search probe
+    void Command2_Click();  // 更换: address change
     void ListView1_DblClick();
 
     // A failure met on a timer, shown in the window instead of a box.
@@ -67,6 +74,8 @@ private:
     void stopJobs();
     void portNotOpen();
     void releasePort();
+    void stopSearch();
+    void searchAnswer(const AcquisitionReply &reply);
 
     ModuleListModel *model_ = nullptr;
     QTreeView *ListView1_ = nullptr;
@@ -96,6 +105,7 @@ private:
     QTimer *Timer4_ = nullptr;
     // This window's acquisition or search has set rs232busy.
     bool holdsPort_ = false;
+    bool searching_ = false;
     // The last record tick could not store its records (shown in statusText).
     bool storeFailed_ = false;
 };

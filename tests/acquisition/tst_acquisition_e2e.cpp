@@ -11,11 +11,13 @@
 #include "support/AppFixture.h"
 #include "support/SimProcess.h"
 
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 // One exchange of the simulator's log.
@@ -64,6 +66,25 @@ Counts count(const QList<Exchange> &exchanges)
         c.good += e.good ? 1 : 0;
     }
     return c;
+}
+
+// Runs the event loop (without the pauses of QTest::qWait, which would slow
+// a fast search down) until `done` holds or the time is up.
+bool runUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(5);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    check.start();
+    loop.exec();
+    return done();
 }
 
 // The program on the simulator's line, with the acquisition window open.
@@ -242,6 +263,64 @@ private Q_SLOTS:
         QCOMPARE(b.button("Command3")->text(), QStringLiteral("停止"));
         QTRY_VERIFY_WITH_TIMEOUT(ModuleWindow::state().cycle.okCount >= before + 2, 10000);
         QVERIFY(!b.w->modules()->at(1).temperature.isEmpty());
+    }
+    void searchFindsTheModules()
+    {
+        Bench b({QStringLiteral("--modules"), QStringLiteral("3,100,200"), QStringLiteral("--seed"),
+                 QStringLiteral("2")});
+        QVERIFY2(b.start(), qPrintable(b.sim.errorString()));
+        b.openWindow();
+        auto *command5 = b.button("Command5");
+        b.w->findChild<QLineEdit *>(QStringLiteral("Text19"))->setText(QStringLiteral("5"));
+        b.app->boxes.answers = {MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Yes};
+        command5->click();
+        QVERIFY(Module1::rs232busy());
+        QVERIFY(runUntil([&] { return !b.w->isSearching(); }, 20000));
+        QCOMPARE(command5->text(), QStringLiteral("搜索模块"));
+        QVERIFY(b.sim.waitForLog(QStringLiteral("tty FF 03 00 02 00 01")));
+        QCOMPARE(b.sim.logCount(QStringLiteral(" 03 00 02 00 01 ")), 255);
+        QCOMPARE(b.app->boxes.texts(),
+                 (QStringList{QStringLiteral("找到地址为3型号为0007的模块，要加到系统中吗?"),
+                              QStringLiteral("找到地址为100型号为0007的模块，要加到系统中吗?"),
+                              QStringLiteral("找到地址为200型号为0007的模块，要加到系统中吗?")}));
+        QCOMPARE(b.app->db().rows(
+                     QStringLiteral("select adr, name, enorno, temp, hum, scan, alarm from dbQx7")),
+                 (QList<QVariantList>{{"3", "0007", "是", "", "", 60, "否"},
+                                      {"200", "0007", "是", "", "", 60, "否"}}));
+        QCOMPARE(b.w->modules()->count(), 2);
+        QVERIFY(!Module1::rs232busy());
+        QVERIFY(b.button("Command3")->isEnabled());
+        QVERIFY(b.button("Command2")->isEnabled());
+
+        // Searching again asks only about the module that is not registered.
+        b.app->boxes.clear();
+        b.app->boxes.answers = {MsgAnswer::No};
+        command5->click();
+        QVERIFY(runUntil([&] { return !b.w->isSearching(); }, 20000));
+        QCOMPARE(command5->text(), QStringLiteral("搜索模块"));
+        QCOMPARE(b.app->boxes.texts(),
+                 QStringList{QStringLiteral("找到地址为100型号为0007的模块，要加到系统中吗?")});
+        QCOMPARE(b.w->modules()->count(), 2);
+    }
+
+    void addressChange()
+    {
+        Bench b({QStringLiteral("--modules"), QStringLiteral("1,5"), QStringLiteral("--seed"),
+                 QStringLiteral("4")});
+        QVERIFY2(b.start(), qPrintable(b.sim.errorString()));
+        b.app->db().addModule(1);
+        b.openWindow();
+        b.button("Command2")->click();  // 将模块 1 的地址，更换为 2
+        QVERIFY(b.sim.waitForLog(
+            QStringLiteral("tty 01 06 00 00 00 02 08 0B -> 01 06 00 00 00 02 08 0B")));
+        QCOMPARE(b.w->modules()->at(1).address, QStringLiteral("1"));
+        QVERIFY(b.app->boxes.shown.isEmpty());
+
+        // The module answers at its new address, and no more at the old one.
+        QCOMPARE(Module1::MSComm1()->Output(measurementRequest(2)), PortError::None);
+        QVERIFY(b.sim.waitForLog(QStringLiteral("tty 02 04 00 00 00 02 71 F8 -> 02 04 04")));
+        QCOMPARE(Module1::MSComm1()->Output(measurementRequest(1)), PortError::None);
+        QVERIFY(b.sim.waitForLog(QStringLiteral("-> silent (no module 1)")));
     }
 };
 

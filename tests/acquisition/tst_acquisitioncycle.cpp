@@ -4,6 +4,7 @@
 #include "ModuleReplies.h"
 #include "acquisition/AcquisitionCycle.h"
 #include "acquisition/AcquisitionReply.h"
+#include "acquisition/BusSearch.h"
 #include "acquisition/ModuleList.h"
 #include "acquisition/RecordStore.h"
 #include "bus/Frames.h"
@@ -458,6 +459,52 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(int, ms);
         QCOMPARE(parsePeriodMs(text).value_or(0), ms);
+    }
+    void searchProbesEveryAddressOnce()
+    {
+        BusSearch search;
+        search.start();
+        QList<int> probed;
+        BusSearch::Probe p;
+        do {
+            p = search.next();
+            probed << p.address;
+        } while (!p.last);
+        QCOMPARE(probed.size(), 255);
+        QCOMPARE(probed.first(), 1);
+        QCOMPARE(probed.last(), 255);
+        QCOMPARE(BusSearch::caption(17), QStringLiteral("地址：17"));
+        QCOMPARE(BusSearch::question(3, QStringLiteral("0007")),
+                 QStringLiteral("找到地址为3型号为0007的模块，要加到系统中吗?"));
+    }
+
+    void typedNumbers_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("address");  // -1: refused
+        QTest::addColumn<int>("seconds");  // -1: refused
+        QTest::newRow("plain") << "2" << 2 << 2;
+        QTest::newRow("blanks") << " 60 " << 60 << 60;
+        QTest::newRow("zero") << "0" << 0 << 0;
+        QTest::newRow("255") << "255" << 255 << 255;
+        QTest::newRow("256") << "256" << -1 << 256;
+        QTest::newRow("largest period") << "32767" << -1 << 32767;
+        QTest::newRow("too long a period") << "32768" << -1 << -1;
+        QTest::newRow("negative") << "-1" << -1 << -1;
+        QTest::newRow("decimal") << "1.5" << -1 << -1;
+        QTest::newRow("inner blank") << "6 0" << -1 << -1;
+        QTest::newRow("quote") << "6'" << -1 << -1;
+        QTest::newRow("empty") << "" << -1 << -1;
+    }
+
+    void typedNumbers()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, address);
+        QFETCH(int, seconds);
+        const auto a = parseBusAddress(text);
+        QCOMPARE(a ? int(*a) : -1, address);
+        QCOMPARE(parseRecordSeconds(text).value_or(-1), seconds);
     }
 };
 

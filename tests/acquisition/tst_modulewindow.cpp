@@ -30,6 +30,8 @@ struct Window {
     ModuleWindow *w = nullptr;
     // address -> raw temperature and humidity; absent modules stay silent
     QMap<int, QPair<quint16, quint16>> modules;
+    // address -> model register, for the search probe
+    QMap<int, quint16> models;
 
     explicit Window(AppFixture &a) : app(a)
     {
@@ -40,6 +42,9 @@ struct Window {
                 const auto [t, h] = modules.value(quint8(frame[0]));
                 app.fakePort()->inject(readingFrame(quint8(frame[0]), t, h));
             }
+            if (frame.size() == 8 && frame[1] == 3 && models.contains(quint8(frame[0])))
+                app.fakePort()->inject(
+                    modelFrame(quint8(frame[0]), models.value(quint8(frame[0]))));
         };
     }
     template <class T>
@@ -61,6 +66,12 @@ struct Window {
     void poll() const
     {
         w->Timer1_Timer();
+        endOfFrame();
+    }
+    // One search tick, and the answer (if any).
+    void probe() const
+    {
+        w->Timer4_Timer();
         endOfFrame();
     }
     void endOfFrame() const { app.frame()->frames()->endOfFrame(); }
@@ -352,6 +363,7 @@ private Q_SLOTS:
         QTest::newRow("menu") << "menu";
         QTest::newRow("exit button") << "Command1";
         QTest::newRow("close box") << "close";
+        QTest::newRow("menu while searching") << "search";
     }
 
     void closingReleasesThePort()
@@ -365,8 +377,13 @@ private Q_SLOTS:
             win.click("Command3");
             win.poll();
             win.poll();
+            if (how == "search") {
+                win.click("Command3");
+                win.click("Command5");
+                win.probe();
+            }
             QVERIFY(Module1::rs232busy());
-            if (how == "menu")
+            if (how == "menu" || how == "search")
                 app.menu("sigboard");  // the console takes the window's place
             else if (how == "Command1")
                 win.click("Command1");
@@ -401,6 +418,228 @@ private Q_SLOTS:
         win.w->ListView1_DblClick();
         QVERIFY(Module1::editQx7IfOpen());
         QVERIFY(Module1::editQx7IfOpen()->isVisible());
+    }
+    void searchAsksForEachAnsweringModule()
+    {
+        AppFixture app;
+        app.db().addModule(7);
+        Window win(app);
+        win.models = {{2, 0x0007}, {7, 0x0007}, {9, 0x1A2B}};
+        win.get<QLineEdit>("Text19")->setText(QStringLiteral("20"));
+        app.boxes.answers = {MsgAnswer::Yes, MsgAnswer::No};
+        QList<bool> timerRunningWhileAsked;
+        app.boxes.onShow = [&](const MsgRequest &) {
+            timerRunningWhileAsked << win.timer("Timer4")->isActive();
+        };
+
+        win.click("Command5");
+        QVERIFY(Module1::rs232busy());
+        QVERIFY(win.timer("Timer4")->isActive());
+        QCOMPARE(win.timer("Timer4")->interval(), 20);
+        QCOMPARE(win.text("Command5"), QStringLiteral("搜索模块"));  // until the first tick
+        QVERIFY(!win.get<QPushButton>("Command3")->isEnabled());
+        QVERIFY(!win.get<QPushButton>("Command2")->isEnabled());
+        // 采集 does nothing while the search holds the port.
+        win.w->Command3_Click();
+        QVERIFY(!win.timer("Timer1")->isActive());
+
+        win.probe();
+        QCOMPARE(win.sent(), QByteArrayList{readRegisterRequest(1, modbus::kRegModel)});
+        QCOMPARE(win.sent().first().toHex(' '), QByteArray("01 03 00 02 00 01 25 ca"));
+        QCOMPARE(win.text("Command5"), QStringLiteral("地址：1"));
+        win.probe();  // module 2 answers: asked, Yes
+        win.probe();
+        QCOMPARE(win.text("Command5"), QStringLiteral("地址：3"));
+        for (int i = 4; i <= 9; ++i)
+            win.probe();  // 7 is registered already: not asked; 9 answers: No
+        QCOMPARE(app.boxes.texts(),
+                 (QStringList{QStringLiteral("找到地址为2型号为0007的模块，要加到系统中吗?"),
+                              QStringLiteral("找到地址为9型号为1A2B的模块，要加到系统中吗?")}));
+        QCOMPARE(app.boxes.shown[0].title, QStringLiteral("Add Device"));
+        QCOMPARE(int(app.boxes.shown[0].icon), int(MsgIcon::Question));
+        QCOMPARE(int(app.boxes.shown[0].buttons), int(MsgButtons::YesNo));
+        QCOMPARE(timerRunningWhileAsked, (QList<bool>{false, false}));
+        QVERIFY(win.timer("Timer4")->isActive());  // started again after each question
+
+        // Only module 2 was added, with the defaults of the table.
+        QCOMPARE(
+            app.db().rows(
+                QStringLiteral("select adr, name, enorno, scan, alarm from dbQx7 order by id")),
+            (QList<QVariantList>{{"7", "0007", "是", 60, "否"}, {"2", "0007", "是", 60, "否"}}));
+        QCOMPARE(win.w->modules()->count(), 2);
+        QCOMPARE(win.text("Label4"), QStringLiteral("系统中现有2个模块"));
+
+        for (int i = 10; i <= 255; ++i) win.probe();
+        QCOMPARE(win.sent().size(), 255);
+        QCOMPARE(win.text("Command5"), QStringLiteral("搜索模块"));
+        QVERIFY(!win.timer("Timer4")->isActive());
+        QVERIFY(!Module1::rs232busy());
+        QVERIFY(win.get<QPushButton>("Command3")->isEnabled());
+        QVERIFY(win.get<QPushButton>("Command2")->isEnabled());
+
+        // An answer after the end is not taken.
+        win.reply(modelFrame(9, 0x1A2B));
+        QCOMPARE(app.boxes.shown.size(), 2);
+    }
+
+    void searchAnswersChecked()
+    {
+        AppFixture app;
+        app.db().exec(
+            QStringLiteral("create trigger nospace before insert on dbQx7 when new.adr = '4' "
+                           "begin select raise(abort, 'database or disk is full'); end"));
+        Window win(app);
+        win.click("Command5");
+        win.probe();
+        QByteArray spoilt = modelFrame(1, 7);
+        spoilt[6] = char(spoilt[6] ^ 0x40);
+        win.reply(spoilt);  // the CRC does not check: ignored
+        QVERIFY(app.boxes.shown.isEmpty());
+        QVERIFY(win.timer("Timer4")->isActive());
+        win.reply(readingFrame(1, 1, 1));  // not an answer to a probe
+        QVERIFY(app.boxes.shown.isEmpty());
+
+        app.boxes.answers = {MsgAnswer::Yes};
+        win.reply(modelFrame(4, 7));  // Yes, but the insert fails: said, and the search goes on
+        QCOMPARE(app.boxes.shown.size(), 2);
+        QVERIFY(app.boxes.shown[1].text.startsWith(QStringLiteral("无法添加地址为4的模块：")));
+        QVERIFY(app.boxes.shown[1].text.contains(QStringLiteral("disk is full")));
+        QVERIFY(win.timer("Timer4")->isActive());
+        QCOMPARE(win.w->modules()->count(), 0);
+
+        // 搜索模块 while it searches stops it.
+        win.click("Command5");
+        QCOMPARE(win.text("Command5"), QStringLiteral("搜索模块"));
+        QVERIFY(!win.timer("Timer4")->isActive());
+        QVERIFY(!Module1::rs232busy());
+    }
+
+    void searchStoppedWhileAsking()
+    {
+        AppFixture app;
+        Window win(app);
+        win.models = {{1, 7}};
+        win.click("Command5");
+        app.boxes.onShow = [&](const MsgRequest &) { win.click("Command5"); };
+        app.boxes.answers = {MsgAnswer::No};
+        win.probe();
+        QCOMPARE(app.boxes.shown.size(), 1);
+        QVERIFY(!win.timer("Timer4")->isActive());  // not started again
+        QVERIFY(!Module1::rs232busy());
+    }
+
+    void searchNotStarted_data()
+    {
+        QTest::addColumn<QString>("period");
+        QTest::addColumn<bool>("busy");
+        QTest::newRow("empty period") << "" << false;
+        QTest::newRow("zero period") << "0" << false;
+        QTest::newRow("letters") << "5OO" << false;
+        QTest::newRow("port held") << "500" << true;
+    }
+
+    void searchNotStarted()
+    {
+        QFETCH(QString, period);
+        QFETCH(bool, busy);
+        AppFixture app;
+        Window win(app);
+        win.get<QLineEdit>("Text19")->setText(period);
+        Module1::rs232busy() = busy;
+        win.click("Command5");
+        QVERIFY(!win.timer("Timer4")->isActive());
+        QCOMPARE(app.boxes.shown.size(), busy ? 0 : 1);
+        if (!busy)
+            QVERIFY(app.boxes.shown[0].text.contains(QStringLiteral("搜索周期")));
+        QCOMPARE(Module1::rs232busy(), busy);
+        QVERIFY(win.get<QPushButton>("Command3")->isEnabled());
+    }
+
+    void searchPortClosed()
+    {
+        AppFixture app;
+        Window win(app);
+        win.click("Command5");
+        win.probe();
+        win.probe();
+        app.fakePort()->setOpen(false);
+        win.w->Timer4_Timer();
+        QCOMPARE(app.boxes.texts(), QStringList{QStringLiteral("请先打开串口")});
+        QVERIFY(!win.timer("Timer4")->isActive());
+        QVERIFY(!Module1::rs232busy());
+        QCOMPARE(win.text("Command5"), QStringLiteral("地址：2"));
+        for (const char *b : {"Command2", "Command3", "Command5"})
+            QVERIFY(win.get<QPushButton>(b)->isEnabled());
+        win.click("Command5");  // back to idle
+        QCOMPARE(win.text("Command5"), QStringLiteral("搜索模块"));
+        QVERIFY(!Module1::rs232busy());
+    }
+
+    void addressChange()
+    {
+        AppFixture app;
+        app.db().addModule(1);
+        Window win(app);
+        win.click("Command2");
+        QCOMPARE(win.sent(), QByteArrayList{writeRegisterRequest(1, modbus::kRegAddress, 2)});
+        QCOMPARE(win.sent().first().toHex(' '), QByteArray("01 06 00 00 00 02 08 0b"));
+        QCOMPARE(win.w->modules()->at(1).address, QStringLiteral("1"));
+        QVERIFY(!Module1::rs232busy());
+        QVERIFY(app.boxes.shown.isEmpty());
+
+        win.get<QLineEdit>("Text16")->setText(QStringLiteral(" 12 "));
+        win.get<QLineEdit>("Text1")->setText(QStringLiteral("255"));
+        win.click("Command2");
+        QCOMPARE(win.sent().last(), writeRegisterRequest(12, modbus::kRegAddress, 255));
+    }
+
+    void addressChangeRefused_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("new too large") << "1"
+                                       << "256"
+                                       << "更换为";
+        QTest::newRow("new negative") << "1"
+                                      << "-1"
+                                      << "更换为";
+        QTest::newRow("new empty") << "1"
+                                   << ""
+                                   << "更换为";
+        QTest::newRow("old letters") << "a"
+                                     << "2"
+                                     << "将模块";
+        QTest::newRow("old decimal") << "1.5"
+                                     << "2"
+                                     << "将模块";
+    }
+
+    void addressChangeRefused()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(QString, box);
+        AppFixture app;
+        Window win(app);
+        win.get<QLineEdit>("Text16")->setText(from);
+        win.get<QLineEdit>("Text1")->setText(to);
+        win.click("Command2");
+        QVERIFY(win.sent().isEmpty());
+        QCOMPARE(app.boxes.shown.size(), 1);
+        QVERIFY(app.boxes.shown[0].text.contains(QStringLiteral("0到255")));
+        QVERIFY(app.boxes.shown[0].text.contains(box));
+    }
+
+    void addressChangePortClosed()
+    {
+        AppFixture app;
+        Window win(app);
+        app.fakePort()->setOpen(false);
+        Module1::rs232busy() = true;
+        win.click("Command2");
+        QCOMPARE(app.boxes.texts(), QStringList{QStringLiteral("请先打开串口")});
+        QVERIFY(!Module1::rs232busy());
     }
 };
 
