@@ -43,7 +43,7 @@ EditQx7::EditQx7(QWidget *parent) : QWidget(parent, Qt::Window)
     const int gapStart = metrics.horizontalAdvance(QStringLiteral("纪录周期："));
     const int gapWidth = metrics.horizontalAdvance(QStringLiteral("          "));
     Text1_ = control<QLineEdit>(this, "Text1", QStringLiteral("Text1"),
-                                {24 + gapStart + 2, 84, std::max(40, gapWidth - 4), 28});
+                                {24 + gapStart + 2, 84, std::max(28, gapWidth - 4), 28});
     Command1_ = control<QPushButton>(this, "Command1", QStringLiteral("保存"), {24, 126, 80, 28});
     Command2_ = control<QPushButton>(this, "Command2", QStringLiteral("删除"), {124, 126, 80, 28});
     Command3_ = control<QPushButton>(this, "Command3", QStringLiteral("退出"), {224, 126, 80, 28});
