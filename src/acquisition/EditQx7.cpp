@@ -88,6 +88,21 @@ void EditQx7::Form_Load()
     Check2_->setChecked(row->alarm == kYes);
 }
 
+void EditQx7::confirmAndRun(const QString &question, MsgIcon icon, const QString &title,
+                            const QString &statement, const QString &failure)
+{
+    QPointer<EditQx7> self(this);
+    if (!askYesNo(this, question, icon, title) || !self)
+        return;
+    LiteConnection &db = Module1::dbconn();
+    if (!db.Execute(statement)) {
+        msgBox(this, failure + db.lastError(), MsgButtons::Ok, MsgIcon::Warning);
+        return;
+    }
+    reloadList();
+    close();
+}
+
 void EditQx7::Command1_Click()
 {
     const auto row = selectedRow();
@@ -102,23 +117,12 @@ void EditQx7::Command1_Click()
         return;
     }
     const QString address = row->address.trimmed();
-    QPointer<EditQx7> self(this);
-    if (!askYesNo(
-            this,
-            QStringLiteral("确认要修改地址为：'") + address + QStringLiteral("' 的模块参数吗?"),
-            MsgIcon::Question, QStringLiteral("Edit Item")))
-        return;
-    if (!self)
-        return;
-    LiteConnection &db = Module1::dbconn();
-    if (!db.Execute(sql::updateModule(QString::number(*seconds), Check1_->isChecked(),
-                                      Check2_->isChecked(), address))) {
-        msgBox(this, QStringLiteral("保存失败：") + db.lastError(), MsgButtons::Ok,
-               MsgIcon::Warning);
-        return;
-    }
-    reloadList();
-    close();
+    confirmAndRun(
+        QStringLiteral("确认要修改地址为：'") + address + QStringLiteral("' 的模块参数吗?"),
+        MsgIcon::Question, QStringLiteral("Edit Item"),
+        sql::updateModule(QString::number(*seconds), Check1_->isChecked(), Check2_->isChecked(),
+                          address),
+        QStringLiteral("保存失败："));
 }
 
 void EditQx7::Command2_Click()
@@ -127,21 +131,9 @@ void EditQx7::Command2_Click()
     if (!haveSelection(row))
         return;
     const QString address = row->address.trimmed();
-    QPointer<EditQx7> self(this);
-    if (!askYesNo(this,
-                  QStringLiteral("确认要删除地址为：") + address + QStringLiteral(" 的模块吗?"),
-                  MsgIcon::Critical, QStringLiteral("Remove Item")))
-        return;
-    if (!self)
-        return;
-    LiteConnection &db = Module1::dbconn();
-    if (!db.Execute(sql::deleteModule(address))) {
-        msgBox(this, QStringLiteral("删除失败：") + db.lastError(), MsgButtons::Ok,
-               MsgIcon::Warning);
-        return;
-    }
-    reloadList();
-    close();
+    confirmAndRun(QStringLiteral("确认要删除地址为：") + address + QStringLiteral(" 的模块吗?"),
+                  MsgIcon::Critical, QStringLiteral("Remove Item"), sql::deleteModule(address),
+                  QStringLiteral("删除失败："));
 }
 
 void EditQx7::Command3_Click()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/MessageBoxes.h"
+
 #include <QWidget>
 
 #include <optional>
@@ -34,6 +36,11 @@ private:
     bool haveSelection(const std::optional<ModuleRow> &row);
     // The list shows the registry anew after a change.
     void reloadList();
+    // Asks; on Yes runs the statement, reloads the list and closes. A failed
+    // statement is shown (failure + what the database said) and the editor
+    // stays open.
+    void confirmAndRun(const QString &question, MsgIcon icon, const QString &title,
+                       const QString &statement, const QString &failure);
 
     QLabel *Label1_ = nullptr;
     QCheckBox *Check1_ = nullptr;

@@ -254,12 +254,9 @@ void ModuleWindow::Command3_Click()
     }
     if (Module1::rs232busy())
         return;
-    const auto period = parsePeriodMs(Text2_->text());
-    if (!period) {
-        msgBox(this, QStringLiteral("采集周期必须是大于0的整数（毫秒），请重新输入。"),
-               MsgButtons::Ok, MsgIcon::Warning);
+    const auto period = periodOrSay(Text2_, QStringLiteral("采集周期"));
+    if (!period)
         return;
-    }
     rcv232_->clear();
     Module1::rs232target().registerTarget(this, this);
     Timer1_->setInterval(*period);
@@ -271,6 +268,15 @@ void ModuleWindow::Command3_Click()
     Command3_->setText(kStop);
     Timer2_->start();
     state().cycle.start();
+}
+
+std::optional<int> ModuleWindow::periodOrSay(QLineEdit *box, const QString &what)
+{
+    const auto period = parsePeriodMs(box->text());
+    if (!period)
+        msgBox(this, what + QStringLiteral("必须是大于0的整数（毫秒），请重新输入。"),
+               MsgButtons::Ok, MsgIcon::Warning);
+    return period;
 }
 
 void ModuleWindow::Command4_Click()
@@ -378,12 +384,9 @@ void ModuleWindow::Command5_Click()
     }
     if (Module1::rs232busy())
         return;
-    const auto period = parsePeriodMs(Text19_->text());
-    if (!period) {
-        msgBox(this, QStringLiteral("搜索周期必须是大于0的整数（毫秒），请重新输入。"),
-               MsgButtons::Ok, MsgIcon::Warning);
+    const auto period = periodOrSay(Text19_, QStringLiteral("搜索周期"));
+    if (!period)
         return;
-    }
     rcv232_->clear();
     state().search.start();
     Module1::rs232target().registerTarget(this, this);

@@ -74,6 +74,8 @@ private:
     void stopJobs();
     void portNotOpen();
     void releasePort();
+    // The period in a period box; a clear message and nothing when it is not one.
+    std::optional<int> periodOrSay(QLineEdit *box, const QString &what);
     void stopSearch();
     void searchAnswer(const AcquisitionReply &reply);
 
