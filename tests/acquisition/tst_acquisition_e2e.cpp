@@ -136,15 +136,19 @@ private Q_SLOTS:
         b.openWindow();
         QVERIFY(b.w);
         QVERIFY(Module1::MSComm1()->PortOpen());
-        b.setPeriod(QStringLiteral("120"));
+        b.setPeriod(QStringLiteral("150"));
         b.button("Command3")->click();
         QVERIFY(Module1::rs232busy());
 
         // Records of both enabled modules, and a few polls of each.
-        QTRY_VERIFY_WITH_TIMEOUT(
-            b.app->db().scalar(QStringLiteral("select count(distinct adr) from th")).toInt() == 2 &&
-                ModuleWindow::state().cycle.okCount >= 8,
-            15000);
+        QVERIFY(runUntil(
+            [&] {
+                return b.app->db()
+                               .scalar(QStringLiteral("select count(distinct adr) from th"))
+                               .toInt() == 2 &&
+                       ModuleWindow::state().cycle.okCount >= 8;
+            },
+            15000));
         b.button("Command3")->click();
         QVERIFY(!Module1::rs232busy());
 
@@ -203,13 +207,15 @@ private Q_SLOTS:
         b.app->db().addModule(1);
         b.app->db().exec(QStringLiteral("update dbQx7 set scan=1"));
         b.openWindow();
-        b.setPeriod(QStringLiteral("100"));
+        b.setPeriod(QStringLiteral("150"));
         b.button("Command3")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(
-            ModuleWindow::state().cycle.failCount >= 4 &&
-                ModuleWindow::state().cycle.okCount >= 4 &&
-                b.app->db().scalar(QStringLiteral("select count(*) from th")).toInt() >= 1,
-            15000);
+        QVERIFY(runUntil(
+            [&] {
+                return ModuleWindow::state().cycle.failCount >= 4 &&
+                       ModuleWindow::state().cycle.okCount >= 4 &&
+                       b.app->db().scalar(QStringLiteral("select count(*) from th")).toInt() >= 1;
+            },
+            15000));
         b.button("Command3")->click();
 
         const QList<Exchange> exchanges = measurementExchanges(b.sim.log());
@@ -250,7 +256,7 @@ private Q_SLOTS:
         b.openWindow();
         b.setPeriod(QStringLiteral("100"));
         b.button("Command3")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(ModuleWindow::state().cycle.okCount >= 2, 10000);
+        QVERIFY(runUntil([&] { return ModuleWindow::state().cycle.okCount >= 2; }, 10000));
 
         b.app->menu("board");  // closes the window while it acquires and opens it afresh
         flushDeletes();
@@ -261,7 +267,7 @@ private Q_SLOTS:
         b.setPeriod(QStringLiteral("100"));
         b.button("Command3")->click();
         QCOMPARE(b.button("Command3")->text(), QStringLiteral("停止"));
-        QTRY_VERIFY_WITH_TIMEOUT(ModuleWindow::state().cycle.okCount >= before + 2, 10000);
+        QVERIFY(runUntil([&] { return ModuleWindow::state().cycle.okCount >= before + 2; }, 10000));
         QVERIFY(!b.w->modules()->at(1).temperature.isEmpty());
     }
     void searchFindsTheModules()
