@@ -1,5 +1,6 @@
 #include "acquisition/ModuleWindow.h"
 
+#include "app/Controls.h"
 #include "acquisition/EditQx7.h"
 #include "acquisition/ModuleList.h"
 #include "acquisition/RecordStore.h"
@@ -22,41 +23,16 @@
 #include <QVBoxLayout>
 
 namespace {
+using controls::button;
+using controls::label;
+using controls::textBox;
+using controls::timer;
 const QString kAcquire = QStringLiteral("采集");
 const QString kStop = QStringLiteral("停止");
 const QString kSearch = QStringLiteral("搜索模块");
 
 constexpr int kTwipsPerPixel = 15;
 
-QLabel *label(QWidget *parent, const char *name, const QString &text)
-{
-    auto *l = new QLabel(text, parent);
-    l->setObjectName(QString::fromLatin1(name));
-    return l;
-}
-
-QLineEdit *textBox(QWidget *parent, const char *name, const QString &text, int width)
-{
-    auto *t = new QLineEdit(text, parent);
-    t->setObjectName(QString::fromLatin1(name));
-    t->setFixedWidth(width);
-    return t;
-}
-
-QPushButton *button(QWidget *parent, const char *name, const QString &text)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    return b;
-}
-
-QTimer *timer(QObject *parent, const char *name, int interval)
-{
-    auto *t = new QTimer(parent);
-    t->setObjectName(QString::fromLatin1(name));
-    t->setInterval(interval);
-    return t;
-}
 }  // namespace
 
 ModuleWindow::State &ModuleWindow::state()

@@ -1,5 +1,6 @@
 #include "console/Form1.h"
 
+#include "app/Controls.h"
 #include "app/MessageBoxes.h"
 #include "app/Module1.h"
 #include "bus/Frames.h"
@@ -28,6 +29,8 @@ using console::ReplyMode;
 using console::SerialReplyOutcome;
 
 namespace {
+using controls::button;
+using controls::label;
 const QString kStartAuto = QStringLiteral("开启自动采集");
 const QString kStopAuto = QStringLiteral("关闭自动采集");
 const QString kConnect = QStringLiteral("连接");
@@ -35,29 +38,6 @@ const QString kDisconnect = QStringLiteral("断开");
 const QString kPortNotOpen = QStringLiteral("请先打开串口");
 constexpr int kSerialPollMs = 1000;
 constexpr int kNetworkPollMs = 2000;
-
-QLineEdit *box(QWidget *parent, const char *name, const QString &text, int width = 0)
-{
-    auto *edit = new QLineEdit(text, parent);
-    edit->setObjectName(QString::fromLatin1(name));
-    if (width > 0)
-        edit->setMaximumWidth(width);
-    return edit;
-}
-
-QPushButton *button(QWidget *parent, const char *name, const QString &caption)
-{
-    auto *b = new QPushButton(caption, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    return b;
-}
-
-QLabel *label(QWidget *parent, const char *name, const QString &caption)
-{
-    auto *l = new QLabel(caption, parent);
-    l->setObjectName(QString::fromLatin1(name));
-    return l;
-}
 
 QString stamped(const QString &text)
 {
@@ -121,11 +101,11 @@ void Form1::buildControls()
     Combo2_->setObjectName(QStringLiteral("Combo2"));
     Combo2_->addItems(console::presetNames());
     Combo2_->setCurrentIndex(-1);
-    Text4_ = box(Frame6_, "Text4", QStringLiteral("01 04 00 00 00 01"));
+    Text4_ = controls::textBox(Frame6_, "Text4", QStringLiteral("01 04 00 00 00 01"));
     Command1_ = button(Frame6_, "Command1", QStringLiteral("显示CRC"));
-    Text1_ = box(Frame6_, "Text1", QStringLiteral("C1"), 40);
+    Text1_ = controls::textBox(Frame6_, "Text1", QStringLiteral("C1"), 40);
     Text1_->setToolTip(QStringLiteral("CRC低字节"));
-    Text5_ = box(Frame6_, "Text5", QStringLiteral("C2"), 40);
+    Text5_ = controls::textBox(Frame6_, "Text5", QStringLiteral("C2"), 40);
     Text5_->setToolTip(QStringLiteral("CRC高字节"));
     Command28_ = button(Frame6_, "Command28", QStringLiteral("发送"));
     Text3_ = new QPlainTextEdit(Frame6_);
@@ -150,15 +130,15 @@ void Form1::buildControls()
     // Frame2: results of the automatic acquisition.
     Frame2_ = new QGroupBox(QStringLiteral("显示采集结果"), this);
     Frame2_->setObjectName(QStringLiteral("Frame2"));
-    Text6_ = box(Frame2_, "Text6", QStringLiteral("温度"));
-    Text7_ = box(Frame2_, "Text7", QStringLiteral("湿度"));
-    Text10_ = box(Frame2_, "Text10", QStringLiteral("最高温度"));
-    Text11_ = box(Frame2_, "Text11", QStringLiteral("最低稳度"));
-    Text14_ = box(Frame2_, "Text14", QStringLiteral("最高湿度"));
-    Text15_ = box(Frame2_, "Text15", QStringLiteral("最低湿度"));
-    Text16_ = box(Frame2_, "Text16", QStringLiteral("1"));
-    Text17_ = box(Frame2_, "Text17", QStringLiteral("0"));
-    Text18_ = box(Frame2_, "Text18", QStringLiteral("0"));
+    Text6_ = controls::textBox(Frame2_, "Text6", QStringLiteral("温度"));
+    Text7_ = controls::textBox(Frame2_, "Text7", QStringLiteral("湿度"));
+    Text10_ = controls::textBox(Frame2_, "Text10", QStringLiteral("最高温度"));
+    Text11_ = controls::textBox(Frame2_, "Text11", QStringLiteral("最低稳度"));
+    Text14_ = controls::textBox(Frame2_, "Text14", QStringLiteral("最高湿度"));
+    Text15_ = controls::textBox(Frame2_, "Text15", QStringLiteral("最低湿度"));
+    Text16_ = controls::textBox(Frame2_, "Text16", QStringLiteral("1"));
+    Text17_ = controls::textBox(Frame2_, "Text17", QStringLiteral("0"));
+    Text18_ = controls::textBox(Frame2_, "Text18", QStringLiteral("0"));
     Command30_ = button(Frame2_, "Command30", kStartAuto);
     pollStatus_ = label(Frame2_, "pollStatus", QString());
     pollStatus_->setWordWrap(true);
@@ -184,11 +164,11 @@ void Form1::buildControls()
     // address, as the converter leaves the factory.
     Frame3_ = new QGroupBox(QStringLiteral("网络口接QX-LAN采集(以太网转RS485总线)"), this);
     Frame3_->setObjectName(QStringLiteral("Frame3"));
-    Text13_ = box(Frame3_, "Text13", QStringLiteral("192"), 48);
-    Text12_ = box(Frame3_, "Text12", QStringLiteral("168"), 48);
-    Text9_ = box(Frame3_, "Text9", QStringLiteral("1"), 48);
-    Text8_ = box(Frame3_, "Text8", QStringLiteral("200"), 48);
-    Text2_ = box(Frame3_, "Text2", QStringLiteral("1234"), 64);
+    Text13_ = controls::textBox(Frame3_, "Text13", QStringLiteral("192"), 48);
+    Text12_ = controls::textBox(Frame3_, "Text12", QStringLiteral("168"), 48);
+    Text9_ = controls::textBox(Frame3_, "Text9", QStringLiteral("1"), 48);
+    Text8_ = controls::textBox(Frame3_, "Text8", QStringLiteral("200"), 48);
+    Text2_ = controls::textBox(Frame3_, "Text2", QStringLiteral("1234"), 64);
     Command3_ = button(Frame3_, "Command3", kConnect);
     netStatus_ = label(Frame3_, "netStatus", QString());
     netStatus_->setWordWrap(true);
@@ -214,7 +194,7 @@ void Form1::buildControls()
     net->addWidget(netStatus_, 2, 0, 1, 2);
 
     Command2_ = button(this, "Command2", QStringLiteral("退出"));
-    rcv232_ = box(this, "rcv232", QString());
+    rcv232_ = controls::textBox(this, "rcv232", QString());
     rcv232_->hide();
 
     auto *right = new QVBoxLayout();

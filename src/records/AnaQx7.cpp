@@ -4,7 +4,7 @@
 #include "app/Module1.h"
 #include "records/Clock.h"
 #include "records/FilterText.h"
-#include "records/Controls.h"
+#include "app/Controls.h"
 #include "records/GraphWindow.h"
 #include "records/RecordCsv.h"
 #include "records/RecordLoader.h"
@@ -22,14 +22,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-namespace {
-QLineEdit *textBox(const char *name, const QString &text, int width = 0) {
-    auto *e = named(new QLineEdit(text), name);
-    if (width)
-        e->setFixedWidth(width);
-    return e;
-}
-}  // namespace
 
 AnaQx7::AnaQx7(QWidget *parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("AnaQx7"));
@@ -57,14 +49,14 @@ AnaQx7::AnaQx7(QWidget *parent) : QWidget(parent, Qt::Window) {
                                   QStringLiteral("本月")};
     for (int i = 1; i <= 14; ++i) Check[i] = named(new QCheckBox(checkTexts[i]), checkNames[i]);
 
-    Text1 = textBox("Text1", QStringLiteral("1"), 60);
-    Text2 = textBox("Text2", QStringLiteral("2010-01-01 00:00:00"), 150);
-    Text3 = textBox("Text3", QStringLiteral("2019-12-31 23:59:59"), 150);
-    Text4 = textBox("Text4", QStringLiteral("40.0"), 60);
-    Text5 = textBox("Text5", QStringLiteral("-40.0"), 60);
-    Text6 = textBox("Text6", QStringLiteral("99.9"), 60);
-    Text7 = textBox("Text7", QStringLiteral("0"), 60);
-    Text8 = textBox("Text8", QStringLiteral("60"));
+    Text1 = controls::textBox(nullptr, "Text1", QStringLiteral("1"), 60);
+    Text2 = controls::textBox(nullptr, "Text2", QStringLiteral("2010-01-01 00:00:00"), 150);
+    Text3 = controls::textBox(nullptr, "Text3", QStringLiteral("2019-12-31 23:59:59"), 150);
+    Text4 = controls::textBox(nullptr, "Text4", QStringLiteral("40.0"), 60);
+    Text5 = controls::textBox(nullptr, "Text5", QStringLiteral("-40.0"), 60);
+    Text6 = controls::textBox(nullptr, "Text6", QStringLiteral("99.9"), 60);
+    Text7 = controls::textBox(nullptr, "Text7", QStringLiteral("0"), 60);
+    Text8 = controls::textBox(nullptr, "Text8", QStringLiteral("60"));
 
     auto *filters = new QGridLayout();
     filters->addWidget(Check[1], 0, 0);

@@ -3,7 +3,7 @@
 #include "app/MessageBoxes.h"
 #include "app/Module1.h"
 #include "records/Clock.h"
-#include "records/Controls.h"
+#include "app/Controls.h"
 
 #include <QCheckBox>
 #include <QDir>

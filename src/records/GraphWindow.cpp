@@ -4,7 +4,7 @@
 #include "app/Module1.h"
 #include "records/ChartPainter.h"
 #include "records/FilterText.h"
-#include "records/Controls.h"
+#include "app/Controls.h"
 #include "records/RecordQuery.h"
 
 #include <QCheckBox>

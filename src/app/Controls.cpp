@@ -1,10 +1,12 @@
-#include "records/Controls.h"
+#include "app/Controls.h"
 
 #include <QAbstractButton>
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStyleOptionButton>
+#include <QTimer>
 
 namespace {
 
@@ -92,3 +94,32 @@ private:
 void placeInGaps(QWidget *host, const QList<QLineEdit *> &edits) {
     new GapPlacer(host, edits);
 }
+
+namespace controls {
+
+QLabel *label(QWidget *parent, const char *name, const QString &text)
+{
+    return named(new QLabel(text, parent), name);
+}
+
+QPushButton *button(QWidget *parent, const char *name, const QString &caption)
+{
+    return named(new QPushButton(caption, parent), name);
+}
+
+QLineEdit *textBox(QWidget *parent, const char *name, const QString &text, int width)
+{
+    auto *edit = named(new QLineEdit(text, parent), name);
+    if (width > 0)
+        edit->setFixedWidth(width);
+    return edit;
+}
+
+QTimer *timer(QObject *parent, const char *name, int interval)
+{
+    auto *t = named(new QTimer(parent), name);
+    t->setInterval(interval);
+    return t;
+}
+
+}  // namespace controls
