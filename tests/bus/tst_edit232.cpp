@@ -30,13 +30,11 @@ struct Dialog {
     QLineEdit *speed() const { return get<QLineEdit>("Text20"); }
     QPushButton *toggle() const { return get<QPushButton>("Command4"); }
     QString device() const { return get<QLabel>("deviceLabel")->text(); }
-    bool showsOpen() const {
-        return toggle()->text() == QStringLiteral("关闭串口") && !combo()->isEnabled() &&
-               !speed()->isEnabled();
-    }
-    bool showsClosed() const {
-        return toggle()->text() == QStringLiteral("打开串口") && combo()->isEnabled() &&
-               speed()->isEnabled();
+    // The button's caption and the boxes' states for an open or a closed port.
+    bool shows(bool open) const {
+        return toggle()->text() ==
+                   (open ? QStringLiteral("关闭串口") : QStringLiteral("打开串口")) &&
+               combo()->isEnabled() != open && speed()->isEnabled() != open;
     }
 };
 
@@ -52,25 +50,18 @@ class TestEdit232 : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void controls();
-    void opensShowingAnOpenPort();
-    void openPort3SavesIndexAndTrimmedSpeed();
-    void closeSavesNothing();
-    void speedIs9600OnEveryOpening();
-    void badSpeedOpensNothing_data();
-    void badSpeedOpensNothing();
-    void speedRefusedByThePort();
-    void openFailures_data();
-    void openFailures();
-    void choosingAPort();
+    void openCloseAndReopen();
+    void refusals_data();
+    void refusals();
     void onTheSimulatorsLine();
 };
 
 void TestEdit232::controls() {
+    qputenv("QX7_COM7", "/dev/ttyQX7test");
     auto *port = new FakeSerialPort();
     AppFixture app(port);
     Dialog d(app);
     QVERIFY(d.w && d.w->isVisible());
-    QCOMPARE(d.w->objectName(), QStringLiteral("edit232"));
     QCOMPARE(d.w->windowTitle(), QStringLiteral("串口设置"));
     QCOMPARE(d.get<QLabel>("Label1")->text(), QStringLiteral("选择串口："));
     QCOMPARE(d.get<QLabel>("Label17")->text(), QStringLiteral("串口速度："));
@@ -79,8 +70,13 @@ void TestEdit232::controls() {
     QCOMPARE(d.combo()->currentText(), QStringLiteral("1"));
     QCOMPARE(d.speed()->text(), QStringLiteral("9600"));
     QCOMPARE(d.get<QPushButton>("Command3")->text(), QStringLiteral("退出"));
-    QVERIFY(d.showsClosed());
+    QVERIFY(d.shows(false));
     QCOMPARE(d.device(), SerialPort::deviceNameFor(1));
+    // Choosing a port sets it and shows the device it means.
+    d.combo()->setCurrentIndex(6);
+    QCOMPARE(port->CommPort(), 7);
+    QCOMPARE(d.device(), QStringLiteral("/dev/ttyQX7test"));
+    qunsetenv("QX7_COM7");
 
     d.get<QPushButton>("Command3")->click();
     flushDeletes();
@@ -88,151 +84,89 @@ void TestEdit232::controls() {
     QVERIFY(!port->PortOpen());  // exit leaves the port as it was
 }
 
-void TestEdit232::opensShowingAnOpenPort() {
+void TestEdit232::openCloseAndReopen() {
     auto *port = new FakeSerialPort();
     port->setCommPort(4);
     port->setOpen(true);
     AppFixture app(port);
-    Dialog d(app);
-    QCOMPARE(d.combo()->currentText(), QStringLiteral("4"));
-    QVERIFY(d.showsOpen());
-    // The handler does nothing while the port is open.
-    d.combo()->setCurrentIndex(6);
-    QCOMPARE(port->CommPort(), 4);
-
-    d.toggle()->click();
-    QVERIFY(!port->PortOpen());
-    QVERIFY(d.showsClosed());
-    QVERIFY(app.boxes.shown.isEmpty());
-}
-
-void TestEdit232::openPort3SavesIndexAndTrimmedSpeed() {
-    auto *port = new FakeSerialPort();
-    AppFixture app(port);
-    Dialog d(app);
-    d.combo()->setCurrentIndex(2);
-    QCOMPARE(port->CommPort(), 3);
-    d.speed()->setText(QStringLiteral("  19200 "));
-    d.toggle()->click();
-    QVERIFY(app.boxes.shown.isEmpty());
-    QVERIFY(port->PortOpen());
-    QVERIFY(d.showsOpen());
-    QCOMPARE(stored(app, "rs232port"), QStringLiteral("2"));
-    QCOMPARE(stored(app, "rs232speed"), QStringLiteral("19200"));
-    QCOMPARE(port->Settings(), QStringLiteral("19200,n,8,1"));
-}
-
-void TestEdit232::closeSavesNothing() {
-    auto *port = new FakeSerialPort();
-    AppFixture app(port);
-    Dialog d(app);
-    d.combo()->setCurrentIndex(1);
-    d.toggle()->click();  // opens port 2 at 9600, saved
-    QVERIFY(port->PortOpen());
-    app.db().exec(QStringLiteral("update syssetting set mysetting='5' where myitems='rs232port'"));
-    d.toggle()->click();
-    QVERIFY(!port->PortOpen());
-    QVERIFY(d.showsClosed());
-    QCOMPARE(stored(app, "rs232port"), QStringLiteral("5"));
-    QCOMPARE(stored(app, "rs232speed"), QStringLiteral("9600"));
-}
-
-void TestEdit232::speedIs9600OnEveryOpening() {
-    auto *port = new FakeSerialPort();
-    AppFixture app(port);
     {
         Dialog d(app);
+        QCOMPARE(d.combo()->currentText(), QStringLiteral("4"));
+        QVERIFY(d.shows(true));
+        d.combo()->setCurrentIndex(6);  // does nothing while the port is open
+        QCOMPARE(port->CommPort(), 4);
+        d.toggle()->click();
+        QVERIFY(!port->PortOpen());
+        QVERIFY(d.shows(false));
+
+        d.combo()->setCurrentIndex(1);
         d.speed()->setText(QStringLiteral("4800"));
         d.toggle()->click();
+        QVERIFY(port->PortOpen());
+        QVERIFY(d.shows(true));
+        QCOMPARE(port->CommPort(), 2);
         QCOMPARE(port->Settings(), QStringLiteral("4800,n,8,1"));
+        QCOMPARE(stored(app, "rs232speed"), QStringLiteral("4800"));
         d.w->close();
         flushDeletes();
     }
+    app.db().exec(QStringLiteral("update syssetting set mysetting='5' where myitems='rs232port'"));
     Dialog again(app);
-    QCOMPARE(again.speed()->text(), QStringLiteral("9600"));
-    QVERIFY(again.showsOpen());
+    QCOMPARE(again.speed()->text(), QStringLiteral("9600"));  // on every opening
+    QCOMPARE(again.combo()->currentText(), QStringLiteral("2"));
+    QVERIFY(again.shows(true));
+    again.toggle()->click();
+    QVERIFY(!port->PortOpen());
+    // Closing saves nothing, neither the port nor the speed in the box.
+    QCOMPARE(stored(app, "rs232port"), QStringLiteral("5"));
+    QCOMPARE(stored(app, "rs232speed"), QStringLiteral("4800"));
+    QVERIFY(app.boxes.shown.isEmpty());
 }
 
-void TestEdit232::badSpeedOpensNothing_data() {
+void TestEdit232::refusals_data() {
     QTest::addColumn<QString>("speed");
-    QTest::newRow("letters") << QStringLiteral("fast");
-    QTest::newRow("empty") << QStringLiteral("  ");
-    QTest::newRow("zero") << QStringLiteral("0");
-    QTest::newRow("negative") << QStringLiteral("-9600");
-    QTest::newRow("decimal") << QStringLiteral("9600.5");
-    QTest::newRow("inner blank") << QStringLiteral("96 00");
-    QTest::newRow("quote") << QStringLiteral("9600'");
-    QTest::newRow("too fast") << QStringLiteral("99999999999");
+    QTest::addColumn<int>("openResult");
+    QTest::addColumn<bool>("speedRefused");  // by the port, once open
+    QTest::addColumn<QString>("text");
+    // A bad speed is refused before anything is opened.
+    for (const char *speed :
+         {"fast", "  ", "0", "-9600", "9600.5", "96 00", "9600'", "99999999999"})
+        QTest::addRow("\"%s\"", speed)
+            << QString::fromLatin1(speed) << int(PortError::None) << false
+            << QStringLiteral("串口速度无效，请输入正整数，如9600");
+    QTest::newRow("speed refused by the port")
+        << QStringLiteral("123") << int(PortError::None) << true
+        << QStringLiteral("该串口不支持速度123，请输入其他速度");
+    QTest::newRow("missing") << QStringLiteral("9600") << int(PortError::NoSuchPort) << false
+                             << QStringLiteral("该串口不存在，请选择其他串口");
+    QTest::newRow("in use") << QStringLiteral("9600") << int(PortError::PortInUse) << false
+                            << QStringLiteral("该串口被占用，请选择其他串口");
 }
 
-void TestEdit232::badSpeedOpensNothing() {
+void TestEdit232::refusals() {
     QFETCH(QString, speed);
+    QFETCH(int, openResult);
+    QFETCH(bool, speedRefused);
+    QFETCH(QString, text);
     auto *port = new FakeSerialPort();
+    port->openResult = PortError(openResult);
+    if (speedRefused)
+        port->settingsResult = PortError::BadSettings;
     AppFixture app(port);
     Dialog d(app);
     d.combo()->setCurrentIndex(2);
     d.speed()->setText(speed);
     d.toggle()->click();
-    QCOMPARE(app.boxes.texts(), QStringList{QStringLiteral("串口速度无效，请输入正整数，如9600")});
+    QCOMPARE(app.boxes.texts(), QStringList{text});
+    QCOMPARE(app.boxes.shown.first().title, defaultMessageTitle());
+    QCOMPARE(app.boxes.shown.first().buttons, MsgButtons::Ok);
     QCOMPARE(app.boxes.shown.first().icon, MsgIcon::None);
+    // Nothing open, nothing saved.
     QVERIFY(!port->PortOpen());
-    QVERIFY(d.showsClosed());
+    QVERIFY(d.shows(false));
     QCOMPARE(stored(app, "rs232port"), QStringLiteral("0"));
     QCOMPARE(stored(app, "rs232speed"), QStringLiteral("9600"));
     QCOMPARE(port->Settings(), QStringLiteral("9600,n,8,1"));
-}
-
-void TestEdit232::speedRefusedByThePort() {
-    auto *port = new FakeSerialPort();
-    port->settingsResult = PortError::BadSettings;
-    AppFixture app(port);
-    Dialog d(app);
-    d.speed()->setText(QStringLiteral("123"));
-    d.toggle()->click();
-    QCOMPARE(app.boxes.texts(), QStringList{QStringLiteral("该串口不支持速度123，请输入其他速度")});
-    QVERIFY(!port->PortOpen());  // closed again
-    QVERIFY(d.showsClosed());
-    QCOMPARE(stored(app, "rs232speed"), QStringLiteral("9600"));
-}
-
-void TestEdit232::openFailures_data() {
-    QTest::addColumn<int>("error");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("missing") << int(PortError::NoSuchPort)
-                             << QStringLiteral("该串口不存在，请选择其他串口");
-    QTest::newRow("in use") << int(PortError::PortInUse)
-                            << QStringLiteral("该串口被占用，请选择其他串口");
-}
-
-void TestEdit232::openFailures() {
-    QFETCH(int, error);
-    QFETCH(QString, text);
-    auto *port = new FakeSerialPort();
-    port->openResult = PortError(error);
-    AppFixture app(port);
-    Dialog d(app);
-    d.combo()->setCurrentIndex(5);
-    d.toggle()->click();
-    QCOMPARE(app.boxes.texts(), QStringList{text});
-    QCOMPARE(app.boxes.shown.first().icon, MsgIcon::None);
-    QCOMPARE(app.boxes.shown.first().buttons, MsgButtons::Ok);
-    QCOMPARE(app.boxes.shown.first().title, defaultMessageTitle());
-    QVERIFY(!port->PortOpen());
-    QVERIFY(d.showsClosed());
-    QCOMPARE(stored(app, "rs232port"), QStringLiteral("0"));
-}
-
-void TestEdit232::choosingAPort() {
-    qputenv("QX7_COM7", "/dev/ttyQX7test");
-    auto *port = new FakeSerialPort();
-    AppFixture app(port);
-    Dialog d(app);
-    d.combo()->setCurrentIndex(6);
-    QCOMPARE(port->CommPort(), 7);
-    QCOMPARE(d.device(), QStringLiteral("/dev/ttyQX7test"));
-    d.combo()->setCurrentIndex(1);
-    QCOMPARE(d.device(), SerialPort::deviceNameFor(2));
-    qunsetenv("QX7_COM7");
 }
 
 void TestEdit232::onTheSimulatorsLine() {
@@ -252,12 +186,6 @@ void TestEdit232::onTheSimulatorsLine() {
     QCOMPARE(stored(app, "rs232port"), QStringLiteral("2"));
     QCOMPARE(stored(app, "rs232speed"), QStringLiteral("19200"));
     QCOMPARE(port->Settings(), QStringLiteral("19200,n,8,1"));
-
-    // A second opening of the same line elsewhere is refused while we hold it.
-    auto *other = new SerialPort();
-    other->setCommPort(3);
-    QCOMPARE(other->open(), PortError::PortInUse);
-    delete other;
 
     // The next start opens the port saved here.
     port->close();

@@ -38,45 +38,16 @@ struct Link {
     Recorder window;
     Link() { router.registerTarget(&window, &window); }
 };
-
-QString missingDevice(const SimProcess &sim) {
-    return sim.dir() + QStringLiteral("/ttyNone");
-}
 }  // namespace
 
 class TestSerialEndToEnd : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void measurementReply();
     void silenceCutsFrames_data();
     void silenceCutsFrames();
-    void openFailures();
     void staleBytesDiscardedAtOpening();
-    void deviceVanishes();
-    void frameOpensPortFromSettings_data();
-    void frameOpensPortFromSettings();
-    void frameReportsOpenFailures_data();
-    void frameReportsOpenFailures();
-    void frameLosesPort();
+    void frameOnTheSimulatorsLine();
 };
-
-void TestSerialEndToEnd::measurementReply() {
-    SimProcess sim(SimProcess::Serial, {QStringLiteral("--seed"), QStringLiteral("1")});
-    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-    sim.attach(1);
-
-    Link link;
-    QCOMPARE(link.port.open(), PortError::None);
-    QCOMPARE(link.port.Output(measurementRequest(1)), PortError::None);
-    QTRY_COMPARE_WITH_TIMEOUT(link.window.texts.size(), 1, 5000);
-    const QString text = link.window.texts.first();
-    QCOMPARE(text.size(), 9 * 3);  // nine bytes, one blank and two digits each
-    QVERIFY2(checkMeasurementReply(text, 1).ok(), qPrintable(text));
-    QVERIFY(sim.log().contains(QStringLiteral("tty 01 04 00 00 00 02 71 CB ->") + text));
-    // The whole reply went into that one text.
-    QVERIFY(!link.frames.timer()->isActive());
-    QCOMPARE(link.port.InBufferCount(), 0);
-}
 
 void TestSerialEndToEnd::silenceCutsFrames_data() {
     QTest::addColumn<QString>("pause");
@@ -98,39 +69,16 @@ void TestSerialEndToEnd::silenceCutsFrames() {
     QTRY_COMPARE_WITH_TIMEOUT(link.window.texts.size(), sizes.size(), 5000);
     QTRY_VERIFY(!link.frames.timer()->isActive());
     QCOMPARE(link.window.texts.size(), sizes.size());
+    QCOMPARE(link.port.InBufferCount(), 0);
     QString all;
     for (int i = 0; i < sizes.size(); ++i) {
-        QCOMPARE(link.window.texts[i].size(), sizes[i] * 3);
+        QCOMPARE(link.window.texts[i].size(), sizes[i] * 3);  // a blank and two digits a byte
         all += link.window.texts[i];
     }
-    QVERIFY(checkMeasurementReply(all, 2).ok());
-}
-
-void TestSerialEndToEnd::openFailures() {
-    SimProcess sim;
-    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-    SerialPort port;
-
-    // No device at all.
-    qputenv("QX7_COM4", missingDevice(sim).toLocal8Bit());
-    port.setCommPort(4);
-    QCOMPARE(port.open(), PortError::NoSuchPort);
-    QVERIFY(!port.PortOpen());
-    qunsetenv("QX7_COM4");
-
-    // Another program holds the line.
-    sim.attach(1);
-    port.setCommPort(1);
-    QSerialPort other(sim.linkPath());
-    QVERIFY(other.open(QIODevice::ReadWrite));
-    QCOMPARE(port.open(), PortError::PortInUse);
-    QVERIFY(!port.PortOpen());
-    other.close();
-    QCOMPARE(port.open(), PortError::None);
-
-    // Writing to a closed port is the port-not-open condition, never a silent loss.
-    port.close();
-    QCOMPARE(port.Output(measurementRequest(1)), PortError::PortNotOpen);
+    // The module's whole reply, with a CRC that checks.
+    QVERIFY2(checkMeasurementReply(all, 2).ok(), qPrintable(all));
+    QVERIFY(sim.log().contains(QStringLiteral("tty") + receiveText(measurementRequest(2)) +
+                               QStringLiteral(" ->") + all));
 }
 
 void TestSerialEndToEnd::staleBytesDiscardedAtOpening() {
@@ -159,48 +107,40 @@ void TestSerialEndToEnd::staleBytesDiscardedAtOpening() {
              qPrintable(link.window.texts.first()));
 }
 
-void TestSerialEndToEnd::deviceVanishes() {
+void TestSerialEndToEnd::frameOnTheSimulatorsLine() {
     auto sim = std::make_unique<SimProcess>();
     QVERIFY2(sim->start(), qPrintable(sim->errorString()));
     sim->attach(1);
-    Link link;
-    QSignalSpy lost(&link.port, &SerialPort::portLost);
-    QCOMPARE(link.port.open(), PortError::None);
-
-    sim->stop();
-    // The port closes itself on the first error and says so once.
-    QTRY_VERIFY_WITH_TIMEOUT(!link.port.PortOpen(), 5000);
-    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
-    QCOMPARE(lost.size(), 1);
-    QCOMPARE(link.port.Output(measurementRequest(1)), PortError::PortNotOpen);
-    sim.reset();
-}
-
-void TestSerialEndToEnd::frameOpensPortFromSettings_data() {
-    QTest::addColumn<QString>("stored");
-    QTest::addColumn<int>("commPort");
-    QTest::newRow("0 is port 1") << QStringLiteral("0") << 1;
-    QTest::newRow("2 is port 3") << QStringLiteral("2") << 3;
-}
-
-void TestSerialEndToEnd::frameOpensPortFromSettings() {
-    QFETCH(QString, stored);
-    QFETCH(int, commPort);
-    SimProcess sim;
-    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-    sim.attach(commPort);
-
     auto *port = new SerialPort();
+    QSignalSpy lost(port, &SerialPort::portLost);
     AppFixture app(port);
-    app.db().exec(QStringLiteral("update syssetting set mysetting='%1' where myitems='rs232port'")
-                      .arg(stored));
     app.db().exec(
         QStringLiteral("update syssetting set mysetting=' 19200 ' where myitems='rs232speed'"));
+    // Each failure to open at start: one box, and the program goes on.
+    auto startFails = [&](const QString &text) {
+        app.boxes.clear();
+        app.frame()->Form_Load();
+        QCOMPARE(app.boxes.texts(), QStringList{text});
+        QCOMPARE(app.boxes.shown.first().title, QStringLiteral("设置错误！"));
+        QCOMPARE(app.boxes.shown.first().icon, MsgIcon::Critical);
+        QVERIFY(!port->PortOpen());
+        QVERIFY(app.frame()->isVisible());
+        // Writing to a port that is not open is the port-not-open condition, never a silent loss.
+        QCOMPARE(port->Output(measurementRequest(1)), PortError::PortNotOpen);
+    };
+    {
+        QSerialPort other(sim->linkPath());  // another program holds the line
+        QVERIFY(other.open(QIODevice::ReadWrite));
+        startFails(QStringLiteral("COM1被占用，请选择其他串口"));
+    }
+
+    // Free again: the stored port 0 is port 1; the stored speed is trimmed.
+    app.boxes.clear();
     app.frame()->Form_Load();
     QVERIFY(app.boxes.shown.isEmpty());
     QVERIFY(port->PortOpen());
-    QCOMPARE(port->CommPort(), commPort);
-    QCOMPARE(port->deviceName(), sim.linkPath());
+    QCOMPARE(port->CommPort(), 1);
+    QCOMPARE(port->deviceName(), sim->linkPath());
     QCOMPARE(port->Settings(), QStringLiteral("19200,n,8,1"));
 
     // Replies reach the window registered in rs232target.
@@ -209,53 +149,18 @@ void TestSerialEndToEnd::frameOpensPortFromSettings() {
     QCOMPARE(Module1::MSComm1()->Output(measurementRequest(3)), PortError::None);
     QTRY_COMPARE_WITH_TIMEOUT(window.texts.size(), 1, 5000);
     QVERIFY(checkMeasurementReply(window.texts.first(), 3).ok());
-}
 
-void TestSerialEndToEnd::frameReportsOpenFailures_data() {
-    QTest::addColumn<bool>("exists");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("missing") << false << QStringLiteral("COM1不存在，请选择其他串口");
-    QTest::newRow("opened elsewhere") << true << QStringLiteral("COM1被占用，请选择其他串口");
-}
-
-void TestSerialEndToEnd::frameReportsOpenFailures() {
-    QFETCH(bool, exists);
-    QFETCH(QString, text);
-    SimProcess sim;
-    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-    sim.attach(1);
-    QSerialPort other(sim.linkPath());
-    if (exists)
-        QVERIFY(other.open(QIODevice::ReadWrite));
-    else
-        qputenv("QX7_COM1", missingDevice(sim).toLocal8Bit());
-
-    auto *port = new SerialPort();
-    AppFixture app(port);
-    app.frame()->Form_Load();
-    QCOMPARE(app.boxes.texts(), QStringList{text});
-    QCOMPARE(app.boxes.shown.first().title, QStringLiteral("设置错误！"));
-    QCOMPARE(app.boxes.shown.first().icon, MsgIcon::Critical);
-    QVERIFY(!port->PortOpen());
-    QVERIFY(app.frame()->isVisible());
-}
-
-void TestSerialEndToEnd::frameLosesPort() {
-    auto sim = std::make_unique<SimProcess>();
-    QVERIFY2(sim->start(), qPrintable(sim->errorString()));
-    sim->attach(1);
-    auto *port = new SerialPort();
-    AppFixture app(port);
-    app.frame()->Form_Load();
-    QVERIFY(port->PortOpen());
-
+    // The device goes away: the port closes itself on the first error and
+    // says so once, in the status line; no box pops up for it.
     sim->stop();
     QTRY_VERIFY_WITH_TIMEOUT(!port->PortOpen(), 5000);
-    // Told once, in the status line; no box pops up for it.
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+    QCOMPARE(lost.size(), 1);
     QVERIFY(
         app.frame()->statusBar()->currentMessage().startsWith(QStringLiteral("串口COM1已断开")));
     QVERIFY(app.boxes.shown.isEmpty());
-    QCOMPARE(port->Output(measurementRequest(1)), PortError::PortNotOpen);
+    // A start without the device.
+    startFails(QStringLiteral("COM1不存在，请选择其他串口"));
     sim.reset();
 }
 
