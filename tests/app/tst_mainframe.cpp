@@ -1,5 +1,5 @@
 // The main frame: menus, one instance per window, the close-then-show rule,
-// about and help, startup on a database that cannot be used, port opening.
+// about and help, startup on a database that cannot be used.
 #include "app/MDImain.h"
 #include "app/Main.h"
 #include "app/Module1.h"
@@ -53,8 +53,12 @@ private Q_SLOTS:
         QCOMPARE(app.frame()->mdiArea()->subWindowList().size(), 1);
 
         app.menu("analys");  // opens beside, closes nothing
-        QVERIFY(app.find("AnaQx7"));
+        QWidget *analysis = app.find("AnaQx7");
+        QVERIFY(analysis);
         QCOMPARE(app.find("module"), acquisition);
+        app.menu("analys");  // one instance: the same window again
+        QCOMPARE(app.find("AnaQx7"), analysis);
+        QCOMPARE(Module1::anaQx7IfOpen(), static_cast<void *>(analysis));
 
         app.menu("board");  // the active child itself: closed and opened afresh
         QVERIFY(app.find("module"));
@@ -65,19 +69,11 @@ private Q_SLOTS:
         QVERIFY(app.find("edit232"));
         app.menu("backup");
         QVERIFY(app.find("dbase"));
-        QVERIFY(app.find("AnaQx7"));
+        QCOMPARE(app.find("AnaQx7"), analysis);
         QCOMPARE(app.frame()->mdiArea()->subWindowList().size(), 0);
-    }
 
-    void oneInstancePerWindow()
-    {
-        AppFixture app;
-        app.menu("analys");
-        QWidget *first = app.find("AnaQx7");
-        app.menu("analys");
-        QCOMPARE(app.find("AnaQx7"), first);
-        QCOMPARE(Module1::anaQx7IfOpen(), static_cast<void *>(first));
-        first->close();
+        // A closed window is forgotten; the command opens a new one.
+        analysis->close();
         flushDeletes();
         QVERIFY(!Module1::anaQx7IfOpen());
         app.menu("analys");
@@ -103,42 +99,6 @@ private Q_SLOTS:
 
         app.menu("quit");
         QCOMPARE(app.endProgramCalls, 1);
-    }
-
-    void portOpensFromSettings()
-    {
-        auto *port = new FakeSerialPort();
-        AppFixture app(port);
-        app.db().exec("update syssetting set mysetting='19200' where myitems='rs232speed'");
-        app.frame()->Form_Load();
-        QVERIFY(port->PortOpen());
-        QCOMPARE(port->CommPort(), 1);  // stored 0 means port 1
-        QCOMPARE(port->Settings(), QStringLiteral("19200,n,8,1"));
-        QVERIFY(app.boxes.shown.isEmpty());
-    }
-
-    void portOpeningFailures_data()
-    {
-        QTest::addColumn<int>("error");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("missing") << int(PortError::NoSuchPort) << QStringLiteral("COM3不存在，请选择其他串口");
-        QTest::newRow("in use") << int(PortError::PortInUse) << QStringLiteral("COM3被占用，请选择其他串口");
-    }
-    void portOpeningFailures()
-    {
-        QFETCH(int, error);
-        QFETCH(QString, text);
-        auto *port = new FakeSerialPort();
-        port->openResult = PortError(error);
-        AppFixture app(port);
-        app.db().exec("update syssetting set mysetting='2' where myitems='rs232port'");
-        app.frame()->Form_Load();
-        QCOMPARE(app.boxes.shown.size(), 1);
-        QCOMPARE(app.boxes.shown.first().text, text);
-        QCOMPARE(app.boxes.shown.first().title, QStringLiteral("设置错误！"));
-        QCOMPARE(app.boxes.shown.first().icon, MsgIcon::Critical);
-        QVERIFY(!port->PortOpen());
-        QVERIFY(app.frame()->isVisible());
     }
 
     void mainCreatesDatabaseBesideTheProgram()
@@ -169,7 +129,9 @@ private Q_SLOTS:
         FakeMessageBoxes boxes;
         QVERIFY(!Main(dir.path(), new FakeSerialPort()));
         QCOMPARE(boxes.shown.size(), 1);
+        // It names the file and the reason.
         QVERIFY(boxes.shown.first().text.contains(QDir::toNativeSeparators(dir.filePath("mydb.db"))));
+        QVERIFY2(boxes.shown.first().text.contains("not a database"), qPrintable(boxes.shown.first().text));
         QCOMPARE(boxes.shown.first().icon, MsgIcon::Critical);
         QVERIFY(!Module1::dbconn().isOpen());
     }

@@ -31,96 +31,84 @@ private Q_SLOTS:
         GetCrc16(data, lo, hi);
         QCOMPARE(int(lo), low);
         QCOMPARE(int(hi), high);
+        QCOMPARE(assembleFrame(data), data + char(low) + char(high));
     }
 
-    void requests()
+    void requestsAndReceiveTexts()
     {
         QCOMPARE(measurementRequest(1), bytes("01040000000271CB"));
         QCOMPARE(readRegisterRequest(1, 0x0D), bytes("0103000D000115C9"));
-        QCOMPARE(writeRegisterRequest(1, 0, 2).left(6), bytes("010600000002"));
-        QVERIFY(crcMatches(writeRegisterRequest(1, 0, 2)));
+        QCOMPARE(writeRegisterRequest(1, 0, 2), assembleFrame(bytes("010600000002")));
+        QVERIFY(crcMatches(bytes("01040000000271CB")));
         QVERIFY(!crcMatches(bytes("01040000000271CC")));
-        QCOMPARE(assembleFrame(bytes("010400000001")), bytes("01040000000131CA"));
-    }
-
-    void commandText_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("trimmed");
-        QTest::addColumn<QByteArray>("expected");
-        QTest::newRow("preset") << "01 04 00 00 00 01" << "01 04 00 00 00 01" << bytes("010400000001");
-        QTest::newRow("blanks around") << "  01 04 00 00 00 01 " << "01 04 00 00 00 01" << bytes("010400000001");
-        QTest::newRow("double blank") << "01  04" << "01  04" << bytes("010004");
-        QTest::newRow("placeholder") << QStringLiteral("01 06 00 00 00 xx(请将xx改为新的模块地址)")
-                                     << QStringLiteral("01 06 00 00 00 xx(请将xx改为新的模块地址)")
-                                     << bytes("010600000000");
-        QTest::newRow("1G") << "1G" << "1G" << bytes("01");
-        QTest::newRow("0D lower") << "0d" << "0d" << bytes("0D");
-        QTest::newRow("leading zeros") << "0001" << "0001" << bytes("01");
-        QTest::newRow("empty") << "   " << "" << QByteArray();
-    }
-    void commandText()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, trimmed);
-        QFETCH(QByteArray, expected);
-        const CommandBytes c = commandTextToBytes(text);
-        QVERIFY(c.ok());
-        QCOMPARE(text, trimmed);  // written back
-        QCOMPARE(c.bytes, expected);
-    }
-
-    void commandTextAboveFF()
-    {
-        for (QString text : {QStringLiteral("01 100"), QStringLiteral("FFFF 01"),
-                             QStringLiteral("01 FFFFFFFFFFFFFFFFFFFF")}) {
-            const CommandBytes c = commandTextToBytes(text);
-            QVERIFY2(!c.ok(), qPrintable(text));
-            QVERIFY(c.bytes.isEmpty());
-        }
-        QString t = QStringLiteral("01 04 100");
-        QCOMPARE(commandTextToBytes(t).badToken, 2);
-        QCOMPARE(commandTextToBytes(t).badText, QStringLiteral("100"));
-    }
-
-    void receiveTextForm()
-    {
         QCOMPARE(receiveText(bytes("0A10FF")), QStringLiteral(" 0A 10 FF"));
         QCOMPARE(receiveText(QByteArray()), QString());
         QCOMPARE(receiveFields(QStringLiteral(" 01 04 04")), (QStringList{"01", "04", "04"}));
         QCOMPARE(receiveTextBytes(QStringLiteral(" 01 04 FA")), bytes("0104FA"));
     }
 
+    void commandText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<int>("badToken");  // the first token above FF; -1: none
+        QTest::addColumn<QString>("badText");
+        QTest::newRow("preset") << "01 04 00 00 00 01" << bytes("010400000001") << -1 << "";
+        QTest::newRow("blanks around") << "  01 04 00 00 00 01 " << bytes("010400000001") << -1 << "";
+        QTest::newRow("double blank") << "01  04" << bytes("010004") << -1 << "";
+        QTest::newRow("placeholder") << QStringLiteral("01 06 00 00 00 xx(请将xx改为新的模块地址)")
+                                     << bytes("010600000000") << -1 << "";
+        QTest::newRow("1G") << "1G" << bytes("01") << -1 << "";
+        QTest::newRow("0D lower") << "0d" << bytes("0D") << -1 << "";
+        QTest::newRow("leading zeros") << "0001" << bytes("01") << -1 << "";
+        QTest::newRow("empty") << "   " << QByteArray() << -1 << "";
+        // Refused: no bytes at all, and where the fault is.
+        QTest::newRow("100") << "01 04 100" << QByteArray() << 2 << "100";
+        QTest::newRow("FFFF") << "FFFF 01" << QByteArray() << 0 << "FFFF";
+        QTest::newRow("long") << "01 FFFFFFFFFFFFFFFFFFFF" << QByteArray() << 1 << "FFFFFFFFFFFFFFFFFFFF";
+    }
+    void commandText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, expected);
+        QFETCH(int, badToken);
+        QFETCH(QString, badText);
+        const QString before = text;
+        const CommandBytes c = commandTextToBytes(text);
+        QCOMPARE(text, before.trimmed());  // written back
+        QCOMPARE(c.bytes, expected);
+        QCOMPARE(c.badToken, badToken);
+        QCOMPARE(c.badText, badText);
+    }
+
     void replyCheck_data()
     {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<int>("expected");
+        QTest::addColumn<QByteArray>("reply");  // to a request for module 1
         QTest::addColumn<int>("verdict");
         QTest::addColumn<QString>("message");
-        QTest::newRow("good") << bytes("01040400FA0258DB2F") << 1 << int(ReplyVerdict::Ok) << QString();
+        QTest::newRow("good") << bytes("01040400FA0258DB2F") << int(ReplyVerdict::Ok) << QString();
         QTest::newRow("last byte changed")
-            << bytes("01040400FA0258DB30") << 1 << int(ReplyVerdict::BadCrc)
+            << bytes("01040400FA0258DB30") << int(ReplyVerdict::BadCrc)
             << QStringLiteral("采集到的数据CRC错，请检查通信线路或发送软件！");
-        QTest::newRow("exception") << bytes("018402C2C1") << 1 << int(ReplyVerdict::WrongFunction)
+        QTest::newRow("exception") << bytes("018402C2C1") << int(ReplyVerdict::WrongFunction)
                                    << QStringLiteral("模块无法识别上位机发的采集命令，请检查通信线路或发送软件！");
-        QTest::newRow("short") << bytes("01040400FA") << 1 << int(ReplyVerdict::Incomplete)
+        QTest::newRow("short") << bytes("01040400FA") << int(ReplyVerdict::Incomplete)
                                << QStringLiteral("采集到的数据不完整，请检查通信线路！");
-        QTest::newRow("other address") << bytes("02040400FA0258DB2F") << 1 << int(ReplyVerdict::WrongAddress)
+        QTest::newRow("other address") << bytes("02040400FA0258DB2F") << int(ReplyVerdict::WrongAddress)
                                        << QStringLiteral("接收的包无法辩识，请检查通信线路！");
-        QTest::newRow("one byte") << bytes("01") << 1 << int(ReplyVerdict::NoVerdict) << QString();
+        QTest::newRow("one byte") << bytes("01") << int(ReplyVerdict::NoVerdict) << QString();
         // Tokens after the ninth are ignored.
-        QTest::newRow("trailing noise") << bytes("01040400FA0258DB2F00") << 1 << int(ReplyVerdict::Ok) << QString();
+        QTest::newRow("trailing noise") << bytes("01040400FA0258DB2F00") << int(ReplyVerdict::Ok) << QString();
     }
     void replyCheck()
     {
         QFETCH(QByteArray, reply);
-        QFETCH(int, expected);
         QFETCH(int, verdict);
         QFETCH(QString, message);
-        const ReplyCheck text = checkMeasurementReply(receiveText(reply), expected);
+        const ReplyCheck text = checkMeasurementReply(receiveText(reply), 1);
         QCOMPARE(int(text.verdict), verdict);
         QCOMPARE(text.message(), message);
-        const ReplyCheck raw = checkMeasurementFrame(reply, expected);
+        const ReplyCheck raw = checkMeasurementFrame(reply, 1);
         QCOMPARE(int(raw.verdict), verdict);
         if (text.ok()) {
             QCOMPARE(text.bytes, reply.left(7));
@@ -133,11 +121,9 @@ private Q_SLOTS:
         const ReplyCheck c = checkMeasurementReply(receiveText(bytes("01040400FA0258DB2F")), 1);
         QCOMPARE(c.measurement().temperatureText(), QStringLiteral("25"));
         QCOMPARE(c.measurement().humidityText(), QStringLiteral("60"));
-        QCOMPARE(tenthsText(253), QStringLiteral("25.3"));
-        QCOMPARE(tenthsText(250), QStringLiteral("25"));
-        QCOMPARE(tenthsText(5), QStringLiteral("0.5"));
-        QCOMPARE(tenthsText(-5), QStringLiteral("-0.5"));
-        QCOMPARE(tenthsText(0), QStringLiteral("0"));
+        // The shortest decimal text of tenths.
+        for (const auto &[tenths, text] : {std::pair{253, "25.3"}, {250, "25"}, {5, "0.5"}, {-5, "-0.5"}, {0, "0"}})
+            QCOMPARE(tenthsText(tenths), QString::fromLatin1(text));
         // Temperature is signed, humidity is not.
         const Measurement cold = decodeMeasurement(bytes("010404FF9CFF9C"));
         QCOMPARE(cold.temperatureText(), QStringLiteral("-10"));
