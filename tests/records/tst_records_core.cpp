@@ -306,12 +306,11 @@ private Q_SLOTS:
         db.addRecord(1, "2024-03-05 10:00:00", "30", "50");
         const QDateTime when(QDate(2024, 3, 5), QTime(14, 7, 9));
         QVERIFY(QDir(db.dir()).mkdir("backup"));
-        BackupResult r = backupDatabase(conn, db.path(), when);
+        QCOMPARE(backupDatabase(conn, db.path(), when).outcome, BackupResult::Done);
+        db.addRecord(1, "2024-03-05 10:00:01", "31", "51");      // the connection is open again
+        BackupResult r = backupDatabase(conn, db.path(), when);  // the same second: replaced
         QCOMPARE(r.outcome, BackupResult::Done);
         QCOMPARE(r.target, QDir(db.dir()).filePath("backup/2024.03.05_14.07.09_mydb.db"));
-        db.addRecord(1, "2024-03-05 10:00:01", "31", "51");  // the connection is open again
-        r = backupDatabase(conn, db.path(), when);           // the same second: replaced
-        QCOMPARE(r.outcome, BackupResult::Done);
         LiteConnection copy;
         QVERIFY(copy.Open(r.target));
         LiteStatement st = copy.prepare("select count(*) from th");
