@@ -1,7 +1,7 @@
-// The console window on an in-memory serial port and a TCP server on this
-// machine: its controls, commands, the log, automatic polling, the reply
-// handling with extremes and counters, the state that outlives the window and
-// the network link. The end-to-end tests show the same paths on a real line.
+// The console window on an in-memory serial port: its controls, commands, the
+// log, polling, the reply handling, the state that outlives the window, and
+// what it refuses. The decisions themselves are tested in tst_console, the
+// paths over a real line and TCP in tst_console_e2e.
 #include "app/MDImain.h"
 #include "app/Module1.h"
 #include "bus/FrameAssembler.h"
@@ -47,9 +47,9 @@ class TestForm1 : public QObject {
         app->menu("sigboard");
         form = Module1::form1IfOpen();
         QVERIFY(form);
-        for (const char *name : {"Timer1", "Timer2"}) {
-            if (holdTimers)
-                timer(name)->setInterval(3600 * 1000);
+        if (holdTimers) {
+            timer("Timer1")->setInterval(3600 * 1000);
+            timer("Timer2")->setInterval(3600 * 1000);
         }
     }
     // Bytes from the module, cut into a frame as the main window does.
