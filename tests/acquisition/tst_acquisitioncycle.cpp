@@ -1,66 +1,56 @@
 // The polling engine without its window: which module a tick polls, what an
 // unanswered poll marks, which replies are believed, counters, run time, the
-// record schedule, the list load and the one-transaction record store.
+// record schedule, typed numbers, the list load and the one-transaction
+// record store.
 #include "ModuleReplies.h"
 #include "acquisition/AcquisitionCycle.h"
 #include "acquisition/AcquisitionReply.h"
 #include "acquisition/BusSearch.h"
 #include "acquisition/ModuleList.h"
 #include "acquisition/RecordStore.h"
-#include "bus/Frames.h"
 #include "bus/HexText.h"
-#include "store/Statements.h"
 #include "support/TestDatabase.h"
 
 #include <QAbstractItemModelTester>
 #include <QTest>
 
 namespace {
-ModuleRow row(const QString &address, const QString &enabled = QStringLiteral("是"), int period = 0)
-{
-    ModuleRow r;
-    r.address = address;
-    r.model = QStringLiteral("0007");
-    r.enabled = enabled;
-    r.temperature = QStringLiteral("t");
-    r.humidity = QStringLiteral("h");
-    r.recordSeconds = period;
-    r.recordPeriod = QString::number(period);
-    r.alarm = QStringLiteral("否");
-    return r;
-}
+constexpr qint32 kMax = std::numeric_limits<qint32>::max();
 
-// Enabled flags as a string: 'y' 是, 'n' 否, '-' empty; addresses 1, 2, 3 ...
-QList<ModuleRow> rows(const char *flags)
+// One row per flag ('y' 是, 'n' 否, '-' empty); addresses 1, 2, 3 ... unless given.
+QList<ModuleRow> rows(const char *flags, const QStringList &addresses = {})
 {
     QList<ModuleRow> out;
     for (int i = 0; flags[i]; ++i) {
-        const QString enabled = flags[i] == 'y'   ? QStringLiteral("是")
-                                : flags[i] == 'n' ? QStringLiteral("否")
-                                                  : QString();
-        out << row(QString::number(i + 1), enabled);
+        ModuleRow r;
+        r.address = addresses.value(i, QString::number(i + 1));
+        r.enabled = flags[i] == 'y' ? "是" : flags[i] == 'n' ? "否" : "";
+        r.temperature = r.humidity = "t";
+        out << r;
     }
     return out;
 }
 
-Measurement reading(int t, int h)
+// One poll tick whose request went out; the position polled (0: nothing sent).
+int poll(AcquisitionCycle &cycle, ModuleListModel &list)
 {
-    Measurement m;
-    m.temperatureRaw = qint16(t);
-    m.humidityRaw = quint16(h);
-    return m;
+    const PollStep step = cycle.tick(list);
+    cycle.requestSent(step);
+    return step.position;
 }
 
-// Runs `ticks` poll ticks without any reply; returns the positions polled (0: nothing sent).
-QList<int> pollWithoutReplies(AcquisitionCycle &cycle, ModuleListModel &list, int ticks)
+QString cells(const ModuleListModel &list, int p)
 {
-    QList<int> polled;
-    for (int i = 0; i < ticks; ++i) {
-        const PollStep step = cycle.tick(list);
-        cycle.requestSent(step);
-        polled << step.position;
-    }
-    return polled;
+    return list.at(p).temperature + "/" + list.at(p).humidity;
+}
+
+QStringList texts(const QList<DueRecord> &records)
+{
+    QStringList out;
+    for (const DueRecord &r : records)
+        out << QString::number(r.position) + ":" + r.address + " " + r.temperature + "/" +
+                   r.humidity;
+    return out;
 }
 }  // namespace
 
@@ -70,83 +60,44 @@ private Q_SLOTS:
     void pollOrder_data()
     {
         QTest::addColumn<QString>("flags");
+        QTest::addColumn<QStringList>("addresses");
         QTest::addColumn<QList<int>>("polled");
+        const QStringList plain;
         // The index is advanced before use: the first tick polls position 2.
-        QTest::newRow("three enabled, wrap-around") << "yyy" << QList<int>{2, 3, 1, 2, 3, 1};
-        QTest::newRow("one module") << "y" << QList<int>{1, 1, 1};
-        // Reaching the last position while skipping ends the tick without sending.
-        QTest::newRow("only the first enabled") << "ynn" << QList<int>{0, 1, 0, 1, 0};
-        QTest::newRow("middle disabled") << "yny" << QList<int>{3, 1, 3, 1};
-        QTest::newRow("nothing enabled") << "nnn" << QList<int>{0, 0, 0, 0};
-        QTest::newRow("empty list") << "" << QList<int>{0, 0};
+        QTest::newRow("three, wrap-around") << "yyy" << plain << QList<int>{2, 3, 1, 2, 3, 1};
+        QTest::newRow("one module") << "y" << plain << QList<int>{1, 1, 1};
+        // Reaching the last position while skipping ends the tick without
+        // sending, and gotReply stays false.
+        QTest::newRow("only the first enabled") << "ynn" << plain << QList<int>{0, 1, 0, 1, 0};
+        QTest::newRow("middle disabled") << "yny" << plain << QList<int>{3, 1, 3, 1};
+        QTest::newRow("nothing enabled") << "nnn" << plain << QList<int>{0, 0, 0, 0, 0, 0};
+        QTest::newRow("empty list") << "" << plain << QList<int>{0, 0};
         // An empty 启用 cell stops the search but is not polled.
-        QTest::newRow("empty enabled cell") << "y-y" << QList<int>{0, 3, 1, 0, 3};
+        QTest::newRow("empty enabled cell") << "y-y" << plain << QList<int>{0, 3, 1, 0, 3};
+        QTest::newRow("bad addresses")
+            << "yyy" << QStringList{"1", "256", "x"} << QList<int>{0, 0, 1};
     }
 
     void pollOrder()
     {
         QFETCH(QString, flags);
+        QFETCH(QStringList, addresses);
         QFETCH(QList<int>, polled);
         ModuleListModel list;
-        list.setRows(rows(flags.toLatin1().constData()));
+        list.setRows(rows(flags.toLatin1().constData(), addresses));
         AcquisitionCycle cycle;
         cycle.start();
-        QCOMPARE(pollWithoutReplies(cycle, list, int(polled.size())), polled);
-    }
-
-    void nothingEnabledCountsNothing()
-    {
-        ModuleListModel list;
-        list.setRows(rows("nnn"));
-        AcquisitionCycle cycle;
-        cycle.start();
-        pollWithoutReplies(cycle, list, 10);
-        QCOMPARE(cycle.failCount, 0);
+        QList<int> got;
+        while (got.size() < polled.size()) got << poll(cycle, list);
+        QCOMPARE(got, polled);
+        // No reply came: every request but the last one is one failure, counted
+        // and marked on its row by the next tick. Nothing else is marked.
+        const QList<int> overdue = polled.mid(0, polled.size() - 1);
+        QCOMPARE(cycle.failCount, int(overdue.size() - overdue.count(0)));
         QCOMPARE(cycle.okCount, 0);
-        QVERIFY(cycle.gotReply);
-        QCOMPARE(list.at(1).temperature, QStringLiteral("t"));
-    }
-
-    void unansweredPollMarkedOnce()
-    {
-        ModuleListModel list;
-        list.setRows(rows("ynn"));
-        AcquisitionCycle cycle;
-        cycle.start();
-        QCOMPARE(cycle.tick(list).position, 0);  // skips to the end: nothing sent
-        PollStep step = cycle.tick(list);
-        QCOMPARE(step.position, 1);
-        cycle.requestSent(step);
-        QVERIFY(!cycle.gotReply);
-
-        // The next tick marks position 1, then reaches the end without sending
-        // and leaves gotReply false.
-        step = cycle.tick(list);
-        QCOMPARE(step.failedPosition, 1);
-        QCOMPARE(step.position, 0);
-        QVERIFY(!cycle.gotReply);
-        QCOMPARE(cycle.failCount, 1);
-        QCOMPARE(list.at(1).temperature, QStringLiteral("0"));
-        QCOMPARE(list.at(1).humidity, QStringLiteral("0"));
-
-        // One missed reply is one failure: the tick after it neither counts a
-        // second one nor marks the disabled module at the last position.
-        step = cycle.tick(list);
-        QCOMPARE(step.failedPosition, 0);
-        QCOMPARE(step.position, 1);
-        QCOMPARE(cycle.failCount, 1);
-        QCOMPARE(list.at(3).temperature, QStringLiteral("t"));
-    }
-
-    void badAddressNotPolled()
-    {
-        ModuleListModel list;
-        list.setRows(
-            {row(QStringLiteral("1")), row(QStringLiteral("256")), row(QStringLiteral("x"))});
-        AcquisitionCycle cycle;
-        cycle.start();
-        QCOMPARE(pollWithoutReplies(cycle, list, 3), (QList<int>{0, 0, 1}));
-        QCOMPARE(cycle.failCount, 0);  // nothing was sent, nothing failed
+        QCOMPARE(cycle.gotReply, polled.count(0) == polled.size());
+        for (int p = 1; p <= list.count(); ++p)
+            QCOMPARE(cells(list, p), overdue.contains(p) ? "0/0" : "t/t");
     }
 
     void readingsBelievedOnlyFromThePolledModule()
@@ -155,90 +106,60 @@ private Q_SLOTS:
         list.setRows(rows("yy"));
         AcquisitionCycle cycle;
         cycle.start();
-        QVERIFY(!cycle.takeReading(list, 2, reading(1, 1)));  // nothing polled yet
-        PollStep step = cycle.tick(list);
-        cycle.requestSent(step);
-        QCOMPARE(step.address, quint8(2));
-        QVERIFY(!cycle.takeReading(list, 1, reading(1, 1)));  // another module
+        QVERIFY(!cycle.takeReading(list, 2, Measurement{1, 1}));  // nothing polled yet
+        QCOMPARE(poll(cycle, list), 2);
+        QVERIFY(!cycle.takeReading(list, 1, Measurement{1, 1}));  // another module
         QVERIFY(!cycle.gotReply);
-        QVERIFY(cycle.takeReading(list, 2, reading(235, 550)));
-        QVERIFY(cycle.gotReply);
-        QCOMPARE(cycle.okCount, 1);
-        QCOMPARE(list.at(2).temperature, QStringLiteral("23.5"));
-        QCOMPARE(list.at(2).humidity, QStringLiteral("55"));
-        QVERIFY(list.at(2).fresh);
+        QVERIFY(cycle.takeReading(list, 2, Measurement{235, 550}));
+        QVERIFY(cycle.gotReply && list.at(2).fresh);
+        QCOMPARE(cells(list, 2), "23.5/55");
         // A second reply to the same poll is not counted again.
-        QVERIFY(!cycle.takeReading(list, 2, reading(235, 550)));
+        QVERIFY(!cycle.takeReading(list, 2, Measurement{235, 550}));
         QCOMPARE(cycle.okCount, 1);
 
         // The list loaded anew while a poll is out, another module now at that
         // position: its reply is not credited to the wrong row, and the
         // failure marks nothing on it.
-        step = cycle.tick(list);
-        cycle.requestSent(step);
-        QCOMPARE(step.position, 1);
-        list.setRows({row(QStringLiteral("7")), row(QStringLiteral("2"))});
-        QVERIFY(!cycle.takeReading(list, 1, reading(5, 5)));
-        step = cycle.tick(list);
-        QCOMPARE(step.failedPosition, 1);
-        QCOMPARE(list.at(1).temperature, QStringLiteral("t"));
+        QCOMPARE(poll(cycle, list), 1);
+        list.setRows(rows("yy", {"7", "2"}));
+        QVERIFY(!cycle.takeReading(list, 1, Measurement{5, 5}));
+        cycle.tick(list);
+        QCOMPARE(cells(list, 1), "t/t");
         QCOMPARE(cycle.failCount, 1);
     }
 
-    void countersSaturate()
+    void countersSaturateAndReset()
     {
         ModuleListModel list;
         list.setRows(rows("y"));
         AcquisitionCycle cycle;
-        cycle.okCount = std::numeric_limits<qint32>::max();
-        cycle.failCount = std::numeric_limits<qint32>::max() - 1;
+        cycle.okCount = kMax;
+        cycle.failCount = kMax - 1;
         cycle.start();
         for (int i = 0; i < 3; ++i) {
-            PollStep step = cycle.tick(list);
-            cycle.requestSent(step);
-            cycle.takeReading(list, 1, reading(1, 1));
+            poll(cycle, list);
+            cycle.takeReading(list, 1, Measurement{1, 1});
         }
-        pollWithoutReplies(cycle, list, 4);
-        QCOMPARE(cycle.okCount, std::numeric_limits<qint32>::max());
-        QCOMPARE(cycle.failCount, std::numeric_limits<qint32>::max());
-        QVERIFY(cycle.counterText().endsWith(QStringLiteral("失败次数：2147483647")));
-    }
-
-    void resetCountersWhileAcquiring()
-    {
-        ModuleListModel list;
-        list.setRows(rows("y"));
-        AcquisitionCycle cycle;
-        cycle.start();
-        pollWithoutReplies(cycle, list, 3);
-        QCOMPARE(cycle.failCount, 2);
+        for (int i = 0; i < 4; ++i) poll(cycle, list);
+        QCOMPARE(cycle.counterText(), "成功采集次数：2147483647 失败次数：2147483647");
+        // Reset while acquiring: the next tick counts from zero.
         cycle.resetCounters();
-        pollWithoutReplies(cycle, list, 1);
-        QCOMPARE(cycle.counterText(), QStringLiteral("成功采集次数：0 失败次数：1"));
-        QCOMPARE(AcquisitionCycle::resetCounterText(),
-                 QStringLiteral("采集成功次数：0 失败次数：0"));
+        poll(cycle, list);
+        QCOMPARE(cycle.counterText(), "成功采集次数：0 失败次数：1");
     }
 
     void runTime()
     {
-        RunTime t;
-        QCOMPARE(t.text(), QStringLiteral("0小时0分0秒"));
-        t.min = 59;
-        t.sec = 58;
+        RunTime t{0, 59, 58};
         t.tick();
-        QCOMPARE(t.text(), QStringLiteral("0小时59分59秒"));
+        QCOMPARE(t.text(), "0小时59分59秒");
         t.tick();
-        QCOMPARE(t.text(), QStringLiteral("1小时0分0秒"));
+        QCOMPARE(t.text(), "1小时0分0秒");
         for (int i = 0; i < 3903; ++i) t.tick();
-        QCOMPARE(t.text(), QStringLiteral("2小时5分3秒"));
-
-        t.hour = std::numeric_limits<qint32>::max();
-        t.min = 59;
-        t.sec = 59;
+        QCOMPARE(t.text(), "2小时5分3秒");
+        t = {kMax, 59, 59};  // the clock stands still instead of wrapping
         t.tick();
-        QCOMPARE(t.hour, std::numeric_limits<qint32>::max());
-        QCOMPARE(t.min, 59);
-        QCOMPARE(t.sec, 59);
+        QCOMPARE(t.text(), "2147483647小时59分59秒");
     }
 
     void schedule()
@@ -249,9 +170,7 @@ private Q_SLOTS:
         for (int i = 0; i < 8; ++i) due << s.tick();
         // Period 3: first on the 4th tick, then every 3. Period 1: from the 2nd
         // tick on, every tick. Period 0: never.
-        const QList<QList<int>> expected = {{}, {3}, {3}, {1, 3}, {3}, {3}, {1, 3}, {3}};
-        QCOMPARE(due, expected);
-
+        QCOMPARE(due, (QList<QList<int>>{{}, {3}, {3}, {1, 3}, {3}, {3}, {1, 3}, {3}}));
         // A record that could not be stored is due again at the next tick.
         s.retry({1});
         QCOMPARE(s.tick(), (QList<int>{1, 3}));
@@ -262,112 +181,82 @@ private Q_SLOTS:
     void recordsOnlyFromFreshReadings()
     {
         ModuleListModel list;
-        QList<ModuleRow> r = rows("yny");
+        QList<ModuleRow> r = rows("yny", {"11", "12", "13"});
         for (ModuleRow &m : r) m.recordSeconds = 1;
         list.setRows(r);
         AcquisitionCycle cycle;
         cycle.schedule.reset(list.recordPeriods());
         cycle.start();
-        QVERIFY(cycle.secondTick(list).isEmpty());  // countdowns still at 1
-        // Nothing read yet: the loaded texts are never recorded.
+        // Countdowns at 1, then nothing read yet: the loaded texts are never recorded.
         QVERIFY(cycle.secondTick(list).isEmpty());
-
-        PollStep step = cycle.tick(list);
-        QCOMPARE(step.position, 3);
-        cycle.requestSent(step);
-        QVERIFY(cycle.takeReading(list, 3, reading(-100, 455)));
-        step = cycle.tick(list);  // polls 1, which does not answer
-        QCOMPARE(step.position, 1);
-        cycle.requestSent(step);
-        const QList<DueRecord> records = cycle.secondTick(list);
-        QCOMPARE(records.size(), 1);
-        QCOMPARE(records[0].position, 3);
-        QCOMPARE(records[0].address, QStringLiteral("3"));
-        QCOMPARE(records[0].temperature, QStringLiteral("-10"));
-        QCOMPARE(records[0].humidity, QStringLiteral("45.5"));
-
-        // A failed poll shows "0" on screen only; the disabled module is never
-        // recorded.
+        QVERIFY(cycle.secondTick(list).isEmpty());
+        QCOMPARE(poll(cycle, list), 3);
+        QVERIFY(cycle.takeReading(list, 13, Measurement{-100, 455}));
+        QCOMPARE(poll(cycle, list), 1);  // no answer
+        QCOMPARE(texts(cycle.secondTick(list)), QStringList{"3:13 -10/45.5"});
+        // A failed poll shows "0" on screen only; the disabled module is never recorded.
         cycle.tick(list);
-        QCOMPARE(list.at(1).temperature, QStringLiteral("0"));
-        QVERIFY(!list.at(1).fresh);
-        const QList<DueRecord> next = cycle.secondTick(list);
-        QCOMPARE(next.size(), 1);
-        QCOMPARE(next[0].position, 3);
-        QCOMPARE(cycle.runTime.text(), QStringLiteral("0小时0分4秒"));
-    }
-
-    void analyseReplies_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<int>("address");
-        QTest::addColumn<QString>("values");  // temperature/humidity or model
-
-        const QString example = receiveText(readingFrame(1, 0x00EB, 0x0226));
-        QTest::newRow("reading") << example << int(ReplyKind::Reading) << 1 << "23.5/55";
-        QTest::newRow("negative temperature") << receiveText(readingFrame(3, 0xFF9C, 0x0258))
-                                              << int(ReplyKind::Reading) << 3 << "-10/60";
-        QTest::newRow("lowest temperature") << receiveText(readingFrame(3, 0x8000, 0))
-                                            << int(ReplyKind::Reading) << 3 << "-3276.8/0";
-        QTest::newRow("humidity unsigned") << receiveText(readingFrame(3, 0x7FFF, 0xFFFF))
-                                           << int(ReplyKind::Reading) << 3 << "3276.7/6553.5";
-        QString badCrc = example;
-        badCrc.chop(2);
-        badCrc += QStringLiteral("00");
-        QTest::newRow("bad crc") << badCrc << int(ReplyKind::BadReading) << 0 << "";
-        QTest::newRow("cut short") << example.left(15) << int(ReplyKind::BadReading) << 0 << "";
-        QTest::newRow("trailing bytes ignored")
-            << example + QStringLiteral(" 55") << int(ReplyKind::Reading) << 1 << "23.5/55";
-        QTest::newRow("exception")
-            << QStringLiteral(" 01 84 02 C2 C1") << int(ReplyKind::Other) << 0 << "";
-        QTest::newRow("echo of a write")
-            << receiveText(writeRegisterRequest(1, 0, 2)) << int(ReplyKind::Other) << 0 << "";
-        QTest::newRow("one byte") << QStringLiteral(" 01") << int(ReplyKind::Other) << 0 << "";
-        QTest::newRow("blanks") << QStringLiteral("  ") << int(ReplyKind::Empty) << 0 << "";
-        QTest::newRow("model") << receiveText(modelFrame(0x11, 0x00A7))
-                               << int(ReplyKind::SearchAnswer) << 0x11 << "00A7";
-        QTest::newRow("model bad crc")
-            << QStringLiteral(" 11 03 02 00 A7 00 00") << int(ReplyKind::BadSearch) << 0 << "";
+        QCOMPARE(cells(list, 1), "0/0");
+        QCOMPARE(texts(cycle.secondTick(list)), QStringList{"3:13 -10/45.5"});
+        QCOMPARE(cycle.runTime.text(), "0小时0分4秒");
     }
 
     void analyseReplies()
     {
-        QFETCH(QString, text);
-        QFETCH(int, kind);
-        QFETCH(int, address);
-        QFETCH(QString, values);
-        const AcquisitionReply r = analyseReply(text);
-        QCOMPARE(int(r.kind), kind);
-        if (r.kind == ReplyKind::Reading) {
-            QCOMPARE(int(r.address), address);
-            QCOMPARE(r.reading.temperatureText() + "/" + r.reading.humidityText(), values);
-        } else if (r.kind == ReplyKind::SearchAnswer) {
-            QCOMPARE(int(r.address), address);
-            QCOMPARE(r.model, values);
+        const char *kinds[] = {"empty", "reading", "bad reading", "model", "bad model", "other"};
+        const QString example = receiveText(readingFrame(1, 0x00EB, 0x0226));
+        const QList<QPair<QString, QString>> cases = {
+            {example, "reading 1 23.5/55"},
+            {receiveText(readingFrame(3, 0xFF9C, 0x0258)), "reading 3 -10/60"},
+            {example.chopped(2) + "00", "bad reading"},  // the CRC does not check
+            {example.left(15), "bad reading"},           // cut short
+            {example + " 55", "reading 1 23.5/55"},      // bytes after the reply are not looked at
+            {" 01 84 02 C2 C1", "other"},                // an exception reply
+            {receiveText(writeRegisterRequest(1, 0, 2)), "other"},  // the echo of a write
+            {" 01", "other"},
+            {"  ", "empty"},
+            {receiveText(modelFrame(0x11, 0x00A7)), "model 17 00A7"},
+            {" 11 03 02 00 A7 00 00", "bad model"},
+        };
+        for (const auto &[text, expected] : cases) {
+            const AcquisitionReply r = analyseReply(text);
+            QString got = QString::fromUtf8(kinds[int(r.kind)]);
+            if (r.kind == ReplyKind::Reading || r.kind == ReplyKind::SearchAnswer)
+                got += " " + QString::number(r.address) + " ";
+            if (r.kind == ReplyKind::Reading)
+                got += r.reading.temperatureText() + "/" + r.reading.humidityText();
+            if (r.kind == ReplyKind::SearchAnswer)
+                got += r.model;
+            QCOMPARE(got, expected);
         }
     }
 
-    void recordSeconds_data()
+    // Record periods from the scan column; numbers typed into the boxes.
+    void numbers()
     {
-        QTest::addColumn<QVariant>("scan");
-        QTest::addColumn<int>("seconds");
-        QTest::newRow("integer") << QVariant(qint64(60)) << 60;
-        QTest::newRow("zero") << QVariant(qint64(0)) << 0;
-        QTest::newRow("largest") << QVariant(qint64(32767)) << 32767;
-        QTest::newRow("too large") << QVariant(qint64(32768)) << 0;
-        QTest::newRow("negative") << QVariant(qint64(-5)) << 0;
-        QTest::newRow("null") << QVariant() << 0;
-        QTest::newRow("text number") << QVariant(QStringLiteral(" 30 ")) << 30;
-        QTest::newRow("text") << QVariant(QStringLiteral("abc")) << 0;
-        QTest::newRow("real") << QVariant(59.6) << 60;
-    }
+        const QList<QPair<QVariant, int>> scans = {
+            {qint64(60), 60},   {qint64(0), 0},  {qint64(32767), 32767},
+            {qint64(32768), 0}, {qint64(-5), 0}, {QVariant(), 0},
+            {" 30 ", 30},       {"abc", 0},      {59.6, 60}};
+        for (const auto &[scan, seconds] : scans) QCOMPARE(recordSecondsOf(scan), seconds);
 
-    void recordSeconds()
-    {
-        QFETCH(QVariant, scan);
-        QFETCH(int, seconds);
-        QCOMPARE(recordSecondsOf(scan), seconds);
+        // Text, then as a bus address, a record period and a poll period (-1: refused).
+        const struct {
+            const char *text;
+            int address, seconds, ms;
+        } typed[] = {{"2", 2, 2, 2},           {" 60 ", 60, 60, 60},
+                     {"0", 0, 0, -1},          {"255", 255, 255, 255},
+                     {"256", -1, 256, 256},    {"32767", -1, 32767, 32767},
+                     {"32768", -1, -1, 32768}, {"99999999999", -1, -1, -1},
+                     {"-1", -1, -1, -1},       {"1.5", -1, -1, -1},
+                     {"6o0", -1, -1, -1},      {"6 0", -1, -1, -1},
+                     {"6'", -1, -1, -1},       {"", -1, -1, -1}};
+        for (const auto &t : typed) {
+            const auto address = parseBusAddress(t.text);
+            QCOMPARE(address ? int(*address) : -1, t.address);
+            QCOMPARE(parseRecordSeconds(t.text).value_or(-1), t.seconds);
+            QCOMPARE(parsePeriodMs(t.text).value_or(-1), t.ms);
+        }
     }
 
     void loadList()
@@ -380,42 +269,35 @@ private Q_SLOTS:
         QVERIFY(list.load(conn));
         QCOMPARE(list.count(), 0);
 
-        db.addModule(5, QStringLiteral("0007"));
+        db.addModule(5, "0007");
         db.exec(
-            QStringLiteral("insert into dbQx7 (adr, name, enorno, temp, hum, scan, alarm) "
-                           "values ('6', 'X', '否', null, null, 'abc', '是')"));
-        db.exec(QStringLiteral("insert into dbQx7 (adr, name, scan) values ('7', 'Y', -3)"));
+            "insert into dbQx7 (adr, name, enorno, temp, hum, scan, alarm) "
+            "values ('6', 'X', '否', null, null, 'abc', '是')");
+        db.exec("insert into dbQx7 (adr, name, scan) values ('7', 'Y', -3)");
         // More modules than the old 256-row limit.
-        db.exec(QStringLiteral(
+        db.exec(
             "with recursive n(i) as (select 8 union all select i+1 from n where i<307) "
-            "insert into dbQx7 (adr, name) select i, 'Z' from n"));
+            "insert into dbQx7 (adr, name) select i, 'Z' from n");
         QVERIFY(list.load(conn));
-        QCOMPARE(list.count(), 303);
         QCOMPARE(list.rowCount(), 303);
-        QCOMPARE(list.columnCount(), 7);
-        QStringList headers;
-        for (int c = 0; c < list.columnCount(); ++c)
+        QStringList headers, first;
+        for (int c = 0; c < list.columnCount(); ++c) {
             headers << list.headerData(c, Qt::Horizontal).toString();
-        QCOMPARE(headers.join(QLatin1Char(',')),
-                 QStringLiteral("地址,模块型号,启用,温度,湿度,记录周期,报警"));
-
+            first << list.data(list.index(0, c)).toString();
+        }
+        QCOMPARE(headers.join(","), "地址,模块型号,启用,温度,湿度,记录周期,报警");
         // A module added by the search shows the schema's defaults.
-        QStringList first;
-        for (int c = 0; c < 7; ++c) first << list.data(list.index(0, c)).toString();
-        QCOMPARE(first.join(QLatin1Char('|')), QStringLiteral("5|0007|是|||60|否"));
-        QCOMPARE(list.at(1).recordSeconds, 60);
-        QCOMPARE(list.at(2).temperature, QString());
-        QCOMPARE(list.at(2).recordPeriod, QStringLiteral("abc"));
-        QCOMPARE(list.at(2).recordSeconds, 0);
-        QCOMPARE(list.at(3).recordSeconds, 0);
+        QCOMPARE(first.join("|"), "5|0007|是|||60|否");
+        // Null cells show empty; a scan that is no period keeps its text and means never.
+        QCOMPARE(list.at(2).temperature + list.at(2).recordPeriod, "abc");
+        QCOMPARE(list.recordPeriods().mid(0, 3), (QList<int>{60, 0, 0}));
         QVERIFY(!list.at(1).fresh);
-        QVERIFY(list.isRegistered(255));
-        QVERIFY(!list.isRegistered(4));
+        QVERIFY(list.isRegistered(255) && !list.isRegistered(4));
 
-        conn.Execute(QStringLiteral("drop table dbQx7"));
+        conn.Execute("drop table dbQx7");
         QString error;
         QVERIFY(!list.load(conn, &error));
-        QVERIFY(error.contains(QStringLiteral("dbQx7")));
+        QVERIFY(error.contains("dbQx7"));
         QCOMPARE(list.count(), 0);
     }
 
@@ -425,86 +307,18 @@ private Q_SLOTS:
         TestDatabase db(conn);
         const QList<DueRecord> records = {{1, "3", "23.5", "61.2"}, {2, "99", "-10", "40"}};
         QVERIFY(storeRecords(conn, records));
-        QCOMPARE(
-            db.rows(QStringLiteral("select adr, temp, hum, length(mydate) from th order by id")),
-            (QList<QVariantList>{{3, 23.5, 61.2, 19}, {99, -10.0, 40.0, 19}}));
+        QCOMPARE(db.rows("select adr, temp, hum, length(mydate) from th order by id"),
+                 (QList<QVariantList>{{3, 23.5, 61.2, 19}, {99, -10.0, 40.0, 19}}));
 
         // The second insert fails: the first one is not kept either.
         db.exec(
-            QStringLiteral("create trigger diskfull before insert on th when new.adr = 99 "
-                           "begin select raise(abort, 'database or disk is full'); end"));
+            "create trigger diskfull before insert on th when new.adr = 99 "
+            "begin select raise(abort, 'database or disk is full'); end");
         QString error;
         QVERIFY(!storeRecords(conn, records, &error));
-        QVERIFY(error.contains(QStringLiteral("disk is full")));
-        QCOMPARE(db.scalar(QStringLiteral("select count(*) from th")).toInt(), 2);
+        QVERIFY(error.contains("disk is full"));
+        QCOMPARE(db.scalar("select count(*) from th").toInt(), 2);
         QVERIFY(storeRecords(conn, {}));
-    }
-
-    void periodText_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("ms");  // 0: refused
-        QTest::newRow("default") << "600" << 600;
-        QTest::newRow("blanks") << " 50 " << 50;
-        QTest::newRow("empty") << "" << 0;
-        QTest::newRow("zero") << "0" << 0;
-        QTest::newRow("negative") << "-5" << 0;
-        QTest::newRow("decimal") << "600.5" << 0;
-        QTest::newRow("letters") << "6o0" << 0;
-        QTest::newRow("too large") << "99999999999" << 0;
-    }
-
-    void periodText()
-    {
-        QFETCH(QString, text);
-        QFETCH(int, ms);
-        QCOMPARE(parsePeriodMs(text).value_or(0), ms);
-    }
-    void searchProbesEveryAddressOnce()
-    {
-        BusSearch search;
-        search.start();
-        QList<int> probed;
-        BusSearch::Probe p;
-        do {
-            p = search.next();
-            probed << p.address;
-        } while (!p.last);
-        QCOMPARE(probed.size(), 255);
-        QCOMPARE(probed.first(), 1);
-        QCOMPARE(probed.last(), 255);
-        QCOMPARE(BusSearch::caption(17), QStringLiteral("地址：17"));
-        QCOMPARE(BusSearch::question(3, QStringLiteral("0007")),
-                 QStringLiteral("找到地址为3型号为0007的模块，要加到系统中吗?"));
-    }
-
-    void typedNumbers_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("address");  // -1: refused
-        QTest::addColumn<int>("seconds");  // -1: refused
-        QTest::newRow("plain") << "2" << 2 << 2;
-        QTest::newRow("blanks") << " 60 " << 60 << 60;
-        QTest::newRow("zero") << "0" << 0 << 0;
-        QTest::newRow("255") << "255" << 255 << 255;
-        QTest::newRow("256") << "256" << -1 << 256;
-        QTest::newRow("largest period") << "32767" << -1 << 32767;
-        QTest::newRow("too long a period") << "32768" << -1 << -1;
-        QTest::newRow("negative") << "-1" << -1 << -1;
-        QTest::newRow("decimal") << "1.5" << -1 << -1;
-        QTest::newRow("inner blank") << "6 0" << -1 << -1;
-        QTest::newRow("quote") << "6'" << -1 << -1;
-        QTest::newRow("empty") << "" << -1 << -1;
-    }
-
-    void typedNumbers()
-    {
-        QFETCH(QString, text);
-        QFETCH(int, address);
-        QFETCH(int, seconds);
-        const auto a = parseBusAddress(text);
-        QCOMPARE(a ? int(*a) : -1, address);
-        QCOMPARE(parseRecordSeconds(text).value_or(-1), seconds);
     }
 };
 
