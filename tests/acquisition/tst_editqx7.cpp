@@ -10,7 +10,6 @@
 
 #include <QCheckBox>
 #include <QItemSelectionModel>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -19,26 +18,22 @@
 #include <sqlite3.h>
 
 namespace {
-// Every statement the connection runs, as its text.
+// The statements the program runs, as their texts, while this object lives.
 class StatementLog {
 public:
-    StatementLog()
-    {
-        sqlite3_trace_v2(Module1::dbconn().handle(), SQLITE_TRACE_STMT, &StatementLog::trace, this);
-    }
-    ~StatementLog() { sqlite3_trace_v2(Module1::dbconn().handle(), 0, nullptr, nullptr); }
+    StatementLog() { sqlite3_trace_v2(db(), SQLITE_TRACE_STMT, &StatementLog::trace, this); }
+    ~StatementLog() { sqlite3_trace_v2(db(), 0, nullptr, nullptr); }
+    QStringList texts;
+    // The statements that are not queries.
     QStringList writes() const
     {
-        QStringList out;
-        for (const QString &s : texts) {
-            if (!s.startsWith(QStringLiteral("select"), Qt::CaseInsensitive))
-                out << s;
-        }
+        QStringList out = texts;
+        out.removeIf([](const QString &s) { return s.startsWith("select", Qt::CaseInsensitive); });
         return out;
     }
-    QStringList texts;
 
 private:
+    static sqlite3 *db() { return Module1::dbconn().handle(); }
     static int trace(unsigned, void *self, void *stmt, void *)
     {
         static_cast<StatementLog *>(self)->texts
@@ -47,36 +42,48 @@ private:
     }
 };
 
+// The module list on modules registered at `addresses` (then `sql` run), row
+// `selected` selected (0: none), and the editor opened by a double click.
 struct Editor {
-    AppFixture &app;
+    AppFixture app;
     ModuleWindow *list = nullptr;
+    EditQx7 *e = nullptr;
 
-    explicit Editor(AppFixture &a) : app(a)
+    Editor(const QList<int> &addresses, int selected, const QString &sql = {})
     {
+        for (int a : addresses) app.db().addModule(a);
+        if (!sql.isEmpty())
+            app.db().exec(sql);
         app.menu("board");
         list = Module1::moduleIfOpen();
+        select(selected);
+        e = open();
     }
     void select(int position) const
     {
-        auto *view = list->findChild<QTreeView *>(QStringLiteral("ListView1"));
-        view->selectionModel()->select(
-            view->model()->index(position - 1, 0),
-            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        auto *view = list->findChild<QTreeView *>("ListView1");
+        if (position > 0)
+            view->selectionModel()->select(
+                view->model()->index(position - 1, 0),
+                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
     EditQx7 *open() const
     {
         list->ListView1_DblClick();
         return Module1::editQx7IfOpen();
     }
-    static QLineEdit *period(EditQx7 *e)
+    template <class T = QLineEdit>
+    T *get(const char *name) const
     {
-        return e->findChild<QLineEdit *>(QStringLiteral("Text1"));
+        return e->findChild<T *>(QString::fromLatin1(name));
     }
-    static QCheckBox *check(EditQx7 *e, const char *name)
+    // The period box and the two check boxes.
+    QString shown() const
     {
-        return e->findChild<QCheckBox *>(QString::fromLatin1(name));
+        return get("Text1")->text() + (get<QCheckBox>("Check1")->isChecked() ? " 是" : " 否") +
+               (get<QCheckBox>("Check2")->isChecked() ? " 是" : " 否");
     }
-    bool editorOpen() const
+    bool isOpen() const
     {
         flushDeletes();
         return Module1::editQx7IfOpen() != nullptr;
@@ -89,187 +96,113 @@ class TestEditQx7 : public QObject {
 private Q_SLOTS:
     void init() { ModuleWindow::resetState(); }
 
-    void opensOnTheSelectedRow()
+    void savesTheRowSelectedNow()
     {
-        AppFixture app;
-        app.db().addModule(3);
-        app.db().exec(QStringLiteral(
-            "insert into dbQx7 (adr, name, enorno, scan, alarm) values (' 5 ', 'X', '', 0, '是')"));
-        Editor ed(app);
-        ed.select(2);
-        EditQx7 *e = ed.open();
-        QVERIFY(e && e->isVisible());
-        QCOMPARE(e->windowTitle(), QStringLiteral("修改地址为5的模块参数"));
-        QCOMPARE(Editor::period(e)->text(), QStringLiteral("0"));
-        QVERIFY(!Editor::check(e, "Check1")->isChecked());  // anything but 是 is unticked
-        QVERIFY(Editor::check(e, "Check2")->isChecked());
-        QCOMPARE(e->findChild<QLabel *>(QStringLiteral("Label3"))->text(),
-                 QStringLiteral("纪录周期：          秒"));
-        QCOMPARE(e->findChild<QPushButton *>(QStringLiteral("Command1"))->text(),
-                 QStringLiteral("保存"));
-        QCOMPARE(e->findChild<QPushButton *>(QStringLiteral("Command2"))->text(),
-                 QStringLiteral("删除"));
-        QCOMPARE(e->findChild<QPushButton *>(QStringLiteral("Command3"))->text(),
-                 QStringLiteral("退出"));
+        Editor ed(
+            {3}, 2,
+            "insert into dbQx7 (adr, name, enorno, scan, alarm) values (' 5 ', 'X', '', 0, '是')");
+        QVERIFY(ed.e && ed.e->isVisible());
+        QCOMPARE(ed.e->windowTitle(), "修改地址为5的模块参数");
+        QCOMPARE(ed.shown(), "0 否 是");  // anything but 是 leaves 启用 unticked
+        QStringList captions;
+        for (const char *name : {"Label3", "Command1", "Command2", "Command3"})
+            captions << ed.get<QWidget>(name)->property("text").toString();
+        QCOMPARE(captions, (QStringList{"纪录周期：          秒", "保存", "删除", "退出"}));
 
-        // A second double click on another row only brings it to the front.
+        // A double click on another row only brings the editor to the front;
+        // a save then acts on the row selected now, and an unticked box writes 否.
         ed.select(1);
-        QCOMPARE(ed.open(), e);
-        QCOMPARE(e->windowTitle(), QStringLiteral("修改地址为5的模块参数"));
-    }
-
-    void saveWritesTheStatementAndCloses()
-    {
-        AppFixture app;
-        app.db().addModule(3);
-        app.db().exec(QStringLiteral("update dbQx7 set enorno='否', alarm='是'"));
-        Editor ed(app);
-        ed.select(1);
-        EditQx7 *e = ed.open();
-        Editor::period(e)->setText(QStringLiteral(" 60 "));
-        Editor::check(e, "Check1")->setChecked(true);
-        Editor::check(e, "Check2")->setChecked(false);
+        QCOMPARE(ed.open(), ed.e);
+        QCOMPARE(ed.e->windowTitle(), "修改地址为5的模块参数");
         StatementLog log;
-        app.boxes.answers = {MsgAnswer::Yes};
-        e->Command1_Click();
-        QCOMPARE(app.boxes.shown.size(), 1);
-        QCOMPARE(app.boxes.shown[0].text, QStringLiteral("确认要修改地址为：'3' 的模块参数吗?"));
-        QCOMPARE(app.boxes.shown[0].title, QStringLiteral("Edit Item"));
-        QCOMPARE(int(app.boxes.shown[0].icon), int(MsgIcon::Question));
+        ed.e->Command1_Click();
+        QCOMPARE(ed.app.boxes.texts(), QStringList{"确认要修改地址为：'3' 的模块参数吗?"});
         QCOMPARE(log.writes(),
-                 QStringList{QStringLiteral(
-                     "update dbQx7 set scan='60', enorno='是' , alarm='否' where adr ='3'")});
-        QVERIFY(log.texts.contains(QStringLiteral("select * from dbQx7 ")));  // the list reloaded
-        QVERIFY(!ed.editorOpen());
+                 QStringList{"update dbQx7 set scan='0', enorno='否' , alarm='是' where adr ='3'"});
+        QVERIFY(!ed.isOpen());
+
+        // Opened again on that row, which now holds what was saved: the worked
+        // example; the list reloads and the editor closes.
+        ed.select(1);
+        ed.e = ed.open();
+        QCOMPARE(ed.shown(), "0 否 是");
+        ed.get("Text1")->setText(" 60 ");
+        ed.get<QCheckBox>("Check1")->setChecked(true);
+        ed.get<QCheckBox>("Check2")->setChecked(false);
+        log.texts.clear();
+        ed.e->Command1_Click();
+        QCOMPARE(ed.app.boxes.shown[1].title, "Edit Item");
+        QCOMPARE(int(ed.app.boxes.shown[1].icon), int(MsgIcon::Question));
+        QCOMPARE(
+            log.writes(),
+            QStringList{"update dbQx7 set scan='60', enorno='是' , alarm='否' where adr ='3'"});
+        QVERIFY(log.texts.contains("select * from dbQx7 "));
+        QVERIFY(!ed.isOpen());
         const ModuleRow &row = ed.list->modules()->at(1);
-        QCOMPARE(row.enabled + row.recordPeriod + row.alarm, QStringLiteral("是60否"));
+        QCOMPARE(row.enabled + row.recordPeriod + row.alarm, "是60否");
     }
 
-    void noKeepsTheEditorOpen()
+    void refusalsKeepTheEditorOpen()
     {
-        AppFixture app;
-        app.db().addModule(3);
-        Editor ed(app);
-        ed.select(1);
-        EditQx7 *e = ed.open();
-        Editor::period(e)->setText(QStringLiteral("5"));
+        Editor ed({3}, 1,
+                  "create trigger locked before update on dbQx7 "
+                  "begin select raise(abort, 'database is locked'); end");
         StatementLog log;
-        app.boxes.defaultAnswer = MsgAnswer::No;
-        e->Command1_Click();
-        e->Command2_Click();
-        QCOMPARE(app.boxes.shown.size(), 2);
+        // A period the list could not load back is said; no question is put.
+        for (const char *period : {"abc", "-1", "32768", "1.5", "6 0", "60'", ""}) {
+            ed.get("Text1")->setText(period);
+            ed.e->Command1_Click();
+        }
+        QCOMPARE(ed.app.boxes.texts(),
+                 QStringList(7, "纪录周期必须是0到32767之间的整数（秒），请重新输入。"));
+
+        // No to either question leaves the editor open with its values.
+        ed.app.boxes.clear();
+        ed.app.boxes.defaultAnswer = MsgAnswer::No;
+        ed.get("Text1")->setText("5");
+        ed.e->Command1_Click();
+        ed.e->Command2_Click();
+        QCOMPARE(ed.app.boxes.shown.size(), 2);
         QVERIFY(log.writes().isEmpty());
-        QVERIFY(ed.editorOpen());
-        QCOMPARE(Editor::period(e)->text(), QStringLiteral("5"));
-        e->findChild<QPushButton *>(QStringLiteral("Command3"))->click();  // 退出: nothing saved
-        QVERIFY(!ed.editorOpen());
-        QVERIFY(log.writes().isEmpty());
+        QVERIFY(ed.isOpen());
+        QCOMPARE(ed.shown(), "5 是 否");
+
+        // A save the database refuses is said, and the editor stays open.
+        ed.app.boxes.clear();
+        ed.app.boxes.defaultAnswer = MsgAnswer::Yes;
+        ed.e->Command1_Click();
+        QCOMPARE(ed.app.boxes.shown.size(), 2);
+        QVERIFY(ed.app.boxes.shown[1].text.startsWith("保存失败："));
+        QVERIFY(ed.isOpen());
+        ed.get<QPushButton>("Command3")->click();  // 退出
+        QVERIFY(!ed.isOpen());
     }
 
-    void deleteKeepsTheRecords()
+    void deleteActsOnTheRowSelectedNowAndKeepsTheRecords()
     {
-        AppFixture app;
-        app.db().addModule(3);
-        app.db().addModule(4);
-        app.db().addRecord(3, QStringLiteral("2024-01-01 00:00:00"), QStringLiteral("20"),
-                           QStringLiteral("50"));
-        Editor ed(app);
-        ed.select(1);
-        EditQx7 *e = ed.open();
+        Editor ed({3, 4}, 0);
+        ed.app.db().addRecord(3, "2024-01-01 00:00:00", "20", "50");
+        // Nothing selected: the design contents, and save and delete say why
+        // they do nothing.
+        QCOMPARE(ed.e->windowTitle(), "修改QX-7参数");
+        QCOMPARE(ed.shown(), "Text1 否 否");
         StatementLog log;
-        e->Command2_Click();
-        QCOMPARE(app.boxes.shown[0].text, QStringLiteral("确认要删除地址为：3 的模块吗?"));
-        QCOMPARE(app.boxes.shown[0].title, QStringLiteral("Remove Item"));
-        QCOMPARE(int(app.boxes.shown[0].icon), int(MsgIcon::Critical));
-        QCOMPARE(log.writes(), QStringList{QStringLiteral("delete from dbQx7 where adr ='3'")});
-        QVERIFY(!ed.editorOpen());
+        ed.e->Command1_Click();
+        ed.e->Command2_Click();
+        QCOMPARE(ed.app.boxes.texts(), QStringList(2, "请先在模块列表中选择一个模块。"));
+        QCOMPARE(int(ed.app.boxes.shown[0].buttons), int(MsgButtons::Ok));
+        QVERIFY(log.writes().isEmpty() && ed.isOpen());
+
+        ed.select(1);
+        ed.e->Command2_Click();
+        QCOMPARE(ed.app.boxes.shown[2].text, "确认要删除地址为：3 的模块吗?");
+        QCOMPARE(ed.app.boxes.shown[2].title, "Remove Item");
+        QCOMPARE(int(ed.app.boxes.shown[2].icon), int(MsgIcon::Critical));
+        QCOMPARE(log.writes(), QStringList{"delete from dbQx7 where adr ='3'"});
+        QVERIFY(!ed.isOpen());
         QCOMPARE(ed.list->modules()->count(), 1);
-        QCOMPARE(ed.list->modules()->at(1).address, QStringLiteral("4"));
-        QCOMPARE(app.db().scalar(QStringLiteral("select count(*) from th where adr=3")).toInt(), 1);
-    }
-
-    void invalidPeriodRefused_data()
-    {
-        QTest::addColumn<QString>("period");
-        QTest::newRow("letters") << "abc";
-        QTest::newRow("negative") << "-1";
-        QTest::newRow("too large") << "32768";
-        QTest::newRow("decimal") << "1.5";
-        QTest::newRow("inner blank") << "6 0";
-        QTest::newRow("quote") << "60'";
-        QTest::newRow("empty") << "";
-    }
-
-    void invalidPeriodRefused()
-    {
-        QFETCH(QString, period);
-        AppFixture app;
-        app.db().addModule(3);
-        Editor ed(app);
-        ed.select(1);
-        EditQx7 *e = ed.open();
-        Editor::period(e)->setText(period);
-        StatementLog log;
-        e->Command1_Click();
-        QCOMPARE(app.boxes.shown.size(), 1);  // the message, no question
-        QVERIFY(app.boxes.shown[0].text.contains(QStringLiteral("0到32767")));
-        QVERIFY(log.writes().isEmpty());
-        QVERIFY(ed.editorOpen());
-    }
-
-    void actsOnTheRowSelectedNow()
-    {
-        AppFixture app;
-        app.db().addModule(3);
-        app.db().addModule(4);
-        Editor ed(app);
-        ed.select(1);
-        EditQx7 *e = ed.open();
-        Editor::period(e)->setText(QStringLiteral("30"));
-        ed.select(2);  // another row while the editor is open
-        StatementLog log;
-        e->Command1_Click();
-        QCOMPARE(e->windowTitle(), QStringLiteral("修改地址为3的模块参数"));
-        QCOMPARE(app.boxes.shown[0].text, QStringLiteral("确认要修改地址为：'4' 的模块参数吗?"));
-        QCOMPARE(log.writes(),
-                 QStringList{QStringLiteral(
-                     "update dbQx7 set scan='30', enorno='是' , alarm='否' where adr ='4'")});
-    }
-
-    void nothingSelected()
-    {
-        AppFixture app;
-        app.db().addModule(3);
-        Editor ed(app);
-        EditQx7 *e = ed.open();
-        QCOMPARE(e->windowTitle(), QStringLiteral("修改QX-7参数"));
-        QCOMPARE(Editor::period(e)->text(), QStringLiteral("Text1"));
-        QVERIFY(!Editor::check(e, "Check1")->isChecked());
-        StatementLog log;
-        e->Command1_Click();
-        e->Command2_Click();
-        QCOMPARE(app.boxes.shown.size(), 2);
-        QVERIFY(app.boxes.shown[0].text.contains(QStringLiteral("选择")));
-        QCOMPARE(int(app.boxes.shown[0].buttons), int(MsgButtons::Ok));
-        QVERIFY(log.writes().isEmpty());
-        QVERIFY(ed.editorOpen());
-    }
-
-    void failedSaveSaysSo()
-    {
-        AppFixture app;
-        app.db().addModule(3);
-        app.db().exec(
-            QStringLiteral("create trigger locked before update on dbQx7 "
-                           "begin select raise(abort, 'database is locked'); end"));
-        Editor ed(app);
-        ed.select(1);
-        EditQx7 *e = ed.open();
-        Editor::period(e)->setText(QStringLiteral("10"));
-        e->Command1_Click();
-        QCOMPARE(app.boxes.shown.size(), 2);
-        QVERIFY(app.boxes.shown[1].text.startsWith(QStringLiteral("保存失败：")));
-        QVERIFY(ed.editorOpen());
+        QCOMPARE(ed.list->modules()->at(1).address, "4");
+        QCOMPARE(ed.app.db().scalar("select count(*) from th where adr=3").toInt(), 1);
     }
 };
 
