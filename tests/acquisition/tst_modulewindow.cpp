@@ -94,11 +94,14 @@ class TestModuleWindow : public QObject {
 private Q_SLOTS:
     void init() { ModuleWindow::resetState(); }
 
-    void layoutAndTexts()
+    void acquireAndRecord()
     {
         AppFixture app;
-        app.db().addModule(1);
+        for (int a : {1, 2, 3}) app.db().addModule(a);
+        app.db().exec("update dbQx7 set scan=1");
+        app.db().exec("update dbQx7 set enorno='否' where adr='2'");
         Window win(app);
+        // As it opens: a maximised child with its captions, nothing running.
         QVERIFY(win.w);
         QCOMPARE(win.w->windowTitle(), "多模块采集");
         auto *sub = qobject_cast<QMdiSubWindow *>(win.w->parentWidget());
@@ -109,7 +112,7 @@ private Q_SLOTS:
                                  "Text1", "Command2", "Command5", "Label16", "Text19", "Command1"})
             texts << win.text(name);
         QCOMPARE(texts,
-                 (QStringList{"系统中现有1个模块", "采集周期（毫秒）：", "600", "采集", "计数清零",
+                 (QStringList{"系统中现有3个模块", "采集周期（毫秒）：", "600", "采集", "计数清零",
                               "采集成功次数：0 失败次数：0", "已累计采集：", "0小时0分0秒",
                               "现在采集模块：0", "将模块：", "1", "的地址，更换为：", "2", "更换",
                               "搜索模块", "搜索周期（毫秒）：", "500", "退出"}));
@@ -120,15 +123,7 @@ private Q_SLOTS:
         QVERIFY(win.get<QLineEdit>("rcv232")->isHidden());
         QCOMPARE(win.timer("Timer2")->interval(), 1000);
         QCOMPARE(win.jobs(), "");
-    }
 
-    void acquireAndRecord()
-    {
-        AppFixture app;
-        for (int a : {1, 2, 3}) app.db().addModule(a);
-        app.db().exec("update dbQx7 set scan=1");
-        app.db().exec("update dbQx7 set enorno='否' where adr='2'");
-        Window win(app);
         win.answers = {readingFrame(1, 235, 550), readingFrame(2, 111, 111),
                        readingFrame(3, 0xFF9C, 601)};
         win.set("Text2", "50");
@@ -232,62 +227,6 @@ private Q_SLOTS:
         win.reply(example);  // the same text as the reply before is handled again
         QCOMPARE(seen(), "23.5/55 0/0 3/1");
         QVERIFY(app.boxes.shown.isEmpty());
-    }
-
-    void refusedStarts()
-    {
-        AppFixture app;
-        app.db().addModule(1);
-        Window win(app);
-        // An invalid period is said; a port held elsewhere is left alone without a word.
-        QStringList said;
-        for (const char *period : {"", "0", "5OO", "-600", "600"}) {
-            Module1::rs232busy() = QString(period) == "600";
-            for (auto [button, box, what] : {std::tuple{"Command3", "Text2", "采集周期"},
-                                             std::tuple{"Command5", "Text19", "搜索周期"}}) {
-                win.set(box, period);
-                win.click(button);
-                if (!Module1::rs232busy())
-                    said << QString(what) + "必须是大于0的整数（毫秒），请重新输入。";
-                QCOMPARE(app.boxes.texts(), said);
-                QCOMPARE(win.jobs(), Module1::rs232busy() ? "busy" : "");
-                QCOMPARE(win.text("Command3") + win.text("Command5"), "采集搜索模块");
-            }
-        }
-    }
-
-    void portClosed()
-    {
-        AppFixture app;
-        app.db().addModule(1);
-        Window win(app);
-        // While polling: the port is free and every button works again; the
-        // clock goes on until 停止.
-        win.click("Command3");
-        app.fakePort()->setOpen(false);
-        win.w->Timer1_Timer();
-        QCOMPARE(app.boxes.texts(), QStringList{"请先打开串口"});
-        QCOMPARE(win.jobs(), "Timer2");
-        QCOMPARE(win.text("Command3"), "停止");
-        win.click("Command3");
-        QCOMPARE(win.text("Command3") + win.jobs(), "采集");
-
-        // While searching: the caption stays until 搜索模块.
-        app.fakePort()->setOpen(true);
-        win.click("Command5");
-        win.probe(2);
-        app.fakePort()->setOpen(false);
-        win.w->Timer4_Timer();
-        QCOMPARE(app.boxes.texts().size(), 2);
-        QCOMPARE(win.text("Command5") + win.jobs(), "地址：2");
-        win.click("Command5");
-        QCOMPARE(win.text("Command5") + win.jobs(), "搜索模块");
-
-        // The address change frees the port too.
-        Module1::rs232busy() = true;
-        win.click("Command2");
-        QCOMPARE(app.boxes.texts(), QStringList(3, "请先打开串口"));
-        QCOMPARE(win.jobs(), "");
     }
 
     void closingReleasesThePort()
@@ -402,15 +341,34 @@ private Q_SLOTS:
         QCOMPARE(win.jobs(), "");
     }
 
-    void addressChange()
+    void refusals()
     {
         AppFixture app;
+        app.db().addModule(1);
         Window win(app);
+        // An invalid period is said; a port held elsewhere is left alone without a word.
+        QStringList said;
+        for (const char *period : {"", "0", "5OO", "-600", "600"}) {
+            Module1::rs232busy() = QString(period) == "600";
+            for (auto [button, box, what] : {std::tuple{"Command3", "Text2", "采集周期"},
+                                             std::tuple{"Command5", "Text19", "搜索周期"}}) {
+                win.set(box, period);
+                win.click(button);
+                if (!Module1::rs232busy())
+                    said << QString(what) + "必须是大于0的整数（毫秒），请重新输入。";
+                QCOMPARE(app.boxes.texts(), said);
+                QCOMPARE(win.jobs(), Module1::rs232busy() ? "busy" : "");
+                QCOMPARE(win.text("Command3") + win.text("Command5"), "采集搜索模块");
+            }
+        }
+
+        // Addresses: blanks around them are trimmed.
+        app.boxes.clear();
+        Module1::rs232busy() = false;
         win.set("Text16", " 12 ");
         win.set("Text1", "255");
         win.click("Command2");
         QCOMPARE(win.sent(), QByteArrayList{writeRegisterRequest(12, modbus::kRegAddress, 255)});
-        QCOMPARE(win.jobs(), "");
 
         // Addresses out of range: a message naming the box, nothing sent.
         const QList<QStringList> refused = {{"1", "256", "更换为"},
@@ -427,6 +385,36 @@ private Q_SLOTS:
         }
         QCOMPARE(app.boxes.shown.size(), refused.size());
         QCOMPARE(win.sent().size(), 1);
+
+        // The port closed while polling: it is free and every button works
+        // again; the clock goes on until 停止.
+        app.boxes.clear();
+        win.click("Command3");
+        app.fakePort()->setOpen(false);
+        win.w->Timer1_Timer();
+        QCOMPARE(app.boxes.texts(), QStringList{"请先打开串口"});
+        QCOMPARE(win.jobs(), "Timer2");
+        QCOMPARE(win.text("Command3"), "停止");
+        win.click("Command3");
+        QCOMPARE(win.text("Command3") + win.jobs(), "采集");
+
+        // While searching: the caption stays until 搜索模块.
+        app.fakePort()->setOpen(true);
+        win.click("Command5");
+        win.probe(2);
+        app.fakePort()->setOpen(false);
+        win.w->Timer4_Timer();
+        QCOMPARE(app.boxes.texts().size(), 2);
+        QCOMPARE(win.text("Command5") + win.jobs(), "地址：2");
+        win.click("Command5");
+        QCOMPARE(win.text("Command5") + win.jobs(), "搜索模块");
+
+        // The address change frees the port too.
+        win.set("Text16", "1");
+        Module1::rs232busy() = true;
+        win.click("Command2");
+        QCOMPARE(app.boxes.texts(), QStringList(3, "请先打开串口"));
+        QCOMPARE(win.jobs(), "");
     }
 };
 
