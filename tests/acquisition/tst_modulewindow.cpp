@@ -98,7 +98,7 @@ private Q_SLOTS:
     {
         AppFixture app;
         for (int a : {1, 2, 3}) app.db().addModule(a);
-        app.db().exec("update dbQx7 set scan=1");
+        app.db().exec("update dbQx7 set scan=2");
         app.db().exec("update dbQx7 set enorno='否' where adr='2'");
         Window win(app);
         // As it opens: a maximised child with its captions, nothing running.
@@ -150,21 +150,21 @@ private Q_SLOTS:
         QCOMPARE(win.cells(1), "0/0");
         QCOMPARE(win.text("Label6"), "成功采集次数：3 失败次数：1");
 
-        win.w->Timer2_Timer();  // countdowns at 1: nothing yet
-        win.w->Timer2_Timer();
-        QCOMPARE(win.text("Label7"), "0小时0分2秒");
+        for (int i = 0; i < 3; ++i) win.w->Timer2_Timer();  // period 2: due in the third second
+        QCOMPARE(win.text("Label7"), "0小时0分3秒");
         // Only module 3 holds a reading: no record of the failed module 1, none
         // of the disabled module 2.
         QCOMPARE(app.db().rows("select adr, temp, hum from th"),
                  (QList<QVariantList>{{3, -10.0, 60.1}}));
 
         // A record that cannot be stored is said in the window, not in a box
-        // every second, and the acquisition goes on. With space again it goes
-        // in at the next second and the note goes.
+        // every second, and the acquisition goes on. It is due again at the
+        // next second: with space again it goes in then, and the note goes.
         app.db().exec(
             "create trigger diskfull before insert on th "
             "begin select raise(abort, 'database or disk is full'); end");
-        for (int i = 0; i < 3; ++i) win.w->Timer2_Timer();
+        win.w->Timer2_Timer();
+        win.w->Timer2_Timer();  // due, and refused
         auto *status = win.get<QLabel>("statusText");
         QVERIFY(status->isVisibleTo(win.w) && status->text().contains("disk is full"));
         QCOMPARE(win.jobs(), kAcquiring);
@@ -202,11 +202,12 @@ private Q_SLOTS:
         QByteArray bad = readingFrame(2, 0x00EB, 0x0226);
         bad[8] = char(bad[8] ^ 0x01);
 
-        // Stopped after a start (still registered): a reading is not taken and
-        // stays in the box until the next start clears it.
+        // Stopped with a poll out (still registered): its reading is not taken
+        // and stays in the box until the next start clears it.
         win.click("Command3");
+        win.poll();  // polls 2
         win.click("Command3");
-        win.reply(example);
+        win.reply(readingFrame(2, 0x00EB, 0x0226));
         QCOMPARE(seen(), "/ / 0/0 kept");
         win.click("Command3");
         QCOMPARE(seen(), "/ / 0/0");
