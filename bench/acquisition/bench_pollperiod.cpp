@@ -34,8 +34,7 @@
 
 namespace {
 // address -> the "temperature/humidity" texts of every reply it sent.
-QHash<int, QSet<QString>> sentReadings(const QString &log)
-{
+QHash<int, QSet<QString>> sentReadings(const QString &log) {
     static const QRegularExpression line(QStringLiteral(
         "tty ([0-9A-F]{2}) 04 00 00 00 02 [0-9A-F ]{5} -> ((?:[0-9A-F]{2} ){8}[0-9A-F]{2})"));
     QHash<int, QSet<QString>> out;
@@ -64,8 +63,7 @@ struct Result {
     bool passed() const { return requests > 0 && failed == 0 && wrong == 0 && ok >= requests - 1; }
 };
 
-Result run(AppFixture &app, SimProcess &sim, int periodMs, int polls)
-{
+Result run(AppFixture &app, SimProcess &sim, int periodMs, int polls) {
     Result result;
     ModuleWindow::resetState();
     app.menu("board");  // a fresh window each time
@@ -144,8 +142,7 @@ Result run(AppFixture &app, SimProcess &sim, int periodMs, int polls)
 }
 }  // namespace
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication qapp(argc, argv);
     const int polls = argc > 1 ? std::max(10, atoi(argv[1])) : 100;

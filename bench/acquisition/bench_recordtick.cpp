@@ -15,8 +15,7 @@
 #include <algorithm>
 #include <cstdio>
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     QCoreApplication app(argc, argv);
     constexpr int kModules = 256;
     constexpr int kTicks = 60;

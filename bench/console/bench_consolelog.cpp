@@ -8,8 +8,7 @@
 
 #include <cstdio>
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication qapp(argc, argv);
     Form1 form;
@@ -24,8 +23,7 @@ int main(int argc, char **argv)
     QElapsedTimer clock;
     for (int done = 0; done < kLines; done += kBlock) {
         clock.start();
-        for (int i = 0; i < kBlock; ++i)
-            form.appendLog(line);
+        for (int i = 0; i < kBlock; ++i) form.appendLog(line);
         QCoreApplication::processEvents();
         const double perLine = double(clock.nsecsElapsed()) / 1000.0 / kBlock;
         if (done == 0 || (done + kBlock) % 20000 == 0)

@@ -8,8 +8,7 @@ const QString kDisabled = QStringLiteral("否");
 const QString kEnabled = QStringLiteral("是");
 }  // namespace
 
-void RunTime::tick()
-{
+void RunTime::tick() {
     if (sec < 59) {
         ++sec;
         return;
@@ -26,20 +25,17 @@ void RunTime::tick()
     ++hour;
 }
 
-QString RunTime::text() const
-{
+QString RunTime::text() const {
     return QString::number(hour) + QStringLiteral("小时") + QString::number(min) +
            QStringLiteral("分") + QString::number(sec) + QStringLiteral("秒");
 }
 
-void RecordSchedule::reset(const QList<int> &periods)
-{
+void RecordSchedule::reset(const QList<int> &periods) {
     period_ = periods;
     countdown_ = periods;
 }
 
-QList<int> RecordSchedule::tick()
-{
+QList<int> RecordSchedule::tick() {
     QList<int> due;
     for (int i = 0; i < period_.size(); ++i) {
         if (period_[i] <= 0)
@@ -53,23 +49,20 @@ QList<int> RecordSchedule::tick()
     return due;
 }
 
-void RecordSchedule::retry(const QList<int> &positions)
-{
+void RecordSchedule::retry(const QList<int> &positions) {
     for (int position : positions) {
         if (position >= 1 && position <= countdown_.size())
             countdown_[position - 1] = 0;
     }
 }
 
-void AcquisitionCycle::start()
-{
+void AcquisitionCycle::start() {
     gotReply = true;
     pollIndex = 1;
     pendingPosition_ = 0;
 }
 
-PollStep AcquisitionCycle::tick(ModuleListModel &list)
-{
+PollStep AcquisitionCycle::tick(ModuleListModel &list) {
     PollStep step;
     if (!gotReply && pendingPosition_ > 0) {
         // Marked only while the row still holds the module that was polled:
@@ -106,8 +99,7 @@ PollStep AcquisitionCycle::tick(ModuleListModel &list)
     return step;
 }
 
-void AcquisitionCycle::requestSent(const PollStep &step)
-{
+void AcquisitionCycle::requestSent(const PollStep &step) {
     if (!step.sends())
         return;
     gotReply = false;
@@ -115,8 +107,7 @@ void AcquisitionCycle::requestSent(const PollStep &step)
     pendingAddress_ = step.address;
 }
 
-bool AcquisitionCycle::takeReading(ModuleListModel &list, quint8 address, const Measurement &m)
-{
+bool AcquisitionCycle::takeReading(ModuleListModel &list, quint8 address, const Measurement &m) {
     if (pendingPosition_ <= 0 || address != pendingAddress_)
         return false;
     if (!list.hasPosition(pendingPosition_) || list.at(pendingPosition_).busAddress() != address)
@@ -128,8 +119,7 @@ bool AcquisitionCycle::takeReading(ModuleListModel &list, quint8 address, const 
     return true;
 }
 
-QList<DueRecord> AcquisitionCycle::secondTick(const ModuleListModel &list)
-{
+QList<DueRecord> AcquisitionCycle::secondTick(const ModuleListModel &list) {
     runTime.tick();
     QList<DueRecord> records;
     const QList<int> due = schedule.tick();
@@ -144,30 +134,25 @@ QList<DueRecord> AcquisitionCycle::secondTick(const ModuleListModel &list)
     return records;
 }
 
-void AcquisitionCycle::resetCounters()
-{
+void AcquisitionCycle::resetCounters() {
     okCount = 0;
     failCount = 0;
 }
 
-QString AcquisitionCycle::counterText() const
-{
+QString AcquisitionCycle::counterText() const {
     return QStringLiteral("成功采集次数：") + QString::number(okCount) +
            QStringLiteral(" 失败次数：") + QString::number(failCount);
 }
 
-QString AcquisitionCycle::resetCounterText()
-{
+QString AcquisitionCycle::resetCounterText() {
     return QStringLiteral("采集成功次数：0 失败次数：0");
 }
 
-QString AcquisitionCycle::pollingText(const QString &address)
-{
+QString AcquisitionCycle::pollingText(const QString &address) {
     return QStringLiteral("现在采集模块：") + address;
 }
 
-std::optional<int> parsePeriodMs(const QString &text)
-{
+std::optional<int> parsePeriodMs(const QString &text) {
     const auto v = parseWholeNumber(text, 1, std::numeric_limits<int>::max());
     if (!v)
         return std::nullopt;

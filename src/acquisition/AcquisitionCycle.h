@@ -12,8 +12,7 @@ class ModuleListModel;
 
 // Counters of the acquisition stop at their largest value instead of
 // wrapping into negative numbers after a long run.
-inline void countUp(qint32 &counter)
-{
+inline void countUp(qint32 &counter) {
     if (counter < std::numeric_limits<qint32>::max())
         ++counter;
 }

@@ -2,8 +2,7 @@
 
 #include "bus/HexText.h"
 
-AcquisitionReply analyseReply(const QString &receiveText)
-{
+AcquisitionReply analyseReply(const QString &receiveText) {
     AcquisitionReply reply;
     const QString text = receiveText.trimmed();
     if (text.isEmpty())

@@ -2,8 +2,7 @@
 
 #include "store/ValueText.h"
 
-BusSearch::Probe BusSearch::next()
-{
+BusSearch::Probe BusSearch::next() {
     if (address < kFirstAddress || address > kLastAddress)
         address = kFirstAddress;
     Probe probe;
@@ -13,19 +12,16 @@ BusSearch::Probe BusSearch::next()
     return probe;
 }
 
-QString BusSearch::caption(int address)
-{
+QString BusSearch::caption(int address) {
     return QStringLiteral("地址：") + QString::number(address);
 }
 
-QString BusSearch::question(quint8 address, const QString &model)
-{
+QString BusSearch::question(quint8 address, const QString &model) {
     return QStringLiteral("找到地址为") + QString::number(address) + QStringLiteral("型号为") +
            model + QStringLiteral("的模块，要加到系统中吗?");
 }
 
-std::optional<quint8> parseBusAddress(const QString &text)
-{
+std::optional<quint8> parseBusAddress(const QString &text) {
     const auto v = parseWholeNumber(text, 0, 255);
     if (!v)
         return std::nullopt;

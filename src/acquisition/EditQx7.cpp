@@ -16,8 +16,7 @@ namespace {
 const QString kYes = QStringLiteral("是");
 
 template <class W>
-W *control(QWidget *parent, const char *name, const QString &text, QRect geometry)
-{
+W *control(QWidget *parent, const char *name, const QString &text, QRect geometry) {
     auto *w = new W(text, parent);
     w->setObjectName(QString::fromLatin1(name));
     w->setGeometry(geometry);
@@ -25,8 +24,7 @@ W *control(QWidget *parent, const char *name, const QString &text, QRect geometr
 }
 }  // namespace
 
-EditQx7::EditQx7(QWidget *parent) : QWidget(parent, Qt::Window)
-{
+EditQx7::EditQx7(QWidget *parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("EditQx7"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("修改QX-7参数"));
@@ -55,14 +53,12 @@ EditQx7::EditQx7(QWidget *parent) : QWidget(parent, Qt::Window)
     Form_Load();
 }
 
-std::optional<ModuleRow> EditQx7::selectedRow() const
-{
+std::optional<ModuleRow> EditQx7::selectedRow() const {
     ModuleWindow *list = Module1::moduleIfOpen();
     return list ? list->selectedRow() : std::nullopt;
 }
 
-bool EditQx7::haveSelection(const std::optional<ModuleRow> &row)
-{
+bool EditQx7::haveSelection(const std::optional<ModuleRow> &row) {
     if (row)
         return true;
     msgBox(this, QStringLiteral("请先在模块列表中选择一个模块。"), MsgButtons::Ok,
@@ -70,14 +66,12 @@ bool EditQx7::haveSelection(const std::optional<ModuleRow> &row)
     return false;
 }
 
-void EditQx7::reloadList()
-{
+void EditQx7::reloadList() {
     if (ModuleWindow *list = Module1::moduleIfOpen())
         list->LoadGrid1();
 }
 
-void EditQx7::Form_Load()
-{
+void EditQx7::Form_Load() {
     const auto row = selectedRow();
     if (!row)
         return;
@@ -89,8 +83,7 @@ void EditQx7::Form_Load()
 }
 
 void EditQx7::confirmAndRun(const QString &question, MsgIcon icon, const QString &title,
-                            const QString &statement, const QString &failure)
-{
+                            const QString &statement, const QString &failure) {
     QPointer<EditQx7> self(this);
     if (!askYesNo(this, question, icon, title) || !self)
         return;
@@ -103,8 +96,7 @@ void EditQx7::confirmAndRun(const QString &question, MsgIcon icon, const QString
     close();
 }
 
-void EditQx7::Command1_Click()
-{
+void EditQx7::Command1_Click() {
     const auto row = selectedRow();
     if (!haveSelection(row))
         return;
@@ -125,8 +117,7 @@ void EditQx7::Command1_Click()
         QStringLiteral("保存失败："));
 }
 
-void EditQx7::Command2_Click()
-{
+void EditQx7::Command2_Click() {
     const auto row = selectedRow();
     if (!haveSelection(row))
         return;
@@ -136,7 +127,6 @@ void EditQx7::Command2_Click()
                   QStringLiteral("删除失败："));
 }
 
-void EditQx7::Command3_Click()
-{
+void EditQx7::Command3_Click() {
     close();
 }

@@ -10,16 +10,14 @@ namespace {
 constexpr int kMaxRecordSeconds = 32767;
 }
 
-std::optional<quint8> ModuleRow::busAddress() const
-{
+std::optional<quint8> ModuleRow::busAddress() const {
     const auto v = parseWholeNumber(address, 0, 255);
     if (!v)
         return std::nullopt;
     return quint8(*v);
 }
 
-int recordSecondsOf(const QVariant &scan)
-{
+int recordSecondsOf(const QVariant &scan) {
     if (!scan.isValid() || scan.isNull())
         return 0;
     double seconds = 0;
@@ -48,8 +46,7 @@ int recordSecondsOf(const QVariant &scan)
     return int(rounded);
 }
 
-std::optional<int> parseRecordSeconds(const QString &text)
-{
+std::optional<int> parseRecordSeconds(const QString &text) {
     const auto v = parseWholeNumber(text, 0, kMaxRecordSeconds);
     if (!v)
         return std::nullopt;
@@ -58,8 +55,7 @@ std::optional<int> parseRecordSeconds(const QString &text)
 
 ModuleListModel::ModuleListModel(QObject *parent) : QAbstractTableModel(parent) {}
 
-QString ModuleListModel::header(int column)
-{
+QString ModuleListModel::header(int column) {
     switch (column) {
         case Address:
             return QStringLiteral("地址");
@@ -79,8 +75,7 @@ QString ModuleListModel::header(int column)
     return {};
 }
 
-int ModuleListModel::headerTwips(int column)
-{
+int ModuleListModel::headerTwips(int column) {
     switch (column) {
         case Model:
         case RecordPeriod:
@@ -93,8 +88,7 @@ int ModuleListModel::headerTwips(int column)
     }
 }
 
-bool ModuleListModel::load(LiteConnection &db, QString *error)
-{
+bool ModuleListModel::load(LiteConnection &db, QString *error) {
     QList<ModuleRow> rows;
     LiteStatement st = db.prepare(sql::selectModules());
     if (st.isValid())
@@ -121,23 +115,20 @@ bool ModuleListModel::load(LiteConnection &db, QString *error)
     return ok;
 }
 
-void ModuleListModel::setRows(QList<ModuleRow> rows)
-{
+void ModuleListModel::setRows(QList<ModuleRow> rows) {
     beginResetModel();
     rows_ = std::move(rows);
     endResetModel();
 }
 
-QList<int> ModuleListModel::recordPeriods() const
-{
+QList<int> ModuleListModel::recordPeriods() const {
     QList<int> out;
     out.reserve(rows_.size());
     for (const ModuleRow &row : rows_) out.append(row.recordSeconds);
     return out;
 }
 
-bool ModuleListModel::isRegistered(quint8 address) const
-{
+bool ModuleListModel::isRegistered(quint8 address) const {
     for (const ModuleRow &row : rows_) {
         if (row.busAddress() == address)
             return true;
@@ -145,8 +136,7 @@ bool ModuleListModel::isRegistered(quint8 address) const
     return false;
 }
 
-void ModuleListModel::setReading(int position, const Measurement &m)
-{
+void ModuleListModel::setReading(int position, const Measurement &m) {
     if (!hasPosition(position))
         return;
     ModuleRow &row = rows_[position - 1];
@@ -156,8 +146,7 @@ void ModuleListModel::setReading(int position, const Measurement &m)
     cellsChanged(position);
 }
 
-void ModuleListModel::markFailed(int position)
-{
+void ModuleListModel::markFailed(int position) {
     if (!hasPosition(position))
         return;
     ModuleRow &row = rows_[position - 1];
@@ -167,24 +156,20 @@ void ModuleListModel::markFailed(int position)
     cellsChanged(position);
 }
 
-void ModuleListModel::cellsChanged(int position)
-{
+void ModuleListModel::cellsChanged(int position) {
     Q_EMIT dataChanged(index(position - 1, Temperature), index(position - 1, Humidity),
                        {Qt::DisplayRole});
 }
 
-int ModuleListModel::rowCount(const QModelIndex &parent) const
-{
+int ModuleListModel::rowCount(const QModelIndex &parent) const {
     return parent.isValid() ? 0 : count();
 }
 
-int ModuleListModel::columnCount(const QModelIndex &parent) const
-{
+int ModuleListModel::columnCount(const QModelIndex &parent) const {
     return parent.isValid() ? 0 : ColumnCount;
 }
 
-QString ModuleListModel::cell(const ModuleRow &row, int column)
-{
+QString ModuleListModel::cell(const ModuleRow &row, int column) {
     switch (column) {
         case Address:
             return row.address;
@@ -204,8 +189,7 @@ QString ModuleListModel::cell(const ModuleRow &row, int column)
     return {};
 }
 
-QVariant ModuleListModel::data(const QModelIndex &index, int role) const
-{
+QVariant ModuleListModel::data(const QModelIndex &index, int role) const {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
     if (role != Qt::DisplayRole)
@@ -213,8 +197,7 @@ QVariant ModuleListModel::data(const QModelIndex &index, int role) const
     return cell(rows_.at(index.row()), index.column());
 }
 
-QVariant ModuleListModel::headerData(int section, Qt::Orientation orientation, int role) const
-{
+QVariant ModuleListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
         section >= ColumnCount)
         return {};

@@ -1,9 +1,9 @@
 #include "acquisition/ModuleWindow.h"
 
-#include "app/Controls.h"
 #include "acquisition/EditQx7.h"
 #include "acquisition/ModuleList.h"
 #include "acquisition/RecordStore.h"
+#include "app/Controls.h"
 #include "app/MessageBoxes.h"
 #include "app/Module1.h"
 #include "bus/Frames.h"
@@ -35,19 +35,16 @@ constexpr int kTwipsPerPixel = 15;
 
 }  // namespace
 
-ModuleWindow::State &ModuleWindow::state()
-{
+ModuleWindow::State &ModuleWindow::state() {
     static State s;
     return s;
 }
 
-void ModuleWindow::resetState()
-{
+void ModuleWindow::resetState() {
     state() = State();
 }
 
-ModuleWindow::ModuleWindow(QWidget *parent) : QWidget(parent)
-{
+ModuleWindow::ModuleWindow(QWidget *parent) : QWidget(parent) {
     setObjectName(QStringLiteral("module"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("多模块采集"));
@@ -55,14 +52,12 @@ ModuleWindow::ModuleWindow(QWidget *parent) : QWidget(parent)
     LoadGrid1();
 }
 
-ModuleWindow::~ModuleWindow()
-{
+ModuleWindow::~ModuleWindow() {
     stopJobs();
     Module1::rs232target().unregister(this);
 }
 
-void ModuleWindow::buildControls()
-{
+void ModuleWindow::buildControls() {
     model_ = new ModuleListModel(this);
 
     Label4_ = label(this, "Label4", QStringLiteral("系统中现有模块"));
@@ -176,8 +171,7 @@ void ModuleWindow::buildControls()
     });
 }
 
-void ModuleWindow::LoadGrid1()
-{
+void ModuleWindow::LoadGrid1() {
     QString error;
     const bool ok = model_->load(Module1::dbconn(), &error);
     for (int c = 0; c < ModuleListModel::ColumnCount; ++c)
@@ -191,34 +185,29 @@ void ModuleWindow::LoadGrid1()
     }
 }
 
-std::optional<int> ModuleWindow::selectedPosition() const
-{
+std::optional<int> ModuleWindow::selectedPosition() const {
     const QModelIndexList rows = ListView1_->selectionModel()->selectedRows();
     if (rows.isEmpty())
         return std::nullopt;
     return rows.first().row() + 1;
 }
 
-std::optional<ModuleRow> ModuleWindow::selectedRow() const
-{
+std::optional<ModuleRow> ModuleWindow::selectedRow() const {
     const auto position = selectedPosition();
     if (!position || !model_->hasPosition(*position))
         return std::nullopt;
     return model_->at(*position);
 }
 
-bool ModuleWindow::isAcquiring() const
-{
+bool ModuleWindow::isAcquiring() const {
     return Timer1_->isActive();
 }
 
-QString ModuleWindow::statusText() const
-{
+QString ModuleWindow::statusText() const {
     return statusText_->text();
 }
 
-void ModuleWindow::Command3_Click()
-{
+void ModuleWindow::Command3_Click() {
     if (Command3_->text() != kAcquire) {
         Command3_->setText(kAcquire);
         Timer1_->stop();
@@ -246,8 +235,7 @@ void ModuleWindow::Command3_Click()
     state().cycle.start();
 }
 
-std::optional<int> ModuleWindow::periodOrSay(QLineEdit *box, const QString &what)
-{
+std::optional<int> ModuleWindow::periodOrSay(QLineEdit *box, const QString &what) {
     const auto period = parsePeriodMs(box->text());
     if (!period)
         msgBox(this, what + QStringLiteral("必须是大于0的整数（毫秒），请重新输入。"),
@@ -255,21 +243,18 @@ std::optional<int> ModuleWindow::periodOrSay(QLineEdit *box, const QString &what
     return period;
 }
 
-void ModuleWindow::Command4_Click()
-{
+void ModuleWindow::Command4_Click() {
     state().cycle.resetCounters();
     Label6_->setText(AcquisitionCycle::resetCounterText());
 }
 
-void ModuleWindow::Command1_Click()
-{
+void ModuleWindow::Command1_Click() {
     stopJobs();
     Module1::rs232busy() = false;
     close();
 }
 
-void ModuleWindow::Timer1_Timer()
-{
+void ModuleWindow::Timer1_Timer() {
     AcquisitionCycle &cycle = state().cycle;
     const PollStep step = cycle.tick(*model_);
     if (!step.sends())
@@ -288,8 +273,7 @@ void ModuleWindow::Timer1_Timer()
     Label6_->setText(cycle.counterText());
 }
 
-void ModuleWindow::Timer2_Timer()
-{
+void ModuleWindow::Timer2_Timer() {
     AcquisitionCycle &cycle = state().cycle;
     const QList<DueRecord> records = cycle.secondTick(*model_);
     Label7_->setText(cycle.runTime.text());
@@ -313,14 +297,12 @@ void ModuleWindow::Timer2_Timer()
     statusText_->show();
 }
 
-void ModuleWindow::receiveText(const QString &text)
-{
+void ModuleWindow::receiveText(const QString &text) {
     rcv232_->setText(text);
     rcv232_Change();
 }
 
-void ModuleWindow::rcv232_Change()
-{
+void ModuleWindow::rcv232_Change() {
     const QString text = rcv232_->text().trimmed();
     if (text.isEmpty())
         return;
@@ -352,8 +334,7 @@ void ModuleWindow::rcv232_Change()
     }
 }
 
-void ModuleWindow::Command5_Click()
-{
+void ModuleWindow::Command5_Click() {
     if (Command5_->text() != kSearch) {
         stopSearch();
         return;
@@ -375,8 +356,7 @@ void ModuleWindow::Command5_Click()
     searching_ = true;
 }
 
-void ModuleWindow::stopSearch()
-{
+void ModuleWindow::stopSearch() {
     Command5_->setText(kSearch);
     Timer4_->stop();
     searching_ = false;
@@ -385,8 +365,7 @@ void ModuleWindow::stopSearch()
     releasePort();
 }
 
-void ModuleWindow::Timer4_Timer()
-{
+void ModuleWindow::Timer4_Timer() {
     BusSearch &search = state().search;
     const int address = search.address;
     SerialPort *port = Module1::MSComm1();
@@ -404,8 +383,7 @@ void ModuleWindow::Timer4_Timer()
         stopSearch();
 }
 
-void ModuleWindow::searchAnswer(const AcquisitionReply &reply)
-{
+void ModuleWindow::searchAnswer(const AcquisitionReply &reply) {
     // No probe goes out while the operator decides.
     Timer4_->stop();
     if (!model_->isRegistered(reply.address)) {
@@ -434,8 +412,7 @@ void ModuleWindow::searchAnswer(const AcquisitionReply &reply)
         Timer4_->start();
 }
 
-void ModuleWindow::Command2_Click()
-{
+void ModuleWindow::Command2_Click() {
     const auto from = parseBusAddress(Text16_->text());
     const auto to = parseBusAddress(Text1_->text());
     if (!from || !to) {
@@ -457,13 +434,11 @@ void ModuleWindow::Command2_Click()
     }
 }
 
-void ModuleWindow::ListView1_DblClick()
-{
+void ModuleWindow::ListView1_DblClick() {
     Module1::showWindow(Module1::editQx7());
 }
 
-bool ModuleWindow::eventFilter(QObject *watched, QEvent *event)
-{
+bool ModuleWindow::eventFilter(QObject *watched, QEvent *event) {
     if (watched == ListView1_->viewport() && event->type() == QEvent::MouseButtonDblClick) {
         // The press before it has already selected the row under the pointer.
         ListView1_DblClick();
@@ -471,8 +446,7 @@ bool ModuleWindow::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
-void ModuleWindow::portNotOpen()
-{
+void ModuleWindow::portNotOpen() {
     Timer1_->stop();
     Timer4_->stop();
     searching_ = false;
@@ -483,16 +457,14 @@ void ModuleWindow::portNotOpen()
     msgBox(this, QStringLiteral("请先打开串口"));
 }
 
-void ModuleWindow::releasePort()
-{
+void ModuleWindow::releasePort() {
     if (Timer1_->isActive() || searching_)
         return;
     Module1::rs232busy() = false;
     holdsPort_ = false;
 }
 
-void ModuleWindow::stopJobs()
-{
+void ModuleWindow::stopJobs() {
     if (Timer1_)
         Timer1_->stop();
     if (Timer2_)
@@ -506,8 +478,7 @@ void ModuleWindow::stopJobs()
     }
 }
 
-void ModuleWindow::closeEvent(QCloseEvent *event)
-{
+void ModuleWindow::closeEvent(QCloseEvent *event) {
     // However the window goes (退出, the close box, a menu command that puts
     // another window in its place), its jobs end and the port is free again.
     stopJobs();

@@ -3,8 +3,7 @@
 #include "store/LiteConnection.h"
 #include "store/Statements.h"
 
-bool storeRecords(LiteConnection &db, const QList<DueRecord> &records, QString *error)
-{
+bool storeRecords(LiteConnection &db, const QList<DueRecord> &records, QString *error) {
     if (records.isEmpty())
         return true;
     auto fail = [&] {

@@ -97,26 +97,22 @@ void placeInGaps(QWidget *host, const QList<QLineEdit *> &edits) {
 
 namespace controls {
 
-QLabel *label(QWidget *parent, const char *name, const QString &text)
-{
+QLabel *label(QWidget *parent, const char *name, const QString &text) {
     return named(new QLabel(text, parent), name);
 }
 
-QPushButton *button(QWidget *parent, const char *name, const QString &caption)
-{
+QPushButton *button(QWidget *parent, const char *name, const QString &caption) {
     return named(new QPushButton(caption, parent), name);
 }
 
-QLineEdit *textBox(QWidget *parent, const char *name, const QString &text, int width)
-{
+QLineEdit *textBox(QWidget *parent, const char *name, const QString &text, int width) {
     auto *edit = named(new QLineEdit(text, parent), name);
     if (width > 0)
         edit->setFixedWidth(width);
     return edit;
 }
 
-QTimer *timer(QObject *parent, const char *name, int interval)
-{
+QTimer *timer(QObject *parent, const char *name, int interval) {
     auto *t = named(new QTimer(parent), name);
     t->setInterval(interval);
     return t;

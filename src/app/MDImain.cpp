@@ -1,15 +1,15 @@
 #include "app/MDImain.h"
 
+#include "acquisition/ModuleWindow.h"
 #include "app/AppInfo.h"
 #include "app/MessageBoxes.h"
 #include "app/Module1.h"
-#include "acquisition/ModuleWindow.h"
 #include "bus/Edit232.h"
+#include "bus/FrameAssembler.h"
+#include "bus/SerialPort.h"
 #include "console/Form1.h"
 #include "records/AnaQx7.h"
 #include "records/DbaseWindow.h"
-#include "bus/FrameAssembler.h"
-#include "bus/SerialPort.h"
 #include "store/Statements.h"
 
 #include <QCloseEvent>
@@ -21,15 +21,15 @@
 #include <QUrl>
 
 namespace {
-std::function<void(const QUrl &)> &urlOpener()
-{
-    static std::function<void(const QUrl &)> opener = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+std::function<void(const QUrl &)> &urlOpener() {
+    static std::function<void(const QUrl &)> opener = [](const QUrl &url) {
+        QDesktopServices::openUrl(url);
+    };
     return opener;
 }
 }  // namespace
 
-MDImain::MDImain(SerialPort *port, QWidget *parent) : QMainWindow(parent)
-{
+MDImain::MDImain(SerialPort *port, QWidget *parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("MDImain"));
     setWindowTitle(caption());
     resize(1024, 720);
@@ -43,46 +43,46 @@ MDImain::MDImain(SerialPort *port, QWidget *parent) : QMainWindow(parent)
     port_->setParent(this);
     port_->setObjectName(QStringLiteral("MSComm1"));
     frames_ = new FrameAssembler(port_, &Module1::rs232target(), this);
-    connect(frames_, &FrameAssembler::portNotOpen, this, [this] { msgBox(this, QStringLiteral("请先打开串口")); });
+    connect(frames_, &FrameAssembler::portNotOpen, this,
+            [this] { msgBox(this, QStringLiteral("请先打开串口")); });
     connect(port_, &SerialPort::portLost, this, &MDImain::portLost);
 
     buildMenus();
     Module1::setMdiMain(this);
 }
 
-MDImain::~MDImain()
-{
+MDImain::~MDImain() {
     if (Module1::mdiMain() == this)
         Module1::setMdiMain(nullptr);
 }
 
-QString MDImain::caption()
-{
-    return QString::fromUtf8(appinfo::kMakerName) + QString::fromUtf8(appinfo::kTitle) + QLatin1Char(' ') +
-           QString::fromUtf8(appinfo::kWebAddress) + QLatin1Char(' ') + QString::fromUtf8(appinfo::kVersion);
+QString MDImain::caption() {
+    return QString::fromUtf8(appinfo::kMakerName) + QString::fromUtf8(appinfo::kTitle) +
+           QLatin1Char(' ') + QString::fromUtf8(appinfo::kWebAddress) + QLatin1Char(' ') +
+           QString::fromUtf8(appinfo::kVersion);
 }
 
-QString MDImain::aboutText()
-{
+QString MDImain::aboutText() {
     return QStringLiteral("\n") + QString::fromUtf8(appinfo::kTitle) + QLatin1Char(' ') +
-           QString::fromUtf8(appinfo::kVersion) + QStringLiteral("\nQX-7 温湿度模块 多模块采集与记录\n") +
-           QString::fromUtf8(appinfo::kMakerName) + QLatin1Char(' ') + QString::fromUtf8(appinfo::kWebAddress);
+           QString::fromUtf8(appinfo::kVersion) +
+           QStringLiteral("\nQX-7 温湿度模块 多模块采集与记录\n") +
+           QString::fromUtf8(appinfo::kMakerName) + QLatin1Char(' ') +
+           QString::fromUtf8(appinfo::kWebAddress);
 }
 
-QUrl MDImain::manualUrl()
-{
+QUrl MDImain::manualUrl() {
     return QUrl(QStringLiteral("http://") + QString::fromUtf8(appinfo::kWebAddress) +
                 QString::fromUtf8(appinfo::kManualPath));
 }
 
-void MDImain::setUrlOpener(std::function<void(const QUrl &)> opener)
-{
-    urlOpener() = opener ? std::move(opener) : [](const QUrl &url) { QDesktopServices::openUrl(url); };
+void MDImain::setUrlOpener(std::function<void(const QUrl &)> opener) {
+    urlOpener() =
+        opener ? std::move(opener) : [](const QUrl &url) { QDesktopServices::openUrl(url); };
 }
 
-void MDImain::buildMenus()
-{
-    auto item = [this](QMenu *menu, const char *name, const QString &text, void (MDImain::*slot)()) {
+void MDImain::buildMenus() {
+    auto item = [this](QMenu *menu, const char *name, const QString &text,
+                       void (MDImain::*slot)()) {
         QAction *a = menu->addAction(text);
         a->setObjectName(QString::fromLatin1(name));
         connect(a, &QAction::triggered, this, slot);
@@ -105,8 +105,7 @@ void MDImain::buildMenus()
     item(help, "about", QStringLiteral("关于"), &MDImain::about_Click);
 }
 
-QMdiSubWindow *MDImain::addChild(QWidget *window)
-{
+QMdiSubWindow *MDImain::addChild(QWidget *window) {
     QMdiSubWindow *sub = mdi_->addSubWindow(window);
     sub->setAttribute(Qt::WA_DeleteOnClose);
     // A working window that closes itself takes its sub-window with it.
@@ -114,8 +113,7 @@ QMdiSubWindow *MDImain::addChild(QWidget *window)
     return sub;
 }
 
-void MDImain::closeActiveChild()
-{
+void MDImain::closeActiveChild() {
     QMdiSubWindow *sub = mdi_->activeSubWindow();
     if (!sub)
         sub = mdi_->currentSubWindow();
@@ -127,12 +125,12 @@ void MDImain::closeActiveChild()
         delete sub;  // at once, so that the command can open the window afresh
 }
 
-void MDImain::Form_Load()
-{
+void MDImain::Form_Load() {
     LiteConnection &db = Module1::dbconn();
     LiteStatement st = db.prepare(sql::selectPortSetting());
     if (!st.Step() || st.done()) {
-        showStatus(QStringLiteral("无法读取串口设置：") + (st.failed() ? st.error() : QStringLiteral("缺少 rs232port")));
+        showStatus(QStringLiteral("无法读取串口设置：") +
+                   (st.failed() ? st.error() : QStringLiteral("缺少 rs232port")));
         return;
     }
     const int commPort = st.ColumnValue(st.ColumnName(1)).toString().trimmed().toInt() + 1;
@@ -142,13 +140,13 @@ void MDImain::Form_Load()
     if (!port_->PortOpen()) {
         const PortError e = port_->open();
         if (e == PortError::NoSuchPort) {
-            msgBox(this, QStringLiteral("COM%1不存在，请选择其他串口").arg(commPort), MsgButtons::Ok,
-                   MsgIcon::Critical, QStringLiteral("设置错误！"));
+            msgBox(this, QStringLiteral("COM%1不存在，请选择其他串口").arg(commPort),
+                   MsgButtons::Ok, MsgIcon::Critical, QStringLiteral("设置错误！"));
             return;
         }
         if (e == PortError::PortInUse) {
-            msgBox(this, QStringLiteral("COM%1被占用，请选择其他串口").arg(commPort), MsgButtons::Ok,
-                   MsgIcon::Critical, QStringLiteral("设置错误！"));
+            msgBox(this, QStringLiteral("COM%1被占用，请选择其他串口").arg(commPort),
+                   MsgButtons::Ok, MsgIcon::Critical, QStringLiteral("设置错误！"));
             return;
         }
         if (e != PortError::None) {
@@ -162,56 +160,58 @@ void MDImain::Form_Load()
         showStatus(QStringLiteral("无法读取串口速度：") + speed.error());
         return;
     }
-    const QString settings = SerialPort::settingsFor(speed.ColumnValue(speed.ColumnName(1)).toString());
+    const QString settings =
+        SerialPort::settingsFor(speed.ColumnValue(speed.ColumnName(1)).toString());
     speed.Close();
     if (port_->setSettings(settings) != PortError::None)
         showStatus(QStringLiteral("串口参数无效：") + settings);
 }
 
-void MDImain::rs232_Click()
-{
+void MDImain::rs232_Click() {
     closeActiveChild();
     Module1::showWindow(Module1::edit232());
 }
 
-void MDImain::sigboard_Click()
-{
+void MDImain::sigboard_Click() {
     closeActiveChild();
     Module1::showWindow(Module1::form1());
 }
 
-void MDImain::board_Click()
-{
+void MDImain::board_Click() {
     closeActiveChild();
     Module1::showWindow(Module1::module());
 }
 
-void MDImain::quit_Click() { Module1::endProgram(); }
+void MDImain::quit_Click() {
+    Module1::endProgram();
+}
 
-void MDImain::analys_Click() { Module1::showWindow(Module1::anaQx7()); }
+void MDImain::analys_Click() {
+    Module1::showWindow(Module1::anaQx7());
+}
 
-void MDImain::backup_Click()
-{
+void MDImain::backup_Click() {
     closeActiveChild();
     Module1::showWindow(Module1::dbase());
 }
 
-void MDImain::content_Click() { urlOpener()(manualUrl()); }
+void MDImain::content_Click() {
+    urlOpener()(manualUrl());
+}
 
-void MDImain::about_Click()
-{
+void MDImain::about_Click() {
     msgBox(this, aboutText(), MsgButtons::Ok, MsgIcon::None, QString::fromUtf8(appinfo::kTitle));
 }
 
-void MDImain::showStatus(const QString &text) { statusBar()->showMessage(text); }
+void MDImain::showStatus(const QString &text) {
+    statusBar()->showMessage(text);
+}
 
-void MDImain::portLost(const QString &reason)
-{
+void MDImain::portLost(const QString &reason) {
     showStatus(QStringLiteral("串口COM%1已断开：%2").arg(port_->CommPort()).arg(reason));
 }
 
-void MDImain::closeEvent(QCloseEvent *event)
-{
+void MDImain::closeEvent(QCloseEvent *event) {
     // The frame takes its windows with it; each one stops its own jobs.
     mdi_->closeAllSubWindows();
     const auto windows = findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);

@@ -11,8 +11,7 @@
 #include <QDir>
 #include <QGuiApplication>
 
-MDImain *Main(const QString &dataDir, SerialPort *port)
-{
+MDImain *Main(const QString &dataDir, SerialPort *port) {
     QGuiApplication::setApplicationDisplayName(QString::fromUtf8(appinfo::kTitle));
 
     const QString dir = dataDir.isEmpty() ? QCoreApplication::applicationDirPath() : dataDir;
@@ -28,7 +27,9 @@ MDImain *Main(const QString &dataDir, SerialPort *port)
         ok = schema::ensure(db, &reason);
     if (!ok) {
         db.Close();
-        msgBox(nullptr, QStringLiteral("无法打开数据库文件：\n%1\n\n原因：%2\n\n程序将退出。").arg(QDir::toNativeSeparators(path), reason),
+        msgBox(nullptr,
+               QStringLiteral("无法打开数据库文件：\n%1\n\n原因：%2\n\n程序将退出。")
+                   .arg(QDir::toNativeSeparators(path), reason),
                MsgButtons::Ok, MsgIcon::Critical);
         delete port;
         return nullptr;

@@ -8,27 +8,26 @@ namespace {
 
 class ModalMessageBoxes final : public MessageBoxes {
 public:
-    MsgAnswer show(QWidget *parent, const MsgRequest &r) override
-    {
+    MsgAnswer show(QWidget *parent, const MsgRequest &r) override {
         QMessageBox box(parent);
         box.setWindowTitle(r.title);
         box.setText(r.text);
         switch (r.icon) {
-        case MsgIcon::None:
-            box.setIcon(QMessageBox::NoIcon);
-            break;
-        case MsgIcon::Information:
-            box.setIcon(QMessageBox::Information);
-            break;
-        case MsgIcon::Question:
-            box.setIcon(QMessageBox::Question);
-            break;
-        case MsgIcon::Warning:
-            box.setIcon(QMessageBox::Warning);
-            break;
-        case MsgIcon::Critical:
-            box.setIcon(QMessageBox::Critical);
-            break;
+            case MsgIcon::None:
+                box.setIcon(QMessageBox::NoIcon);
+                break;
+            case MsgIcon::Information:
+                box.setIcon(QMessageBox::Information);
+                break;
+            case MsgIcon::Question:
+                box.setIcon(QMessageBox::Question);
+                break;
+            case MsgIcon::Warning:
+                box.setIcon(QMessageBox::Warning);
+                break;
+            case MsgIcon::Critical:
+                box.setIcon(QMessageBox::Critical);
+                break;
         }
         if (r.buttons == MsgButtons::YesNo) {
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
@@ -48,17 +47,18 @@ MessageBoxes *current = &modal;
 
 }  // namespace
 
-MessageBoxes *installMessageBoxes(MessageBoxes *boxes)
-{
+MessageBoxes *installMessageBoxes(MessageBoxes *boxes) {
     MessageBoxes *previous = current;
     current = boxes ? boxes : &modal;
     return previous == &modal ? nullptr : previous;
 }
 
-QString defaultMessageTitle() { return QString::fromUtf8(appinfo::kTitle); }
+QString defaultMessageTitle() {
+    return QString::fromUtf8(appinfo::kTitle);
+}
 
-MsgAnswer msgBox(QWidget *parent, const QString &text, MsgButtons buttons, MsgIcon icon, const QString &title)
-{
+MsgAnswer msgBox(QWidget *parent, const QString &text, MsgButtons buttons, MsgIcon icon,
+                 const QString &title) {
     MsgRequest r;
     r.text = text;
     r.title = title.isEmpty() ? defaultMessageTitle() : title;
@@ -67,7 +67,6 @@ MsgAnswer msgBox(QWidget *parent, const QString &text, MsgButtons buttons, MsgIc
     return current->show(parent, r);
 }
 
-bool askYesNo(QWidget *parent, const QString &text, MsgIcon icon, const QString &title)
-{
+bool askYesNo(QWidget *parent, const QString &text, MsgIcon icon, const QString &title) {
     return msgBox(parent, text, MsgButtons::YesNo, icon, title) == MsgAnswer::Yes;
 }

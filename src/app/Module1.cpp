@@ -34,8 +34,7 @@ std::function<void()> endHook;
 
 // A working window lives in a maximised sub-window of the frame.
 template <class W>
-W *child(QPointer<W> &ref)
-{
+W *child(QPointer<W> &ref) {
     if (!ref) {
         ref = new W();
         if (frame)
@@ -46,43 +45,87 @@ W *child(QPointer<W> &ref)
 
 // The other windows stand beside the frame (and go with it).
 template <class W>
-W *separate(QPointer<W> &ref)
-{
+W *separate(QPointer<W> &ref) {
     if (!ref)
         ref = new W(frame);
     return ref;
 }
 }  // namespace
 
-LiteConnection &dbconn() { return theConnection; }
-QString databasePath() { return theDatabasePath; }
-void setDatabasePath(const QString &path) { theDatabasePath = path; }
-QString &thsql() { return theQuery; }
-ReceiveRouter &rs232target() { return theRouter; }
-bool &rs232busy() { return busy; }
+LiteConnection &dbconn() {
+    return theConnection;
+}
+QString databasePath() {
+    return theDatabasePath;
+}
+void setDatabasePath(const QString &path) {
+    theDatabasePath = path;
+}
+QString &thsql() {
+    return theQuery;
+}
+ReceiveRouter &rs232target() {
+    return theRouter;
+}
+bool &rs232busy() {
+    return busy;
+}
 
-MDImain *mdiMain() { return frame; }
-void setMdiMain(MDImain *f) { frame = f; }
-SerialPort *MSComm1() { return frame ? frame->MSComm1() : nullptr; }
+MDImain *mdiMain() {
+    return frame;
+}
+void setMdiMain(MDImain *f) {
+    frame = f;
+}
+SerialPort *MSComm1() {
+    return frame ? frame->MSComm1() : nullptr;
+}
 
-ModuleWindow *module() { return child(moduleRef); }
-Form1 *form1() { return child(form1Ref); }
-EditQx7 *editQx7() { return separate(editQx7Ref); }
-Edit232 *edit232() { return separate(edit232Ref); }
-AnaQx7 *anaQx7() { return separate(anaQx7Ref); }
-GraphWindow *graph() { return separate(graphRef); }
-DbaseWindow *dbase() { return separate(dbaseRef); }
+ModuleWindow *module() {
+    return child(moduleRef);
+}
+Form1 *form1() {
+    return child(form1Ref);
+}
+EditQx7 *editQx7() {
+    return separate(editQx7Ref);
+}
+Edit232 *edit232() {
+    return separate(edit232Ref);
+}
+AnaQx7 *anaQx7() {
+    return separate(anaQx7Ref);
+}
+GraphWindow *graph() {
+    return separate(graphRef);
+}
+DbaseWindow *dbase() {
+    return separate(dbaseRef);
+}
 
-ModuleWindow *moduleIfOpen() { return moduleRef; }
-Form1 *form1IfOpen() { return form1Ref; }
-EditQx7 *editQx7IfOpen() { return editQx7Ref; }
-Edit232 *edit232IfOpen() { return edit232Ref; }
-AnaQx7 *anaQx7IfOpen() { return anaQx7Ref; }
-GraphWindow *graphIfOpen() { return graphRef; }
-DbaseWindow *dbaseIfOpen() { return dbaseRef; }
+ModuleWindow *moduleIfOpen() {
+    return moduleRef;
+}
+Form1 *form1IfOpen() {
+    return form1Ref;
+}
+EditQx7 *editQx7IfOpen() {
+    return editQx7Ref;
+}
+Edit232 *edit232IfOpen() {
+    return edit232Ref;
+}
+AnaQx7 *anaQx7IfOpen() {
+    return anaQx7Ref;
+}
+GraphWindow *graphIfOpen() {
+    return graphRef;
+}
+DbaseWindow *dbaseIfOpen() {
+    return dbaseRef;
+}
 
-void showWindow(QWidget *window)
-{
+void showWindow(QWidget *window) {
     if (!window)
         return;
     if (auto *sub = qobject_cast<QMdiSubWindow *>(window->parentWidget())) {
@@ -97,10 +140,11 @@ void showWindow(QWidget *window)
     window->activateWindow();
 }
 
-void setEndProgram(std::function<void()> hook) { endHook = std::move(hook); }
+void setEndProgram(std::function<void()> hook) {
+    endHook = std::move(hook);
+}
 
-void endProgram()
-{
+void endProgram() {
     if (endHook)
         endHook();
     else

@@ -1,7 +1,6 @@
 #include "bus/Crc.h"
 
-quint16 crc16Modbus(QByteArrayView data)
-{
+quint16 crc16Modbus(QByteArrayView data) {
     quint16 reg = 0xFFFF;
     for (char c : data) {
         reg ^= quint8(c);
@@ -11,8 +10,7 @@ quint16 crc16Modbus(QByteArrayView data)
     return reg;
 }
 
-void GetCrc16(QByteArrayView data, quint8 &low, quint8 &high)
-{
+void GetCrc16(QByteArrayView data, quint8 &low, quint8 &high) {
     const quint16 crc = crc16Modbus(data);
     low = quint8(crc & 0xFF);
     high = quint8(crc >> 8);

@@ -5,8 +5,7 @@
 #include "bus/SerialPort.h"
 
 FrameAssembler::FrameAssembler(SerialPort *port, ReceiveRouter *router, QObject *parent)
-    : QObject(parent), port_(port), router_(router)
-{
+    : QObject(parent), port_(port), router_(router) {
     timer_.setObjectName(QStringLiteral("Timer1"));
     timer_.setSingleShot(true);
     timer_.setTimerType(Qt::PreciseTimer);
@@ -15,8 +14,7 @@ FrameAssembler::FrameAssembler(SerialPort *port, ReceiveRouter *router, QObject 
     connect(port_, &SerialPort::OnComm, this, &FrameAssembler::onComm);
 }
 
-void FrameAssembler::onComm(int event)
-{
+void FrameAssembler::onComm(int event) {
     if (event != SerialPort::kEvReceive)
         return;
     if (port_->PortOpen())
@@ -24,8 +22,7 @@ void FrameAssembler::onComm(int event)
     timer_.start();
 }
 
-void FrameAssembler::endOfFrame()
-{
+void FrameAssembler::endOfFrame() {
     timer_.stop();
     if (!port_->PortOpen()) {
         if (!notOpenReported_) {

@@ -5,8 +5,7 @@
 
 #include <QStringList>
 
-QByteArray assembleFrame(QByteArrayView command)
-{
+QByteArray assembleFrame(QByteArrayView command) {
     QByteArray frame(command.data(), command.size());
     quint8 low = 0, high = 0;
     GetCrc16(command, low, high);
@@ -15,8 +14,7 @@ QByteArray assembleFrame(QByteArrayView command)
     return frame;
 }
 
-bool crcMatches(QByteArrayView frame)
-{
+bool crcMatches(QByteArrayView frame) {
     if (frame.size() < 3)
         return false;
     quint8 low = 0, high = 0;
@@ -24,30 +22,25 @@ bool crcMatches(QByteArrayView frame)
     return quint8(frame[frame.size() - 2]) == low && quint8(frame[frame.size() - 1]) == high;
 }
 
-static QByteArray sixBytes(quint8 address, quint8 function, quint16 a, quint16 b)
-{
-    const char body[6] = {char(address), char(function), char(a >> 8), char(a & 0xFF),
-                          char(b >> 8),  char(b & 0xFF)};
+static QByteArray sixBytes(quint8 address, quint8 function, quint16 a, quint16 b) {
+    const char body[6] = {char(address),  char(function), char(a >> 8),
+                          char(a & 0xFF), char(b >> 8),   char(b & 0xFF)};
     return assembleFrame(QByteArrayView(body, 6));
 }
 
-QByteArray measurementRequest(quint8 address)
-{
+QByteArray measurementRequest(quint8 address) {
     return sixBytes(address, modbus::kReadInput, modbus::kRegTemperature, 2);
 }
 
-QByteArray readRegisterRequest(quint8 address, quint16 reg)
-{
+QByteArray readRegisterRequest(quint8 address, quint16 reg) {
     return sixBytes(address, modbus::kReadHolding, reg, 1);
 }
 
-QByteArray writeRegisterRequest(quint8 address, quint16 reg, quint16 value)
-{
+QByteArray writeRegisterRequest(quint8 address, quint16 reg, quint16 value) {
     return sixBytes(address, modbus::kWriteSingle, reg, value);
 }
 
-QString tenthsText(int raw)
-{
+QString tenthsText(int raw) {
     const bool negative = raw < 0;
     const qint64 magnitude = negative ? -qint64(raw) : qint64(raw);
     QString out = QString::number(magnitude / 10);
@@ -58,12 +51,15 @@ QString tenthsText(int raw)
     return out;
 }
 
-QString Measurement::temperatureText() const { return tenthsText(temperatureRaw); }
+QString Measurement::temperatureText() const {
+    return tenthsText(temperatureRaw);
+}
 
-QString Measurement::humidityText() const { return tenthsText(humidityRaw); }
+QString Measurement::humidityText() const {
+    return tenthsText(humidityRaw);
+}
 
-Measurement decodeMeasurement(QByteArrayView reply)
-{
+Measurement decodeMeasurement(QByteArrayView reply) {
     Measurement m;
     if (reply.size() < 7)
         return m;
@@ -72,28 +68,28 @@ Measurement decodeMeasurement(QByteArrayView reply)
     return m;
 }
 
-QString replyMessage(ReplyVerdict verdict)
-{
+QString replyMessage(ReplyVerdict verdict) {
     switch (verdict) {
-    case ReplyVerdict::WrongAddress:
-        return QStringLiteral("接收的包无法辩识，请检查通信线路！");
-    case ReplyVerdict::WrongFunction:
-        return QStringLiteral("模块无法识别上位机发的采集命令，请检查通信线路或发送软件！");
-    case ReplyVerdict::Incomplete:
-        return QStringLiteral("采集到的数据不完整，请检查通信线路！");
-    case ReplyVerdict::BadCrc:
-        return QStringLiteral("采集到的数据CRC错，请检查通信线路或发送软件！");
-    case ReplyVerdict::Ok:
-    case ReplyVerdict::NoVerdict:
-        break;
+        case ReplyVerdict::WrongAddress:
+            return QStringLiteral("接收的包无法辩识，请检查通信线路！");
+        case ReplyVerdict::WrongFunction:
+            return QStringLiteral("模块无法识别上位机发的采集命令，请检查通信线路或发送软件！");
+        case ReplyVerdict::Incomplete:
+            return QStringLiteral("采集到的数据不完整，请检查通信线路！");
+        case ReplyVerdict::BadCrc:
+            return QStringLiteral("采集到的数据CRC错，请检查通信线路或发送软件！");
+        case ReplyVerdict::Ok:
+        case ReplyVerdict::NoVerdict:
+            break;
     }
     return {};
 }
 
-QString ReplyCheck::message() const { return replyMessage(verdict); }
+QString ReplyCheck::message() const {
+    return replyMessage(verdict);
+}
 
-ReplyCheck checkMeasurementReply(const QString &receiveText, int expectedAddress)
-{
+ReplyCheck checkMeasurementReply(const QString &receiveText, int expectedAddress) {
     ReplyCheck result;
     const QStringList tokens = receiveFields(receiveText);
     if (tokenValue(tokens[0]) != expectedAddress) {
@@ -130,8 +126,7 @@ ReplyCheck checkMeasurementReply(const QString &receiveText, int expectedAddress
     return result;
 }
 
-ReplyCheck checkMeasurementFrame(QByteArrayView frame, int expectedAddress)
-{
+ReplyCheck checkMeasurementFrame(QByteArrayView frame, int expectedAddress) {
     ReplyCheck result;
     if (frame.isEmpty() || quint8(frame[0]) != expectedAddress) {
         result.verdict = ReplyVerdict::WrongAddress;

@@ -73,7 +73,9 @@ struct ReplyCheck {
     QByteArray bytes;  // on Ok: the 7 leading bytes of the reply
 
     bool ok() const { return verdict == ReplyVerdict::Ok; }
-    bool failed() const { return verdict != ReplyVerdict::Ok && verdict != ReplyVerdict::NoVerdict; }
+    bool failed() const {
+        return verdict != ReplyVerdict::Ok && verdict != ReplyVerdict::NoVerdict;
+    }
     // The operator's message for a failure; empty for Ok and NoVerdict.
     QString message() const;
     Measurement measurement() const { return decodeMeasurement(bytes); }

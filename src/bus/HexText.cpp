@@ -1,8 +1,7 @@
 #include "bus/HexText.h"
 
 namespace {
-int hexDigit(QChar c)
-{
+int hexDigit(QChar c) {
     const ushort u = c.unicode();
     if (u >= '0' && u <= '9')
         return u - '0';
@@ -14,8 +13,7 @@ int hexDigit(QChar c)
 }
 }  // namespace
 
-qint64 tokenValue(QStringView token)
-{
+qint64 tokenValue(QStringView token) {
     qint64 value = 0;
     for (QChar c : token) {
         const int d = hexDigit(c);
@@ -28,8 +26,7 @@ qint64 tokenValue(QStringView token)
     return value;
 }
 
-CommandBytes commandTextToBytes(QString &text)
-{
+CommandBytes commandTextToBytes(QString &text) {
     text = text.trimmed();
     CommandBytes out;
     if (text.isEmpty())
@@ -49,15 +46,13 @@ CommandBytes commandTextToBytes(QString &text)
     return out;
 }
 
-QString hexByte(quint8 value)
-{
+QString hexByte(quint8 value) {
     static const char digits[] = "0123456789ABCDEF";
     const QChar pair[2] = {QLatin1Char(digits[value >> 4]), QLatin1Char(digits[value & 0xF])};
     return QString(pair, 2);
 }
 
-QString receiveText(QByteArrayView bytes)
-{
+QString receiveText(QByteArrayView bytes) {
     static const char digits[] = "0123456789ABCDEF";
     QString out;
     out.resize(bytes.size() * 3);
@@ -71,10 +66,11 @@ QString receiveText(QByteArrayView bytes)
     return out;
 }
 
-QStringList receiveFields(const QString &text) { return text.trimmed().split(QLatin1Char(' ')); }
+QStringList receiveFields(const QString &text) {
+    return text.trimmed().split(QLatin1Char(' '));
+}
 
-QByteArray receiveTextBytes(const QString &text)
-{
+QByteArray receiveTextBytes(const QString &text) {
     QByteArray out;
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty())

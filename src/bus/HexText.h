@@ -20,8 +20,8 @@ qint64 tokenValue(QStringView token);
 
 struct CommandBytes {
     QByteArray bytes;
-    int badToken = -1;    // index of the first token above FF, or -1
-    QString badText;      // that token's text
+    int badToken = -1;  // index of the first token above FF, or -1
+    QString badText;    // that token's text
     bool ok() const { return badToken < 0; }
     bool isEmpty() const { return ok() && bytes.isEmpty(); }
 };

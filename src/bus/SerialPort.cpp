@@ -11,8 +11,7 @@ struct LineSettings {
     QSerialPort::StopBits stopBits = QSerialPort::OneStop;
 };
 
-bool parseSettings(const QString &text, LineSettings *out)
-{
+bool parseSettings(const QString &text, LineSettings *out) {
     const QStringList parts = text.split(QLatin1Char(','));
     if (parts.size() != 4)
         return false;
@@ -54,35 +53,34 @@ bool parseSettings(const QString &text, LineSettings *out)
 }
 }  // namespace
 
-SerialPort::SerialPort(QObject *parent) : QObject(parent)
-{
+SerialPort::SerialPort(QObject *parent) : QObject(parent) {
     setObjectName(QStringLiteral("MSComm1"));
 }
 
 SerialPort::~SerialPort() = default;
 
-QString SerialPort::deviceNameFor(int commPort)
-{
+QString SerialPort::deviceNameFor(int commPort) {
 #ifdef Q_OS_WIN
     return QStringLiteral("COM%1").arg(commPort);
 #else
-    const QByteArray fromEnv = qgetenv(QStringLiteral("QX7_COM%1").arg(commPort).toLatin1().constData());
+    const QByteArray fromEnv =
+        qgetenv(QStringLiteral("QX7_COM%1").arg(commPort).toLatin1().constData());
     if (!fromEnv.isEmpty())
         return QString::fromLocal8Bit(fromEnv);
     return QStringLiteral("/dev/ttyUSB%1").arg(commPort - 1);
 #endif
 }
 
-void SerialPort::setCommPort(int commPort)
-{
+void SerialPort::setCommPort(int commPort) {
     if (!PortOpen())
         commPort_ = commPort;
 }
 
-bool SerialPort::validSettings(const QString &settings) { return parseSettings(settings, nullptr); }
+bool SerialPort::validSettings(const QString &settings) {
+    return parseSettings(settings, nullptr);
+}
 
-bool SerialPort::validSpeed(const QString &speed)
-{
+bool SerialPort::validSpeed(const QString &speed) {
     const QString t = speed.trimmed();
     if (t.isEmpty() || t.size() > 9)
         return false;
@@ -93,10 +91,11 @@ bool SerialPort::validSpeed(const QString &speed)
     return validSettings(settingsFor(t));
 }
 
-QString SerialPort::settingsFor(const QString &speed) { return speed.trimmed() + QStringLiteral(",n,8,1"); }
+QString SerialPort::settingsFor(const QString &speed) {
+    return speed.trimmed() + QStringLiteral(",n,8,1");
+}
 
-PortError SerialPort::setSettings(const QString &settings)
-{
+PortError SerialPort::setSettings(const QString &settings) {
     LineSettings s;
     if (!parseSettings(settings, &s)) {
         errorString_ = QStringLiteral("invalid settings \"%1\"").arg(settings);
@@ -115,12 +114,11 @@ PortError SerialPort::setSettings(const QString &settings)
     return PortError::None;
 }
 
-PortError SerialPort::applySettings()
-{
+PortError SerialPort::applySettings() {
     LineSettings s;
     parseSettings(settings_, &s);
-    if (!port_->setBaudRate(s.baud) || !port_->setParity(s.parity) || !port_->setDataBits(s.dataBits) ||
-        !port_->setStopBits(s.stopBits)) {
+    if (!port_->setBaudRate(s.baud) || !port_->setParity(s.parity) ||
+        !port_->setDataBits(s.dataBits) || !port_->setStopBits(s.stopBits)) {
         errorString_ = port_->errorString();
         port_->clearError();
         return PortError::BadSettings;
@@ -128,10 +126,11 @@ PortError SerialPort::applySettings()
     return PortError::None;
 }
 
-bool SerialPort::PortOpen() const { return port_ && port_->isOpen(); }
+bool SerialPort::PortOpen() const {
+    return port_ && port_->isOpen();
+}
 
-PortError SerialPort::open()
-{
+PortError SerialPort::open() {
     if (PortOpen()) {
         errorString_ = QStringLiteral("port already open");
         return PortError::PortInUse;
@@ -140,7 +139,8 @@ PortError SerialPort::open()
     port_ = new QSerialPort(this);
     port_->setPortName(deviceName());
     connect(port_, &QSerialPort::readyRead, this, [this] { Q_EMIT OnComm(kEvReceive); });
-    connect(port_, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError) { handleError(); });
+    connect(port_, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError) { handleError(); });
     if (!port_->open(QIODevice::ReadWrite)) {
         errorString_ = port_->errorString();
         const QSerialPort::SerialPortError e = port_->error();
@@ -163,8 +163,7 @@ PortError SerialPort::open()
     return PortError::None;
 }
 
-void SerialPort::close()
-{
+void SerialPort::close() {
     if (port_) {
         port_->disconnect(this);
         port_->close();
@@ -173,8 +172,7 @@ void SerialPort::close()
     }
 }
 
-void SerialPort::handleError()
-{
+void SerialPort::handleError() {
     if (!port_)
         return;
     const QSerialPort::SerialPortError e = port_->error();
@@ -186,12 +184,15 @@ void SerialPort::handleError()
     }
 }
 
-qint64 SerialPort::InBufferCount() const { return port_ ? port_->bytesAvailable() : 0; }
+qint64 SerialPort::InBufferCount() const {
+    return port_ ? port_->bytesAvailable() : 0;
+}
 
-QByteArray SerialPort::Input() { return port_ ? port_->readAll() : QByteArray(); }
+QByteArray SerialPort::Input() {
+    return port_ ? port_->readAll() : QByteArray();
+}
 
-PortError SerialPort::Output(const QByteArray &bytes)
-{
+PortError SerialPort::Output(const QByteArray &bytes) {
     if (!PortOpen()) {
         errorString_ = QStringLiteral("port not open");
         return PortError::PortNotOpen;

@@ -29,27 +29,24 @@ constexpr Preset kPresets[] = {
 constexpr int kPresetCount = int(std::size(kPresets));
 }  // namespace
 
-QStringList presetNames()
-{
+QStringList presetNames() {
     QStringList names;
-    for (const Preset &p : kPresets)
-        names << QString::fromUtf8(p.name);
+    for (const Preset &p : kPresets) names << QString::fromUtf8(p.name);
     return names;
 }
 
-std::optional<QString> presetCommand(int index)
-{
+std::optional<QString> presetCommand(int index) {
     if (index < 0 || index >= kPresetCount)
         return std::nullopt;
     return QString::fromUtf8(kPresets[index].command);
 }
 
-CommandResult convertCommand(QString &text)
-{
+CommandResult convertCommand(QString &text) {
     CommandResult result;
     const CommandBytes converted = commandTextToBytes(text);
     if (!converted.ok()) {
-        result.error = QStringLiteral("命令中的“%1”超过FF，不能作为一个字节发送，请改正后再试").arg(converted.badText);
+        result.error = QStringLiteral("命令中的“%1”超过FF，不能作为一个字节发送，请改正后再试")
+                           .arg(converted.badText);
         return result;
     }
     if (converted.bytes.isEmpty()) {
@@ -60,25 +57,24 @@ CommandResult convertCommand(QString &text)
     return result;
 }
 
-CrcTexts crcTexts(const QByteArray &command)
-{
+CrcTexts crcTexts(const QByteArray &command) {
     quint8 low = 0, high = 0;
     GetCrc16(command, low, high);
     return {hexByte(low), hexByte(high)};
 }
 
-std::optional<quint8> moduleAddress(const QString &text)
-{
+std::optional<quint8> moduleAddress(const QString &text) {
     const auto value = parseWholeNumber(text, 0, 255);
     if (!value)
         return std::nullopt;
     return quint8(*value);
 }
 
-QString badAddressText() { return QStringLiteral("模块地址无效：请输入0到255的整数"); }
+QString badAddressText() {
+    return QStringLiteral("模块地址无效：请输入0到255的整数");
+}
 
-std::optional<QString> increasedCount(const QString &text)
-{
+std::optional<QString> increasedCount(const QString &text) {
     const auto value = parseDecimal(text);
     if (!value)
         return std::nullopt;

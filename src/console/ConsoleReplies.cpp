@@ -4,8 +4,7 @@
 
 namespace console {
 
-void Extremes::add(const Measurement &m)
-{
+void Extremes::add(const Measurement &m) {
     const int t = m.temperatureRaw;
     const int h = m.humidityRaw;
     if (!started_) {
@@ -20,20 +19,26 @@ void Extremes::add(const Measurement &m)
     hmin_ = std::min(hmin_, h);
 }
 
-QString Extremes::tmax() const { return started_ ? tenthsText(tmax_) : QString(); }
-QString Extremes::tmin() const { return started_ ? tenthsText(tmin_) : QString(); }
-QString Extremes::hmax() const { return started_ ? tenthsText(hmax_) : QString(); }
-QString Extremes::hmin() const { return started_ ? tenthsText(hmin_) : QString(); }
+QString Extremes::tmax() const {
+    return started_ ? tenthsText(tmax_) : QString();
+}
+QString Extremes::tmin() const {
+    return started_ ? tenthsText(tmin_) : QString();
+}
+QString Extremes::hmax() const {
+    return started_ ? tenthsText(hmax_) : QString();
+}
+QString Extremes::hmin() const {
+    return started_ ? tenthsText(hmin_) : QString();
+}
 
-ConsoleState &ConsoleState::instance()
-{
+ConsoleState &ConsoleState::instance() {
     static ConsoleState state;
     return state;
 }
 
 SerialReplyOutcome decideSerialReply(const QString &text, ReplyMode mode, bool polling,
-                                     int expectedAddress)
-{
+                                     int expectedAddress) {
     SerialReplyOutcome out;
     if (mode == ReplyMode::Command) {
         out.logLine = text;

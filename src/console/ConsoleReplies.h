@@ -56,7 +56,7 @@ struct SerialReplyOutcome {
     QString logLine;  // appended to the log when not empty
     Count count = Count::None;
     std::optional<Measurement> measurement;  // to show, on a good poll reply
-    bool keepText = false;  // a failed check: rcv232 keeps the reply text
+    bool keepText = false;                   // a failed check: rcv232 keeps the reply text
 };
 
 // Decides what a receive text means for the console. `polling` is whether

@@ -9,8 +9,7 @@ constexpr int kExceptionReplyLength = 5;
 
 // The length of the reply that starts at `head`, 0 when no reply can start
 // there, -1 when more bytes are needed to tell.
-int replyLengthAt(QByteArrayView head)
-{
+int replyLengthAt(QByteArrayView head) {
     if (head.size() < 2)
         return -1;
     const quint8 function = quint8(head[1]);
@@ -25,8 +24,7 @@ int replyLengthAt(QByteArrayView head)
 }
 }  // namespace
 
-ReplyAssembler::Result ReplyAssembler::add(QByteArrayView piece)
-{
+ReplyAssembler::Result ReplyAssembler::add(QByteArrayView piece) {
     Result result;
     buffer_.append(piece);
     qsizetype start = 0;
@@ -49,15 +47,14 @@ ReplyAssembler::Result ReplyAssembler::add(QByteArrayView piece)
     return result;
 }
 
-qsizetype ReplyAssembler::clear()
-{
+qsizetype ReplyAssembler::clear() {
     const qsizetype n = buffer_.size();
     buffer_.clear();
     return n;
 }
 
-ConverterLink::ConverterLink(QTcpSocket *socket, QObject *parent) : QObject(parent), socket_(socket)
-{
+ConverterLink::ConverterLink(QTcpSocket *socket, QObject *parent)
+    : QObject(parent), socket_(socket) {
     connectTimer_.setSingleShot(true);
     connectTimer_.setInterval(kConnectTimeoutMs);
     connect(&connectTimer_, &QTimer::timeout, this, &ConverterLink::onConnectTimeout);
@@ -67,10 +64,11 @@ ConverterLink::ConverterLink(QTcpSocket *socket, QObject *parent) : QObject(pare
     connect(socket_, &QTcpSocket::readyRead, this, &ConverterLink::onReadyRead);
 }
 
-ConverterLink::~ConverterLink() { detach(); }
+ConverterLink::~ConverterLink() {
+    detach();
+}
 
-void ConverterLink::detach()
-{
+void ConverterLink::detach() {
     if (!socket_)
         return;
     socket_->disconnect(this);
@@ -80,8 +78,7 @@ void ConverterLink::detach()
     socket_ = nullptr;
 }
 
-void ConverterLink::open(const QString &host, quint16 port)
-{
+void ConverterLink::open(const QString &host, quint16 port) {
     if (!socket_)
         return;
     if (state_ != State::Closed)
@@ -96,8 +93,7 @@ void ConverterLink::open(const QString &host, quint16 port)
     socket_->connectToHost(host, port);
 }
 
-void ConverterLink::close()
-{
+void ConverterLink::close() {
     if (!socket_ || state_ == State::Closed)
         return;
     connectTimer_.stop();
@@ -108,8 +104,7 @@ void ConverterLink::close()
     Q_EMIT stateChanged(State::Closed, QStringLiteral("已断开 %1").arg(endpoint_));
 }
 
-bool ConverterLink::poll(quint8 address)
-{
+bool ConverterLink::poll(quint8 address) {
     if (!socket_ || state_ != State::Connected)
         return false;
     if (assembler_.clear() > 0)
@@ -123,32 +118,30 @@ bool ConverterLink::poll(quint8 address)
     return true;
 }
 
-QString ConverterLink::failureReason(QAbstractSocket::SocketError error, const QString &detail)
-{
+QString ConverterLink::failureReason(QAbstractSocket::SocketError error, const QString &detail) {
     switch (error) {
-    case QAbstractSocket::ConnectionRefusedError:
-        return QStringLiteral("对方拒绝连接");
-    case QAbstractSocket::RemoteHostClosedError:
-        return QStringLiteral("对方关闭了连接");
-    case QAbstractSocket::HostNotFoundError:
-        return QStringLiteral("找不到该地址");
-    case QAbstractSocket::SocketTimeoutError:
-        return QStringLiteral("连接超时");
-    case QAbstractSocket::NetworkError:
-        return QStringLiteral("网络不通");
-    default:
-        return detail.isEmpty() ? QStringLiteral("网络错误") : QStringLiteral("网络错误（%1）").arg(detail);
+        case QAbstractSocket::ConnectionRefusedError:
+            return QStringLiteral("对方拒绝连接");
+        case QAbstractSocket::RemoteHostClosedError:
+            return QStringLiteral("对方关闭了连接");
+        case QAbstractSocket::HostNotFoundError:
+            return QStringLiteral("找不到该地址");
+        case QAbstractSocket::SocketTimeoutError:
+            return QStringLiteral("连接超时");
+        case QAbstractSocket::NetworkError:
+            return QStringLiteral("网络不通");
+        default:
+            return detail.isEmpty() ? QStringLiteral("网络错误")
+                                    : QStringLiteral("网络错误（%1）").arg(detail);
     }
 }
 
-void ConverterLink::setState(State state, const QString &text)
-{
+void ConverterLink::setState(State state, const QString &text) {
     state_ = state;
     Q_EMIT stateChanged(state, text);
 }
 
-void ConverterLink::fail(const QString &reason)
-{
+void ConverterLink::fail(const QString &reason) {
     if (state_ == State::Closed)
         return;
     const bool wasConnected = state_ == State::Connected;
@@ -162,31 +155,26 @@ void ConverterLink::fail(const QString &reason)
     Q_EMIT stateChanged(State::Closed, text);
 }
 
-void ConverterLink::onConnected()
-{
+void ConverterLink::onConnected() {
     if (state_ != State::Connecting)
         return;
     connectTimer_.stop();
     setState(State::Connected, QStringLiteral("已连接 %1").arg(endpoint_));
 }
 
-void ConverterLink::onError(QAbstractSocket::SocketError error)
-{
+void ConverterLink::onError(QAbstractSocket::SocketError error) {
     fail(failureReason(error, socket_ ? socket_->errorString() : QString()));
 }
 
-void ConverterLink::onDisconnected()
-{
+void ConverterLink::onDisconnected() {
     fail(failureReason(QAbstractSocket::RemoteHostClosedError, {}));
 }
 
-void ConverterLink::onConnectTimeout()
-{
+void ConverterLink::onConnectTimeout() {
     fail(failureReason(QAbstractSocket::SocketTimeoutError, {}));
 }
 
-void ConverterLink::onReadyRead()
-{
+void ConverterLink::onReadyRead() {
     if (!socket_)
         return;
     const QByteArray bytes = socket_->readAll();

@@ -39,14 +39,12 @@ const QString kPortNotOpen = QStringLiteral("请先打开串口");
 constexpr int kSerialPollMs = 1000;
 constexpr int kNetworkPollMs = 2000;
 
-QString stamped(const QString &text)
-{
+QString stamped(const QString &text) {
     return QTime::currentTime().toString(QStringLiteral("HH:mm:ss ")) + text;
 }
 }  // namespace
 
-Form1::Form1(QWidget *parent) : QWidget(parent)
-{
+Form1::Form1(QWidget *parent) : QWidget(parent) {
     setObjectName(QStringLiteral("Form1"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("操作单模块"));
@@ -80,8 +78,7 @@ Form1::Form1(QWidget *parent) : QWidget(parent)
     Text3_->viewport()->installEventFilter(this);
 }
 
-Form1::~Form1()
-{
+Form1::~Form1() {
     // The window takes its polling with it. When its automatic acquisition
     // still held the port, the port is free again: nothing polls it any more.
     if (Timer2_->isActive())
@@ -92,8 +89,7 @@ Form1::~Form1()
     Module1::rs232target().unregister(this);
 }
 
-void Form1::buildControls()
-{
+void Form1::buildControls() {
     // Frame6: Modbus commands.
     Frame6_ = new QGroupBox(QStringLiteral("Modbus命令操作"), this);
     Frame6_->setObjectName(QStringLiteral("Frame6"));
@@ -145,10 +141,10 @@ void Form1::buildControls()
 
     auto *results = new QGridLayout(Frame2_);
     const QList<QPair<QString, QLineEdit *>> rows = {
-        {QStringLiteral("温度(摄氏)："), Text6_},   {QStringLiteral("相对湿度(%)："), Text7_},
-        {QStringLiteral("最高温度："), Text10_},    {QStringLiteral("最低温度："), Text11_},
-        {QStringLiteral("最高湿度："), Text14_},    {QStringLiteral("最低湿度："), Text15_},
-        {QStringLiteral("模块地址："), Text16_},    {QStringLiteral("采集成功次数："), Text17_},
+        {QStringLiteral("温度(摄氏)："), Text6_},    {QStringLiteral("相对湿度(%)："), Text7_},
+        {QStringLiteral("最高温度："), Text10_},     {QStringLiteral("最低温度："), Text11_},
+        {QStringLiteral("最高湿度："), Text14_},     {QStringLiteral("最低湿度："), Text15_},
+        {QStringLiteral("模块地址："), Text16_},     {QStringLiteral("采集成功次数："), Text17_},
         {QStringLiteral("采集失败次数："), Text18_},
     };
     for (int i = 0; i < rows.size(); ++i) {
@@ -208,8 +204,7 @@ void Form1::buildControls()
     outer->addWidget(Frame3_);
 }
 
-bool Form1::eventFilter(QObject *watched, QEvent *event)
-{
+bool Form1::eventFilter(QObject *watched, QEvent *event) {
     if (watched == Text3_->viewport() && event->type() == QEvent::MouseButtonDblClick) {
         Text3_DblClick();
         return true;
@@ -219,14 +214,12 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
 
 // ---- commands ----
 
-void Form1::Combo2_Click(int index)
-{
+void Form1::Combo2_Click(int index) {
     if (const auto command = console::presetCommand(index))
         Text4_->setText(*command);
 }
 
-std::optional<QByteArray> Form1::commandBytes()
-{
+std::optional<QByteArray> Form1::commandBytes() {
     QString text = Text4_->text();
     const console::CommandResult command = console::convertCommand(text);
     Text4_->setText(text);
@@ -237,8 +230,7 @@ std::optional<QByteArray> Form1::commandBytes()
     return command.bytes;
 }
 
-void Form1::Command1_Click()
-{
+void Form1::Command1_Click() {
     const auto command = commandBytes();
     if (!command)
         return;
@@ -247,14 +239,12 @@ void Form1::Command1_Click()
     Text5_->setText(crc.high);
 }
 
-void Form1::Command28_Click()
-{
+void Form1::Command28_Click() {
     const auto command = commandBytes();
     if (!command)
         return;
     SerialPort *port = Module1::MSComm1();
-    const PortError result =
-        port ? port->Output(assembleFrame(*command)) : PortError::PortNotOpen;
+    const PortError result = port ? port->Output(assembleFrame(*command)) : PortError::PortNotOpen;
     if (result == PortError::PortNotOpen) {
         msgBox(this, kPortNotOpen);
         Module1::rs232busy() = false;
@@ -271,8 +261,7 @@ void Form1::Command28_Click()
 
 // ---- serial automatic acquisition ----
 
-void Form1::Command30_Click()
-{
+void Form1::Command30_Click() {
     if (!Timer2_->isActive()) {
         Timer2_->start();
         Command30_->setText(kStopAuto);
@@ -282,28 +271,24 @@ void Form1::Command30_Click()
     }
 }
 
-void Form1::stopAutomatic()
-{
+void Form1::stopAutomatic() {
     Timer2_->stop();
     Command30_->setText(kStartAuto);
     Module1::rs232busy() = false;
 }
 
-std::optional<quint8> Form1::pollAddress()
-{
+std::optional<quint8> Form1::pollAddress() {
     const auto address = console::moduleAddress(Text16_->text());
     showPollStatus(address ? QString() : console::badAddressText());
     return address;
 }
 
-void Form1::showPollStatus(const QString &text)
-{
+void Form1::showPollStatus(const QString &text) {
     if (pollStatus_->text() != text)
         pollStatus_->setText(text);
 }
 
-void Form1::Timer2_Timer()
-{
+void Form1::Timer2_Timer() {
     const auto address = pollAddress();
     if (!address)
         return;  // said in the window; the polling goes on
@@ -325,8 +310,7 @@ void Form1::Timer2_Timer()
     state().rcvmode = ReplyMode::Poll;
 }
 
-void Form1::receiveText(const QString &text)
-{
+void Form1::receiveText(const QString &text) {
     rcv232_->setText(text);
     // The module polled: the address box, unless it is being edited into
     // something that is no address.
@@ -345,8 +329,7 @@ void Form1::receiveText(const QString &text)
         rcv232_->clear();
 }
 
-void Form1::showMeasurement(const Measurement &m, console::Extremes &extremes)
-{
+void Form1::showMeasurement(const Measurement &m, console::Extremes &extremes) {
     Text6_->setText(m.temperatureText());
     Text7_->setText(m.humidityText());
     extremes.add(m);
@@ -356,16 +339,14 @@ void Form1::showMeasurement(const Measurement &m, console::Extremes &extremes)
     Text15_->setText(extremes.hmin());
 }
 
-void Form1::increaseCount(QLineEdit *box)
-{
+void Form1::increaseCount(QLineEdit *box) {
     if (const auto next = console::increasedCount(box->text()))
         box->setText(*next);
 }
 
 // ---- the log ----
 
-void Form1::appendLog(const QString &line)
-{
+void Form1::appendLog(const QString &line) {
     // Only the new text goes in, at the end: the log may hold hours of
     // replies and must not be rebuilt for each one.
     QTextCursor cursor(Text3_->document());
@@ -375,10 +356,11 @@ void Form1::appendLog(const QString &line)
     Text3_->ensureCursorVisible();
 }
 
-void Form1::Text3_DblClick() { Text3_->clear(); }
+void Form1::Text3_DblClick() {
+    Text3_->clear();
+}
 
-void Form1::Command2_Click()
-{
+void Form1::Command2_Click() {
     Module1::rs232busy() = false;
     Timer2_->stop();
     close();
@@ -386,8 +368,7 @@ void Form1::Command2_Click()
 
 // ---- the network link ----
 
-void Form1::Command3_Click()
-{
+void Form1::Command3_Click() {
     if (Command3_->text() != kConnect) {
         link_->close();
         Command3_->setText(kConnect);
@@ -407,8 +388,7 @@ void Form1::Command3_Click()
     link_->open(host, quint16(*port));
 }
 
-void Form1::linkStateChanged(ConverterLink::State linkState, const QString &text)
-{
+void Form1::linkStateChanged(ConverterLink::State linkState, const QString &text) {
     showNetStatus(text);
     if (linkState == ConverterLink::State::Closed) {
         Timer1_->stop();
@@ -416,10 +396,11 @@ void Form1::linkStateChanged(ConverterLink::State linkState, const QString &text
     }
 }
 
-void Form1::showNetStatus(const QString &text) { netStatus_->setText(text); }
+void Form1::showNetStatus(const QString &text) {
+    netStatus_->setText(text);
+}
 
-void Form1::Timer1_Timer()
-{
+void Form1::Timer1_Timer() {
     const auto address = pollAddress();
     if (!address)
         return;

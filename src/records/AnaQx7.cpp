@@ -1,10 +1,10 @@
 #include "records/AnaQx7.h"
 
+#include "app/Controls.h"
 #include "app/MessageBoxes.h"
 #include "app/Module1.h"
 #include "records/Clock.h"
 #include "records/FilterText.h"
-#include "app/Controls.h"
 #include "records/GraphWindow.h"
 #include "records/RecordCsv.h"
 #include "records/RecordLoader.h"
@@ -21,7 +21,6 @@
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
-
 
 AnaQx7::AnaQx7(QWidget *parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("AnaQx7"));

@@ -1,10 +1,10 @@
 #include "records/GraphWindow.h"
 
+#include "app/Controls.h"
 #include "app/MessageBoxes.h"
 #include "app/Module1.h"
 #include "records/ChartPainter.h"
 #include "records/FilterText.h"
-#include "app/Controls.h"
 #include "records/RecordQuery.h"
 
 #include <QCheckBox>

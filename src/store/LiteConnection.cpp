@@ -5,8 +5,7 @@
 #include <utility>
 
 namespace {
-QString describe(sqlite3 *db, int rc)
-{
+QString describe(sqlite3 *db, int rc) {
     if (db)
         return QString::fromUtf8(sqlite3_errmsg(db));
     return QString::fromUtf8(sqlite3_errstr(rc));
@@ -16,12 +15,9 @@ QString describe(sqlite3 *db, int rc)
 LiteStatement::LiteStatement(LiteStatement &&other) noexcept
     : stmt_(std::exchange(other.stmt_, nullptr)),
       done_(std::exchange(other.done_, true)),
-      error_(std::move(other.error_))
-{
-}
+      error_(std::move(other.error_)) {}
 
-LiteStatement &LiteStatement::operator=(LiteStatement &&other) noexcept
-{
+LiteStatement &LiteStatement::operator=(LiteStatement &&other) noexcept {
     if (this != &other) {
         Close();
         stmt_ = std::exchange(other.stmt_, nullptr);
@@ -31,10 +27,11 @@ LiteStatement &LiteStatement::operator=(LiteStatement &&other) noexcept
     return *this;
 }
 
-LiteStatement::~LiteStatement() { Close(); }
+LiteStatement::~LiteStatement() {
+    Close();
+}
 
-bool LiteStatement::Step()
-{
+bool LiteStatement::Step() {
     if (!stmt_) {
         done_ = true;
         if (error_.isEmpty())
@@ -53,17 +50,17 @@ bool LiteStatement::Step()
     return false;
 }
 
-int LiteStatement::columnCount() const { return stmt_ ? sqlite3_column_count(stmt_) : 0; }
+int LiteStatement::columnCount() const {
+    return stmt_ ? sqlite3_column_count(stmt_) : 0;
+}
 
-QString LiteStatement::ColumnName(qint16 position) const
-{
+QString LiteStatement::ColumnName(qint16 position) const {
     if (!stmt_ || position < 0 || position >= columnCount())
         return {};
     return QString::fromUtf8(sqlite3_column_name(stmt_, position));
 }
 
-QVariant LiteStatement::ColumnValue(const QString &name) const
-{
+QVariant LiteStatement::ColumnValue(const QString &name) const {
     const int n = columnCount();
     for (int i = 0; i < n; ++i) {
         if (QString::fromUtf8(sqlite3_column_name(stmt_, i)) == name)
@@ -72,49 +69,48 @@ QVariant LiteStatement::ColumnValue(const QString &name) const
     return {};
 }
 
-LiteStatement::Type LiteStatement::columnType(int position) const
-{
+LiteStatement::Type LiteStatement::columnType(int position) const {
     return static_cast<Type>(sqlite3_column_type(stmt_, position));
 }
 
-QVariant LiteStatement::value(int position) const
-{
+QVariant LiteStatement::value(int position) const {
     if (!stmt_ || done_ || position < 0 || position >= columnCount())
         return {};
     switch (sqlite3_column_type(stmt_, position)) {
-    case SQLITE_INTEGER:
-        return QVariant::fromValue<qint64>(sqlite3_column_int64(stmt_, position));
-    case SQLITE_FLOAT:
-        return sqlite3_column_double(stmt_, position);
-    case SQLITE_NULL:
-        return {};
-    case SQLITE_BLOB: {
-        const auto *p = static_cast<const char *>(sqlite3_column_blob(stmt_, position));
-        return QByteArray(p, sqlite3_column_bytes(stmt_, position));
-    }
-    default:
-        return text(position);
+        case SQLITE_INTEGER:
+            return QVariant::fromValue<qint64>(sqlite3_column_int64(stmt_, position));
+        case SQLITE_FLOAT:
+            return sqlite3_column_double(stmt_, position);
+        case SQLITE_NULL:
+            return {};
+        case SQLITE_BLOB: {
+            const auto *p = static_cast<const char *>(sqlite3_column_blob(stmt_, position));
+            return QByteArray(p, sqlite3_column_bytes(stmt_, position));
+        }
+        default:
+            return text(position);
     }
 }
 
-qint64 LiteStatement::integer(int position) const { return sqlite3_column_int64(stmt_, position); }
+qint64 LiteStatement::integer(int position) const {
+    return sqlite3_column_int64(stmt_, position);
+}
 
-double LiteStatement::real(int position) const { return sqlite3_column_double(stmt_, position); }
+double LiteStatement::real(int position) const {
+    return sqlite3_column_double(stmt_, position);
+}
 
-QString LiteStatement::text(int position) const
-{
+QString LiteStatement::text(int position) const {
     const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, position));
     return QString::fromUtf8(p, sqlite3_column_bytes(stmt_, position));
 }
 
-QByteArrayView LiteStatement::utf8(int position) const
-{
+QByteArrayView LiteStatement::utf8(int position) const {
     const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, position));
     return QByteArrayView(p, sqlite3_column_bytes(stmt_, position));
 }
 
-void LiteStatement::Close()
-{
+void LiteStatement::Close() {
     if (stmt_) {
         sqlite3_finalize(stmt_);
         stmt_ = nullptr;
@@ -122,10 +118,11 @@ void LiteStatement::Close()
     done_ = true;
 }
 
-LiteConnection::~LiteConnection() { Close(); }
+LiteConnection::~LiteConnection() {
+    Close();
+}
 
-bool LiteConnection::Open(const QString &path)
-{
+bool LiteConnection::Open(const QString &path) {
     Close();
     path_ = path;
     lastError_.clear();
@@ -133,8 +130,9 @@ bool LiteConnection::Open(const QString &path)
     // The connection is only ever used from the user-interface thread, so
     // SQLite need not lock it around every call (which halves the time of
     // reading a large result column by column).
-    const int rc = sqlite3_open_v2(path.toUtf8().constData(), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int rc =
+        sqlite3_open_v2(path.toUtf8().constData(), &db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         lastError_ = describe(db, rc);
         sqlite3_close(db);
@@ -148,8 +146,7 @@ bool LiteConnection::Open(const QString &path)
     return true;
 }
 
-bool LiteConnection::Execute(const QString &sql)
-{
+bool LiteConnection::Execute(const QString &sql) {
     lastError_.clear();
     if (!db_) {
         lastError_ = QStringLiteral("database is not open");
@@ -165,8 +162,7 @@ bool LiteConnection::Execute(const QString &sql)
     return true;
 }
 
-LiteStatement LiteConnection::prepare(const QString &sql)
-{
+LiteStatement LiteConnection::prepare(const QString &sql) {
     LiteStatement st;
     lastError_.clear();
     if (!db_) {
@@ -185,8 +181,7 @@ LiteStatement LiteConnection::prepare(const QString &sql)
     return st;
 }
 
-void LiteConnection::Close()
-{
+void LiteConnection::Close() {
     if (db_) {
         // sqlite3_close_v2 lets statements still alive finish later instead of
         // refusing to close.
@@ -195,21 +190,20 @@ void LiteConnection::Close()
     }
 }
 
-int LiteConnection::changes() const { return db_ ? sqlite3_changes(db_) : 0; }
+int LiteConnection::changes() const {
+    return db_ ? sqlite3_changes(db_) : 0;
+}
 
-LiteTransaction::LiteTransaction(LiteConnection &conn) : conn_(conn)
-{
+LiteTransaction::LiteTransaction(LiteConnection &conn) : conn_(conn) {
     active_ = conn_.Execute(QStringLiteral("BEGIN"));
 }
 
-LiteTransaction::~LiteTransaction()
-{
+LiteTransaction::~LiteTransaction() {
     if (active_)
         conn_.Execute(QStringLiteral("ROLLBACK"));
 }
 
-bool LiteTransaction::commit()
-{
+bool LiteTransaction::commit() {
     if (!active_)
         return false;
     if (!conn_.Execute(QStringLiteral("COMMIT"))) {

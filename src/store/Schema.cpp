@@ -6,8 +6,7 @@
 
 namespace schema {
 
-QStringList createStatements()
-{
+QStringList createStatements() {
     // Column order is part of the file format: every reader runs "select *"
     // and takes columns by position.
     return {
@@ -35,15 +34,15 @@ QStringList createStatements()
     };
 }
 
-bool ensure(LiteConnection &conn, QString *error)
-{
+bool ensure(LiteConnection &conn, QString *error) {
     auto fail = [&](const QString &what) {
         if (error)
             *error = what;
         return false;
     };
 
-    LiteStatement st = conn.prepare(QStringLiteral("select count(*) from sqlite_master where type='table'"));
+    LiteStatement st =
+        conn.prepare(QStringLiteral("select count(*) from sqlite_master where type='table'"));
     if (!st.isValid() || !st.Step())
         return fail(st.error());
     const qint64 tables = st.done() ? 0 : st.integer(0);

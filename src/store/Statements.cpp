@@ -2,118 +2,117 @@
 
 namespace sql {
 
-QString escape(const QString &value)
-{
+QString escape(const QString &value) {
     QString out = value;
     out.replace(QLatin1Char('\''), QLatin1String("''"));
     return out;
 }
 
-QString selectPortSetting() { return QStringLiteral("select * from syssetting where myitems='rs232port'"); }
+QString selectPortSetting() {
+    return QStringLiteral("select * from syssetting where myitems='rs232port'");
+}
 
-QString selectSpeedSetting() { return QStringLiteral("select * from syssetting where myitems='rs232speed'"); }
+QString selectSpeedSetting() {
+    return QStringLiteral("select * from syssetting where myitems='rs232speed'");
+}
 
-QString updatePortSetting(int listIndex)
-{
+QString updatePortSetting(int listIndex) {
     return QStringLiteral("update syssetting set mysetting='") + QString::number(listIndex) +
            QStringLiteral("' where myitems ='rs232port'");
 }
 
-QString updateSpeedSetting(const QString &speed)
-{
+QString updateSpeedSetting(const QString &speed) {
     return QStringLiteral("update syssetting set mysetting='") + escape(speed) +
            QStringLiteral("' where myitems ='rs232speed'");
 }
 
-QString selectModules() { return QStringLiteral("select * from dbQx7 "); }
+QString selectModules() {
+    return QStringLiteral("select * from dbQx7 ");
+}
 
-QString insertModule(const QString &address, const QString &model)
-{
+QString insertModule(const QString &address, const QString &model) {
     return QStringLiteral("insert into dbQx7 ('adr','name') values ('") + escape(address) +
            QStringLiteral("','") + escape(model) + QStringLiteral("')");
 }
 
-static QString flag(bool on) { return on ? QStringLiteral("是") : QStringLiteral("否"); }
-
-QString updateModule(const QString &recordPeriod, bool enabled, bool alarm, const QString &address)
-{
-    return QStringLiteral("update dbQx7 set scan='") + escape(recordPeriod) + QStringLiteral("', enorno='") +
-           flag(enabled) + QStringLiteral("' , alarm='") + flag(alarm) + QStringLiteral("' where adr ='") +
-           escape(address) + QStringLiteral("'");
+static QString flag(bool on) {
+    return on ? QStringLiteral("是") : QStringLiteral("否");
 }
 
-QString deleteModule(const QString &address)
-{
+QString updateModule(const QString &recordPeriod, bool enabled, bool alarm,
+                     const QString &address) {
+    return QStringLiteral("update dbQx7 set scan='") + escape(recordPeriod) +
+           QStringLiteral("', enorno='") + flag(enabled) + QStringLiteral("' , alarm='") +
+           flag(alarm) + QStringLiteral("' where adr ='") + escape(address) + QStringLiteral("'");
+}
+
+QString deleteModule(const QString &address) {
     return QStringLiteral("delete from dbQx7 where adr ='") + escape(address) + QStringLiteral("'");
 }
 
-QString insertRecord(const QString &address, const QString &temperature, const QString &humidity)
-{
-    return QStringLiteral("insert into th ('adr','mydate','temp','hum') values ('") + escape(address) +
-           QStringLiteral("', datetime('now','+8 hour'), '") + escape(temperature) + QStringLiteral("','") +
-           escape(humidity) + QStringLiteral("')");
+QString insertRecord(const QString &address, const QString &temperature, const QString &humidity) {
+    return QStringLiteral("insert into th ('adr','mydate','temp','hum') values ('") +
+           escape(address) + QStringLiteral("', datetime('now','+8 hour'), '") +
+           escape(temperature) + QStringLiteral("','") + escape(humidity) + QStringLiteral("')");
 }
 
-QString selectRecordsBase() { return QStringLiteral("select * from th where id<>0"); }
+QString selectRecordsBase() {
+    return QStringLiteral("select * from th where id<>0");
+}
 
-QString recordAddressCondition(const QString &address) { return QStringLiteral(" AND adr = ") + address; }
+QString recordAddressCondition(const QString &address) {
+    return QStringLiteral(" AND adr = ") + address;
+}
 
-QString recordTimeCondition(const QString &from, const QString &to)
-{
+QString recordTimeCondition(const QString &from, const QString &to) {
     return QStringLiteral(" AND datetime(mydate) >= '") + escape(from) +
            QStringLiteral("' AND datetime(mydate) <= '") + escape(to) + QStringLiteral("'");
 }
 
-static QString compareText(Compare op)
-{
+static QString compareText(Compare op) {
     switch (op) {
-    case Compare::Less:
-        return QStringLiteral(" < ");
-    case Compare::LessOrEqual:
-        return QStringLiteral(" <= ");
-    case Compare::GreaterOrEqual:
-        return QStringLiteral(" >= ");
-    case Compare::Greater:
-        return QStringLiteral(" > ");
+        case Compare::Less:
+            return QStringLiteral(" < ");
+        case Compare::LessOrEqual:
+            return QStringLiteral(" <= ");
+        case Compare::GreaterOrEqual:
+            return QStringLiteral(" >= ");
+        case Compare::Greater:
+            return QStringLiteral(" > ");
     }
     return {};
 }
 
-QString recordTemperatureCondition(Compare op, const QString &value)
-{
+QString recordTemperatureCondition(Compare op, const QString &value) {
     return QStringLiteral(" AND temp") + compareText(op) + value;
 }
 
-QString recordHumidityCondition(Compare op, const QString &value)
-{
+QString recordHumidityCondition(Compare op, const QString &value) {
     return QStringLiteral(" AND hum") + compareText(op) + value;
 }
 
-QString allModulesCondition() { return QStringLiteral("adr<>0"); }
+QString allModulesCondition() {
+    return QStringLiteral("adr<>0");
+}
 
-QString moduleCondition(const QString &address)
-{
+QString moduleCondition(const QString &address) {
     return QStringLiteral("adr = '") + escape(address) + QStringLiteral("'");
 }
 
-QString deleteBeforeCondition(const QString &time)
-{
+QString deleteBeforeCondition(const QString &time) {
     return QStringLiteral(" AND datetime(mydate) < '") + escape(time) + QStringLiteral("'");
 }
 
-QString deleteAfterCondition(const QString &time)
-{
+QString deleteAfterCondition(const QString &time) {
     return QStringLiteral(" AND datetime(mydate) > '") + escape(time) + QStringLiteral("'");
 }
 
-QString deleteBetweenCondition(const QString &first, const QString &second)
-{
-    return QStringLiteral(" AND datetime(mydate) BETWEEN '") + escape(first) + QStringLiteral("' AND '") +
-           escape(second) + QStringLiteral("'");
+QString deleteBetweenCondition(const QString &first, const QString &second) {
+    return QStringLiteral(" AND datetime(mydate) BETWEEN '") + escape(first) +
+           QStringLiteral("' AND '") + escape(second) + QStringLiteral("'");
 }
 
-QString deleteRecords(const QString &moduleCondition, const QString &timeCondition)
-{
+QString deleteRecords(const QString &moduleCondition, const QString &timeCondition) {
     return QStringLiteral("delete from th where ") + moduleCondition + timeCondition;
 }
 

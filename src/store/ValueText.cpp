@@ -6,8 +6,7 @@
 
 #include <cmath>
 
-QString numberText(double value)
-{
+QString numberText(double value) {
     if (!std::isfinite(value))
         return QString::number(value);
     // 15 significant digits as the general format gives them, without the
@@ -16,8 +15,7 @@ QString numberText(double value)
     if (out.contains(QLatin1Char('e'))) {
         out = QString::number(value, 'f', 15);
         if (out.contains(QLatin1Char('.'))) {
-            while (out.endsWith(QLatin1Char('0')))
-                out.chop(1);
+            while (out.endsWith(QLatin1Char('0'))) out.chop(1);
             if (out.endsWith(QLatin1Char('.')))
                 out.chop(1);
         }
@@ -27,26 +25,24 @@ QString numberText(double value)
     return out;
 }
 
-QString cellText(const QVariant &value)
-{
+QString cellText(const QVariant &value) {
     if (!value.isValid() || value.isNull())
         return {};
     switch (value.typeId()) {
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return numberText(value.toDouble());
-    case QMetaType::LongLong:
-    case QMetaType::Int:
-    case QMetaType::ULongLong:
-    case QMetaType::UInt:
-        return QString::number(value.toLongLong());
-    default:
-        return value.toString();
+        case QMetaType::Double:
+        case QMetaType::Float:
+            return numberText(value.toDouble());
+        case QMetaType::LongLong:
+        case QMetaType::Int:
+        case QMetaType::ULongLong:
+        case QMetaType::UInt:
+            return QString::number(value.toLongLong());
+        default:
+            return value.toString();
     }
 }
 
-std::optional<qint64> parseWholeNumber(const QString &text, qint64 min, qint64 max)
-{
+std::optional<qint64> parseWholeNumber(const QString &text, qint64 min, qint64 max) {
     static const QRegularExpression re(QStringLiteral("^[+-]?[0-9]{1,18}$"));
     const QString t = text.trimmed();
     if (!re.match(t).hasMatch())
@@ -58,8 +54,7 @@ std::optional<qint64> parseWholeNumber(const QString &text, qint64 min, qint64 m
     return v;
 }
 
-std::optional<double> parseDecimal(const QString &text)
-{
+std::optional<double> parseDecimal(const QString &text) {
     static const QRegularExpression re(QStringLiteral("^[+-]?([0-9]+(\\.[0-9]*)?|\\.[0-9]+)$"));
     const QString t = text.trimmed();
     if (!re.match(t).hasMatch())
@@ -71,8 +66,7 @@ std::optional<double> parseDecimal(const QString &text)
     return v;
 }
 
-bool isRecordTime(const QString &text)
-{
+bool isRecordTime(const QString &text) {
     static const QRegularExpression re(
         QStringLiteral("^([0-9]{4})-([0-9]{2})-([0-9]{2}) ([0-9]{2}):([0-9]{2}):([0-9]{2})$"));
     const auto m = re.match(text);

@@ -20,8 +20,7 @@
 
 namespace {
 // The addresses of the measurement requests in the simulator's log, in order.
-QList<int> polledAddresses(const QString &log)
-{
+QList<int> polledAddresses(const QString &log) {
     static const QRegularExpression request("tty ([0-9A-F]{2}) 04 00 00 00 02 ");
     QList<int> out;
     for (auto it = request.globalMatch(log); it.hasNext();)
@@ -30,8 +29,7 @@ QList<int> polledAddresses(const QString &log)
 }
 
 // The readings sent with a good CRC, in order, as "address temperature/humidity".
-QStringList readingsSent(const QString &log)
-{
+QStringList readingsSent(const QString &log) {
     static const QRegularExpression reply("-> ([0-9A-F]{2} 04 04( [0-9A-F]{2}){6})");
     QStringList out;
     for (auto it = reply.globalMatch(log); it.hasNext();) {
@@ -45,8 +43,7 @@ QStringList readingsSent(const QString &log)
 }
 
 // A row of th in the same form.
-QString recordText(const QVariantList &r)
-{
+QString recordText(const QVariantList &r) {
     return r[0].toString() + " " + QString::number(r[1].toDouble()) + "/" +
            QString::number(r[2].toDouble());
 }
@@ -54,8 +51,7 @@ QString recordText(const QVariantList &r)
 // Runs the event loop (without the pauses of QTest::qWait, which would slow
 // a fast search down) until `done` holds or the time is up. Nothing else runs
 // between the check that holds and the return.
-bool runUntil(const std::function<bool()> &done, int timeoutMs)
-{
+bool runUntil(const std::function<bool()> &done, int timeoutMs) {
     if (done())
         return true;
     QEventLoop loop;
@@ -78,8 +74,7 @@ struct Bench {
     ModuleWindow *w = nullptr;
 
     explicit Bench(const QStringList &simArgs) : sim(SimProcess::Serial, simArgs) {}
-    bool start()
-    {
+    bool start() {
         if (!sim.start())
             return false;
         sim.attach(1);
@@ -88,24 +83,20 @@ struct Bench {
         return Module1::MSComm1()->PortOpen();
     }
     // Opens the window, or closes it and opens it afresh.
-    void openWindow()
-    {
+    void openWindow() {
         app->menu("board");
         flushDeletes();
         w = qobject_cast<ModuleWindow *>(app->find("module"));
     }
-    QPushButton *button(const char *name) const
-    {
+    QPushButton *button(const char *name) const {
         return w->findChild<QPushButton *>(QString::fromLatin1(name));
     }
-    void set(const char *box, const QString &text) const
-    {
+    void set(const char *box, const QString &text) const {
         w->findChild<QLineEdit *>(QString::fromLatin1(box))->setText(text);
     }
     // Acquisition (a period) or search (Text19) stopped, the port free, 采集,
     // 更换 and 搜索模块 usable.
-    bool idle() const
-    {
+    bool idle() const {
         return !Module1::rs232busy() && !w->isAcquiring() && !w->isSearching() &&
                button("Command2")->isEnabled() && button("Command3")->isEnabled() &&
                button("Command5")->text() == "搜索模块";
@@ -120,8 +111,7 @@ private Q_SLOTS:
 
     // Three modules, one disabled, on a line that loses and spoils replies;
     // then the window closed by the menu while it acquires, and reopened.
-    void acquisition()
-    {
+    void acquisition() {
         Bench b({"--modules", "1,2,3", "--drop", "0.3", "--bad-crc", "0.2", "--seed", "11"});
         QVERIFY2(b.start(), qPrintable(b.sim.errorString()));
         for (int a : {1, 2, 3}) b.app->db().addModule(a);
@@ -184,8 +174,7 @@ private Q_SLOTS:
                          10000));
     }
 
-    void searchAndAddressChange()
-    {
+    void searchAndAddressChange() {
         Bench b({"--modules", "1,100,200", "--seed", "2"});
         QVERIFY2(b.start(), qPrintable(b.sim.errorString()));
         b.openWindow();

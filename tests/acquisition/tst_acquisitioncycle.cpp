@@ -18,8 +18,7 @@ namespace {
 constexpr qint32 kMax = std::numeric_limits<qint32>::max();
 
 // One row per flag ('y' 是, 'n' 否, '-' empty); addresses 1, 2, 3 ... unless given.
-QList<ModuleRow> rows(const char *flags, const QStringList &addresses = {})
-{
+QList<ModuleRow> rows(const char *flags, const QStringList &addresses = {}) {
     QList<ModuleRow> out;
     for (int i = 0; flags[i]; ++i) {
         ModuleRow r;
@@ -32,20 +31,17 @@ QList<ModuleRow> rows(const char *flags, const QStringList &addresses = {})
 }
 
 // One poll tick whose request went out; the position polled (0: nothing sent).
-int poll(AcquisitionCycle &cycle, ModuleListModel &list)
-{
+int poll(AcquisitionCycle &cycle, ModuleListModel &list) {
     const PollStep step = cycle.tick(list);
     cycle.requestSent(step);
     return step.position;
 }
 
-QString cells(const ModuleListModel &list, int p)
-{
+QString cells(const ModuleListModel &list, int p) {
     return list.at(p).temperature + "/" + list.at(p).humidity;
 }
 
-QStringList texts(const QList<DueRecord> &records)
-{
+QStringList texts(const QList<DueRecord> &records) {
     QStringList out;
     for (const DueRecord &r : records)
         out << QString::number(r.position) + ":" + r.address + " " + r.temperature + "/" +
@@ -57,8 +53,7 @@ QStringList texts(const QList<DueRecord> &records)
 class TestAcquisitionCycle : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void pollOrder_data()
-    {
+    void pollOrder_data() {
         QTest::addColumn<QString>("flags");
         QTest::addColumn<QStringList>("addresses");
         QTest::addColumn<QList<int>>("polled");
@@ -78,8 +73,7 @@ private Q_SLOTS:
             << "yyy" << QStringList{"1", "256", "x"} << QList<int>{0, 0, 1};
     }
 
-    void pollOrder()
-    {
+    void pollOrder() {
         QFETCH(QString, flags);
         QFETCH(QStringList, addresses);
         QFETCH(QList<int>, polled);
@@ -100,8 +94,7 @@ private Q_SLOTS:
             QCOMPARE(cells(list, p), overdue.contains(p) ? "0/0" : "t/t");
     }
 
-    void readingsBelievedOnlyFromThePolledModule()
-    {
+    void readingsBelievedOnlyFromThePolledModule() {
         ModuleListModel list;
         list.setRows(rows("yy"));
         AcquisitionCycle cycle;
@@ -128,8 +121,7 @@ private Q_SLOTS:
         QCOMPARE(cycle.failCount, 1);
     }
 
-    void countersSaturateAndReset()
-    {
+    void countersSaturateAndReset() {
         ModuleListModel list;
         list.setRows(rows("y"));
         AcquisitionCycle cycle;
@@ -148,8 +140,7 @@ private Q_SLOTS:
         QCOMPARE(cycle.counterText(), "成功采集次数：0 失败次数：1");
     }
 
-    void runTime()
-    {
+    void runTime() {
         RunTime t{0, 59, 58};
         t.tick();
         QCOMPARE(t.text(), "0小时59分59秒");
@@ -162,8 +153,7 @@ private Q_SLOTS:
         QCOMPARE(t.text(), "2147483647小时59分59秒");
     }
 
-    void schedule()
-    {
+    void schedule() {
         RecordSchedule s;
         s.reset({3, 0, 1});
         QList<QList<int>> due;
@@ -178,8 +168,7 @@ private Q_SLOTS:
         QCOMPARE(s.countdown(1), 1);
     }
 
-    void recordsOnlyFromFreshReadings()
-    {
+    void recordsOnlyFromFreshReadings() {
         ModuleListModel list;
         QList<ModuleRow> r = rows("yny", {"11", "12", "13"});
         for (ModuleRow &m : r) m.recordSeconds = 1;
@@ -201,8 +190,7 @@ private Q_SLOTS:
         QCOMPARE(cycle.runTime.text(), "0小时0分4秒");
     }
 
-    void analyseReplies()
-    {
+    void analyseReplies() {
         const char *kinds[] = {"empty", "reading", "bad reading", "model", "bad model", "other"};
         const QString example = receiveText(readingFrame(1, 0x00EB, 0x0226));
         const QList<QPair<QString, QString>> cases = {
@@ -232,8 +220,7 @@ private Q_SLOTS:
     }
 
     // Record periods from the scan column; numbers typed into the boxes.
-    void numbers()
-    {
+    void numbers() {
         const QList<QPair<QVariant, int>> scans = {
             {qint64(60), 60},   {qint64(0), 0},  {qint64(32767), 32767},
             {qint64(32768), 0}, {qint64(-5), 0}, {QVariant(), 0},
@@ -259,8 +246,7 @@ private Q_SLOTS:
         }
     }
 
-    void loadList()
-    {
+    void loadList() {
         LiteConnection conn;
         TestDatabase db(conn);
         ModuleListModel list;
@@ -301,8 +287,7 @@ private Q_SLOTS:
         QCOMPARE(list.count(), 0);
     }
 
-    void storeInOneTransaction()
-    {
+    void storeInOneTransaction() {
         LiteConnection conn;
         TestDatabase db(conn);
         const QList<DueRecord> records = {{1, "3", "23.5", "61.2"}, {2, "99", "-10", "40"}};

@@ -28,8 +28,7 @@ public:
 
 private:
     static sqlite3 *db() { return Module1::dbconn().handle(); }
-    static int trace(unsigned, void *self, void *stmt, void *)
-    {
+    static int trace(unsigned, void *self, void *stmt, void *) {
         const QString sql = QString::fromUtf8(sqlite3_sql(static_cast<sqlite3_stmt *>(stmt)));
         if (!sql.startsWith("select", Qt::CaseInsensitive))
             static_cast<StatementLog *>(self)->writes << sql;
@@ -44,8 +43,7 @@ struct Editor {
     ModuleWindow *list = nullptr;
     EditQx7 *e = nullptr;
 
-    Editor(const QList<int> &addresses, int selected, const QString &sql = {})
-    {
+    Editor(const QList<int> &addresses, int selected, const QString &sql = {}) {
         for (int a : addresses) app.db().addModule(a);
         if (!sql.isEmpty())
             app.db().exec(sql);
@@ -54,32 +52,27 @@ struct Editor {
         select(selected);
         e = open();
     }
-    void select(int position) const
-    {
+    void select(int position) const {
         auto *view = list->findChild<QTreeView *>("ListView1");
         if (position > 0)
             view->selectionModel()->select(
                 view->model()->index(position - 1, 0),
                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
-    EditQx7 *open() const
-    {
+    EditQx7 *open() const {
         list->ListView1_DblClick();
         return Module1::editQx7IfOpen();
     }
     template <class T = QLineEdit>
-    T *get(const char *name) const
-    {
+    T *get(const char *name) const {
         return e->findChild<T *>(QString::fromLatin1(name));
     }
     // The period box and the two check boxes.
-    QString shown() const
-    {
+    QString shown() const {
         return get("Text1")->text() + (get<QCheckBox>("Check1")->isChecked() ? " 是" : " 否") +
                (get<QCheckBox>("Check2")->isChecked() ? " 是" : " 否");
     }
-    bool isOpen() const
-    {
+    bool isOpen() const {
         flushDeletes();
         return Module1::editQx7IfOpen() != nullptr;
     }
@@ -91,8 +84,7 @@ class TestEditQx7 : public QObject {
 private Q_SLOTS:
     void init() { ModuleWindow::resetState(); }
 
-    void savesTheRowSelectedNow()
-    {
+    void savesTheRowSelectedNow() {
         Editor ed(
             {3}, 2,
             "insert into dbQx7 (adr, name, enorno, scan, alarm) values (' 5 ', 'X', '', 0, '是')");
@@ -136,8 +128,7 @@ private Q_SLOTS:
         QCOMPARE(row.enabled + row.recordPeriod + row.alarm, "是60否");
     }
 
-    void refusalsKeepTheEditorOpen()
-    {
+    void refusalsKeepTheEditorOpen() {
         Editor ed({3}, 1,
                   "create trigger locked before update on dbQx7 "
                   "begin select raise(abort, 'database is locked'); end");
@@ -172,8 +163,7 @@ private Q_SLOTS:
         QVERIFY(!ed.isOpen());
     }
 
-    void deleteActsOnTheRowSelectedNowAndKeepsTheRecords()
-    {
+    void deleteActsOnTheRowSelectedNowAndKeepsTheRecords() {
         Editor ed({3, 4}, 0);
         ed.app.db().addRecord(3, "2024-01-01 00:00:00", "20", "50");
         // Nothing selected: the design contents, and save and delete say why

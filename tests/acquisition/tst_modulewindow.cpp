@@ -34,8 +34,7 @@ struct Window {
     // to its address with its function (a reading, or the model for a probe).
     QByteArrayList answers;
 
-    explicit Window(AppFixture &a) : app(a)
-    {
+    explicit Window(AppFixture &a) : app(a) {
         app.menu("board");
         w = qobject_cast<ModuleWindow *>(app.find("module"));
         app.fakePort()->onWrite = [this](const QByteArray &frame) {
@@ -46,8 +45,7 @@ struct Window {
         };
     }
     template <class T = QPushButton>
-    T *get(const char *name) const
-    {
+    T *get(const char *name) const {
         return w->findChild<T *>(QString::fromLatin1(name));
     }
     QString text(const char *name) const { return get<QWidget>(name)->property("text").toString(); }
@@ -56,8 +54,7 @@ struct Window {
     void click(const char *name) const { get(name)->click(); }
     // What runs and what is refused: the active timers, "!" and each disabled
     // button, and "busy" while the port is held.
-    QString jobs() const
-    {
+    QString jobs() const {
         QStringList out;
         for (const char *t : {"Timer1", "Timer2", "Timer4"}) out << (timer(t)->isActive() ? t : "");
         for (const char *b : {"Command2", "Command3", "Command5"})
@@ -69,20 +66,17 @@ struct Window {
     // Poll or search ticks, each answer (if any) handed over as one frame.
     void poll(int ticks = 1) const { run(&ModuleWindow::Timer1_Timer, ticks); }
     void probe(int ticks = 1) const { run(&ModuleWindow::Timer4_Timer, ticks); }
-    void run(void (ModuleWindow::*timer)(), int ticks) const
-    {
+    void run(void (ModuleWindow::*timer)(), int ticks) const {
         for (int i = 0; i < ticks; ++i) {
             (w->*timer)();
             reply({});
         }
     }
-    void reply(const QByteArray &bytes) const
-    {
+    void reply(const QByteArray &bytes) const {
         app.fakePort()->inject(bytes);
         app.frame()->frames()->endOfFrame();
     }
-    QString cells(int p) const
-    {
+    QString cells(int p) const {
         return w->modules()->at(p).temperature + "/" + w->modules()->at(p).humidity;
     }
     QByteArrayList sent() const { return app.fakePort()->written; }
@@ -94,8 +88,7 @@ class TestModuleWindow : public QObject {
 private Q_SLOTS:
     void init() { ModuleWindow::resetState(); }
 
-    void acquireAndRecord()
-    {
+    void acquireAndRecord() {
         AppFixture app;
         for (int a : {1, 2, 3}) app.db().addModule(a);
         app.db().exec("update dbQx7 set scan=2");
@@ -185,8 +178,7 @@ private Q_SLOTS:
         QVERIFY(app.boxes.shown.isEmpty());
     }
 
-    void replies()
-    {
+    void replies() {
         AppFixture app;
         app.db().addModule(1);
         app.db().addModule(2);
@@ -230,8 +222,7 @@ private Q_SLOTS:
         QVERIFY(app.boxes.shown.isEmpty());
     }
 
-    void closingReleasesThePort()
-    {
+    void closingReleasesThePort() {
         AppFixture app;
         app.db().addModule(1);
         for (const QString how : {"menu", "Command1", "close box", "menu while searching"}) {
@@ -267,8 +258,7 @@ private Q_SLOTS:
         QCOMPARE(again.cells(1), "25/60");
     }
 
-    void searchAsksForEachAnsweringModule()
-    {
+    void searchAsksForEachAnsweringModule() {
         AppFixture app;
         app.db().addModule(7);
         Window win(app);
@@ -306,8 +296,7 @@ private Q_SLOTS:
         QCOMPARE(app.boxes.shown.size(), 2);
     }
 
-    void searchAnswersChecked()
-    {
+    void searchAnswersChecked() {
         AppFixture app;
         app.db().exec(
             "create trigger nospace before insert on dbQx7 when new.adr = '4' "
@@ -339,8 +328,7 @@ private Q_SLOTS:
         QCOMPARE(win.jobs(), "");
     }
 
-    void refusals()
-    {
+    void refusals() {
         AppFixture app;
         app.db().addModule(1);
         Window win(app);

@@ -16,15 +16,15 @@
 class TestMainFrame : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void captionAndMenus()
-    {
+    void captionAndMenus() {
         AppFixture app;
         QVERIFY(app.frame()->windowTitle().contains(QStringLiteral("温湿度采集软件")));
         QVERIFY(app.frame()->windowTitle().endsWith(QStringLiteral(" 版本 V1.0")));
         QVERIFY(app.frame()->windowTitle().contains(".example "));
         const QList<QPair<const char *, QString>> items = {
-            {"rs232", "串口设置"}, {"sigboard", "操作单模块"}, {"board", "温湿度采集"}, {"quit", "退出"},
-            {"analys", "提取纪录"}, {"backup", "维护"},         {"content", "内容"},     {"about", "关于"}};
+            {"rs232", "串口设置"}, {"sigboard", "操作单模块"}, {"board", "温湿度采集"},
+            {"quit", "退出"},      {"analys", "提取纪录"},     {"backup", "维护"},
+            {"content", "内容"},   {"about", "关于"}};
         for (const auto &[name, text] : items) {
             auto *a = app.frame()->findChild<QAction *>(QString::fromLatin1(name));
             QVERIFY2(a, name);
@@ -37,8 +37,7 @@ private Q_SLOTS:
                                      QStringLiteral("help=帮助")}));
     }
 
-    void workingWindowsReplaceEachOther()
-    {
+    void workingWindowsReplaceEachOther() {
         AppFixture app;
         app.menu("sigboard");
         QWidget *console = app.find("Form1");
@@ -80,8 +79,7 @@ private Q_SLOTS:
         QVERIFY(app.find("AnaQx7"));
     }
 
-    void aboutHelpQuit()
-    {
+    void aboutHelpQuit() {
         AppFixture app;
         app.menu("about");
         QCOMPARE(app.boxes.shown.size(), 1);
@@ -101,8 +99,7 @@ private Q_SLOTS:
         QCOMPARE(app.endProgramCalls, 1);
     }
 
-    void mainCreatesDatabaseBesideTheProgram()
-    {
+    void mainCreatesDatabaseBesideTheProgram() {
         QTemporaryDir dir;
         FakeMessageBoxes boxes;
         auto *port = new FakeSerialPort();
@@ -111,7 +108,8 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(dir.filePath("mydb.db")));
         QVERIFY(frame->isVisible());
         QVERIFY(port->PortOpen());
-        LiteStatement st = Module1::dbconn().prepare("select count(*) from sqlite_master where type='table'");
+        LiteStatement st =
+            Module1::dbconn().prepare("select count(*) from sqlite_master where type='table'");
         QVERIFY(st.Step());
         QCOMPARE(st.integer(0), 3);
         st.Close();
@@ -119,8 +117,7 @@ private Q_SLOTS:
         Module1::dbconn().Close();
     }
 
-    void mainRefusesAFileThatIsNotADatabase()
-    {
+    void mainRefusesAFileThatIsNotADatabase() {
         QTemporaryDir dir;
         QFile f(dir.filePath("mydb.db"));
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -130,8 +127,10 @@ private Q_SLOTS:
         QVERIFY(!Main(dir.path(), new FakeSerialPort()));
         QCOMPARE(boxes.shown.size(), 1);
         // It names the file and the reason.
-        QVERIFY(boxes.shown.first().text.contains(QDir::toNativeSeparators(dir.filePath("mydb.db"))));
-        QVERIFY2(boxes.shown.first().text.contains("not a database"), qPrintable(boxes.shown.first().text));
+        QVERIFY(
+            boxes.shown.first().text.contains(QDir::toNativeSeparators(dir.filePath("mydb.db"))));
+        QVERIFY2(boxes.shown.first().text.contains("not a database"),
+                 qPrintable(boxes.shown.first().text));
         QCOMPARE(boxes.shown.first().icon, MsgIcon::Critical);
         QVERIFY(!Module1::dbconn().isOpen());
     }

@@ -5,13 +5,14 @@
 
 #include <QTest>
 
-static QByteArray bytes(const char *hex) { return QByteArray::fromHex(hex); }
+static QByteArray bytes(const char *hex) {
+    return QByteArray::fromHex(hex);
+}
 
 class TestFrames : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void crcVectors_data()
-    {
+    void crcVectors_data() {
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<int>("low");
         QTest::addColumn<int>("high");
@@ -22,8 +23,7 @@ private Q_SLOTS:
         QTest::newRow("read turnaround") << bytes("0103000D0001") << 0x15 << 0xC9;
         QTest::newRow("reply") << bytes("01040400FA0258") << 0xDB << 0x2F;
     }
-    void crcVectors()
-    {
+    void crcVectors() {
         QFETCH(QByteArray, data);
         QFETCH(int, low);
         QFETCH(int, high);
@@ -34,8 +34,7 @@ private Q_SLOTS:
         QCOMPARE(assembleFrame(data), data + char(low) + char(high));
     }
 
-    void requestsAndReceiveTexts()
-    {
+    void requestsAndReceiveTexts() {
         QCOMPARE(measurementRequest(1), bytes("01040000000271CB"));
         QCOMPARE(readRegisterRequest(1, 0x0D), bytes("0103000D000115C9"));
         QCOMPARE(writeRegisterRequest(1, 0, 2), assembleFrame(bytes("010600000002")));
@@ -47,14 +46,14 @@ private Q_SLOTS:
         QCOMPARE(receiveTextBytes(QStringLiteral(" 01 04 FA")), bytes("0104FA"));
     }
 
-    void commandText_data()
-    {
+    void commandText_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QByteArray>("expected");
         QTest::addColumn<int>("badToken");  // the first token above FF; -1: none
         QTest::addColumn<QString>("badText");
         QTest::newRow("preset") << "01 04 00 00 00 01" << bytes("010400000001") << -1 << "";
-        QTest::newRow("blanks around") << "  01 04 00 00 00 01 " << bytes("010400000001") << -1 << "";
+        QTest::newRow("blanks around")
+            << "  01 04 00 00 00 01 " << bytes("010400000001") << -1 << "";
         QTest::newRow("double blank") << "01  04" << bytes("010004") << -1 << "";
         QTest::newRow("placeholder") << QStringLiteral("01 06 00 00 00 xx(请将xx改为新的模块地址)")
                                      << bytes("010600000000") << -1 << "";
@@ -65,10 +64,10 @@ private Q_SLOTS:
         // Refused: no bytes at all, and where the fault is.
         QTest::newRow("100") << "01 04 100" << QByteArray() << 2 << "100";
         QTest::newRow("FFFF") << "FFFF 01" << QByteArray() << 0 << "FFFF";
-        QTest::newRow("long") << "01 FFFFFFFFFFFFFFFFFFFF" << QByteArray() << 1 << "FFFFFFFFFFFFFFFFFFFF";
+        QTest::newRow("long") << "01 FFFFFFFFFFFFFFFFFFFF" << QByteArray() << 1
+                              << "FFFFFFFFFFFFFFFFFFFF";
     }
-    void commandText()
-    {
+    void commandText() {
         QFETCH(QString, text);
         QFETCH(QByteArray, expected);
         QFETCH(int, badToken);
@@ -81,8 +80,7 @@ private Q_SLOTS:
         QCOMPARE(c.badText, badText);
     }
 
-    void replyCheck_data()
-    {
+    void replyCheck_data() {
         QTest::addColumn<QByteArray>("reply");  // to a request for module 1
         QTest::addColumn<int>("verdict");
         QTest::addColumn<QString>("message");
@@ -90,18 +88,20 @@ private Q_SLOTS:
         QTest::newRow("last byte changed")
             << bytes("01040400FA0258DB30") << int(ReplyVerdict::BadCrc)
             << QStringLiteral("采集到的数据CRC错，请检查通信线路或发送软件！");
-        QTest::newRow("exception") << bytes("018402C2C1") << int(ReplyVerdict::WrongFunction)
-                                   << QStringLiteral("模块无法识别上位机发的采集命令，请检查通信线路或发送软件！");
+        QTest::newRow("exception")
+            << bytes("018402C2C1") << int(ReplyVerdict::WrongFunction)
+            << QStringLiteral("模块无法识别上位机发的采集命令，请检查通信线路或发送软件！");
         QTest::newRow("short") << bytes("01040400FA") << int(ReplyVerdict::Incomplete)
                                << QStringLiteral("采集到的数据不完整，请检查通信线路！");
-        QTest::newRow("other address") << bytes("02040400FA0258DB2F") << int(ReplyVerdict::WrongAddress)
-                                       << QStringLiteral("接收的包无法辩识，请检查通信线路！");
+        QTest::newRow("other address")
+            << bytes("02040400FA0258DB2F") << int(ReplyVerdict::WrongAddress)
+            << QStringLiteral("接收的包无法辩识，请检查通信线路！");
         QTest::newRow("one byte") << bytes("01") << int(ReplyVerdict::NoVerdict) << QString();
         // Tokens after the ninth are ignored.
-        QTest::newRow("trailing noise") << bytes("01040400FA0258DB2F00") << int(ReplyVerdict::Ok) << QString();
+        QTest::newRow("trailing noise")
+            << bytes("01040400FA0258DB2F00") << int(ReplyVerdict::Ok) << QString();
     }
-    void replyCheck()
-    {
+    void replyCheck() {
         QFETCH(QByteArray, reply);
         QFETCH(int, verdict);
         QFETCH(QString, message);
@@ -116,13 +116,13 @@ private Q_SLOTS:
         }
     }
 
-    void measurementValues()
-    {
+    void measurementValues() {
         const ReplyCheck c = checkMeasurementReply(receiveText(bytes("01040400FA0258DB2F")), 1);
         QCOMPARE(c.measurement().temperatureText(), QStringLiteral("25"));
         QCOMPARE(c.measurement().humidityText(), QStringLiteral("60"));
         // The shortest decimal text of tenths.
-        for (const auto &[tenths, text] : {std::pair{253, "25.3"}, {250, "25"}, {5, "0.5"}, {-5, "-0.5"}, {0, "0"}})
+        for (const auto &[tenths, text] :
+             {std::pair{253, "25.3"}, {250, "25"}, {5, "0.5"}, {-5, "-0.5"}, {0, "0"}})
             QCOMPARE(tenthsText(tenths), QString::fromLatin1(text));
         // Temperature is signed, humidity is not.
         const Measurement cold = decodeMeasurement(bytes("010404FF9CFF9C"));

@@ -66,7 +66,7 @@ void TestRouting::nobodyRegisteredDropsData() {
     b.router.registerTarget(w, w);
     QVERIFY(w->close());  // deleted later; forgotten now
     QCOMPARE(b.router.target(), nullptr);
-    b.frame("\x05\x06");  // must not reach the closing window
+    b.frame("\x05\x06");                  // must not reach the closing window
     QCOMPARE(b.port.InBufferCount(), 0);  // read and dropped
     QCOMPARE(spy.size(), 1);
     QCOMPARE(spy.first().at(1).toBool(), false);

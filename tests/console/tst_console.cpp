@@ -19,10 +19,16 @@ using C = SerialReplyOutcome::Count;
 Q_DECLARE_METATYPE(console::SerialReplyOutcome::Count)
 
 namespace {
-QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
+QByteArray hex(const char *text) {
+    return QByteArray::fromHex(text);
+}
 // A reply with its CRC appended.
-QByteArray framed(const char *text) { return assembleFrame(hex(text)); }
-QString rx(const QByteArray &bytes) { return receiveText(bytes); }
+QByteArray framed(const char *text) {
+    return assembleFrame(hex(text));
+}
+QString rx(const QByteArray &bytes) {
+    return receiveText(bytes);
+}
 const QByteArray kGood = hex("01040400FA0258DB2F");  // 25 °C, 60 %
 const QByteArray kBadCrc = hex("01040400FA0258DB2E");
 }  // namespace
@@ -30,8 +36,7 @@ const QByteArray kBadCrc = hex("01040400FA0258DB2E");
 class TestConsole : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void presets()
-    {
+    void presets() {
         QVERIFY(!presetCommand(-1) && !presetCommand(10));
         // Every preset converts to bytes addressed to module 1.
         for (int i = 0; i < 10; ++i) {
@@ -43,8 +48,7 @@ private Q_SLOTS:
 
     // `expected` is the CRC ("low high") of a command that converts, else a
     // part of the error.
-    void commands_data()
-    {
+    void commands_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("expected");
@@ -57,8 +61,7 @@ private Q_SLOTS:
         QTest::newRow("empty") << "" << QByteArray() << "请先输入命令";
         QTest::newRow("blanks") << "   " << QByteArray() << "请先输入命令";
     }
-    void commands()
-    {
+    void commands() {
         QFETCH(QString, text);
         QFETCH(QByteArray, bytes);
         QFETCH(QString, expected);
@@ -73,8 +76,7 @@ private Q_SLOTS:
             QVERIFY2(r.error.contains(expected), qPrintable(r.error));
     }
 
-    void addressAndCounters()
-    {
+    void addressAndCounters() {
         for (auto [text, value] : {std::pair{"10", 10}, {" 7 ", 7}, {"0", 0}, {"255", 255}})
             QCOMPARE(moduleAddress(QString::fromLatin1(text)), std::optional<quint8>(value));
         for (const char *bad : {"256", "-1", "1.5", "abc", "", "0x10", "1 2"})
@@ -84,10 +86,11 @@ private Q_SLOTS:
         QVERIFY(!increasedCount(QStringLiteral("abc")) && !increasedCount(QString()));
     }
 
-    void extremesCompareNumbers()
-    {
+    void extremesCompareNumbers() {
         Extremes e;
-        const auto shown = [&] { return e.tmax() + '/' + e.tmin() + ' ' + e.hmax() + '/' + e.hmin(); };
+        const auto shown = [&] {
+            return e.tmax() + '/' + e.tmin() + ' ' + e.hmax() + '/' + e.hmin();
+        };
         QVERIFY(!e.started());
         QCOMPARE(shown(), QStringLiteral("/ /"));
         e.add({98, 500});
@@ -99,8 +102,7 @@ private Q_SLOTS:
         QVERIFY(!e.started());
     }
 
-    void serialReplies_data()
-    {
+    void serialReplies_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("mode");
         QTest::addColumn<bool>("polling");
@@ -114,13 +116,14 @@ private Q_SLOTS:
         QTest::newRow("good poll reply") << good << 1 << true << good << C::Success << "25 60";
         QTest::newRow("after polling stopped") << good << 1 << false << "" << C::None << "";
         QTest::newRow("blank") << " " << 1 << true << "" << C::None << "";
-        QTest::newRow("negative temperature") << cold << 1 << true << cold << C::Success << "-10 50";
+        QTest::newRow("negative temperature")
+            << cold << 1 << true << cold << C::Success << "-10 50";
         QTest::newRow("bad crc") << rx(kBadCrc) << 1 << true << replyMessage(ReplyVerdict::BadCrc)
                                  << C::Failure << "";
-        QTest::newRow("lone byte from the module") << rx(hex("01")) << 1 << true << "" << C::None << "";
+        QTest::newRow("lone byte from the module")
+            << rx(hex("01")) << 1 << true << "" << C::None << "";
     }
-    void serialReplies()
-    {
+    void serialReplies() {
         QFETCH(QString, text);
         QFETCH(int, mode);
         QFETCH(bool, polling);
@@ -135,20 +138,18 @@ private Q_SLOTS:
         QCOMPARE(m ? m->temperatureText() + ' ' + m->humidityText() : QString(), shown);
     }
 
-    void reassembly_data()
-    {
+    void reassembly_data() {
         QTest::addColumn<L>("pieces");
         QTest::addColumn<L>("replies");
         QTest::addColumn<bool>("badCrc");
         const QByteArray second = framed("010404006201F4");
         L bytewise;
-        for (char c : kGood)
-            bytewise << QByteArray(1, c);
+        for (char c : kGood) bytewise << QByteArray(1, c);
         QTest::newRow("whole") << L{kGood} << L{kGood} << false;
         QTest::newRow("byte by byte") << bytewise << L{kGood} << false;
         QTest::newRow("two in one piece") << L{kGood + second} << L{kGood, second} << false;
-        QTest::newRow("split across pieces") << L{kGood + second.left(2), second.mid(2)}
-                                             << L{kGood, second} << false;
+        QTest::newRow("split across pieces")
+            << L{kGood + second.left(2), second.mid(2)} << L{kGood, second} << false;
         QTest::newRow("noise first") << L{hex("000001") + kGood} << L{kGood} << false;
         QTest::newRow("corrupt") << L{kBadCrc} << L{} << true;
         QTest::newRow("exception") << L{hex("018402C2C1")} << L{hex("018402C2C1")} << false;
@@ -156,8 +157,7 @@ private Q_SLOTS:
         QTest::newRow("stale half then whole") << L{kGood.left(5), kGood} << L{kGood} << true;
         QTest::newRow("corrupt then good") << L{kBadCrc, kGood} << L{kGood} << true;
     }
-    void reassembly()
-    {
+    void reassembly() {
         QFETCH(L, pieces);
         QFETCH(L, replies);
         QFETCH(bool, badCrc);
@@ -177,8 +177,7 @@ private Q_SLOTS:
     // The link against a server on this machine: a reply in pieces, the
     // reply check, a half reply, an own close, a connection that never
     // completes.
-    void converterLink()
-    {
+    void converterLink() {
         QTcpServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost));
         QTcpSocket socket;
@@ -222,7 +221,8 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
         QCOMPARE(link.state(), ConverterLink::State::Closed);
         QCOMPARE(states.size(), count + 1);  // no "dropped" beside an own close
-        QCOMPARE(states.last().at(1).toString(), QStringLiteral("已断开 127.0.0.1:%1").arg(server.serverPort()));
+        QCOMPARE(states.last().at(1).toString(),
+                 QStringLiteral("已断开 127.0.0.1:%1").arg(server.serverPort()));
 
         link.open(QStringLiteral("127.0.0.1"), server.serverPort());
         QVERIFY(link.connectTimer()->isActive());

@@ -24,8 +24,7 @@ namespace {
 const QString kDesign = QStringLiteral("读回的结果");
 constexpr int kWaitMs = 5000;
 
-QString temperatureOf(const QString &replyText)
-{
+QString temperatureOf(const QString &replyText) {
     return decodeMeasurement(receiveTextBytes(replyText)).temperatureText();
 }
 }  // namespace
@@ -39,64 +38,70 @@ class TestConsoleEndToEnd : public QObject {
     std::unique_ptr<QSignalSpy> frames;  // receive texts cut by the main window
 
     // The text of a box, the caption of a button, a status line.
-    QString text(const char *name) { return form->findChild<QWidget *>(name)->property("text").toString(); }
-    void set(const char *name, const QString &value) { form->findChild<QLineEdit *>(name)->setText(value); }
+    QString text(const char *name) {
+        return form->findChild<QWidget *>(name)->property("text").toString();
+    }
+    void set(const char *name, const QString &value) {
+        form->findChild<QLineEdit *>(name)->setText(value);
+    }
     QTimer *timer(const char *name) { return form->findChild<QTimer *>(QString::fromLatin1(name)); }
-    QStringList logLines() { return form->findChild<QPlainTextEdit *>("Text3")->toPlainText().split('\n'); }
+    QStringList logLines() {
+        return form->findChild<QPlainTextEdit *>("Text3")->toPlainText().split('\n');
+    }
     bool negative(const char *name) { return text(name).startsWith(QLatin1Char('-')); }
 
     // The simulator with these links and options, the program on it, the
     // console open with the converter at 127.0.0.1. The console's timers are
     // held back: the tests tick them or give them a short period.
-    void startConsole(SimProcess::Links links, const QStringList &options = {})
-    {
+    void startConsole(SimProcess::Links links, const QStringList &options = {}) {
         Form1::state().reset();
-        sim = std::make_unique<SimProcess>(links, QStringList{QStringLiteral("--seed"), QStringLiteral("5")} + options);
+        sim = std::make_unique<SimProcess>(
+            links, QStringList{QStringLiteral("--seed"), QStringLiteral("5")} + options);
         QVERIFY2(sim->start(), qPrintable(sim->errorString()));
         if (links & SimProcess::Serial)
             sim->attach(1);
         app = std::make_unique<AppFixture>(new SerialPort());
         if (links & SimProcess::Serial) {
             app->frame()->Form_Load();  // syssetting: port 1
-            QVERIFY2(app->frame()->MSComm1()->PortOpen(), qPrintable(app->boxes.texts().join('\n')));
+            QVERIFY2(app->frame()->MSComm1()->PortOpen(),
+                     qPrintable(app->boxes.texts().join('\n')));
         }
         app->menu("sigboard");
         form = Module1::form1IfOpen();
         QVERIFY(form);
         timer("Timer1")->setInterval(3600 * 1000);
         timer("Timer2")->setInterval(3600 * 1000);
-        frames = std::make_unique<QSignalSpy>(app->frame()->frames(), &FrameAssembler::frameDelivered);
-        for (auto [name, v] : {std::pair{"Text13", "127"}, {"Text12", "0"}, {"Text9", "0"}, {"Text8", "1"}})
+        frames =
+            std::make_unique<QSignalSpy>(app->frame()->frames(), &FrameAssembler::frameDelivered);
+        for (auto [name, v] :
+             {std::pair{"Text13", "127"}, {"Text12", "0"}, {"Text9", "0"}, {"Text8", "1"}})
             set(name, QString::fromLatin1(v));
         set("Text2", QString::number(sim->tcpPort()));
     }
 
     // One serial poll, handled.
-    void pollSerial(int framesExpected = 1)
-    {
+    void pollSerial(int framesExpected = 1) {
         const qsizetype before = frames->size();
         form->Timer2_Timer();
         QTRY_VERIFY_WITH_TIMEOUT(frames->size() >= before + framesExpected, kWaitMs);
     }
-    void connectTcp()
-    {
+    void connectTcp() {
         form->Command3_Click();
-        QTRY_COMPARE_WITH_TIMEOUT(form->link()->state(), console::ConverterLink::State::Connected, kWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(form->link()->state(), console::ConverterLink::State::Connected,
+                                  kWaitMs);
     }
     // The reply the simulator logged last for a request over TCP.
-    QString lastTcpReply()
-    {
-        static const QRegularExpression re(QStringLiteral("tcp \\S+ [0-9A-F ]+ -> ((?:[0-9A-F]{2} ?)+)"));
+    QString lastTcpReply() {
+        static const QRegularExpression re(
+            QStringLiteral("tcp \\S+ [0-9A-F ]+ -> ((?:[0-9A-F]{2} ?)+)"));
         QString last;
         auto it = re.globalMatch(sim->log());
-        while (it.hasNext())
-            last = QLatin1Char(' ') + it.next().captured(1).trimmed();
+        while (it.hasNext()) last = QLatin1Char(' ') + it.next().captured(1).trimmed();
         return last;
     }
 
 private Q_SLOTS:
-    void cleanup()
-    {
+    void cleanup() {
         frames.reset();
         app.reset();
         sim.reset();
@@ -105,8 +110,7 @@ private Q_SLOTS:
 
     // 发送 logs the raw reply, the first one joined to the design text; during
     // automatic polling too, and the next poll decodes again.
-    void sendLogsRawReplies()
-    {
+    void sendLogsRawReplies() {
         startConsole(SimProcess::Serial);
         form->Command28_Click();  // "01 04 00 00 00 01": the temperature alone
         QTRY_COMPARE_WITH_TIMEOUT(frames->size(), 1, kWaitMs);
@@ -128,8 +132,7 @@ private Q_SLOTS:
         QCOMPARE(logLines().size(), 5);
     }
 
-    void checkFailures()
-    {
+    void checkFailures() {
         startConsole(SimProcess::Serial);
         form->Command30_Click();
         // A reply from another module than the box names.
@@ -146,16 +149,17 @@ private Q_SLOTS:
         form->Command28_Click();
         form->Timer2_Timer();
         QVERIFY(sim->waitForLog(QStringLiteral("01 04 00 00 00 02 71 CB ->")));
-        QTRY_VERIFY_WITH_TIMEOUT(!app->frame()->frames()->timer()->isActive() && frames->size() >= 2, kWaitMs);
-        QTRY_VERIFY_WITH_TIMEOUT(logLines().contains(replyMessage(ReplyVerdict::WrongFunction)), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !app->frame()->frames()->timer()->isActive() && frames->size() >= 2, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(logLines().contains(replyMessage(ReplyVerdict::WrongFunction)),
+                                 kWaitMs);
         QCOMPARE(text("Text18"), QStringLiteral("2"));
         QCOMPARE(text("Text6") == QStringLiteral("温度"), text("Text17") == QStringLiteral("0"));
     }
 
     // Every reply with a wrong CRC: on the serial line each one counts a
     // failure, over the network nothing is shown.
-    void badCrc()
-    {
+    void badCrc() {
         startConsole(SimProcess::SerialAndTcp, {QStringLiteral("--bad-crc"), QStringLiteral("1")});
         form->Command30_Click();
         pollSerial();
@@ -172,8 +176,7 @@ private Q_SLOTS:
 
     // Every reply with a pause in its middle: the serial line cuts it in two
     // frames, each failing its check; over the network it shows once.
-    void splitReplies()
-    {
+    void splitReplies() {
         startConsole(SimProcess::SerialAndTcp, {QStringLiteral("--split"), QStringLiteral("100")});
         form->Command30_Click();
         pollSerial(2);
@@ -194,8 +197,7 @@ private Q_SLOTS:
         QVERIFY(sim->waitForLog(QStringLiteral("gone")));
     }
 
-    void replyAfterStopChangesNothing()
-    {
+    void replyAfterStopChangesNothing() {
         startConsole(SimProcess::Serial, {QStringLiteral("--late"), QStringLiteral("150")});
         form->Command30_Click();
         form->Timer2_Timer();
@@ -209,9 +211,9 @@ private Q_SLOTS:
     // Both links on one bus: each keeps its own extremes, a reading below
     // zero is shown on both, the address box means the same module on both,
     // and 断开 leaves the serial polling on, whose figures agree with its log.
-    void bothLinks()
-    {
-        startConsole(SimProcess::SerialAndTcp, {QStringLiteral("--modules"), QStringLiteral("1,2,3,10")});
+    void bothLinks() {
+        startConsole(SimProcess::SerialAndTcp,
+                     {QStringLiteral("--modules"), QStringLiteral("1,2,3,10")});
         form->Command30_Click();
         QCOMPARE(text("Command30"), QStringLiteral("关闭自动采集"));
         QVERIFY(Module1::rs232busy());
@@ -221,7 +223,8 @@ private Q_SLOTS:
         set("Text16", QStringLiteral("3"));  // the cold one, over the network
         form->Timer1_Timer();
         QTRY_VERIFY_WITH_TIMEOUT(negative("Text6"), kWaitMs);
-        QCOMPARE(text("Text10") + text("Text11"), text("Text6") + text("Text6"));  // the network's own
+        QCOMPARE(text("Text10") + text("Text11"),
+                 text("Text6") + text("Text6"));  // the network's own
         set("Text16", QStringLiteral("1"));
         pollSerial();
         QVERIFY(!negative("Text11"));  // the cold reading stayed out of the serial extremes
@@ -258,7 +261,9 @@ private Q_SLOTS:
         QCOMPARE(QString::number(temps.size()) + '/' + text("Text18"), text("Text17") + "/0");
         QCOMPARE(text("Text6"), temps.last());
         QVERIFY(!negative("Text6") && text("Text7").toDouble() > 0);
-        auto byValue = [](const QString &a, const QString &b) { return a.toDouble() < b.toDouble(); };
+        auto byValue = [](const QString &a, const QString &b) {
+            return a.toDouble() < b.toDouble();
+        };
         QCOMPARE(text("Text10"), *std::max_element(temps.begin(), temps.end(), byValue));
         QCOMPARE(text("Text11"), *std::min_element(temps.begin(), temps.end(), byValue));
         QCOMPARE(text("Text11"), cold);
@@ -266,8 +271,7 @@ private Q_SLOTS:
 
     // The program's own network period; then the converter goes away, and
     // nobody listens any more.
-    void tcpPollingAndFailures()
-    {
+    void tcpPollingAndFailures() {
         startConsole(SimProcess::Tcp);
         timer("Timer1")->setInterval(2000);  // the program's period
         connectTcp();
@@ -279,11 +283,13 @@ private Q_SLOTS:
         sim->stop();
         QTRY_COMPARE_WITH_TIMEOUT(text("Command3"), QStringLiteral("连接"), kWaitMs);
         QVERIFY(!timer("Timer1")->isActive());
-        QVERIFY2(text("netStatus").startsWith(QStringLiteral("连接已断开")), qPrintable(text("netStatus")));
+        QVERIFY2(text("netStatus").startsWith(QStringLiteral("连接已断开")),
+                 qPrintable(text("netStatus")));
         form->Command3_Click();
         QTRY_COMPARE_WITH_TIMEOUT(text("Command3"), QStringLiteral("连接"), kWaitMs);
         QVERIFY(!timer("Timer1")->isActive());
-        QVERIFY2(text("netStatus").endsWith(QStringLiteral("对方拒绝连接")), qPrintable(text("netStatus")));
+        QVERIFY2(text("netStatus").endsWith(QStringLiteral("对方拒绝连接")),
+                 qPrintable(text("netStatus")));
         QVERIFY(app->boxes.shown.isEmpty());
     }
 };

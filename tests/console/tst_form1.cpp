@@ -19,8 +19,12 @@
 #include <QTimer>
 
 namespace {
-QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
-QByteArray framed(const char *text) { return assembleFrame(hex(text)); }
+QByteArray hex(const char *text) {
+    return QByteArray::fromHex(text);
+}
+QByteArray framed(const char *text) {
+    return assembleFrame(hex(text));
+}
 const QString kDesign = QStringLiteral("读回的结果");
 const QByteArray kGood = hex("01040400FA0258DB2F");  // 25 °C, 60 %
 }  // namespace
@@ -32,7 +36,9 @@ class TestForm1 : public QObject {
     Form1 *form = nullptr;
 
     template <class T = QLineEdit>
-    T *get(const char *name) { return form->findChild<T *>(QString::fromLatin1(name)); }
+    T *get(const char *name) {
+        return form->findChild<T *>(QString::fromLatin1(name));
+    }
     // The text of a box, the caption of a button, a status line.
     QString text(const char *name) { return get<QWidget>(name)->property("text").toString(); }
     void set(const char *name, const QString &value) { get(name)->setText(value); }
@@ -42,8 +48,7 @@ class TestForm1 : public QObject {
 
     // Opens the console. Its timers are slowed down to an hour: the tests
     // call the tick handlers themselves.
-    void openConsole(bool holdTimers = true)
-    {
+    void openConsole(bool holdTimers = true) {
         app->menu("sigboard");
         form = Module1::form1IfOpen();
         QVERIFY(form);
@@ -53,32 +58,27 @@ class TestForm1 : public QObject {
         }
     }
     // Bytes from the module, cut into a frame as the main window does.
-    void reply(const QByteArray &bytes)
-    {
+    void reply(const QByteArray &bytes) {
         app->fakePort()->inject(bytes);
         app->frame()->frames()->endOfFrame();
     }
-    void startAutomatic()
-    {
+    void startAutomatic() {
         form->Command30_Click();
         QVERIFY(timer("Timer2")->isActive());
     }
 
 private Q_SLOTS:
-    void init()
-    {
+    void init() {
         Form1::state().reset();
         app = std::make_unique<AppFixture>();
         openConsole();
     }
-    void cleanup()
-    {
+    void cleanup() {
         app.reset();
         form = nullptr;
     }
 
-    void controlsAndDefaults()
-    {
+    void controlsAndDefaults() {
         form->close();
         flushDeletes();
         openConsole(false);
@@ -86,19 +86,39 @@ private Q_SLOTS:
         QVERIFY(sub && sub->isMaximized());
         QCOMPARE(form->windowTitle(), QStringLiteral("操作单模块"));
         const QList<QPair<const char *, QString>> texts = {
-            {"Text4", "01 04 00 00 00 01"}, {"Text1", "C1"}, {"Text5", "C2"}, {"Text6", "温度"},
-            {"Text7", "湿度"}, {"Text10", "最高温度"}, {"Text11", "最低稳度"}, {"Text14", "最高湿度"},
-            {"Text15", "最低湿度"}, {"Text16", "1"}, {"Text17", "0"}, {"Text18", "0"},
-            {"Text13", "192"}, {"Text12", "168"}, {"Text9", "1"}, {"Text8", "200"},
-            {"Text2", "1234"}, {"rcv232", ""}, {"Command1", "显示CRC"}, {"Command28", "发送"},
-            {"Command30", "开启自动采集"}, {"Command2", "退出"}, {"Command3", "连接"},
-            {"Frame6", "Modbus命令操作"}, {"Frame2", "显示采集结果"},
+            {"Text4", "01 04 00 00 00 01"},
+            {"Text1", "C1"},
+            {"Text5", "C2"},
+            {"Text6", "温度"},
+            {"Text7", "湿度"},
+            {"Text10", "最高温度"},
+            {"Text11", "最低稳度"},
+            {"Text14", "最高湿度"},
+            {"Text15", "最低湿度"},
+            {"Text16", "1"},
+            {"Text17", "0"},
+            {"Text18", "0"},
+            {"Text13", "192"},
+            {"Text12", "168"},
+            {"Text9", "1"},
+            {"Text8", "200"},
+            {"Text2", "1234"},
+            {"rcv232", ""},
+            {"Command1", "显示CRC"},
+            {"Command28", "发送"},
+            {"Command30", "开启自动采集"},
+            {"Command2", "退出"},
+            {"Command3", "连接"},
+            {"Frame6", "Modbus命令操作"},
+            {"Frame2", "显示采集结果"},
             {"Frame3", "网络口接QX-LAN采集(以太网转RS485总线)"}};
         for (const auto &[name, value] : texts) {
             const QWidget *w = get<QWidget>(name);
             QVERIFY2(w, name);
             const bool frame = name[0] == 'F', button = name[0] == 'C';
-            QCOMPARE(w->metaObject()->className(), frame ? "QGroupBox" : button ? "QPushButton" : "QLineEdit");
+            QCOMPARE(w->metaObject()->className(), frame    ? "QGroupBox"
+                                                   : button ? "QPushButton"
+                                                            : "QLineEdit");
             QCOMPARE(w->property(frame ? "title" : "text").toString(), value);
         }
         QVERIFY(!get("rcv232")->isVisible());
@@ -112,8 +132,7 @@ private Q_SLOTS:
         QVERIFY(get<QTcpSocket>("Winsock1"));
     }
 
-    void crcAndPresets()
-    {
+    void crcAndPresets() {
         form->Command1_Click();
         QCOMPARE(crc(), QStringLiteral("31 CA"));
         set("Text4", QStringLiteral("01 03 00 0D 00 01 "));
@@ -125,8 +144,7 @@ private Q_SLOTS:
         QCOMPARE(crc(), QStringLiteral("15 C9"));  // not refreshed by a preset
     }
 
-    void refusals()
-    {
+    void refusals() {
         // What cannot be a command is said by both buttons (the texts are the
         // core's); nothing is sent, the CRC boxes stay.
         set("Text4", QStringLiteral("01 04 100"));
@@ -154,8 +172,7 @@ private Q_SLOTS:
         QVERIFY(!Module1::rs232busy());
     }
 
-    void sendLogsRawReplies()
-    {
+    void sendLogsRawReplies() {
         form->Combo2_Click(3);  // the unedited placeholder counts as 00
         form->Command28_Click();
         QCOMPARE(app->fakePort()->written, QByteArrayList{framed("010600000000")});
@@ -168,8 +185,7 @@ private Q_SLOTS:
         QCOMPARE(log(), QStringLiteral(" 01 06 00 00 00 01 8C 0A\n"));
     }
 
-    void addressBox()
-    {
+    void addressBox() {
         startAutomatic();
         set("Text16", QStringLiteral("abc"));
         form->Timer2_Timer();
@@ -184,8 +200,7 @@ private Q_SLOTS:
     }
 
     // Polls and their replies; what lives on after the window is closed.
-    void pollingAndWhatOutlivesTheWindow()
-    {
+    void pollingAndWhatOutlivesTheWindow() {
         startAutomatic();
         QCOMPARE(text("Command30"), QStringLiteral("关闭自动采集"));
         QVERIFY(Module1::rs232busy());
@@ -219,8 +234,9 @@ private Q_SLOTS:
         startAutomatic();
         form->Timer2_Timer();
         reply(kGood);
-        QCOMPARE(text("Text10") + '/' + text("Text11") + ' ' + text("Text14") + '/' + text("Text15"),
-                 QStringLiteral("30/25 60/60"));
+        QCOMPARE(
+            text("Text10") + '/' + text("Text11") + ' ' + text("Text14") + '/' + text("Text15"),
+            QStringLiteral("30/25 60/60"));
 
         // Closed by its close box while polling: the port is not left held.
         QVERIFY(Module1::rs232busy());
@@ -230,8 +246,7 @@ private Q_SLOTS:
         QVERIFY(!Module1::rs232busy());
     }
 
-    void badPortText()
-    {
+    void badPortText() {
         set("Text2", QStringLiteral("12x"));
         form->Command3_Click();
         QCOMPARE(text("Command3"), QStringLiteral("连接"));

@@ -17,19 +17,16 @@ class TestStore : public QObject {
     std::unique_ptr<TestDatabase> db;
 private Q_SLOTS:
     void init() { db = std::make_unique<TestDatabase>(conn); }
-    void cleanup()
-    {
+    void cleanup() {
         db.reset();
         conn.Close();
     }
 
-    void newFileGetsTablesAndSettings()
-    {
+    void newFileGetsTablesAndSettings() {
         auto names = [&](const QString &table) {
             QStringList out;
             LiteStatement st = conn.prepare(QStringLiteral("select * from ") + table);
-            for (int i = 0; i < st.columnCount(); ++i)
-                out << st.ColumnName(qint16(i));
+            for (int i = 0; i < st.columnCount(); ++i) out << st.ColumnName(qint16(i));
             return out;
         };
         QCOMPARE(names("syssetting"), (QStringList{"myitems", "mysetting"}));
@@ -39,20 +36,23 @@ private Q_SLOTS:
         QCOMPARE(modules.mid(1, 3), (QStringList{"adr", "name", "enorno"}));
         QCOMPARE(modules.mid(6, 2), (QStringList{"scan", "alarm"}));
 
-        QCOMPARE(db->scalar(sql::selectPortSetting().replace("select *", "select mysetting")).toString(), "0");
-        QCOMPARE(db->scalar(sql::selectSpeedSetting().replace("select *", "select mysetting")).toString(), "9600");
+        QCOMPARE(
+            db->scalar(sql::selectPortSetting().replace("select *", "select mysetting")).toString(),
+            "0");
+        QCOMPARE(db->scalar(sql::selectSpeedSetting().replace("select *", "select mysetting"))
+                     .toString(),
+                 "9600");
     }
 
-    void insertedRowsTakeDefaultsAndAffinities()
-    {
+    void insertedRowsTakeDefaultsAndAffinities() {
         // A module added by the bus search.
         db->exec(sql::insertModule("3", "0007"));
         const auto rows = db->rows(sql::selectModules());
         QCOMPARE(rows.size(), 1);
         QStringList cells;
-        for (const QVariant &v : rows.first().mid(1))
-            cells << cellText(v);
-        QCOMPARE(cells, (QStringList{"3", "0007", QStringLiteral("是"), "", "", "60", QStringLiteral("否")}));
+        for (const QVariant &v : rows.first().mid(1)) cells << cellText(v);
+        QCOMPARE(cells, (QStringList{"3", "0007", QStringLiteral("是"), "", "", "60",
+                                     QStringLiteral("否")}));
 
         // Records: '23.5' is stored as a number and compares numerically, 9.8 < 23.5.
         db->exec(sql::insertRecord("3", "23.5", "61.2"));
@@ -73,8 +73,7 @@ private Q_SLOTS:
                          .secsTo(QDateTime::fromString(expected, "yyyy-MM-dd HH:mm:ss"))) <= 2);
     }
 
-    void existingFileIsNotAltered()
-    {
+    void existingFileIsNotAltered() {
         QTemporaryDir tmp;
         LiteConnection file;
         QVERIFY(file.Open(tmp.filePath("mydb.db")));
@@ -86,8 +85,7 @@ private Q_SLOTS:
         QCOMPARE(st.integer(0), 1);
     }
 
-    void readingOrderAndFailures()
-    {
+    void readingOrderAndFailures() {
         db->exec(sql::insertModule("1", "A"));
         db->exec(sql::insertModule("2", "B"));
         LiteStatement st = conn.prepare(sql::selectModules());
@@ -111,8 +109,7 @@ private Q_SLOTS:
         QVERIFY(conn.lastError().contains("nowhere"));
     }
 
-    void transactionRollsBackUnlessCommitted()
-    {
+    void transactionRollsBackUnlessCommitted() {
         {
             LiteTransaction tx(conn);
             db->exec(sql::insertRecord("1", "1", "1"));
@@ -126,41 +123,55 @@ private Q_SLOTS:
         QCOMPARE(db->scalar("select count(*) from th").toInt(), 1);
     }
 
-    void statementTexts()
-    {
-        QCOMPARE(sql::selectPortSetting(), QStringLiteral("select * from syssetting where myitems='rs232port'"));
-        QCOMPARE(sql::selectSpeedSetting(), QStringLiteral("select * from syssetting where myitems='rs232speed'"));
-        QCOMPARE(sql::updatePortSetting(2), QStringLiteral("update syssetting set mysetting='2' where myitems ='rs232port'"));
-        QCOMPARE(sql::updateSpeedSetting("19200"),
-                 QStringLiteral("update syssetting set mysetting='19200' where myitems ='rs232speed'"));
+    void statementTexts() {
+        QCOMPARE(sql::selectPortSetting(),
+                 QStringLiteral("select * from syssetting where myitems='rs232port'"));
+        QCOMPARE(sql::selectSpeedSetting(),
+                 QStringLiteral("select * from syssetting where myitems='rs232speed'"));
+        QCOMPARE(sql::updatePortSetting(2),
+                 QStringLiteral("update syssetting set mysetting='2' where myitems ='rs232port'"));
+        QCOMPARE(
+            sql::updateSpeedSetting("19200"),
+            QStringLiteral("update syssetting set mysetting='19200' where myitems ='rs232speed'"));
         QCOMPARE(sql::selectModules(), QStringLiteral("select * from dbQx7 "));
-        QCOMPARE(sql::insertModule("3", "0007"), QStringLiteral("insert into dbQx7 ('adr','name') values ('3','0007')"));
-        QCOMPARE(sql::updateModule("60", true, false, "3"),
-                 QStringLiteral("update dbQx7 set scan='60', enorno='是' , alarm='否' where adr ='3'"));
+        QCOMPARE(sql::insertModule("3", "0007"),
+                 QStringLiteral("insert into dbQx7 ('adr','name') values ('3','0007')"));
+        QCOMPARE(
+            sql::updateModule("60", true, false, "3"),
+            QStringLiteral("update dbQx7 set scan='60', enorno='是' , alarm='否' where adr ='3'"));
         QCOMPARE(sql::deleteModule("3"), QStringLiteral("delete from dbQx7 where adr ='3'"));
         QCOMPARE(sql::insertRecord("3", "23.5", "61.2"),
-                 QStringLiteral("insert into th ('adr','mydate','temp','hum') values ('3', datetime('now','+8 hour'), "
+                 QStringLiteral("insert into th ('adr','mydate','temp','hum') values ('3', "
+                                "datetime('now','+8 hour'), "
                                 "'23.5','61.2')"));
-        QCOMPARE(sql::selectRecordsBase() + sql::recordAddressCondition("1") +
-                     sql::recordTimeCondition("2010-01-01 00:00:00", "2019-12-31 23:59:59") +
-                     sql::recordTemperatureCondition(sql::Compare::Less, "40.0") +
-                     sql::recordTemperatureCondition(sql::Compare::GreaterOrEqual, "-40.0") +
-                     sql::recordHumidityCondition(sql::Compare::Less, "99.9") +
-                     sql::recordHumidityCondition(sql::Compare::GreaterOrEqual, "0"),
-                 QStringLiteral("select * from th where id<>0 AND adr = 1 AND datetime(mydate) >= '2010-01-01 "
-                                "00:00:00' AND datetime(mydate) <= '2019-12-31 23:59:59' AND temp < 40.0 AND temp "
-                                ">= -40.0 AND hum < 99.9 AND hum >= 0"));
-        QCOMPARE(sql::recordTemperatureCondition(sql::Compare::LessOrEqual, "1"), QStringLiteral(" AND temp <= 1"));
-        QCOMPARE(sql::recordHumidityCondition(sql::Compare::Greater, "1"), QStringLiteral(" AND hum > 1"));
-        QCOMPARE(sql::deleteRecords(sql::moduleCondition("3"), sql::deleteBeforeCondition("2010-01-01 00:00:00")),
-                 QStringLiteral("delete from th where adr = '3' AND datetime(mydate) < '2010-01-01 00:00:00'"));
-        QCOMPARE(sql::deleteRecords(sql::allModulesCondition(), QString()), QStringLiteral("delete from th where adr<>0"));
+        QCOMPARE(
+            sql::selectRecordsBase() + sql::recordAddressCondition("1") +
+                sql::recordTimeCondition("2010-01-01 00:00:00", "2019-12-31 23:59:59") +
+                sql::recordTemperatureCondition(sql::Compare::Less, "40.0") +
+                sql::recordTemperatureCondition(sql::Compare::GreaterOrEqual, "-40.0") +
+                sql::recordHumidityCondition(sql::Compare::Less, "99.9") +
+                sql::recordHumidityCondition(sql::Compare::GreaterOrEqual, "0"),
+            QStringLiteral(
+                "select * from th where id<>0 AND adr = 1 AND datetime(mydate) >= '2010-01-01 "
+                "00:00:00' AND datetime(mydate) <= '2019-12-31 23:59:59' AND temp < 40.0 AND temp "
+                ">= -40.0 AND hum < 99.9 AND hum >= 0"));
+        QCOMPARE(sql::recordTemperatureCondition(sql::Compare::LessOrEqual, "1"),
+                 QStringLiteral(" AND temp <= 1"));
+        QCOMPARE(sql::recordHumidityCondition(sql::Compare::Greater, "1"),
+                 QStringLiteral(" AND hum > 1"));
+        QCOMPARE(
+            sql::deleteRecords(sql::moduleCondition("3"),
+                               sql::deleteBeforeCondition("2010-01-01 00:00:00")),
+            QStringLiteral(
+                "delete from th where adr = '3' AND datetime(mydate) < '2010-01-01 00:00:00'"));
+        QCOMPARE(sql::deleteRecords(sql::allModulesCondition(), QString()),
+                 QStringLiteral("delete from th where adr<>0"));
         QCOMPARE(sql::deleteAfterCondition("t"), QStringLiteral(" AND datetime(mydate) > 't'"));
-        QCOMPARE(sql::deleteBetweenCondition("a", "b"), QStringLiteral(" AND datetime(mydate) BETWEEN 'a' AND 'b'"));
+        QCOMPARE(sql::deleteBetweenCondition("a", "b"),
+                 QStringLiteral(" AND datetime(mydate) BETWEEN 'a' AND 'b'"));
     }
 
-    void quoteInValueIsHarmless()
-    {
+    void quoteInValueIsHarmless() {
         db->addModule(1);
         db->addModule(2);
         // A quote can neither break the statement nor widen its condition.
@@ -171,10 +182,13 @@ private Q_SLOTS:
         QCOMPARE(sql::moduleCondition("1'"), QStringLiteral("adr = '1'''"));
     }
 
-    void valueTexts()
-    {
-        for (const auto &[value, text] : {std::pair{25.0, "25"}, {23.5, "23.5"}, {0.5, "0.5"}, {-10.0, "-10"},
-                                          {0.1 + 0.2, "0.3"}, {0.00001, "0.00001"}})
+    void valueTexts() {
+        for (const auto &[value, text] : {std::pair{25.0, "25"},
+                                          {23.5, "23.5"},
+                                          {0.5, "0.5"},
+                                          {-10.0, "-10"},
+                                          {0.1 + 0.2, "0.3"},
+                                          {0.00001, "0.00001"}})
             QCOMPARE(numberText(value), QString::fromLatin1(text));
         QCOMPARE(cellText(QVariant()), "");
         QCOMPARE(cellText(QVariant::fromValue<qint64>(60)), "60");
@@ -184,8 +198,7 @@ private Q_SLOTS:
             QVERIFY2(!parseWholeNumber(bad, 0, 32767), bad);
         QCOMPARE(parseDecimal("-40.0").value_or(0), -40.0);
         QCOMPARE(parseDecimal(".5").value_or(0), 0.5);
-        for (const char *bad : {"1e3", "4O"})
-            QVERIFY2(!parseDecimal(bad), bad);
+        for (const char *bad : {"1e3", "4O"}) QVERIFY2(!parseDecimal(bad), bad);
         QVERIFY(isRecordTime("2010-01-01 00:00:00"));
         QVERIFY(!isRecordTime("2010-02-30 00:00:00"));
         QVERIFY(!isRecordTime("2010-01-01 00:00:00' or 1=1"));

@@ -7,8 +7,7 @@
 #include <QCoreApplication>
 #include <QTest>
 
-AppFixture::AppFixture(SerialPort *port)
-{
+AppFixture::AppFixture(SerialPort *port) {
     db_ = std::make_unique<TestDatabase>(Module1::dbconn());
     Module1::setDatabasePath(db_->path());
     Module1::setEndProgram([this] { ++endProgramCalls; });
@@ -22,8 +21,7 @@ AppFixture::AppFixture(SerialPort *port)
     frame_->show();
 }
 
-AppFixture::~AppFixture()
-{
+AppFixture::~AppFixture() {
     if (frame_) {
         frame_->close();
         delete frame_;
@@ -37,15 +35,13 @@ AppFixture::~AppFixture()
     Module1::dbconn().Close();
 }
 
-void AppFixture::menu(const char *name)
-{
+void AppFixture::menu(const char *name) {
     QAction *a = frame_->findChild<QAction *>(QString::fromLatin1(name));
     QVERIFY2(a, name);
     a->trigger();
 }
 
-void flushDeletes()
-{
+void flushDeletes() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
 }

@@ -44,8 +44,7 @@ void flushDeletes();
 #include <QWidget>
 
 template <class T>
-T *AppFixture::find(const QString &name) const
-{
+T *AppFixture::find(const QString &name) const {
     const auto tops = QApplication::topLevelWidgets();
     for (QWidget *top : tops) {
         if (top->objectName() == name) {

@@ -1,11 +1,14 @@
 #include "support/FakeMessageBoxes.h"
 
-FakeMessageBoxes::FakeMessageBoxes() { previous_ = installMessageBoxes(this); }
+FakeMessageBoxes::FakeMessageBoxes() {
+    previous_ = installMessageBoxes(this);
+}
 
-FakeMessageBoxes::~FakeMessageBoxes() { installMessageBoxes(previous_); }
+FakeMessageBoxes::~FakeMessageBoxes() {
+    installMessageBoxes(previous_);
+}
 
-MsgAnswer FakeMessageBoxes::show(QWidget *, const MsgRequest &request)
-{
+MsgAnswer FakeMessageBoxes::show(QWidget *, const MsgRequest &request) {
     shown << request;
     if (onShow)
         onShow(request);
@@ -16,10 +19,8 @@ MsgAnswer FakeMessageBoxes::show(QWidget *, const MsgRequest &request)
     return defaultAnswer;
 }
 
-QStringList FakeMessageBoxes::texts() const
-{
+QStringList FakeMessageBoxes::texts() const {
     QStringList out;
-    for (const MsgRequest &r : shown)
-        out << r.text;
+    for (const MsgRequest &r : shown) out << r.text;
     return out;
 }

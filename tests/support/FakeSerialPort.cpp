@@ -1,7 +1,6 @@
 #include "support/FakeSerialPort.h"
 
-PortError FakeSerialPort::open()
-{
+PortError FakeSerialPort::open() {
     if (open_)
         return PortError::PortInUse;
     if (openResult != PortError::None)
@@ -10,15 +9,13 @@ PortError FakeSerialPort::open()
     return PortError::None;
 }
 
-QByteArray FakeSerialPort::Input()
-{
+QByteArray FakeSerialPort::Input() {
     QByteArray out;
     out.swap(buffer_);
     return out;
 }
 
-PortError FakeSerialPort::Output(const QByteArray &bytes)
-{
+PortError FakeSerialPort::Output(const QByteArray &bytes) {
     if (!open_)
         return PortError::PortNotOpen;
     written << bytes;
@@ -27,14 +24,12 @@ PortError FakeSerialPort::Output(const QByteArray &bytes)
     return PortError::None;
 }
 
-void FakeSerialPort::inject(const QByteArray &bytes)
-{
+void FakeSerialPort::inject(const QByteArray &bytes) {
     buffer_ += bytes;
     Q_EMIT OnComm(kEvReceive);
 }
 
-PortError FakeSerialPort::setSettings(const QString &settings)
-{
+PortError FakeSerialPort::setSettings(const QString &settings) {
     if (open_ && settingsResult != PortError::None && validSettings(settings))
         return settingsResult;
     return SerialPort::setSettings(settings);
