@@ -9,6 +9,7 @@ packages=(
     libsqlite3-dev      # SQLite 3, used directly
     sqlite3             # the sqlite3 shell (benchmarks compare against it)
     cmake ninja-build g++
+    clang-format        # the format check of CI (scripts/check-format.sh)
     fonts-wqy-microhei  # a CJK font: the whole interface is Chinese
 )
 

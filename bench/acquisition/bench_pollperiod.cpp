@@ -10,7 +10,7 @@
 //
 // Usage: bench_pollperiod [polls per period]
 #include "acquisition/ModuleList.h"
-#include "acquisition/ModuleWindow.h"
+#include "acquisition/ui/ModuleWindow.h"
 #include "app/MDImain.h"
 #include "app/Module1.h"
 #include "bus/FrameAssembler.h"

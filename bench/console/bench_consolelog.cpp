@@ -1,6 +1,6 @@
 // How long one line takes to go into the console's log as the log grows:
 // hours of automatic polling add a line a second and must not slow down.
-#include "console/Form1.h"
+#include "console/ui/Form1.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -9,10 +9,10 @@
 //     - the peak memory of each, every part in a process of its own, and of
 //       both windows open in one process.
 #include "app/Module1.h"
-#include "records/AnaQx7.h"
 #include "records/ChartData.h"
-#include "records/GraphWindow.h"
 #include "records/RecordModel.h"
+#include "records/ui/AnaQx7.h"
+#include "records/ui/GraphWindow.h"
 #include "store/LiteConnection.h"
 #include "store/Schema.h"
 

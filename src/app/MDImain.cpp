@@ -1,16 +1,16 @@
 #include "app/MDImain.h"
 
-#include "acquisition/ModuleWindow.h"
-#include "app/AppInfo.h"
-#include "app/MessageBoxes.h"
+#include "acquisition/ui/ModuleWindow.h"
 #include "app/Module1.h"
-#include "bus/Edit232.h"
 #include "bus/FrameAssembler.h"
 #include "bus/SerialPort.h"
-#include "console/Form1.h"
-#include "records/AnaQx7.h"
-#include "records/DbaseWindow.h"
+#include "bus/ui/Edit232.h"
+#include "console/ui/Form1.h"
+#include "records/ui/AnaQx7.h"
+#include "records/ui/DbaseWindow.h"
 #include "store/Statements.h"
+#include "widgets/AppInfo.h"
+#include "widgets/MessageBoxes.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>

@@ -1,11 +1,11 @@
 #include "app/Main.h"
 
-#include "app/AppInfo.h"
 #include "app/MDImain.h"
-#include "app/MessageBoxes.h"
 #include "app/Module1.h"
 #include "bus/SerialPort.h"
 #include "store/Schema.h"
+#include "widgets/AppInfo.h"
+#include "widgets/MessageBoxes.h"
 
 #include <QCoreApplication>
 #include <QDir>

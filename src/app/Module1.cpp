@@ -1,13 +1,13 @@
 #include "app/Module1.h"
 
-#include "acquisition/EditQx7.h"
-#include "acquisition/ModuleWindow.h"
+#include "acquisition/ui/EditQx7.h"
+#include "acquisition/ui/ModuleWindow.h"
 #include "app/MDImain.h"
-#include "bus/Edit232.h"
-#include "console/Form1.h"
-#include "records/AnaQx7.h"
-#include "records/DbaseWindow.h"
-#include "records/GraphWindow.h"
+#include "bus/ui/Edit232.h"
+#include "console/ui/Form1.h"
+#include "records/ui/AnaQx7.h"
+#include "records/ui/DbaseWindow.h"
+#include "records/ui/GraphWindow.h"
 
 #include <QCoreApplication>
 #include <QMdiArea>

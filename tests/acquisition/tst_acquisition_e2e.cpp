@@ -3,7 +3,7 @@
 // end-of-frame timer and routing, and stores records; the simulator's
 // exchange log says what really went over the line.
 #include "acquisition/ModuleList.h"
-#include "acquisition/ModuleWindow.h"
+#include "acquisition/ui/ModuleWindow.h"
 #include "app/MDImain.h"
 #include "app/Module1.h"
 #include "bus/Frames.h"

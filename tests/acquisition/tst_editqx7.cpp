@@ -1,9 +1,9 @@
 // The module editor: it reads the row selected in the module list at each
 // action, saves with S7, removes with S8, and refuses a record period that
 // the list could not load back.
-#include "acquisition/EditQx7.h"
 #include "acquisition/ModuleList.h"
-#include "acquisition/ModuleWindow.h"
+#include "acquisition/ui/EditQx7.h"
+#include "acquisition/ui/ModuleWindow.h"
 #include "app/MDImain.h"
 #include "app/Module1.h"
 #include "support/AppFixture.h"

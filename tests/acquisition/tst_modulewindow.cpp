@@ -5,7 +5,7 @@
 // tst_acquisitioncycle; here they are wired to controls, timers and the port.
 #include "ModuleReplies.h"
 #include "acquisition/ModuleList.h"
-#include "acquisition/ModuleWindow.h"
+#include "acquisition/ui/ModuleWindow.h"
 #include "app/MDImain.h"
 #include "app/Module1.h"
 #include "bus/FrameAssembler.h"

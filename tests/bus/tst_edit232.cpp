@@ -6,8 +6,8 @@
 
 #include "app/MDImain.h"
 #include "app/Module1.h"
-#include "bus/Edit232.h"
 #include "bus/SerialPort.h"
+#include "bus/ui/Edit232.h"
 
 #include <QComboBox>
 #include <QLabel>

@@ -8,7 +8,7 @@
 #include "bus/Frames.h"
 #include "bus/HexText.h"
 #include "bus/SerialPort.h"
-#include "console/Form1.h"
+#include "console/ui/Form1.h"
 #include "support/AppFixture.h"
 #include "support/SimProcess.h"
 

@@ -7,7 +7,7 @@
 #include "bus/FrameAssembler.h"
 #include "bus/Frames.h"
 #include "bus/HexText.h"
-#include "console/Form1.h"
+#include "console/ui/Form1.h"
 #include "support/AppFixture.h"
 
 #include <QComboBox>

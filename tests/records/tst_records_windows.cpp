@@ -2,12 +2,12 @@
 // opened through the frame's menus, driven through their controls.
 #include "app/MDImain.h"
 #include "app/Module1.h"
-#include "records/AnaQx7.h"
-#include "records/ChartPainter.h"
 #include "records/Clock.h"
-#include "records/DbaseWindow.h"
-#include "records/GraphWindow.h"
 #include "records/RecordModel.h"
+#include "records/ui/AnaQx7.h"
+#include "records/ui/ChartPainter.h"
+#include "records/ui/DbaseWindow.h"
+#include "records/ui/GraphWindow.h"
 #include "support/AppFixture.h"
 
 #include <QAbstractItemModelTester>

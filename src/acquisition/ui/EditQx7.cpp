@@ -1,10 +1,10 @@
-#include "acquisition/EditQx7.h"
+#include "acquisition/ui/EditQx7.h"
 
 #include "acquisition/ModuleList.h"
-#include "acquisition/ModuleWindow.h"
-#include "app/MessageBoxes.h"
+#include "acquisition/ui/ModuleWindow.h"
 #include "app/Module1.h"
 #include "store/Statements.h"
+#include "widgets/MessageBoxes.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -1,9 +1,9 @@
-#include "records/DbaseWindow.h"
+#include "records/ui/DbaseWindow.h"
 
-#include "app/Controls.h"
-#include "app/MessageBoxes.h"
 #include "app/Module1.h"
 #include "records/Clock.h"
+#include "widgets/Controls.h"
+#include "widgets/MessageBoxes.h"
 
 #include <QCheckBox>
 #include <QDir>

@@ -1,14 +1,14 @@
-#include "acquisition/ModuleWindow.h"
+#include "acquisition/ui/ModuleWindow.h"
 
-#include "acquisition/EditQx7.h"
 #include "acquisition/ModuleList.h"
 #include "acquisition/RecordStore.h"
-#include "app/Controls.h"
-#include "app/MessageBoxes.h"
+#include "acquisition/ui/EditQx7.h"
 #include "app/Module1.h"
 #include "bus/Frames.h"
 #include "bus/SerialPort.h"
 #include "store/Statements.h"
+#include "widgets/Controls.h"
+#include "widgets/MessageBoxes.h"
 
 #include <QCloseEvent>
 #include <QGroupBox>

@@ -1,6 +1,6 @@
-#include "app/MessageBoxes.h"
+#include "widgets/MessageBoxes.h"
 
-#include "app/AppInfo.h"
+#include "widgets/AppInfo.h"
 
 #include <QMessageBox>
 

@@ -1,12 +1,12 @@
-#include "console/Form1.h"
+#include "console/ui/Form1.h"
 
-#include "app/Controls.h"
-#include "app/MessageBoxes.h"
 #include "app/Module1.h"
 #include "bus/Frames.h"
 #include "bus/SerialPort.h"
 #include "console/ConsoleCommands.h"
 #include "store/ValueText.h"
+#include "widgets/Controls.h"
+#include "widgets/MessageBoxes.h"
 
 #include <QComboBox>
 #include <QEvent>

@@ -1,14 +1,14 @@
-#include "records/AnaQx7.h"
+#include "records/ui/AnaQx7.h"
 
-#include "app/Controls.h"
-#include "app/MessageBoxes.h"
 #include "app/Module1.h"
 #include "records/Clock.h"
 #include "records/FilterText.h"
-#include "records/GraphWindow.h"
 #include "records/RecordCsv.h"
 #include "records/RecordLoader.h"
 #include "records/RecordModel.h"
+#include "records/ui/GraphWindow.h"
+#include "widgets/Controls.h"
+#include "widgets/MessageBoxes.h"
 
 #include <QCheckBox>
 #include <QFileDialog>

@@ -1,9 +1,9 @@
-#include "bus/Edit232.h"
+#include "bus/ui/Edit232.h"
 
-#include "app/MessageBoxes.h"
 #include "app/Module1.h"
 #include "bus/SerialPort.h"
 #include "store/Statements.h"
+#include "widgets/MessageBoxes.h"
 
 #include <QComboBox>
 #include <QGridLayout>

@@ -1,11 +1,11 @@
-#include "records/GraphWindow.h"
+#include "records/ui/GraphWindow.h"
 
-#include "app/Controls.h"
-#include "app/MessageBoxes.h"
 #include "app/Module1.h"
-#include "records/ChartPainter.h"
 #include "records/FilterText.h"
 #include "records/RecordQuery.h"
+#include "records/ui/ChartPainter.h"
+#include "widgets/Controls.h"
+#include "widgets/MessageBoxes.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>

@@ -1,4 +1,4 @@
-#include "records/ChartPainter.h"
+#include "records/ui/ChartPainter.h"
 
 #include <QFont>
 #include <QFontMetrics>
