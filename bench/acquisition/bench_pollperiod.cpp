@@ -13,6 +13,7 @@
 #include "acquisition/ui/ModuleWindow.h"
 #include "app/MDImain.h"
 #include "app/Module1.h"
+#include "bus/BusLink.h"
 #include "bus/FrameAssembler.h"
 #include "bus/Frames.h"
 #include "bus/SerialPort.h"
@@ -65,7 +66,7 @@ struct Result {
 
 Result run(AppFixture &app, SimProcess &sim, int periodMs, int polls) {
     Result result;
-    ModuleWindow::resetState();
+    Module1::resetState();
     app.menu("board");  // a fresh window each time
     auto *w = qobject_cast<ModuleWindow *>(app.find("module"));
     if (!w)
@@ -103,7 +104,7 @@ Result run(AppFixture &app, SimProcess &sim, int periodMs, int polls) {
     const qsizetype logStart = sim.log().size();
     w->findChild<QLineEdit *>(QStringLiteral("Text2"))->setText(QString::number(periodMs));
     auto *command3 = w->findChild<QPushButton *>(QStringLiteral("Command3"));
-    const AcquisitionCycle &cycle = ModuleWindow::state().cycle;
+    const AcquisitionCycle &cycle = Module1::acquisitionState().cycle;
     QElapsedTimer clock;
     clock.start();
     command3->click();
@@ -158,7 +159,7 @@ int main(int argc, char **argv) {
     AppFixture app(new SerialPort());
     for (int a : {1, 2, 3}) app.db().addModule(a);
     app.frame()->Form_Load();
-    if (!Module1::MSComm1()->PortOpen()) {
+    if (!Module1::bus()->port()->PortOpen()) {
         std::fprintf(stderr, "cannot open the simulator's line\n");
         return 1;
     }

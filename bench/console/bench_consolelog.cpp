@@ -1,6 +1,8 @@
 // How long one line takes to go into the console's log as the log grows:
 // hours of automatic polling add a line a second and must not slow down.
+#include "bus/BusLink.h"
 #include "console/ui/Form1.h"
+#include "support/FakeSerialPort.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -11,7 +13,8 @@
 int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication qapp(argc, argv);
-    Form1 form;
+    BusLink bus(new FakeSerialPort());
+    Form1 form(&bus);
     form.resize(1000, 700);
     form.show();
     QCoreApplication::processEvents();

@@ -3,6 +3,8 @@
 #include "acquisition/ModuleList.h"
 #include "store/ValueText.h"
 
+#include <algorithm>
+
 namespace {
 const QString kDisabled = QStringLiteral("否");
 const QString kEnabled = QStringLiteral("是");
@@ -107,19 +109,21 @@ void AcquisitionCycle::requestSent(const PollStep &step) {
     pendingAddress_ = step.address;
 }
 
-bool AcquisitionCycle::takeReading(ModuleListModel &list, quint8 address, const Measurement &m) {
+bool AcquisitionCycle::takeReading(ModuleListModel &list, quint8 address, const Measurement &m,
+                                   qint64 nowMs) {
     if (pendingPosition_ <= 0 || address != pendingAddress_)
         return false;
     if (!list.hasPosition(pendingPosition_) || list.at(pendingPosition_).busAddress() != address)
         return false;
-    list.setReading(pendingPosition_, m);
+    list.setReading(pendingPosition_, m, nowMs);
     countUp(okCount);
     gotReply = true;
     pendingPosition_ = 0;
     return true;
 }
 
-QList<DueRecord> AcquisitionCycle::secondTick(const ModuleListModel &list) {
+QList<DueRecord> AcquisitionCycle::secondTick(const ModuleListModel &list, qint64 nowMs,
+                                              qint64 maxAgeMs) {
     runTime.tick();
     QList<DueRecord> records;
     const QList<int> due = schedule.tick();
@@ -127,11 +131,26 @@ QList<DueRecord> AcquisitionCycle::secondTick(const ModuleListModel &list) {
         if (!list.hasPosition(position))
             continue;
         const ModuleRow &row = list.at(position);
-        if (!row.fresh)
+        if (!row.fresh || nowMs - row.readAtMs > maxAgeMs)
             continue;
         records.append({position, row.address, row.temperature, row.humidity});
     }
     return records;
+}
+
+int AcquisitionCycle::ticksPerRound(const ModuleListModel &list) {
+    int ticks = 0;
+    for (int position = 1; position <= list.count(); ++position) {
+        if (list.at(position).enabled != kDisabled)
+            ++ticks;
+    }
+    if (ticks > 0 && list.at(list.count()).enabled == kDisabled)
+        ++ticks;
+    return ticks;
+}
+
+qint64 AcquisitionCycle::maxRecordAgeMs(const ModuleListModel &list, int periodMs) {
+    return std::max(kMinRecordAgeMs, 2 * qint64(ticksPerRound(list)) * periodMs);
 }
 
 void AcquisitionCycle::resetCounters() {

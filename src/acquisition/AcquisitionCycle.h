@@ -99,17 +99,30 @@ public:
     void requestSent(const PollStep &step);
     // The list position whose reply is awaited, or 0.
     int pendingPosition() const { return pendingPosition_; }
+    // The bus address of that poll.
+    quint8 pendingAddress() const { return pendingAddress_; }
 
     // A checked reading from bus address `address`. It is believed only when
     // it answers the poll outstanding, from the address polled, and the row
     // polled still holds that module. Then the row shows it, it counts as a
     // success and no further reply is taken for that poll.
-    bool takeReading(ModuleListModel &list, quint8 address, const Measurement &m);
+    // `nowMs` is the time on the acquisition's steady clock.
+    bool takeReading(ModuleListModel &list, quint8 address, const Measurement &m, qint64 nowMs = 0);
 
     // One tick of the one-second clock: the run time goes on, and the records
     // falling due are returned. A row is recorded only when it holds a reading
-    // from its module; otherwise its countdown simply starts again.
-    QList<DueRecord> secondTick(const ModuleListModel &list);
+    // from its module taken no more than `maxAgeMs` before `nowMs`; otherwise
+    // its countdown simply starts again.
+    QList<DueRecord> secondTick(const ModuleListModel &list, qint64 nowMs, qint64 maxAgeMs);
+
+    // How many poll ticks one round over the list takes: one per module that
+    // is not disabled, and one more when the last module is disabled (the
+    // tick that reaches the end while skipping sends nothing).
+    static int ticksPerRound(const ModuleListModel &list);
+    // The oldest a reading may be when it is recorded: two full rounds of
+    // polls at `periodMs`, and never less than kMinRecordAgeMs.
+    static constexpr qint64 kMinRecordAgeMs = 5000;
+    static qint64 maxRecordAgeMs(const ModuleListModel &list, int periodMs);
 
     // 计数清零.
     void resetCounters();

@@ -17,33 +17,56 @@ std::optional<quint8> ModuleRow::busAddress() const {
     return quint8(*v);
 }
 
-int recordSecondsOf(const QVariant &scan) {
+QString ModuleRow::problem() const {
+    const QString who = QStringLiteral("模块“") + address + QStringLiteral("”");
+    if (enabled != QStringLiteral("是") && enabled != QStringLiteral("否"))
+        return who + QStringLiteral("的启用值“") + enabled +
+               QStringLiteral("”既不是“是”也不是“否”，不会被采集");
+    if (enabled == QStringLiteral("是") && !busAddress())
+        return who + QStringLiteral("的地址不是0到255的整数，不会被采集");
+    if (badRecordPeriod)
+        return who + QStringLiteral("的记录周期“") + recordPeriod +
+               QStringLiteral("”不是0到32767的整数，其数据不会被记录");
+    return {};
+}
+
+namespace {
+// The record period in a scan column, or nothing when it holds none.
+std::optional<int> recordPeriodIn(const QVariant &scan) {
     if (!scan.isValid() || scan.isNull())
-        return 0;
+        return std::nullopt;
     double seconds = 0;
     switch (scan.typeId()) {
         case QMetaType::LongLong:
         case QMetaType::Int:
             seconds = double(scan.toLongLong());
             break;
-        case QMetaType::Double: {
+        case QMetaType::Double:
             seconds = scan.toDouble();
             break;
-        }
         default: {
             const auto d = parseDecimal(scan.toString());
             if (!d)
-                return 0;
+                return std::nullopt;
             seconds = *d;
             break;
         }
     }
     if (!std::isfinite(seconds))
-        return 0;
+        return std::nullopt;
     const double rounded = std::round(seconds);
     if (rounded < 0 || rounded > kMaxRecordSeconds)
-        return 0;
+        return std::nullopt;
     return int(rounded);
+}
+}  // namespace
+
+bool validRecordPeriod(const QVariant &scan) {
+    return recordPeriodIn(scan).has_value();
+}
+
+int recordSecondsOf(const QVariant &scan) {
+    return recordPeriodIn(scan).value_or(0);
 }
 
 std::optional<int> parseRecordSeconds(const QString &text) {
@@ -103,6 +126,7 @@ bool ModuleListModel::load(LiteConnection &db, QString *error) {
         const QVariant scan = st.value(6);
         row.recordPeriod = cellText(scan);
         row.recordSeconds = recordSecondsOf(scan);
+        row.badRecordPeriod = !validRecordPeriod(scan);
         row.alarm = cellText(st.value(7));
         rows.append(row);
         st.Step();
@@ -136,13 +160,24 @@ bool ModuleListModel::isRegistered(quint8 address) const {
     return false;
 }
 
-void ModuleListModel::setReading(int position, const Measurement &m) {
+QStringList ModuleListModel::problems() const {
+    QStringList out;
+    for (const ModuleRow &row : rows_) {
+        const QString p = row.problem();
+        if (!p.isEmpty())
+            out << p;
+    }
+    return out;
+}
+
+void ModuleListModel::setReading(int position, const Measurement &m, qint64 atMs) {
     if (!hasPosition(position))
         return;
     ModuleRow &row = rows_[position - 1];
     row.temperature = m.temperatureText();
     row.humidity = m.humidityText();
     row.fresh = true;
+    row.readAtMs = atMs;
     cellsChanged(position);
 }
 
@@ -192,9 +227,14 @@ QString ModuleListModel::cell(const ModuleRow &row, int column) {
 QVariant ModuleListModel::data(const QModelIndex &index, int role) const {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
+    const ModuleRow &row = rows_.at(index.row());
+    if (role == Qt::ToolTipRole) {
+        const QString p = row.problem();
+        return p.isEmpty() ? QVariant() : QVariant(p);
+    }
     if (role != Qt::DisplayRole)
         return {};
-    return cell(rows_.at(index.row()), index.column());
+    return cell(row, index.column());
 }
 
 QVariant ModuleListModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -25,17 +25,26 @@ struct ModuleRow {
     int recordSeconds = 0;
     // The temperature and humidity cells hold a reading that came from this
     // module since the list was loaded (not the stored texts, not the "0" of a
-    // failed poll). Only such a row is ever recorded.
+    // failed poll), taken at readAtMs on the acquisition's steady clock. Only
+    // such a row is ever recorded, and only while the reading is recent.
     bool fresh = false;
+    qint64 readAtMs = 0;
+    // The scan column held no usable record period (recordSeconds is then 0).
+    bool badRecordPeriod = false;
 
     // The address cell as a bus address, when it is a whole number 0 to 255.
     std::optional<quint8> busAddress() const;
+    // Why the acquisition passes this module by (it is listed but never
+    // polled, or never recorded); empty when nothing is wrong.
+    QString problem() const;
 };
 
 // The record period of a module from its scan column: a whole number of
 // seconds from 0 to 32767. Anything else (null, not a number, negative, too
 // large) means no records for that module.
 int recordSecondsOf(const QVariant &scan);
+// True when the scan column holds such a period.
+bool validRecordPeriod(const QVariant &scan);
 
 // A record period typed into the editor: a whole number of seconds from 0 to
 // 32767, blanks around it allowed.
@@ -72,12 +81,14 @@ public:
     bool hasPosition(int position) const { return position >= 1 && position <= count(); }
     const ModuleRow &at(int position) const { return rows_.at(position - 1); }
     QList<int> recordPeriods() const;
+    // One line per module that the acquisition passes by (problem()).
+    QStringList problems() const;
 
     // True when a row's address cell names this bus address.
     bool isRegistered(quint8 address) const;
 
-    // A reading from the module at `position`.
-    void setReading(int position, const Measurement &m);
+    // A reading from the module at `position`, taken at `atMs`.
+    void setReading(int position, const Measurement &m, qint64 atMs = 0);
     // The poll of `position` went unanswered: both cells show "0".
     void markFailed(int position);
 

@@ -2,13 +2,13 @@
 
 #include "acquisition/ui/ModuleWindow.h"
 #include "app/Module1.h"
-#include "bus/FrameAssembler.h"
+#include "bus/BusLink.h"
+#include "bus/PortSettings.h"
 #include "bus/SerialPort.h"
 #include "bus/ui/Edit232.h"
 #include "console/ui/Form1.h"
 #include "records/ui/AnaQx7.h"
 #include "records/ui/DbaseWindow.h"
-#include "store/Statements.h"
 #include "widgets/AppInfo.h"
 #include "widgets/MessageBoxes.h"
 
@@ -39,13 +39,8 @@ MDImain::MDImain(SerialPort *port, QWidget *parent) : QMainWindow(parent) {
     setCentralWidget(mdi_);
     statusBar()->setObjectName(QStringLiteral("statusBar"));
 
-    port_ = port ? port : new SerialPort();
-    port_->setParent(this);
-    port_->setObjectName(QStringLiteral("MSComm1"));
-    frames_ = new FrameAssembler(port_, &Module1::rs232target(), this);
-    connect(frames_, &FrameAssembler::portNotOpen, this,
-            [this] { msgBox(this, QStringLiteral("请先打开串口")); });
-    connect(port_, &SerialPort::portLost, this, &MDImain::portLost);
+    bus_ = new BusLink(port ? port : new SerialPort(), this);
+    connect(bus_, &BusLink::statusChanged, this, &MDImain::showStatus);
 
     buildMenus();
     Module1::setMdiMain(this);
@@ -54,6 +49,14 @@ MDImain::MDImain(SerialPort *port, QWidget *parent) : QMainWindow(parent) {
 MDImain::~MDImain() {
     if (Module1::mdiMain() == this)
         Module1::setMdiMain(nullptr);
+}
+
+SerialPort *MDImain::MSComm1() const {
+    return bus_->port();
+}
+
+FrameAssembler *MDImain::frames() const {
+    return bus_->frames();
 }
 
 QString MDImain::caption() {
@@ -126,45 +129,46 @@ void MDImain::closeActiveChild() {
 }
 
 void MDImain::Form_Load() {
-    LiteConnection &db = Module1::dbconn();
-    LiteStatement st = db.prepare(sql::selectPortSetting());
-    if (!st.Step() || st.done()) {
-        showStatus(QStringLiteral("无法读取串口设置：") +
-                   (st.failed() ? st.error() : QStringLiteral("缺少 rs232port")));
+    const PortSettings settings = PortSettings::load(Module1::dbconn());
+    SerialPort *port = bus_->port();
+    // Said in the status line: a box at every start of an unattended
+    // program would wait for nobody.
+    QStringList problems = settings.problems;
+    auto report = [&] {
+        if (!problems.isEmpty())
+            showStatus(problems.join(QStringLiteral("；")));
+    };
+    if (!settings.commPort) {
+        report();
         return;
     }
-    const int commPort = st.ColumnValue(st.ColumnName(1)).toString().trimmed().toInt() + 1;
-    st.Close();
-    port_->setCommPort(commPort);
+    const int commPort = *settings.commPort;
+    port->setCommPort(commPort);
 
-    if (!port_->PortOpen()) {
-        const PortError e = port_->open();
+    if (!port->PortOpen()) {
+        const PortError e = bus_->openPort();
         if (e == PortError::NoSuchPort) {
+            report();
             msgBox(this, QStringLiteral("COM%1不存在，请选择其他串口").arg(commPort),
                    MsgButtons::Ok, MsgIcon::Critical, QStringLiteral("设置错误！"));
             return;
         }
         if (e == PortError::PortInUse) {
+            report();
             msgBox(this, QStringLiteral("COM%1被占用，请选择其他串口").arg(commPort),
                    MsgButtons::Ok, MsgIcon::Critical, QStringLiteral("设置错误！"));
             return;
         }
-        if (e != PortError::None) {
-            showStatus(QStringLiteral("COM%1无法打开：%2").arg(commPort).arg(port_->errorString()));
+        if (e != PortError::None && e != PortError::BadSettings) {
+            problems << QStringLiteral("COM%1无法打开：%2").arg(commPort).arg(port->errorString());
+            report();
             return;
         }
     }
-
-    LiteStatement speed = db.prepare(sql::selectSpeedSetting());
-    if (!speed.Step() || speed.done()) {
-        showStatus(QStringLiteral("无法读取串口速度：") + speed.error());
-        return;
-    }
-    const QString settings =
-        SerialPort::settingsFor(speed.ColumnValue(speed.ColumnName(1)).toString());
-    speed.Close();
-    if (port_->setSettings(settings) != PortError::None)
-        showStatus(QStringLiteral("串口参数无效：") + settings);
+    if (settings.speed &&
+        port->setSettings(SerialPort::settingsFor(*settings.speed)) != PortError::None)
+        problems << QStringLiteral("串口参数无效：") + SerialPort::settingsFor(*settings.speed);
+    report();
 }
 
 void MDImain::rs232_Click() {
@@ -205,10 +209,6 @@ void MDImain::about_Click() {
 
 void MDImain::showStatus(const QString &text) {
     statusBar()->showMessage(text);
-}
-
-void MDImain::portLost(const QString &reason) {
-    showStatus(QStringLiteral("串口COM%1已断开：%2").arg(port_->CommPort()).arg(reason));
 }
 
 void MDImain::closeEvent(QCloseEvent *event) {

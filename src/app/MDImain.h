@@ -7,6 +7,7 @@
 class QMdiArea;
 class QMdiSubWindow;
 class QUrl;
+class BusLink;
 class SerialPort;
 class FrameAssembler;
 
@@ -26,14 +27,17 @@ public:
     // How the help command opens a page; tests record instead.
     static void setUrlOpener(std::function<void(const QUrl &)> opener);
 
-    SerialPort *MSComm1() const { return port_; }
-    FrameAssembler *frames() const { return frames_; }
+    // The serial port and everything that shares it.
+    BusLink *bus() const { return bus_; }
+    SerialPort *MSComm1() const;
+    FrameAssembler *frames() const;
     QMdiArea *mdiArea() const { return mdi_; }
 
     // Puts a working window into a sub-window of the frame (not yet shown).
     QMdiSubWindow *addChild(QWidget *window);
 
-    // The load handler: opens the serial port saved in syssetting.
+    // The load handler: opens the serial port saved in syssetting. What is
+    // wrong with the saved settings is said in the status line.
     void Form_Load();
 
     // Menu commands.
@@ -56,9 +60,7 @@ protected:
 private:
     void buildMenus();
     void closeActiveChild();
-    void portLost(const QString &reason);
 
     QMdiArea *mdi_ = nullptr;
-    SerialPort *port_ = nullptr;
-    FrameAssembler *frames_ = nullptr;
+    BusLink *bus_ = nullptr;
 };

@@ -3,6 +3,7 @@
 #include "app/MDImain.h"
 #include "app/Module1.h"
 #include "bus/SerialPort.h"
+#include "store/RecordWriter.h"
 #include "store/Schema.h"
 #include "widgets/AppInfo.h"
 #include "widgets/MessageBoxes.h"
@@ -24,7 +25,7 @@ MDImain *Main(const QString &dataDir, SerialPort *port) {
     if (!ok)
         reason = db.lastError();
     else
-        ok = schema::ensure(db, &reason);
+        ok = schema::ensure(db, &reason) && Module1::writer().open(path, &reason);
     if (!ok) {
         db.Close();
         msgBox(nullptr,
@@ -34,6 +35,10 @@ MDImain *Main(const QString &dataDir, SerialPort *port) {
         delete port;
         return nullptr;
     }
+
+    // Records still waiting for the database get their last chance when the
+    // program ends.
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { Module1::writer().close(); });
 
     auto *frame = new MDImain(port);
     frame->setAttribute(Qt::WA_DeleteOnClose);

@@ -1,5 +1,7 @@
 #include "app/Module1.h"
 
+#include "acquisition/AcquisitionJobs.h"
+#include "acquisition/ModuleList.h"
 #include "acquisition/ui/EditQx7.h"
 #include "acquisition/ui/ModuleWindow.h"
 #include "app/MDImain.h"
@@ -8,6 +10,7 @@
 #include "records/ui/AnaQx7.h"
 #include "records/ui/DbaseWindow.h"
 #include "records/ui/GraphWindow.h"
+#include "store/RecordWriter.h"
 
 #include <QCoreApplication>
 #include <QMdiArea>
@@ -20,8 +23,8 @@ namespace {
 LiteConnection theConnection;
 QString theDatabasePath;
 QString theQuery;
-ReceiveRouter theRouter;
-bool busy = false;
+RecordWriter *theWriter = nullptr;
+AcquisitionState theAcquisition;
 QPointer<MDImain> frame;
 QPointer<ModuleWindow> moduleRef;
 QPointer<Form1> form1Ref;
@@ -34,9 +37,9 @@ std::function<void()> endHook;
 
 // A working window lives in a maximised sub-window of the frame.
 template <class W>
-W *child(QPointer<W> &ref) {
+W *child(QPointer<W> &ref, const std::function<W *()> &create) {
     if (!ref) {
-        ref = new W();
+        ref = create();
         if (frame)
             frame->addChild(ref);
     }
@@ -45,9 +48,9 @@ W *child(QPointer<W> &ref) {
 
 // The other windows stand beside the frame (and go with it).
 template <class W>
-W *separate(QPointer<W> &ref) {
+W *separate(QPointer<W> &ref, const std::function<W *()> &create) {
     if (!ref)
-        ref = new W(frame);
+        ref = create();
     return ref;
 }
 }  // namespace
@@ -64,11 +67,13 @@ void setDatabasePath(const QString &path) {
 QString &thsql() {
     return theQuery;
 }
-ReceiveRouter &rs232target() {
-    return theRouter;
+RecordWriter &writer() {
+    if (!theWriter)
+        theWriter = new RecordWriter();
+    return *theWriter;
 }
-bool &rs232busy() {
-    return busy;
+AcquisitionState &acquisitionState() {
+    return theAcquisition;
 }
 
 MDImain *mdiMain() {
@@ -77,30 +82,48 @@ MDImain *mdiMain() {
 void setMdiMain(MDImain *f) {
     frame = f;
 }
-SerialPort *MSComm1() {
-    return frame ? frame->MSComm1() : nullptr;
+BusLink *bus() {
+    return frame ? frame->bus() : nullptr;
 }
 
 ModuleWindow *module() {
-    return child(moduleRef);
+    return child<ModuleWindow>(moduleRef, [] {
+        auto *w = new ModuleWindow(bus(), &dbconn(), &writer(), &acquisitionState());
+        QObject::connect(w, &ModuleWindow::editRequested, [] { showWindow(editQx7()); });
+        return w;
+    });
 }
 Form1 *form1() {
-    return child(form1Ref);
+    return child<Form1>(form1Ref, [] { return new Form1(bus()); });
 }
 EditQx7 *editQx7() {
-    return separate(editQx7Ref);
+    return separate<EditQx7>(editQx7Ref, [] {
+        // The editor acts on the row selected in the module list at the
+        // moment of each action.
+        auto selection = []() -> std::optional<ModuleRow> {
+            ModuleWindow *list = moduleIfOpen();
+            return list ? list->selectedRow() : std::nullopt;
+        };
+        auto *w = new EditQx7(&dbconn(), selection, frame);
+        QObject::connect(w, &EditQx7::modulesChanged, [] {
+            if (ModuleWindow *list = moduleIfOpen())
+                list->LoadGrid1();
+        });
+        return w;
+    });
 }
 Edit232 *edit232() {
-    return separate(edit232Ref);
+    return separate<Edit232>(edit232Ref, [] { return new Edit232(bus(), &dbconn(), frame); });
 }
 AnaQx7 *anaQx7() {
-    return separate(anaQx7Ref);
+    return separate<AnaQx7>(anaQx7Ref, [] { return new AnaQx7(frame); });
 }
 GraphWindow *graph() {
-    return separate(graphRef);
+    return separate<GraphWindow>(graphRef, [] { return new GraphWindow(frame); });
 }
 DbaseWindow *dbase() {
-    return separate(dbaseRef);
+    return separate<DbaseWindow>(
+        dbaseRef, [] { return new DbaseWindow(&dbconn(), &writer(), databasePath(), frame); });
 }
 
 ModuleWindow *moduleIfOpen() {
@@ -149,6 +172,13 @@ void endProgram() {
         endHook();
     else
         QCoreApplication::exit(0);
+}
+
+void resetState() {
+    theQuery.clear();
+    theAcquisition = AcquisitionState();
+    if (theWriter)
+        theWriter->close();
 }
 
 }  // namespace Module1

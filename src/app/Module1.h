@@ -1,27 +1,29 @@
 #pragma once
 
-#include "bus/ReceiveRouter.h"
 #include "store/LiteConnection.h"
 
 #include <QString>
 
 #include <functional>
 
-class MDImain;
-class SerialPort;
-class ModuleWindow;
-class Form1;
-class EditQx7;
-class Edit232;
 class AnaQx7;
-class GraphWindow;
+class BusLink;
 class DbaseWindow;
+class Edit232;
+class EditQx7;
+class Form1;
+class GraphWindow;
+class MDImain;
+class ModuleWindow;
 class QWidget;
+class RecordWriter;
+struct AcquisitionState;
 
-// The process-wide objects of the program: the database connection, the text
-// of the last record query, the receive routing and the port flag, and one
-// reference per window. Every window exists at most once; the accessors create
-// a window the first time it is needed and give the same one until it closes.
+// The process-wide objects of the program, and the registry of its windows:
+// every window exists at most once; the accessors create a window the first
+// time it is needed, hand it what it works with, connect it to the windows
+// it reports to, and give the same one until it closes. Windows themselves
+// never reach each other through here.
 namespace Module1 {
 
 // The one database connection.
@@ -29,19 +31,19 @@ LiteConnection &dbconn();
 // Path of the database file (the directory of the program + mydb.db).
 QString databasePath();
 void setDatabasePath(const QString &path);
+// The writer that stores the acquisition's records (opened by Main).
+RecordWriter &writer();
 
 // The text of the last record query; the chart runs it again.
 QString &thsql();
 
-// rs232target: the window that receives the next frame from the serial port.
-ReceiveRouter &rs232target();
-// rs232busy: a cyclic job (acquisition, search, console polling) holds the port.
-bool &rs232busy();
+// What the acquisition keeps across its window's openings.
+AcquisitionState &acquisitionState();
 
-// The main frame and its serial port (nullptr before Main).
+// The main frame and its bus link (nullptr before Main).
 MDImain *mdiMain();
 void setMdiMain(MDImain *frame);
-SerialPort *MSComm1();
+BusLink *bus();
 
 // Get or create. Working windows are maximised children of the frame; the
 // others are windows of their own beside it. Creating does not show.
@@ -71,5 +73,8 @@ void showWindow(QWidget *window);
 // recorder here.
 void setEndProgram(std::function<void()> endProgram);
 void endProgram();
+
+// Puts the process-wide state back as at start (tests).
+void resetState();
 
 }  // namespace Module1

@@ -10,26 +10,26 @@ namespace filtertext {
 QString checkAddress(const QString &text, const QString &box) {
     if (parseWholeNumber(text, 0, INT_MAX))
         return {};
-    return QStringLiteral("模块地址“%1”无效，请输入一个整数（%2）。").arg(text, box);
+    return QStringLiteral("“%2”的模块地址“%1”无效，请输入一个整数。").arg(text, box);
 }
 
 QString checkTime(const QString &text, const QString &box) {
     if (isRecordTime(text.trimmed()))
         return {};
-    return QStringLiteral("时间“%1”无效，请按 YYYY-MM-DD HH:MM:SS 的格式输入（%2）。")
+    return QStringLiteral("“%2”的时间“%1”无效，请按 YYYY-MM-DD HH:MM:SS 的格式输入。")
         .arg(text, box);
 }
 
 QString checkBound(const QString &text, const QString &what, const QString &box) {
     if (parseDecimal(text))
         return {};
-    return QStringLiteral("%1“%2”不是数字（%3）。").arg(what, text, box);
+    return QStringLiteral("“%3”的%1“%2”不是数字。").arg(what, text, box);
 }
 
 QString checkPeriod(const QString &text, const QString &box) {
     if (periodMilliseconds(text))
         return {};
-    return QStringLiteral("更新周期“%1”无效，请输入大于0的秒数（%2）。").arg(text, box);
+    return QStringLiteral("“%2”的更新周期“%1”无效，请输入大于0的秒数。").arg(text, box);
 }
 
 }  // namespace filtertext

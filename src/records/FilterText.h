@@ -4,7 +4,7 @@
 
 // Checks of the texts that the record windows join into statements. Each
 // returns an empty text when the text is fine, otherwise the message for the
-// operator, naming the box.
+// operator, naming the box by the label beside it (`box`).
 namespace filtertext {
 
 // A module address: a whole number from 0 up.

@@ -9,55 +9,84 @@
 #include <QFile>
 #include <QFileInfo>
 
-QString DeletionConditions::click(int checkNumber, bool ticked, const Texts &texts) {
-    if (checkNumber == 4) {
+#include <algorithm>
+
+namespace {
+const QString kFirstTimeBox = QStringLiteral("将此时间之前的数据删除");
+const QString kSecondTimeBox = QStringLiteral("将此时间之后的数据删除");
+const QString kModuleBox = QStringLiteral("以上操作只对模块");
+}  // namespace
+
+QString DeletionConditions::click(DeletionBox box, bool ticked, const Texts &texts) {
+    if (box == DeletionBox::Module) {
         if (!ticked) {
             sqladr_ = sql::allModulesCondition();
+            address_.clear();
             return {};
         }
-        if (QString e = filtertext::checkAddress(texts.address, QStringLiteral("Text3"));
-            !e.isEmpty())
+        if (QString e = filtertext::checkAddress(texts.address, kModuleBox); !e.isEmpty())
             return e;
-        sqladr_ = sql::moduleCondition(texts.address.trimmed());
+        address_ = texts.address.trimmed();
+        sqladr_ = sql::moduleCondition(address_);
         return {};
     }
-    if (checkNumber < 1 || checkNumber > 3)
-        return {};
+    // The box's earlier condition, if any, goes: it is either gone now, or
+    // fixed anew and the last clicked.
+    const auto previous = std::find_if(ticked_.begin(), ticked_.end(),
+                                       [box](const TimeCondition &c) { return c.box == box; });
     if (!ticked) {
-        sqltime_.clear();
+        if (previous != ticked_.end())
+            ticked_.erase(previous);
         return {};
     }
     QString error;
-    if (checkNumber != 2)
-        error = filtertext::checkTime(texts.first, QStringLiteral("Text1"));
-    if (error.isEmpty() && checkNumber != 1)
-        error = filtertext::checkTime(texts.second, QStringLiteral("Text2"));
+    if (box != DeletionBox::After)
+        error = filtertext::checkTime(texts.first, kFirstTimeBox);
+    if (error.isEmpty() && box != DeletionBox::Before)
+        error = filtertext::checkTime(texts.second, kSecondTimeBox);
     if (!error.isEmpty())
         return error;
+    if (previous != ticked_.end())
+        ticked_.erase(previous);
     const QString first = texts.first.trimmed();
     const QString second = texts.second.trimmed();
-    if (checkNumber == 1)
-        sqltime_ = sql::deleteBeforeCondition(first);
-    else if (checkNumber == 2)
-        sqltime_ = sql::deleteAfterCondition(second);
-    else
-        sqltime_ = sql::deleteBetweenCondition(first, second);
+    switch (box) {
+        case DeletionBox::Before:
+            ticked_.append(
+                {box, sql::deleteBeforeCondition(first), first + QStringLiteral("之前")});
+            break;
+        case DeletionBox::After:
+            ticked_.append(
+                {box, sql::deleteAfterCondition(second), second + QStringLiteral("之后")});
+            break;
+        default:
+            ticked_.append({box, sql::deleteBetweenCondition(first, second),
+                            first + QStringLiteral("到") + second + QStringLiteral("之间")});
+            break;
+    }
     return {};
 }
 
 void DeletionConditions::reset() {
     sqladr_ = sql::allModulesCondition();
-    sqltime_.clear();
+    address_.clear();
+    ticked_.clear();
+}
+
+QString DeletionConditions::sqltime() const {
+    return ticked_.isEmpty() ? QString() : ticked_.constLast().sql;
 }
 
 QString DeletionConditions::statement() const {
-    return sql::deleteRecords(sqladr_, sqltime_);
+    return sql::deleteRecords(sqladr_, sqltime());
 }
 
-QString deletionQuestion(bool moduleTicked, const QString &addressText) {
+QString DeletionConditions::question() const {
     QString q = QStringLiteral("确认将删除数据库中");
-    if (moduleTicked)
-        q += QStringLiteral("模块") + addressText;
+    if (!address_.isEmpty())
+        q += QStringLiteral("模块") + address_;
+    if (!ticked_.isEmpty())
+        q += (address_.isEmpty() ? QString() : QStringLiteral("在")) + ticked_.constLast().phrase;
     return q + QStringLiteral("的温湿度数据？");
 }
 

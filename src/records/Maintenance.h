@@ -5,11 +5,20 @@
 
 class LiteConnection;
 
+// The check boxes of the deletion window: the three time conditions
+// (Check1 to Check3) and the module condition (Check4).
+enum class DeletionBox { Before, After, Between, Module };
+
 // The condition of the record deletion, made of a module part (sqladr) and a
 // time part (sqltime), each fixed when its check box is clicked, from the
-// boxes as they stand then. The three time boxes share sqltime: the last click
-// decides. A text that is not an address or a time is refused at the click,
-// with a message naming the box; the condition then stays as it was.
+// boxes as they stand then. A text that is not an address or a time is
+// refused at the click, with a message naming the box; the condition then
+// stays as it was.
+//
+// Of the time boxes that show ticked, the one clicked last decides; when it
+// is unticked, the one ticked before it decides again, with the time fixed at
+// its own click. So a box shown ticked is never silently ignored, and the
+// question says exactly which condition the statement will use.
 class DeletionConditions {
 public:
     struct Texts {
@@ -18,23 +27,29 @@ public:
         QString address;  // Text3
     };
 
-    // A click on CheckN (1 to 4) that left the box `ticked`. Empty on
-    // success, otherwise the message for the operator.
-    QString click(int checkNumber, bool ticked, const Texts &texts);
+    // A click that left `box` ticked or unticked. Empty on success,
+    // otherwise the message for the operator.
+    QString click(DeletionBox box, bool ticked, const Texts &texts);
     void reset();
 
     const QString &sqladr() const { return sqladr_; }
-    const QString &sqltime() const { return sqltime_; }
+    QString sqltime() const;
     // delete from th where <sqladr><sqltime>
     QString statement() const;
+    // 确认将删除数据库中[模块N][在<time>]的温湿度数据？, naming the module and
+    // the time condition of statement().
+    QString question() const;
 
 private:
+    struct TimeCondition {
+        DeletionBox box;
+        QString sql;
+        QString phrase;  // how the question names it
+    };
     QString sqladr_ = QStringLiteral("adr<>0");
-    QString sqltime_;
+    QString address_;              // the module of sqladr_, empty for all
+    QList<TimeCondition> ticked_;  // in the order of their clicks
 };
-
-// 确认将删除数据库中[模块<Text3>]的温湿度数据？
-QString deletionQuestion(bool moduleTicked, const QString &addressText);
 
 // yyyy.MM.dd_hh.mm.ss_mydb.db of a local time.
 QString backupFileName(const QDateTime &localTime);

@@ -54,33 +54,33 @@ QString RecordQuery::click(int checkNumber, bool ticked, const Texts &texts) {
     QString text;
     switch (rule.fragment) {
         case Adr:
-            error = filtertext::checkAddress(texts.address, QStringLiteral("Text1"));
+            error = filtertext::checkAddress(texts.address, QStringLiteral("只看模块"));
             text = sql::recordAddressCondition(texts.address.trimmed());
             break;
         case Time:
-            error = filtertext::checkTime(texts.from, QStringLiteral("Text2"));
+            error = filtertext::checkTime(texts.from, QStringLiteral("限制时间段，从"));
             if (error.isEmpty())
-                error = filtertext::checkTime(texts.to, QStringLiteral("Text3"));
+                error = filtertext::checkTime(texts.to, QStringLiteral("到"));
             text = sql::recordTimeCondition(texts.from.trimmed(), texts.to.trimmed());
             break;
         case TempHigh:
-            error = filtertext::checkBound(texts.tempHigh, QStringLiteral("温度上限"),
-                                           QStringLiteral("Text4"));
+            error = filtertext::checkBound(texts.tempHigh, QStringLiteral("上限"),
+                                           QStringLiteral("温度"));
             text = sql::recordTemperatureCondition(rule.compare, texts.tempHigh.trimmed());
             break;
         case TempLow:
-            error = filtertext::checkBound(texts.tempLow, QStringLiteral("温度下限"),
-                                           QStringLiteral("Text5"));
+            error = filtertext::checkBound(texts.tempLow, QStringLiteral("下限"),
+                                           QStringLiteral("温度"));
             text = sql::recordTemperatureCondition(rule.compare, texts.tempLow.trimmed());
             break;
         case HumHigh:
-            error = filtertext::checkBound(texts.humHigh, QStringLiteral("湿度上限"),
-                                           QStringLiteral("Text6"));
+            error = filtertext::checkBound(texts.humHigh, QStringLiteral("上限"),
+                                           QStringLiteral("湿度"));
             text = sql::recordHumidityCondition(rule.compare, texts.humHigh.trimmed());
             break;
         case HumLow:
-            error = filtertext::checkBound(texts.humLow, QStringLiteral("湿度下限"),
-                                           QStringLiteral("Text7"));
+            error = filtertext::checkBound(texts.humLow, QStringLiteral("下限"),
+                                           QStringLiteral("湿度"));
             text = sql::recordHumidityCondition(rule.compare, texts.humLow.trimmed());
             break;
         case FragmentCount:

@@ -138,9 +138,10 @@ bool LiteConnection::Open(const QString &path) {
         sqlite3_close(db);
         return false;
     }
-    // Another program (a backup tool, the sqlite3 shell) may hold the file for
-    // a moment; wait for it instead of failing the statement at once.
-    sqlite3_busy_timeout(db, 2000);
+    // Another program (a backup tool, the sqlite3 shell) or the program's own
+    // record writer may hold the file for a moment: wait for it a little,
+    // but never long enough to freeze a window.
+    sqlite3_busy_timeout(db, kDefaultBusyTimeoutMs);
     sqlite3_extended_result_codes(db, 1);
     db_ = db;
     return true;
@@ -190,12 +191,18 @@ void LiteConnection::Close() {
     }
 }
 
+void LiteConnection::setBusyTimeout(int ms) {
+    if (db_)
+        sqlite3_busy_timeout(db_, ms);
+}
+
 int LiteConnection::changes() const {
     return db_ ? sqlite3_changes(db_) : 0;
 }
 
-LiteTransaction::LiteTransaction(LiteConnection &conn) : conn_(conn) {
-    active_ = conn_.Execute(QStringLiteral("BEGIN"));
+LiteTransaction::LiteTransaction(LiteConnection &conn, Mode mode) : conn_(conn) {
+    active_ = conn_.Execute(mode == Mode::Immediate ? QStringLiteral("BEGIN IMMEDIATE")
+                                                    : QStringLiteral("BEGIN"));
 }
 
 LiteTransaction::~LiteTransaction() {

@@ -83,6 +83,11 @@ public:
     // Rows changed by the last INSERT, UPDATE or DELETE.
     int changes() const;
 
+    // How long a statement waits for another connection's lock before it
+    // fails with "database is locked".
+    static constexpr int kDefaultBusyTimeoutMs = 100;
+    void setBusyTimeout(int ms);
+
 private:
     sqlite3 *db_ = nullptr;
     QString path_;
@@ -93,7 +98,10 @@ private:
 // scope without commit(), so that a group of writes lands whole or not at all.
 class LiteTransaction {
 public:
-    explicit LiteTransaction(LiteConnection &conn);
+    // Deferred takes the write lock at the first write; Immediate at once, so
+    // that a locked database shows at the start and not half-way.
+    enum class Mode { Deferred, Immediate };
+    explicit LiteTransaction(LiteConnection &conn, Mode mode = Mode::Deferred);
     ~LiteTransaction();
     LiteTransaction(const LiteTransaction &) = delete;
     LiteTransaction &operator=(const LiteTransaction &) = delete;

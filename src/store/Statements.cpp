@@ -56,6 +56,13 @@ QString insertRecord(const QString &address, const QString &temperature, const Q
            escape(temperature) + QStringLiteral("','") + escape(humidity) + QStringLiteral("')");
 }
 
+QString insertRecordAt(const QString &address, const QString &time, const QString &temperature,
+                       const QString &humidity) {
+    return QStringLiteral("insert into th ('adr','mydate','temp','hum') values ('") +
+           escape(address) + QStringLiteral("', '") + escape(time) + QStringLiteral("', '") +
+           escape(temperature) + QStringLiteral("','") + escape(humidity) + QStringLiteral("')");
+}
+
 QString selectRecordsBase() {
     return QStringLiteral("select * from th where id<>0");
 }

@@ -26,6 +26,10 @@ QString deleteModule(const QString &address);
 
 // One measurement record, stamped by the database with UTC + 8 hours.
 QString insertRecord(const QString &address, const QString &temperature, const QString &humidity);
+// The same record stored later than it fell due: `time` is when it fell due,
+// in the records' form YYYY-MM-DD HH:MM:SS (UTC + 8 hours).
+QString insertRecordAt(const QString &address, const QString &time, const QString &temperature,
+                       const QString &humidity);
 
 // Record query: the base text followed by the condition fragments in a fixed
 // order (address, time, temperature upper, temperature lower, humidity upper,

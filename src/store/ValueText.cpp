@@ -76,3 +76,7 @@ bool isRecordTime(const QString &text) {
     const QTime t(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt());
     return d.isValid() && t.isValid();
 }
+
+QString recordTimeText(const QDateTime &instant) {
+    return instant.toUTC().addSecs(8 * 3600).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QVariant>
 
@@ -27,3 +28,7 @@ std::optional<double> parseDecimal(const QString &text);
 // True for a real date and time written YYYY-MM-DD HH:MM:SS, the form of the
 // record times.
 bool isRecordTime(const QString &text);
+
+// An instant as the database writes record times: UTC plus 8 hours, in the
+// form YYYY-MM-DD HH:MM:SS, whatever the machine's time zone.
+QString recordTimeText(const QDateTime &instant);

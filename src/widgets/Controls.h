@@ -3,12 +3,27 @@
 #include <QList>
 #include <QString>
 
+#include <utility>
+
 class QLabel;
 class QLineEdit;
 class QObject;
 class QPushButton;
 class QTimer;
 class QWidget;
+
+// Creates a control of type W with its name, the objectName by which the
+// program and its tests know it: the arguments are those of W's constructor
+// before the parent, as in
+//
+//     auto *acquireButton = makeControl<QPushButton>(this, "Command3", QStringLiteral("采集"));
+//     auto *list = makeControl<QTreeView>(this, "ListView1");
+template <class W, class Parent, class... Args>
+W *makeControl(Parent *parent, const char *name, Args &&...args) {
+    auto *w = new W(std::forward<Args>(args)..., parent);
+    w->setObjectName(QString::fromLatin1(name));
+    return w;
+}
 
 // Gives a control its name (the objectName by which the program and its
 // tests know it) and returns it.

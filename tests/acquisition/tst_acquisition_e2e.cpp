@@ -6,6 +6,7 @@
 #include "acquisition/ui/ModuleWindow.h"
 #include "app/MDImain.h"
 #include "app/Module1.h"
+#include "bus/BusLink.h"
 #include "bus/Frames.h"
 #include "bus/SerialPort.h"
 #include "support/AppFixture.h"
@@ -80,7 +81,7 @@ struct Bench {
         sim.attach(1);
         app = std::make_unique<AppFixture>(new SerialPort());
         app->frame()->Form_Load();
-        return Module1::MSComm1()->PortOpen();
+        return Module1::bus()->port()->PortOpen();
     }
     // Opens the window, or closes it and opens it afresh.
     void openWindow() {
@@ -97,7 +98,7 @@ struct Bench {
     // Acquisition (a period) or search (Text19) stopped, the port free, 采集,
     // 更换 and 搜索模块 usable.
     bool idle() const {
-        return !Module1::rs232busy() && !w->isAcquiring() && !w->isSearching() &&
+        return !Module1::bus()->isBusy() && !w->isAcquiring() && !w->isSearching() &&
                button("Command2")->isEnabled() && button("Command3")->isEnabled() &&
                button("Command5")->text() == "搜索模块";
     }
@@ -107,7 +108,7 @@ struct Bench {
 class TestAcquisitionEndToEnd : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init() { ModuleWindow::resetState(); }
+    void init() { Module1::resetState(); }
 
     // Three modules, one disabled, on a line that loses and spoils replies;
     // then the window closed by the menu while it acquires, and reopened.
@@ -120,11 +121,11 @@ private Q_SLOTS:
         b.openWindow();
         b.set("Text2", "150");
         b.button("Command3")->click();
-        QVERIFY(Module1::rs232busy());
+        QVERIFY(Module1::bus()->isBusy());
 
         // Records of both enabled modules, failures, a reading in both rows;
         // stopped between a reply and the next poll.
-        const AcquisitionCycle &cycle = ModuleWindow::state().cycle;
+        const AcquisitionCycle &cycle = Module1::acquisitionState().cycle;
         const ModuleListModel &list = *b.w->modules();
         QVERIFY(runUntil(
             [&] {
@@ -181,7 +182,7 @@ private Q_SLOTS:
         b.set("Text19", "5");
         b.app->boxes.answers = {MsgAnswer::Yes, MsgAnswer::No, MsgAnswer::Yes};
         b.button("Command5")->click();
-        QVERIFY(Module1::rs232busy());
+        QVERIFY(Module1::bus()->isBusy());
         QVERIFY(runUntil([&] { return !b.w->isSearching(); }, 20000));
         QVERIFY(b.idle());
         QVERIFY(b.sim.waitForLog("tty FF 03 00 02 00 01"));
@@ -211,9 +212,9 @@ private Q_SLOTS:
         QVERIFY(b.sim.waitForLog("tty 01 06 00 00 00 02 08 0B -> 01 06 00 00 00 02 08 0B"));
         QCOMPARE(b.w->modules()->at(1).address, "1");
         QCOMPARE(b.app->boxes.shown.size(), 1);
-        QCOMPARE(Module1::MSComm1()->Output(measurementRequest(2)), PortError::None);
+        QCOMPARE(Module1::bus()->port()->Output(measurementRequest(2)), PortError::None);
         QVERIFY(b.sim.waitForLog("tty 02 04 00 00 00 02 71 F8 -> 02 04 04"));
-        QCOMPARE(Module1::MSComm1()->Output(measurementRequest(1)), PortError::None);
+        QCOMPARE(Module1::bus()->port()->Output(measurementRequest(1)), PortError::None);
         QVERIFY(b.sim.waitForLog("-> silent (no module 1)"));
     }
 };

@@ -7,7 +7,6 @@
 #include "acquisition/AcquisitionReply.h"
 #include "acquisition/BusSearch.h"
 #include "acquisition/ModuleList.h"
-#include "acquisition/RecordStore.h"
 #include "bus/HexText.h"
 #include "support/TestDatabase.h"
 
@@ -176,18 +175,27 @@ private Q_SLOTS:
         AcquisitionCycle cycle;
         cycle.schedule.reset(list.recordPeriods());
         cycle.start();
+        // Two modules polled in turn: 2 ticks a round; at 2 s a tick a reading
+        // may be 8 s old, at 100 ms never less than 5 s.
+        QCOMPARE(AcquisitionCycle::ticksPerRound(list), 2);
+        QCOMPARE(AcquisitionCycle::maxRecordAgeMs(list, 2000), 8000);
+        QCOMPARE(AcquisitionCycle::maxRecordAgeMs(list, 100), 5000);
+        const qint64 maxAge = 5000;
         // Countdowns at 1, then nothing read yet: the loaded texts are never recorded.
-        QVERIFY(cycle.secondTick(list).isEmpty());
-        QVERIFY(cycle.secondTick(list).isEmpty());
+        QVERIFY(cycle.secondTick(list, 0, maxAge).isEmpty());
+        QVERIFY(cycle.secondTick(list, 1000, maxAge).isEmpty());
         QCOMPARE(poll(cycle, list), 3);
-        QVERIFY(cycle.takeReading(list, 13, Measurement{-100, 455}));
+        QVERIFY(cycle.takeReading(list, 13, Measurement{-100, 455}, 1000));
         QCOMPARE(poll(cycle, list), 1);  // no answer
-        QCOMPARE(texts(cycle.secondTick(list)), QStringList{"3:13 -10/45.5"});
+        QCOMPARE(texts(cycle.secondTick(list, 2000, maxAge)), QStringList{"3:13 -10/45.5"});
         // A failed poll shows "0" on screen only; the disabled module is never recorded.
         cycle.tick(list);
         QCOMPARE(cells(list, 1), "0/0");
-        QCOMPARE(texts(cycle.secondTick(list)), QStringList{"3:13 -10/45.5"});
-        QCOMPARE(cycle.runTime.text(), "0小时0分4秒");
+        QCOMPARE(texts(cycle.secondTick(list, 6000, maxAge)), QStringList{"3:13 -10/45.5"});
+        // A reading older than allowed is not recorded again, though the row shows it.
+        QVERIFY(cycle.secondTick(list, 6001, maxAge).isEmpty());
+        QCOMPARE(cells(list, 3), "-10/45.5");
+        QCOMPARE(cycle.runTime.text(), "0小时0分5秒");
     }
 
     void analyseReplies() {
@@ -285,25 +293,6 @@ private Q_SLOTS:
         QVERIFY(!list.load(conn, &error));
         QVERIFY(error.contains("dbQx7"));
         QCOMPARE(list.count(), 0);
-    }
-
-    void storeInOneTransaction() {
-        LiteConnection conn;
-        TestDatabase db(conn);
-        const QList<DueRecord> records = {{1, "3", "23.5", "61.2"}, {2, "99", "-10", "40"}};
-        QVERIFY(storeRecords(conn, records));
-        QCOMPARE(db.rows("select adr, temp, hum, length(mydate) from th order by id"),
-                 (QList<QVariantList>{{3, 23.5, 61.2, 19}, {99, -10.0, 40.0, 19}}));
-
-        // The second insert fails: the first one is not kept either.
-        db.exec(
-            "create trigger diskfull before insert on th when new.adr = 99 "
-            "begin select raise(abort, 'database or disk is full'); end");
-        QString error;
-        QVERIFY(!storeRecords(conn, records, &error));
-        QVERIFY(error.contains("disk is full"));
-        QCOMPARE(db.scalar("select count(*) from th").toInt(), 2);
-        QVERIFY(storeRecords(conn, {}));
     }
 };
 

@@ -60,7 +60,7 @@ struct Editor {
                 QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
     EditQx7 *open() const {
-        list->ListView1_DblClick();
+        list->editRequested();
         return Module1::editQx7IfOpen();
     }
     template <class T = QLineEdit>
@@ -82,7 +82,7 @@ struct Editor {
 class TestEditQx7 : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init() { ModuleWindow::resetState(); }
+    void init() { Module1::resetState(); }
 
     void savesTheRowSelectedNow() {
         Editor ed(
@@ -102,7 +102,7 @@ private Q_SLOTS:
         QCOMPARE(ed.open(), ed.e);
         QCOMPARE(ed.e->windowTitle(), "修改地址为5的模块参数");
         StatementLog log;
-        ed.e->Command1_Click();
+        ed.e->save();
         QCOMPARE(ed.app.boxes.texts(), QStringList{"确认要修改地址为：'3' 的模块参数吗?"});
         QCOMPARE(log.writes,
                  QStringList{"update dbQx7 set scan='0', enorno='否' , alarm='是' where adr ='3'"});
@@ -117,7 +117,7 @@ private Q_SLOTS:
         ed.get<QCheckBox>("Check1")->setChecked(true);
         ed.get<QCheckBox>("Check2")->setChecked(false);
         log.writes.clear();
-        ed.e->Command1_Click();
+        ed.e->save();
         QCOMPARE(ed.app.boxes.shown[1].title, "Edit Item");
         QCOMPARE(int(ed.app.boxes.shown[1].icon), int(MsgIcon::Question));
         QCOMPARE(
@@ -136,7 +136,7 @@ private Q_SLOTS:
         // A period the list could not load back is said; no question is put.
         for (const char *period : {"abc", "-1", "32768", "1.5", "6 0", "60'", ""}) {
             ed.get("Text1")->setText(period);
-            ed.e->Command1_Click();
+            ed.e->save();
         }
         QCOMPARE(ed.app.boxes.texts(),
                  QStringList(7, "纪录周期必须是0到32767之间的整数（秒），请重新输入。"));
@@ -145,8 +145,8 @@ private Q_SLOTS:
         ed.app.boxes.clear();
         ed.app.boxes.defaultAnswer = MsgAnswer::No;
         ed.get("Text1")->setText("5");
-        ed.e->Command1_Click();
-        ed.e->Command2_Click();
+        ed.e->save();
+        ed.e->remove();
         QCOMPARE(ed.app.boxes.shown.size(), 2);
         QVERIFY(log.writes.isEmpty());
         QVERIFY(ed.isOpen());
@@ -155,7 +155,7 @@ private Q_SLOTS:
         // A save the database refuses is said, and the editor stays open.
         ed.app.boxes.clear();
         ed.app.boxes.defaultAnswer = MsgAnswer::Yes;
-        ed.e->Command1_Click();
+        ed.e->save();
         QCOMPARE(ed.app.boxes.shown.size(), 2);
         QVERIFY(ed.app.boxes.shown[1].text.startsWith("保存失败："));
         QVERIFY(ed.isOpen());
@@ -171,14 +171,14 @@ private Q_SLOTS:
         QCOMPARE(ed.e->windowTitle(), "修改QX-7参数");
         QCOMPARE(ed.shown(), "Text1 否 否");
         StatementLog log;
-        ed.e->Command1_Click();
-        ed.e->Command2_Click();
+        ed.e->save();
+        ed.e->remove();
         QCOMPARE(ed.app.boxes.texts(), QStringList(2, "请先在模块列表中选择一个模块。"));
         QCOMPARE(int(ed.app.boxes.shown[0].buttons), int(MsgButtons::Ok));
         QVERIFY(log.writes.isEmpty() && ed.isOpen());
 
         ed.select(1);
-        ed.e->Command2_Click();
+        ed.e->remove();
         QCOMPARE(ed.app.boxes.shown[2].text, "确认要删除地址为：3 的模块吗?");
         QCOMPARE(ed.app.boxes.shown[2].title, "Remove Item");
         QCOMPARE(int(ed.app.boxes.shown[2].icon), int(MsgIcon::Critical));

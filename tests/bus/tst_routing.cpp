@@ -5,6 +5,7 @@
 #include "bus/FrameAssembler.h"
 #include "bus/ReceiveRouter.h"
 
+#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWidget>
@@ -35,7 +36,7 @@ class TestRouting : public QObject {
 private Q_SLOTS:
     void deliveryToTheLastRegistered();
     void nobodyRegisteredDropsData();
-    void portNotOpenOncePerFailure();
+    void lineThatNeverPauses();
 };
 
 void TestRouting::deliveryToTheLastRegistered() {
@@ -87,23 +88,46 @@ void TestRouting::nobodyRegisteredDropsData() {
     QCOMPARE(later.texts, QStringList{QStringLiteral(" 07")});  // nor the replaced one
 }
 
-void TestRouting::portNotOpenOncePerFailure() {
+void TestRouting::lineThatNeverPauses() {
     Bench b;
-    QSignalSpy spy(&b.frames, &FrameAssembler::portNotOpen);
-    // Bytes arrive, then the port goes away before the frame is cut.
-    auto cutOnClosedPort = [&](const char *bytes) {
-        b.port.inject(bytes);
-        b.port.setOpen(false);
-        b.frames.endOfFrame();
-        return spy.size();
-    };
-    QCOMPARE(cutOnClosedPort("\x01"), 1);
-    QVERIFY(!b.frames.timer()->isActive());
-    QCOMPARE(cutOnClosedPort("\x02"), 1);  // the same failure: told once
-    // The port works again, then fails again: told again.
-    b.port.setOpen(true);
-    b.frame("\x03");
-    QCOMPARE(cutOnClosedPort("\x04"), 2);
+    Window w;
+    b.router.registerTarget(&w, &w);
+    // Every byte is read off the port as it arrives; 256 bytes close a frame
+    // at once, the rest starts the next one.
+    QByteArray sent;
+    for (int i = 0; i < 600; ++i) {
+        const char byte = char(i);
+        sent += byte;
+        b.port.inject(QByteArray(1, byte));
+        QCOMPARE(b.port.InBufferCount(), 0);
+    }
+    QCOMPARE(w.texts.size(), 2);
+    QCOMPARE(b.frames.pending(), 600 - 512);
+    QVERIFY(b.frames.limitTimer()->isActive());
+
+    // A byte every 2 ms and never a pause of 25 ms: the frame still closes
+    // 1 s after its first byte.
+    b.frames.endOfFrame();
+    w.texts.clear();
+    QTimer line;
+    line.setInterval(2);
+    QObject::connect(&line, &QTimer::timeout, [&] { b.port.inject("\x55"); });
+    QElapsedTimer clock;
+    clock.start();
+    line.start();
+    QTRY_VERIFY_WITH_TIMEOUT(!w.texts.isEmpty(), 3000);
+    line.stop();
+    QVERIFY(clock.elapsed() >= FrameAssembler::kMaxFrameMs);
+    QVERIFY(w.texts.first().size() <= 3 * FrameAssembler::kMaxFrameBytes);
+    QCOMPARE(b.port.InBufferCount(), 0);
+
+    // What waits when the port goes away is still a frame that arrived.
+    b.frames.endOfFrame();
+    w.texts.clear();
+    b.port.inject("\x01\x02");
+    b.port.setOpen(false);
+    b.frames.endOfFrame();
+    QCOMPARE(w.texts, QStringList{QStringLiteral(" 01 02")});
 }
 
 QTEST_MAIN(TestRouting)

@@ -6,6 +6,7 @@
 
 #include "app/MDImain.h"
 #include "app/Module1.h"
+#include "bus/BusLink.h"
 #include "bus/FrameAssembler.h"
 #include "bus/Frames.h"
 #include "bus/HexText.h"
@@ -145,8 +146,8 @@ void TestSerialEndToEnd::frameOnTheSimulatorsLine() {
 
     // Replies reach the window registered in rs232target.
     Recorder window;
-    Module1::rs232target().registerTarget(&window, &window);
-    QCOMPARE(Module1::MSComm1()->Output(measurementRequest(3)), PortError::None);
+    Module1::bus()->router().registerTarget(&window, &window);
+    QCOMPARE(Module1::bus()->port()->Output(measurementRequest(3)), PortError::None);
     QTRY_COMPARE_WITH_TIMEOUT(window.texts.size(), 1, 5000);
     QVERIFY(checkMeasurementReply(window.texts.first(), 3).ok());
 

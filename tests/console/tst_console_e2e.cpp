@@ -4,6 +4,7 @@
 // the cold room, below zero.
 #include "app/MDImain.h"
 #include "app/Module1.h"
+#include "bus/BusLink.h"
 #include "bus/FrameAssembler.h"
 #include "bus/Frames.h"
 #include "bus/HexText.h"
@@ -216,7 +217,7 @@ private Q_SLOTS:
                      {QStringLiteral("--modules"), QStringLiteral("1,2,3,10")});
         form->Command30_Click();
         QCOMPARE(text("Command30"), QStringLiteral("关闭自动采集"));
-        QVERIFY(Module1::rs232busy());
+        QVERIFY(Module1::bus()->isBusy());
         pollSerial();  // module 1, mild
         QVERIFY(!negative("Text6"));
         connectTcp();
@@ -251,7 +252,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(text("Text17").toInt() >= 8, kWaitMs);
         QVERIFY(sim->waitForLog(QStringLiteral("gone")));
         form->Command30_Click();  // from here on, late replies change nothing
-        QVERIFY(!Module1::rs232busy());
+        QVERIFY(!Module1::bus()->isBusy());
         // Every decoded serial reply is in the log; the boxes agree with it.
         QStringList temps;
         for (QString line : logLines()) {

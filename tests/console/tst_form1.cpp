@@ -4,6 +4,7 @@
 // paths over a real line and TCP in tst_console_e2e.
 #include "app/MDImain.h"
 #include "app/Module1.h"
+#include "bus/BusLink.h"
 #include "bus/FrameAssembler.h"
 #include "bus/Frames.h"
 #include "bus/HexText.h"
@@ -160,16 +161,16 @@ private Q_SLOTS:
         // so once and stops the polling.
         app->boxes.clear();
         set("Text4", QStringLiteral("01 04 00 00 00 01"));
-        Module1::rs232busy() = true;
+        Module1::bus()->seize(BusJob::ConsolePolling);
         app->fakePort()->setOpen(false);
         form->Command28_Click();
-        QVERIFY(!Module1::rs232busy());
+        QVERIFY(!Module1::bus()->isBusy());
         startAutomatic();
         form->Timer2_Timer();
         QCOMPARE(app->boxes.texts(), QStringList(2, QStringLiteral("请先打开串口")));
         QVERIFY(!timer("Timer2")->isActive());
         QCOMPARE(text("Command30"), QStringLiteral("开启自动采集"));
-        QVERIFY(!Module1::rs232busy());
+        QVERIFY(!Module1::bus()->isBusy());
     }
 
     void sendLogsRawReplies() {
@@ -203,7 +204,7 @@ private Q_SLOTS:
     void pollingAndWhatOutlivesTheWindow() {
         startAutomatic();
         QCOMPARE(text("Command30"), QStringLiteral("关闭自动采集"));
-        QVERIFY(Module1::rs232busy());
+        QVERIFY(Module1::bus()->isBusy());
         form->Timer2_Timer();
         QCOMPARE(app->fakePort()->written, QByteArrayList{hex("01040000000271CB")});
         const QByteArray warm = framed("010404012C0258");  // 30 °C, 60 %
@@ -224,7 +225,7 @@ private Q_SLOTS:
         form->Command2_Click();  // 退出
         flushDeletes();
         QVERIFY(!Module1::form1IfOpen());
-        QVERIFY(!Module1::rs232busy());
+        QVERIFY(!Module1::bus()->isBusy());
         reply(kGood);  // reaches no closed window
 
         openConsole();
@@ -239,11 +240,11 @@ private Q_SLOTS:
             QStringLiteral("30/25 60/60"));
 
         // Closed by its close box while polling: the port is not left held.
-        QVERIFY(Module1::rs232busy());
+        QVERIFY(Module1::bus()->isBusy());
         form->parentWidget()->close();
         flushDeletes();
         QVERIFY(!Module1::form1IfOpen());
-        QVERIFY(!Module1::rs232busy());
+        QVERIFY(!Module1::bus()->isBusy());
     }
 
     void badPortText() {

@@ -64,11 +64,15 @@ private Q_SLOTS:
     // A bad text names its box and leaves the statement as it was.
     void badTextsAreRefused() {
         const std::tuple<int, const char *, const char *> cases[] = {
-            {1, "1a", "Text1"},       {1, "", "Text1"},
-            {1, "1 or 1=1", "Text1"}, {2, "2010-1-1", "Text2"},
-            {3, "4O", "Text4"},       {2, "2010-01-01 00:00:00' or '1'='1", "Text2"},
-            {6, "0 or 1", "Text5"},   {7, "", "Text6"},
-            {9, "x", "Text7"}};
+            {1, "1a", "“只看模块”"},
+            {1, "", "“只看模块”"},
+            {1, "1 or 1=1", "“只看模块”"},
+            {2, "2010-1-1", "“限制时间段，从”"},
+            {3, "4O", "“温度”的上限"},
+            {2, "2010-01-01 00:00:00' or '1'='1", "“限制时间段，从”"},
+            {6, "0 or 1", "“温度”的下限"},
+            {7, "", "“湿度”的上限"},
+            {9, "x", "“湿度”的下限"}};
         for (const auto &[box, text, named] : cases) {
             RecordQuery q;
             clickAll(q, {box});
@@ -267,33 +271,52 @@ private Q_SLOTS:
     }
 
     // ---- maintenance ----------------------------------------------------
+    // The statement and the question of a deletion after a series of clicks:
+    // +n ticks Check n, -n clears it; the texts are those of the boxes then.
     void deletionStatements() {
-        const QString between = QStringLiteral(
-            "adr<>0 AND datetime(mydate) BETWEEN '2010-01-01 00:00:00' AND '2019-12-31 23:59:59'");
-        const QString before = QStringLiteral(" AND datetime(mydate) < '2010-01-01 00:00:00'");
-        const std::pair<QList<int>, QString> cases[] = {
-            // +n ticks Check n, -n clears it
-            {{}, "adr<>0"},
-            {{4, 1}, "adr = '1'" + before},
-            {{1, 2}, "adr<>0 AND datetime(mydate) > '2019-12-31 23:59:59'"},
-            {{1, 2, -2}, "adr<>0"},  // Check1 still ticked
-            {{3}, between},
-            {{4, -4, 3}, between}};
-        const DeletionConditions::Texts t{"2010-01-01 00:00:00", "2019-12-31 23:59:59", "1"};
-        for (const auto &[clicks, condition] : cases) {
+        const QString first = QStringLiteral("2010-01-01 00:00:00");
+        const QString second = QStringLiteral("2019-12-31 23:59:59");
+        const QString between =
+            " AND datetime(mydate) BETWEEN '" + first + "' AND '" + second + "'";
+        const QString before = " AND datetime(mydate) < '" + first + "'";
+        const QString after = " AND datetime(mydate) > '" + second + "'";
+        const struct {
+            QList<int> clicks;
+            QString condition;
+            QString question;  // between 确认将删除数据库中 and 的温湿度数据？
+        } cases[] = {{{}, "adr<>0", ""},
+                     {{4, 1}, "adr = '1'" + before, "模块1在" + first + "之前"},
+                     {{1, 2}, "adr<>0" + after, second + "之后"},
+                     // Unticking the box that decided falls back to the one still ticked.
+                     {{2, 1, -1}, "adr<>0" + after, second + "之后"},
+                     {{1, 2, -2}, "adr<>0" + before, first + "之前"},
+                     {{1, 2, 3, -3, -2}, "adr<>0" + before, first + "之前"},
+                     {{1, 2, -1}, "adr<>0" + after, second + "之后"},
+                     {{3}, "adr<>0" + between, first + "到" + second + "之间"},
+                     {{4, -4, 3}, "adr<>0" + between, first + "到" + second + "之间"}};
+        const DeletionConditions::Texts t{first, second, "1"};
+        for (const auto &[clicks, condition, question] : cases) {
             DeletionConditions c;
-            for (int click : clicks) QVERIFY(c.click(qAbs(click), click > 0, t).isEmpty());
+            for (int click : clicks)
+                QVERIFY(c.click(DeletionBox(qAbs(click) - 1), click > 0, t).isEmpty());
             QCOMPARE(c.statement(), "delete from th where " + condition);
+            QCOMPARE(c.question(), "确认将删除数据库中" + question + "的温湿度数据？");
         }
 
-        // Bad texts name their box and leave the condition as it was.
+        // The module named is the one the statement uses: the one fixed at
+        // the click, whatever the box holds later. Bad texts name their box
+        // and leave the condition as it was.
         DeletionConditions c;
-        QVERIFY(c.click(4, true, {"", "", " 2 "}).isEmpty());
-        QVERIFY(c.click(1, true, {"2010-01-01 00:00:00", "", ""}).isEmpty());
-        QVERIFY(c.click(4, true, {"", "", "2' or '1'='1"}).contains("Text3"));
-        QVERIFY(c.click(2, true, {"", "2019-12-31", ""}).contains("Text2"));
-        QVERIFY(c.click(3, true, {"x", "2019-12-31 23:59:59", ""}).contains("Text1"));
+        QVERIFY(c.click(DeletionBox::Module, true, {"", "", " 2 "}).isEmpty());
+        QVERIFY(c.click(DeletionBox::Before, true, {first, "", "3"}).isEmpty());
+        QVERIFY(c.click(DeletionBox::Module, true, {"", "", "2' or '1'='1"})
+                    .contains("以上操作只对模块"));
+        QVERIFY(c.click(DeletionBox::After, true, {"", "2019-12-31", ""})
+                    .contains("将此时间之后的数据删除"));
+        QVERIFY(c.click(DeletionBox::Between, true, {"x", second, ""})
+                    .contains("将此时间之前的数据删除"));
         QCOMPARE(c.statement(), "delete from th where adr = '2'" + before);
+        QCOMPARE(c.question(), "确认将删除数据库中模块2在" + first + "之前的温湿度数据？");
     }
 
     // The copy replaces one of the same second and holds every record; a failed copy leaves

@@ -126,7 +126,7 @@ private Q_SLOTS:
         in<QLineEdit>(w, "Text4")->setText("3O");
         click(w, "Check3");
         QCOMPARE(app.boxes.shown.size(), 1);
-        QVERIFY(app.boxes.shown.first().text.contains("Text4"));
+        QVERIFY(app.boxes.shown.first().text.contains("“温度”的上限"));
         QVERIFY(!in<QCheckBox>(w, "Check3")->isChecked());
         QCOMPARE(w->model()->rowCount(), 3);
 
@@ -184,7 +184,7 @@ private Q_SLOTS:
         click(w, "Check11");
         QVERIFY(!w->timer()->isActive());
         QVERIFY(!in<QCheckBox>(w, "Check11")->isChecked());
-        QVERIFY(app.boxes.shown.last().text.contains("Text8"));
+        QVERIFY(app.boxes.shown.last().text.contains("每…秒自动更新"));
 
         // A failure on a tick goes to the status line, not into a box; the list stays.
         app.boxes.clear();
@@ -310,10 +310,11 @@ private Q_SLOTS:
         // A bad address is refused at the click.
         in<QLineEdit>(w, "Text3")->setText("1'--");
         click(w, "Check4");
-        QVERIFY(app.boxes.shown.last().text.contains("Text3"));
+        QVERIFY(app.boxes.shown.last().text.contains("以上操作只对模块"));
         QVERIFY(!in<QCheckBox>(w, "Check4")->isChecked());
 
-        // Module 1 fixed at the click; the question names the box as it reads now.
+        // Module 1 fixed at the click: the question names the module and the
+        // time that the statement uses, whatever the boxes read now.
         in<QLineEdit>(w, "Text3")->setText("1");
         click(w, "Check4");
         in<QLineEdit>(w, "Text3")->setText("2");
@@ -322,7 +323,7 @@ private Q_SLOTS:
         app.boxes.answers = {MsgAnswer::Yes};
         click(w, "Command3");
         QCOMPARE(app.boxes.shown.last().text,
-                 QStringLiteral("确认将删除数据库中模块2的温湿度数据？"));
+                 QStringLiteral("确认将删除数据库中模块1在2024-03-05 09:30:00之前的温湿度数据？"));
         flushDeletes();
         QVERIFY(!Module1::dbaseIfOpen());
         QCOMPARE(app.db().scalar("select group_concat(mydate, ',') from th").toString(),

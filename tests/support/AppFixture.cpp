@@ -2,6 +2,7 @@
 
 #include "app/MDImain.h"
 #include "app/Module1.h"
+#include "store/RecordWriter.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -10,6 +11,7 @@
 AppFixture::AppFixture(SerialPort *port) {
     db_ = std::make_unique<TestDatabase>(Module1::dbconn());
     Module1::setDatabasePath(db_->path());
+    Module1::writer().open(db_->path());
     Module1::setEndProgram([this] { ++endProgramCalls; });
     MDImain::setUrlOpener([](const QUrl &) {});
     if (!port) {
@@ -27,9 +29,7 @@ AppFixture::~AppFixture() {
         delete frame_;
     }
     flushDeletes();
-    Module1::rs232busy() = false;
-    Module1::thsql().clear();
-    Module1::rs232target().registerTarget(nullptr, nullptr);
+    Module1::resetState();
     Module1::setEndProgram({});
     MDImain::setUrlOpener({});
     Module1::dbconn().Close();

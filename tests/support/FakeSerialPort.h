@@ -32,6 +32,12 @@ public:
     // Bytes arrive from the line: buffered and announced.
     void inject(const QByteArray &bytes);
     void setOpen(bool open) { open_ = open; }
+    // The device goes away while open (an adapter pulled out): the port
+    // closes and says so, as the real one does.
+    void unplug() {
+        open_ = false;
+        Q_EMIT portLost(QStringLiteral("device removed"));
+    }
 
 private:
     bool open_ = false;

@@ -47,7 +47,8 @@ bool SimProcess::start(int timeoutMs) {
     args << extraArgs_;
 
     proc_.setWorkingDirectory(dir_.path());
-    proc_.setStandardErrorFile(logPath_);  // a file never fills up and stalls the simulator
+    // A file never fills up and stalls the simulator; a restart adds to it.
+    proc_.setStandardErrorFile(logPath_, QIODevice::Append);
     proc_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     proc_.start(program(), args);
     if (!proc_.waitForStarted(timeoutMs)) {

@@ -41,7 +41,8 @@ public:
     // False, with the reason and the log in errorString(), when it did not.
     bool start(int timeoutMs = 10000);
     // SIGTERM and wait; kill when it does not end within 5 s. True when it
-    // ended by itself with status 0.
+    // ended by itself with status 0. start() again brings it back on the
+    // same link, its log going on in the same file.
     bool stop();
     bool isRunning() const;
     QString errorString() const { return error_; }

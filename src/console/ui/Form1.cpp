@@ -1,6 +1,6 @@
 #include "console/ui/Form1.h"
 
-#include "app/Module1.h"
+#include "bus/BusLink.h"
 #include "bus/Frames.h"
 #include "bus/SerialPort.h"
 #include "console/ConsoleCommands.h"
@@ -44,7 +44,7 @@ QString stamped(const QString &text) {
 }
 }  // namespace
 
-Form1::Form1(QWidget *parent) : QWidget(parent) {
+Form1::Form1(BusLink *bus, QWidget *parent) : QWidget(parent), bus_(bus) {
     setObjectName(QStringLiteral("Form1"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("操作单模块"));
@@ -76,17 +76,25 @@ Form1::Form1(QWidget *parent) : QWidget(parent) {
     connect(Command2_, &QPushButton::clicked, this, &Form1::Command2_Click);
     connect(Command3_, &QPushButton::clicked, this, &Form1::Command3_Click);
     Text3_->viewport()->installEventFilter(this);
+    // The console is operated by a person: a lost port switches its
+    // automatic polling off for good.
+    connect(bus_, &BusLink::portLost, this, [this] {
+        if (!Timer2_->isActive())
+            return;
+        stopAutomatic();
+        showPollStatus(stamped(QStringLiteral("串口已断开，自动采集已关闭")));
+    });
 }
 
 Form1::~Form1() {
     // The window takes its polling with it. When its automatic acquisition
     // still held the port, the port is free again: nothing polls it any more.
     if (Timer2_->isActive())
-        Module1::rs232busy() = false;
+        bus_->release(BusJob::ConsolePolling);
     Timer2_->stop();
     Timer1_->stop();
     link_->detach();
-    Module1::rs232target().unregister(this);
+    bus_->router().unregister(this);
 }
 
 void Form1::buildControls() {
@@ -243,19 +251,17 @@ void Form1::Command28_Click() {
     const auto command = commandBytes();
     if (!command)
         return;
-    SerialPort *port = Module1::MSComm1();
-    const PortError result = port ? port->Output(assembleFrame(*command)) : PortError::PortNotOpen;
-    if (result == PortError::PortNotOpen) {
+    const SendResult result = bus_->send(assembleFrame(*command), this, this);
+    if (result == SendResult::PortNotOpen || result == SendResult::PortLost) {
         msgBox(this, kPortNotOpen);
-        Module1::rs232busy() = false;
+        bus_->releaseAny();
         return;
     }
-    if (result != PortError::None) {
-        msgBox(this, QStringLiteral("发送失败：") + port->errorString(), MsgButtons::Ok,
+    if (result != SendResult::Sent) {
+        msgBox(this, QStringLiteral("发送失败：") + bus_->port()->errorString(), MsgButtons::Ok,
                MsgIcon::Warning);
         return;
     }
-    Module1::rs232target().registerTarget(this, this);
     state().rcvmode = ReplyMode::Command;
 }
 
@@ -265,7 +271,7 @@ void Form1::Command30_Click() {
     if (!Timer2_->isActive()) {
         Timer2_->start();
         Command30_->setText(kStopAuto);
-        Module1::rs232busy() = true;
+        bus_->seize(BusJob::ConsolePolling);
     } else {
         stopAutomatic();
     }
@@ -274,7 +280,7 @@ void Form1::Command30_Click() {
 void Form1::stopAutomatic() {
     Timer2_->stop();
     Command30_->setText(kStartAuto);
-    Module1::rs232busy() = false;
+    bus_->releaseAny();
 }
 
 std::optional<quint8> Form1::pollAddress() {
@@ -292,21 +298,18 @@ void Form1::Timer2_Timer() {
     const auto address = pollAddress();
     if (!address)
         return;  // said in the window; the polling goes on
-    SerialPort *port = Module1::MSComm1();
-    const PortError result =
-        port ? port->Output(measurementRequest(*address)) : PortError::PortNotOpen;
-    if (result == PortError::PortNotOpen) {
+    const SendResult result = bus_->send(measurementRequest(*address), this, this);
+    if (result == SendResult::PortNotOpen || result == SendResult::PortLost) {
         // Off first: the box waits for the operator, the timer must not go on meanwhile.
         stopAutomatic();
         msgBox(this, kPortNotOpen);
         return;
     }
-    if (result != PortError::None) {
-        showPollStatus(stamped(QStringLiteral("发送失败：") + port->errorString()));
+    if (result != SendResult::Sent) {
+        showPollStatus(stamped(QStringLiteral("发送失败：") + bus_->port()->errorString()));
         return;
     }
     polledAddress_ = *address;
-    Module1::rs232target().registerTarget(this, this);
     state().rcvmode = ReplyMode::Poll;
 }
 
@@ -361,7 +364,7 @@ void Form1::Text3_DblClick() {
 }
 
 void Form1::Command2_Click() {
-    Module1::rs232busy() = false;
+    bus_->releaseAny();
     Timer2_->stop();
     close();
 }

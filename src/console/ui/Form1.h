@@ -8,6 +8,7 @@
 
 #include <optional>
 
+class BusLink;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -27,7 +28,7 @@ class QTimer;
 class Form1 : public QWidget, public ReceiveTarget {
     Q_OBJECT
 public:
-    explicit Form1(QWidget *parent = nullptr);
+    explicit Form1(BusLink *bus, QWidget *parent = nullptr);
     ~Form1() override;
 
     // The state that lives for the whole run of the program.
@@ -99,6 +100,7 @@ private:
     QPushButton *Command3_ = nullptr;
     QLabel *netStatus_ = nullptr;
     // The window.
+    BusLink *bus_ = nullptr;
     QPushButton *Command2_ = nullptr;
     QLineEdit *rcv232_ = nullptr;
     QTimer *Timer2_ = nullptr;

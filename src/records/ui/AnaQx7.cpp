@@ -244,7 +244,7 @@ void AnaQx7::Check11_Click(bool ticked) {
     const auto ms = periodMilliseconds(Text8->text());
     if (!ms) {
         Check[11]->setChecked(false);
-        msgBox(this, filtertext::checkPeriod(Text8->text(), QStringLiteral("Text8")),
+        msgBox(this, filtertext::checkPeriod(Text8->text(), QStringLiteral("每…秒自动更新")),
                MsgButtons::Ok, MsgIcon::Warning);
         return;
     }

@@ -1,7 +1,8 @@
 #include "records/ui/DbaseWindow.h"
 
-#include "app/Module1.h"
 #include "records/Clock.h"
+#include "store/LiteConnection.h"
+#include "store/RecordWriter.h"
 #include "widgets/Controls.h"
 #include "widgets/MessageBoxes.h"
 
@@ -13,81 +14,96 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-DbaseWindow::DbaseWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
+DbaseWindow::DbaseWindow(LiteConnection *db, RecordWriter *writer, const QString &databasePath,
+                         QWidget *parent)
+    : QWidget(parent, Qt::Window), db_(db), writer_(writer), databasePath_(databasePath) {
     setObjectName(QStringLiteral("dbase"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("数据库维护"));
 
-    Check[1] = named(new QCheckBox(QStringLiteral("将此时间之前的数据删除")), "Check1");
-    Check[2] = named(new QCheckBox(QStringLiteral("将此时间之后的数据删除")), "Check2");
-    Check[3] = named(new QCheckBox(QStringLiteral("将上面两时间之间的数据删除")), "Check3");
-    Check[4] = named(new QCheckBox(QStringLiteral("以上操作只对模块：")), "Check4");
-    Text1 = named(new QLineEdit(QStringLiteral("2010-01-01 00:00:00")), "Text1");
-    Text2 = named(new QLineEdit(QStringLiteral("2019-12-31 23:59:59")), "Text2");
-    Text3 = named(new QLineEdit(QStringLiteral("1")), "Text3");
-    Command3 = named(new QPushButton(QStringLiteral("删除")), "Command3");
-    Command1 = named(new QPushButton(QStringLiteral("数据库备份")), "Command1");
-    Command2 = named(new QPushButton(QStringLiteral("退出")), "Command2");
-    Text1->setMinimumWidth(160);
-    Text2->setMinimumWidth(160);
-    Text3->setMaximumWidth(60);
+    auto *beforeBox =
+        makeControl<QCheckBox>(this, "Check1", QStringLiteral("将此时间之前的数据删除"));
+    auto *afterBox =
+        makeControl<QCheckBox>(this, "Check2", QStringLiteral("将此时间之后的数据删除"));
+    auto *betweenBox =
+        makeControl<QCheckBox>(this, "Check3", QStringLiteral("将上面两时间之间的数据删除"));
+    auto *moduleBox = makeControl<QCheckBox>(this, "Check4", QStringLiteral("以上操作只对模块："));
+    firstTimeBox_ = makeControl<QLineEdit>(this, "Text1", QStringLiteral("2010-01-01 00:00:00"));
+    secondTimeBox_ = makeControl<QLineEdit>(this, "Text2", QStringLiteral("2019-12-31 23:59:59"));
+    addressBox_ = makeControl<QLineEdit>(this, "Text3", QStringLiteral("1"));
+    auto *deleteButton = makeControl<QPushButton>(this, "Command3", QStringLiteral("删除"));
+    auto *backupButton = makeControl<QPushButton>(this, "Command1", QStringLiteral("数据库备份"));
+    auto *exitButton = makeControl<QPushButton>(this, "Command2", QStringLiteral("退出"));
+    firstTimeBox_->setMinimumWidth(160);
+    secondTimeBox_->setMinimumWidth(160);
+    addressBox_->setMaximumWidth(60);
 
     auto *grid = new QGridLayout();
-    grid->addWidget(Text1, 0, 0);
-    grid->addWidget(Check[1], 0, 1);
-    grid->addWidget(Text2, 1, 0);
-    grid->addWidget(Check[2], 1, 1);
-    grid->addWidget(Check[3], 2, 0, 1, 2);
-    auto *module = new QHBoxLayout();
-    module->addWidget(Check[4]);
-    module->addWidget(Text3);
-    module->addStretch();
+    grid->addWidget(firstTimeBox_, 0, 0);
+    grid->addWidget(beforeBox, 0, 1);
+    grid->addWidget(secondTimeBox_, 1, 0);
+    grid->addWidget(afterBox, 1, 1);
+    grid->addWidget(betweenBox, 2, 0, 1, 2);
+    auto *moduleRow = new QHBoxLayout();
+    moduleRow->addWidget(moduleBox);
+    moduleRow->addWidget(addressBox_);
+    moduleRow->addStretch();
     auto *buttons = new QHBoxLayout();
-    buttons->addWidget(Command3);
-    buttons->addWidget(Command1);
-    buttons->addWidget(Command2);
+    buttons->addWidget(deleteButton);
+    buttons->addWidget(backupButton);
+    buttons->addWidget(exitButton);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(grid);
-    layout->addLayout(module);
+    layout->addLayout(moduleRow);
     layout->addLayout(buttons);
 
-    for (int i = 1; i <= 4; ++i)
-        connect(Check[i], &QCheckBox::clicked, this,
-                [this, i](bool ticked) { checkClicked(i, ticked); });
-    connect(Command3, &QPushButton::clicked, this, &DbaseWindow::Command3_Click);
-    connect(Command1, &QPushButton::clicked, this, &DbaseWindow::Command1_Click);
-    connect(Command2, &QPushButton::clicked, this, &QWidget::close);
+    const std::pair<DeletionBox, QCheckBox *> boxes[] = {{DeletionBox::Before, beforeBox},
+                                                         {DeletionBox::After, afterBox},
+                                                         {DeletionBox::Between, betweenBox},
+                                                         {DeletionBox::Module, moduleBox}};
+    for (const auto &[box, check] : boxes) {
+        connect(check, &QCheckBox::clicked, this,
+                [this, box = box, check = check](bool ticked) { boxClicked(box, check, ticked); });
+    }
+    connect(deleteButton, &QPushButton::clicked, this, &DbaseWindow::deleteRecords);
+    connect(backupButton, &QPushButton::clicked, this, &DbaseWindow::backup);
+    connect(exitButton, &QPushButton::clicked, this, &QWidget::close);
 }
 
-void DbaseWindow::checkClicked(int number, bool ticked) {
-    const QString error =
-        conditions_.click(number, ticked, {Text1->text(), Text2->text(), Text3->text()});
+void DbaseWindow::boxClicked(DeletionBox box, QCheckBox *check, bool ticked) {
+    const QString error = conditions_.click(
+        box, ticked, {firstTimeBox_->text(), secondTimeBox_->text(), addressBox_->text()});
     if (!error.isEmpty()) {
-        Check[number]->setChecked(false);
+        // Refused: the box shows what the condition still is.
+        check->setChecked(false);
         msgBox(this, error, MsgButtons::Ok, MsgIcon::Warning);
     }
 }
 
-void DbaseWindow::Command3_Click() {
-    if (!askYesNo(this, deletionQuestion(Check[4]->isChecked(), Text3->text()), MsgIcon::Critical,
+void DbaseWindow::deleteRecords() {
+    if (!askYesNo(this, conditions_.question(), MsgIcon::Critical,
                   QStringLiteral("Delete Records")))
         return;
-    LiteConnection &db = Module1::dbconn();
     const QString statement = conditions_.statement();
-    if (!db.Execute(statement)) {
+    if (!db_->Execute(statement)) {
         // One statement: when it fails, nothing was deleted.
         msgBox(this,
                QStringLiteral("删除记录失败，没有删除任何记录。\n\n%1\n\n%2")
-                   .arg(db.lastError(), statement),
+                   .arg(db_->lastError(), statement),
                MsgButtons::Ok, MsgIcon::Critical, QStringLiteral("删除失败"));
         return;
     }
     close();
 }
 
-void DbaseWindow::Command1_Click() {
-    const BackupResult r = backupDatabase(Module1::dbconn(), Module1::databasePath(),
-                                          recordsclock::now().toLocalTime());
+void DbaseWindow::backup() {
+    // The record writer waits while the file is copied, so that the copy
+    // never holds half of a write.
+    if (writer_)
+        writer_->suspend();
+    const BackupResult r = backupDatabase(*db_, databasePath_, recordsclock::now().toLocalTime());
+    if (writer_)
+        writer_->resume();
     switch (r.outcome) {
         case BackupResult::Done:
             msgBox(this, QStringLiteral("数据库mydb.db备份成功！"), MsgButtons::Ok,

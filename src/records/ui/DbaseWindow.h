@@ -4,28 +4,34 @@
 
 #include <QWidget>
 
+class LiteConnection;
 class QCheckBox;
 class QLineEdit;
-class QPushButton;
+class RecordWriter;
 
 // The window "dbase" (数据库维护): backup of the database and deletion of records.
 class DbaseWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit DbaseWindow(QWidget *parent = nullptr);
+    // `writer` (may be null) is held while the backup copies the file.
+    DbaseWindow(LiteConnection *db, RecordWriter *writer, const QString &databasePath,
+                QWidget *parent = nullptr);
 
     const DeletionConditions &conditions() const { return conditions_; }
 
     // 删除: asks, then deletes with the conditions fixed by the last clicks.
-    void Command3_Click();
+    void deleteRecords();
     // 数据库备份.
-    void Command1_Click();
+    void backup();
 
 private:
-    void checkClicked(int number, bool ticked);
+    void boxClicked(DeletionBox box, QCheckBox *check, bool ticked);
 
+    LiteConnection *db_;
+    RecordWriter *writer_;
+    QString databasePath_;
     DeletionConditions conditions_;
-    QCheckBox *Check[5] = {};  // Check1 .. Check4
-    QLineEdit *Text1, *Text2, *Text3;
-    QPushButton *Command1, *Command2, *Command3;
+    QLineEdit *firstTimeBox_;   // Text1
+    QLineEdit *secondTimeBox_;  // Text2
+    QLineEdit *addressBox_;     // Text3
 };

@@ -155,7 +155,7 @@ void GraphWindow::Check1_Click(bool ticked) {
     const auto ms = periodMilliseconds(Text5->text());
     if (!ms) {
         Check1->setChecked(false);
-        msgBox(this, filtertext::checkPeriod(Text5->text(), QStringLiteral("Text5")),
+        msgBox(this, filtertext::checkPeriod(Text5->text(), QStringLiteral("每…秒自动更新")),
                MsgButtons::Ok, MsgIcon::Warning);
         return;
     }

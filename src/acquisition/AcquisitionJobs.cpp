@@ -1,0 +1,373 @@
+#include "acquisition/AcquisitionJobs.h"
+
+#include "acquisition/ModuleList.h"
+#include "bus/BusLink.h"
+#include "bus/Frames.h"
+#include "store/LiteConnection.h"
+#include "store/RecordWriter.h"
+#include "store/Statements.h"
+#include "store/ValueText.h"
+
+#include <QDateTime>
+#include <QPointer>
+#include <QTimer>
+
+namespace {
+// At most this many modules are named under the list; the rest are counted.
+constexpr int kProblemsShown = 5;
+
+QTimer *jobTimer(QObject *parent, const char *name, int interval) {
+    auto *t = new QTimer(parent);
+    t->setObjectName(QString::fromLatin1(name));
+    t->setInterval(interval);
+    t->setTimerType(Qt::PreciseTimer);
+    return t;
+}
+}  // namespace
+
+AcquisitionJobs::AcquisitionJobs(BusLink *bus, LiteConnection *db, RecordWriter *writer,
+                                 AcquisitionState *state, QObject *parent)
+    : QObject(parent),
+      bus_(bus),
+      db_(db),
+      writer_(writer),
+      state_(state),
+      modules_(new ModuleListModel(this)),
+      pollTimer_(jobTimer(this, "Timer1", 600)),
+      clockTimer_(jobTimer(this, "Timer2", 1000)),
+      searchTimer_(jobTimer(this, "Timer4", 500)) {
+    setObjectName(QStringLiteral("acquisitionJobs"));
+    connect(pollTimer_, &QTimer::timeout, this, &AcquisitionJobs::pollTick);
+    connect(clockTimer_, &QTimer::timeout, this, &AcquisitionJobs::clockTick);
+    connect(searchTimer_, &QTimer::timeout, this, &AcquisitionJobs::searchTick);
+    connect(bus_, &BusLink::portLost, this, &AcquisitionJobs::onPortLost);
+    connect(bus_, &BusLink::portReopened, this, &AcquisitionJobs::onPortReopened);
+    if (writer_) {
+        connect(writer_, &RecordWriter::backlogChanged, this, &AcquisitionJobs::onStoreBacklog);
+        connect(writer_, &RecordWriter::overflowed, this, &AcquisitionJobs::onStoreOverflow);
+    }
+}
+
+AcquisitionJobs::~AcquisitionJobs() {
+    pollTimer_->stop();
+    clockTimer_->stop();
+    searchTimer_->stop();
+    bus_->release(BusJob::Acquisition);
+    bus_->release(BusJob::Search);
+    bus_->router().unregister(this);
+}
+
+void AcquisitionJobs::setClock(std::function<qint64()> clock) {
+    clock_ = std::move(clock);
+}
+
+qint64 AcquisitionJobs::now() const {
+    return clock_ ? clock_() : RecordWriter::steadyMs();
+}
+
+bool AcquisitionJobs::loadList() {
+    QString error;
+    const bool ok = modules_->load(*db_, &error);
+    state_->cycle.schedule.reset(modules_->recordPeriods());
+    setNote(Note::ListLoad, ok ? QString() : QStringLiteral("无法读取模块列表：") + error);
+    QStringList problems = modules_->problems();
+    if (problems.size() > kProblemsShown) {
+        const qsizetype more = problems.size() - kProblemsShown;
+        problems = problems.mid(0, kProblemsShown);
+        problems << QStringLiteral("……另有%1个模块有同样的问题").arg(more);
+    }
+    setNote(Note::ListProblems, problems.join(QLatin1Char('\n')));
+    Q_EMIT listLoaded();
+    return ok;
+}
+
+// ---- polling ----
+
+AcquisitionJobs::StartResult AcquisitionJobs::startAcquisition(int periodMs) {
+    if (!bus_->take(BusJob::Acquisition))
+        return StartResult::PortBusy;
+    resumeWhenReopened_ = false;
+    setNote(Note::Port, QString());
+    setReceiveBox(QString());
+    bus_->listen(this, this);
+    pollTimer_->setInterval(periodMs);
+    pollTimer_->start();
+    clockTimer_->start();
+    state_->cycle.start();
+    setActivity(Activity::Acquiring);
+    return StartResult::Started;
+}
+
+void AcquisitionJobs::stopAcquisition() {
+    resumeWhenReopened_ = false;
+    setNote(Note::Port, QString());
+    if (activity_ != Activity::Acquiring)
+        return;
+    pollTimer_->stop();
+    clockTimer_->stop();
+    bus_->release(BusJob::Acquisition);
+    setActivity(Activity::Idle);
+}
+
+void AcquisitionJobs::setPollPeriod(int periodMs) {
+    pollTimer_->setInterval(periodMs);
+}
+
+void AcquisitionJobs::pollTick() {
+    AcquisitionCycle &cycle = state_->cycle;
+    const int pendingPosition = cycle.pendingPosition();
+    const quint8 pendingAddress = cycle.pendingAddress();
+    const PollStep step = cycle.tick(*modules_);
+    if (step.failedPosition > 0)
+        Q_EMIT pollFailed(pendingPosition, pendingAddress);
+    if (!step.sends())
+        return;
+    switch (bus_->send(measurementRequest(step.address))) {
+        case SendResult::Sent:
+            break;
+        case SendResult::PortNotOpen:
+            portGone(false);
+            return;
+        case SendResult::PortLost:
+            portGone(true);
+            return;
+        case SendResult::Failed:
+            return;
+    }
+    cycle.requestSent(step);
+    Q_EMIT pollSent(modules_->at(step.position).address);
+}
+
+void AcquisitionJobs::clockTick() {
+    AcquisitionCycle &cycle = state_->cycle;
+    const QList<DueRecord> records = cycle.secondTick(
+        *modules_, now(), AcquisitionCycle::maxRecordAgeMs(*modules_, pollTimer_->interval()));
+    Q_EMIT clockTicked();
+    if (records.isEmpty() || !writer_)
+        return;
+    const QString due = recordTimeText(QDateTime::currentDateTimeUtc());
+    const qint64 dueMs = RecordWriter::steadyMs();
+    QList<PendingWrite> writes;
+    writes.reserve(records.size());
+    for (const DueRecord &r : records) {
+        writes.append({sql::insertRecord(r.address, r.temperature, r.humidity),
+                       sql::insertRecordAt(r.address, due, r.temperature, r.humidity), dueMs});
+    }
+    writer_->submit(writes);
+}
+
+// ---- search ----
+
+AcquisitionJobs::StartResult AcquisitionJobs::startSearch(int periodMs) {
+    if (!bus_->take(BusJob::Search))
+        return StartResult::PortBusy;
+    setNote(Note::Port, QString());
+    setReceiveBox(QString());
+    state_->search.start();
+    bus_->listen(this, this);
+    searchTimer_->setInterval(periodMs);
+    searchTimer_->start();
+    setActivity(Activity::Searching);
+    return StartResult::Started;
+}
+
+void AcquisitionJobs::stopSearch() {
+    if (activity_ != Activity::Searching)
+        return;
+    searchTimer_->stop();
+    bus_->release(BusJob::Search);
+    setActivity(Activity::Idle);
+}
+
+void AcquisitionJobs::setSearchPeriod(int periodMs) {
+    searchTimer_->setInterval(periodMs);
+}
+
+void AcquisitionJobs::searchTick() {
+    BusSearch &search = state_->search;
+    const QByteArray probe = readRegisterRequest(quint8(search.address), modbus::kRegModel);
+    switch (bus_->send(probe)) {
+        case SendResult::Sent:
+            break;
+        case SendResult::PortNotOpen:
+            portGone(false);
+            return;
+        case SendResult::PortLost:
+            portGone(true);
+            return;
+        case SendResult::Failed:
+            return;
+    }
+    const BusSearch::Probe sent = search.next();
+    Q_EMIT searchProbed(sent.address);
+    if (sent.last)
+        stopSearch();
+}
+
+bool AcquisitionJobs::answerFound(bool add, quint8 address, const QString &model,
+                                  QString *error) {
+    asking_ = false;
+    bool ok = true;
+    if (add) {
+        ok = db_->Execute(sql::insertModule(QString::number(address), model));
+        if (ok)
+            loadList();
+        else if (error)
+            *error = db_->lastError();
+    }
+    // The search goes on with the next address, one full period later,
+    // unless it was stopped meanwhile.
+    if (activity_ == Activity::Searching)
+        searchTimer_->start();
+    return ok;
+}
+
+AcquisitionJobs::SendOutcome AcquisitionJobs::changeAddress(quint8 from, quint8 to) {
+    switch (bus_->send(writeRegisterRequest(from, modbus::kRegAddress, to))) {
+        case SendResult::Sent:
+            return SendOutcome::Sent;
+        case SendResult::PortNotOpen:
+        case SendResult::PortLost:
+            // As any sender that meets a closed port: whatever held the
+            // port lets it go.
+            stopSearch();
+            bus_->releaseAny();
+            return SendOutcome::PortNotOpen;
+        case SendResult::Failed:
+            break;
+    }
+    return SendOutcome::Failed;
+}
+
+// ---- replies ----
+
+void AcquisitionJobs::receiveText(const QString &text) {
+    setReceiveBox(text);
+    handleReply();
+}
+
+void AcquisitionJobs::handleReply() {
+    const QString text = receiveBox_.trimmed();
+    if (text.isEmpty())
+        return;
+    const bool acquiring = pollTimer_->isActive();
+    const bool searching = searchTimer_->isActive();
+    if (!acquiring && !searching)
+        return;  // stays in the box until the next start clears it
+    const AcquisitionReply reply = analyseReply(text);
+    switch (reply.kind) {
+        case ReplyKind::Reading: {
+            // A reading that does not answer the poll outstanding is not
+            // believed and stays in the box; the poll then counts as failed.
+            AcquisitionCycle &cycle = state_->cycle;
+            const int position = cycle.pendingPosition();
+            if (acquiring && cycle.takeReading(*modules_, reply.address, reply.reading, now())) {
+                setReceiveBox(QString());
+                Q_EMIT readingTaken(position, reply.address, reply.reading);
+            }
+            return;
+        }
+        case ReplyKind::Other:
+            setReceiveBox(QString());
+            return;
+        case ReplyKind::SearchAnswer:
+            if (!searching)
+                return;
+            setReceiveBox(QString());
+            // No probe goes out while the operator decides.
+            searchTimer_->stop();
+            if (modules_->isRegistered(reply.address)) {
+                searchTimer_->start();
+                return;
+            }
+            asking_ = true;
+            Q_EMIT moduleFound(reply.address, reply.model);
+            return;
+        case ReplyKind::Empty:
+        case ReplyKind::BadReading:
+        case ReplyKind::BadSearch:
+            return;
+    }
+}
+
+// ---- the port and the store ----
+
+void AcquisitionJobs::portGone(bool lost) {
+    if (activity_ == Activity::Acquiring) {
+        pollTimer_->stop();
+        clockTimer_->stop();
+        bus_->release(BusJob::Acquisition);
+        setActivity(Activity::Idle);
+        if (lost) {
+            resumeWhenReopened_ = true;
+            setNote(Note::Port, QStringLiteral("串口已断开，采集已停止，串口恢复后将自动继续采集"));
+        }
+    } else if (activity_ == Activity::Searching) {
+        searchTimer_->stop();
+        bus_->release(BusJob::Search);
+        setActivity(Activity::Idle);
+        if (lost)
+            setNote(Note::Port, QStringLiteral("串口已断开，搜索已停止"));
+    }
+    if (!lost)
+        Q_EMIT portNotOpen();
+}
+
+void AcquisitionJobs::onPortLost() {
+    if (activity_ != Activity::Idle)
+        portGone(true);
+}
+
+void AcquisitionJobs::onPortReopened() {
+    if (!resumeWhenReopened_)
+        return;
+    const int period = pollTimer_->interval();
+    if (startAcquisition(period) == StartResult::Started)
+        setNote(Note::Port, QStringLiteral("串口已恢复，采集已自动继续"));
+    else
+        setNote(Note::Port, QStringLiteral("串口已恢复，但串口被其他任务占用，采集未能自动继续"));
+}
+
+void AcquisitionJobs::onStoreBacklog(int waiting, const QString &error) {
+    if (waiting == 0)
+        setNote(Note::Store, QString());
+    else
+        setNote(Note::Store, QStringLiteral("数据库暂时无法写入（%1），%2条记录等待保存，采集继续")
+                                 .arg(error)
+                                 .arg(waiting));
+}
+
+void AcquisitionJobs::onStoreOverflow(int dropped) {
+    setNote(Note::StoreOverflow,
+            QStringLiteral("数据库超过一小时无法写入，最早的%1条记录已丢弃").arg(dropped));
+}
+
+// ---- state ----
+
+void AcquisitionJobs::setActivity(Activity activity) {
+    if (activity_ == activity)
+        return;
+    activity_ = activity;
+    Q_EMIT activityChanged(activity);
+}
+
+void AcquisitionJobs::setNote(Note which, const QString &text) {
+    if (notes_.value(which) == text)
+        return;
+    if (text.isEmpty())
+        notes_.remove(which);
+    else
+        notes_.insert(which, text);
+    Q_EMIT notesChanged();
+}
+
+QStringList AcquisitionJobs::notes() const {
+    return notes_.values();
+}
+
+void AcquisitionJobs::setReceiveBox(const QString &text) {
+    if (receiveBox_ == text)
+        return;
+    receiveBox_ = text;
+    Q_EMIT receiveBoxChanged(text);
+}

@@ -1,0 +1,114 @@
+#include "bus/BusLink.h"
+
+#include "bus/FrameAssembler.h"
+#include "bus/ReceiveRouter.h"
+
+#include <QTimer>
+
+BusLink::BusLink(SerialPort *port, QObject *parent)
+    : QObject(parent),
+      port_(port),
+      router_(new ReceiveRouter()),
+      frames_(nullptr),
+      reopenTimer_(new QTimer(this)) {
+    setObjectName(QStringLiteral("bus"));
+    port_->setParent(this);
+    port_->setObjectName(QStringLiteral("MSComm1"));
+    frames_ = new FrameAssembler(port_, router_, this);
+    reopenTimer_->setObjectName(QStringLiteral("reopenTimer"));
+    reopenTimer_->setInterval(kReopenIntervalMs);
+    connect(reopenTimer_, &QTimer::timeout, this, &BusLink::reopenTick);
+    connect(port_, &SerialPort::portLost, this, &BusLink::onPortLost);
+}
+
+BusLink::~BusLink() {
+    delete router_;
+}
+
+BusLink::PortState BusLink::portState() const {
+    if (port_->PortOpen())
+        return PortState::Open;
+    return reopening_ ? PortState::Reopening : PortState::Closed;
+}
+
+PortError BusLink::openPort() {
+    stopReopening();
+    return port_->open();
+}
+
+void BusLink::closePort() {
+    stopReopening();
+    port_->close();
+}
+
+bool BusLink::take(BusJob job) {
+    if (holder_ != BusJob::None)
+        return false;
+    setHolder(job);
+    return true;
+}
+
+void BusLink::seize(BusJob job) {
+    setHolder(job);
+}
+
+void BusLink::release(BusJob job) {
+    if (holder_ == job)
+        setHolder(BusJob::None);
+}
+
+void BusLink::releaseAny() {
+    setHolder(BusJob::None);
+}
+
+void BusLink::setHolder(BusJob job) {
+    if (holder_ == job)
+        return;
+    holder_ = job;
+    Q_EMIT holderChanged(job);
+}
+
+SendResult BusLink::send(const QByteArray &frame, QObject *window, ReceiveTarget *target) {
+    switch (port_->Output(frame)) {
+        case PortError::None:
+            break;
+        case PortError::PortNotOpen:
+            return reopening_ ? SendResult::PortLost : SendResult::PortNotOpen;
+        default:
+            return SendResult::Failed;
+    }
+    if (window)
+        router_->registerTarget(window, target);
+    return SendResult::Sent;
+}
+
+void BusLink::listen(QObject *window, ReceiveTarget *target) {
+    router_->registerTarget(window, target);
+}
+
+void BusLink::onPortLost(const QString &reason) {
+    reopening_ = true;
+    reopenTimer_->start();
+    setStatus(QStringLiteral("串口COM%1已断开，正在重新打开…").arg(port_->CommPort()));
+    Q_EMIT portLost(reason);
+}
+
+void BusLink::reopenTick() {
+    if (!reopening_)
+        return;
+    if (port_->PortOpen() || port_->open() == PortError::None) {
+        stopReopening();
+        setStatus(QStringLiteral("串口COM%1已重新打开").arg(port_->CommPort()));
+        Q_EMIT portReopened();
+    }
+}
+
+void BusLink::stopReopening() {
+    reopening_ = false;
+    reopenTimer_->stop();
+}
+
+void BusLink::setStatus(const QString &text) {
+    status_ = text;
+    Q_EMIT statusChanged(text);
+}
