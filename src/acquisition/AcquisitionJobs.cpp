@@ -204,8 +204,7 @@ void AcquisitionJobs::searchTick() {
         stopSearch();
 }
 
-bool AcquisitionJobs::answerFound(bool add, quint8 address, const QString &model,
-                                  QString *error) {
+bool AcquisitionJobs::answerFound(bool add, quint8 address, const QString &model, QString *error) {
     asking_ = false;
     bool ok = true;
     if (add) {

@@ -45,8 +45,8 @@ public:
     // The lines the window shows under its counters, in this order.
     enum class Note { ListLoad, ListProblems, Port, Store, StoreOverflow };
 
-    AcquisitionJobs(BusLink *bus, LiteConnection *db, RecordWriter *writer,
-                    AcquisitionState *state, QObject *parent = nullptr);
+    AcquisitionJobs(BusLink *bus, LiteConnection *db, RecordWriter *writer, AcquisitionState *state,
+                    QObject *parent = nullptr);
     ~AcquisitionJobs() override;
 
     ModuleListModel *modules() const { return modules_; }

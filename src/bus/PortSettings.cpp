@@ -45,8 +45,9 @@ PortSettings PortSettings::load(LiteConnection &db) {
     else if (!port.found)
         s.problems << QStringLiteral("无法读取串口设置：syssetting中缺少rs232port");
     else if (!(s.commPort = commPortOf(port.value)))
-        s.problems << QStringLiteral("串口设置rs232port的值“%1”无效（应为0到254的整数），"
-                                     "串口未打开，请在“串口设置”中选择串口")
+        s.problems << QStringLiteral(
+                          "串口设置rs232port的值“%1”无效（应为0到254的整数），"
+                          "串口未打开，请在“串口设置”中选择串口")
                           .arg(port.value);
 
     const Row speed = readRow(db, sql::selectSpeedSetting());
@@ -64,8 +65,7 @@ PortSettings PortSettings::load(LiteConnection &db) {
 bool PortSettings::save(LiteConnection &db, int commPort, const QString &speed, QString *error) {
     LiteTransaction transaction(db);
     const bool saved = db.Execute(sql::updatePortSetting(commPort - 1)) &&
-                       db.Execute(sql::updateSpeedSetting(speed.trimmed())) &&
-                       transaction.commit();
+                       db.Execute(sql::updateSpeedSetting(speed.trimmed())) && transaction.commit();
     if (!saved && error)
         *error = db.lastError();
     return saved;

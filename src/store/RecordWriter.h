@@ -97,8 +97,8 @@ private:
     int queuedWrites_ = 0;
     bool stop_ = false;
     bool suspended_ = false;
-    bool busy_ = false;       // a transaction is under way
-    bool failing_ = false;    // the last attempt failed
+    bool busy_ = false;     // a transaction is under way
+    bool failing_ = false;  // the last attempt failed
     bool overflowSaid_ = false;
     std::thread thread_;
 };

@@ -9,6 +9,7 @@
 #include "bus/BusLink.h"
 #include "bus/Frames.h"
 #include "bus/SerialPort.h"
+#include "store/RecordWriter.h"
 #include "support/AppFixture.h"
 #include "support/SimProcess.h"
 
@@ -173,6 +174,46 @@ private Q_SLOTS:
         QCOMPARE(b.button("Command3")->text(), "停止");
         QVERIFY(runUntil([&] { return cycle.okCount >= before + 2 && b.w->modules()->at(1).fresh; },
                          10000));
+    }
+
+    // The simulator ends while the acquisition runs, and comes back on the
+    // same line: nothing is recorded while it is away, the frame reopens the
+    // port by itself, the acquisition goes on, and every record holds a
+    // reading that its module really sent.
+    void lostPortRecovers() {
+        Bench b({"--modules", "1,2", "--seed", "5"});
+        QVERIFY2(b.start(), qPrintable(b.sim.errorString()));
+        for (int a : {1, 2}) b.app->db().addModule(a);
+        b.app->db().exec("update dbQx7 set scan=1");
+        b.openWindow();
+        b.set("Text2", "100");
+        b.button("Command3")->click();
+        auto records = [&] {
+            Module1::writer().flush(1000);
+            return b.app->db().scalar("select count(*) from th").toInt();
+        };
+        QVERIFY(runUntil([&] { return records() >= 4; }, 10000));
+
+        QVERIFY(b.sim.stop());
+        QVERIFY(runUntil([&] { return !b.w->isAcquiring(); }, 5000));
+        QVERIFY(b.idle());
+        QVERIFY(b.w->statusText().contains("串口已断开"));
+        const int atLoss = records();
+        // Away for longer than a record period and than a reopen attempt.
+        runUntil([] { return false; }, 2500);
+        QCOMPARE(records(), atLoss);
+        QVERIFY(!b.w->isAcquiring());
+
+        QVERIFY2(b.sim.start(), qPrintable(b.sim.errorString()));
+        QVERIFY(runUntil([&] { return b.w->isAcquiring(); }, 8000));
+        QVERIFY(b.w->statusText().contains("串口已恢复，采集已自动继续"));
+        QVERIFY(runUntil([&] { return records() >= atLoss + 4; }, 10000));
+        b.button("Command3")->click();
+
+        const QStringList readings = readingsSent(b.sim.log());
+        QCOMPARE(b.app->db().scalar("select count(*) from th where temp=0 and hum=0").toInt(), 0);
+        for (const QVariantList &r : b.app->db().rows("select adr, temp, hum from th"))
+            QVERIFY2(readings.contains(recordText(r)), qPrintable(recordText(r)));
     }
 
     void searchAndAddressChange() {

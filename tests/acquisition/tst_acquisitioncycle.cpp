@@ -268,12 +268,24 @@ private Q_SLOTS:
             "insert into dbQx7 (adr, name, enorno, temp, hum, scan, alarm) "
             "values ('6', 'X', '否', null, null, 'abc', '是')");
         db.exec("insert into dbQx7 (adr, name, scan) values ('7', 'Y', -3)");
+        // Listed, but never polled: the reason is in the row's tip and in problems().
+        db.exec("insert into dbQx7 (adr, name) values ('300', 'Z')");
+        db.exec("insert into dbQx7 (adr, name, enorno) values ('8', 'Z', '')");
         // More modules than the old 256-row limit.
         db.exec(
             "with recursive n(i) as (select 8 union all select i+1 from n where i<307) "
             "insert into dbQx7 (adr, name) select i, 'Z' from n");
         QVERIFY(list.load(conn));
-        QCOMPARE(list.rowCount(), 303);
+        QCOMPARE(list.rowCount(), 305);
+        // (the 52 modules above 255 of the long list are told too)
+        QCOMPARE(list.problems().size(), 4 + 52);
+        QCOMPARE(list.problems().mid(0, 4),
+                 (QStringList{"模块“6”的记录周期“abc”不是0到32767的整数，其数据不会被记录",
+                              "模块“7”的记录周期“-3”不是0到32767的整数，其数据不会被记录",
+                              "模块“300”的地址不是0到255的整数，不会被采集",
+                              "模块“8”的启用值“”既不是“是”也不是“否”，不会被采集"}));
+        QCOMPARE(list.data(list.index(3, 0), Qt::ToolTipRole).toString(), list.problems()[2]);
+        QVERIFY(!list.data(list.index(0, 0), Qt::ToolTipRole).isValid());
         QStringList headers, first;
         for (int c = 0; c < list.columnCount(); ++c) {
             headers << list.headerData(c, Qt::Horizontal).toString();

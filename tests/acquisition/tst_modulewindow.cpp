@@ -243,6 +243,25 @@ private Q_SLOTS:
         QVERIFY(status->text().contains("串口已断开，搜索已停止"));
     }
 
+    // Modules that are listed but never polled are named under the list; a
+    // list that could not be read is said until a reload succeeds.
+    void listNotes() {
+        AppFixture app;
+        app.db().addModule(1);
+        app.db().exec("insert into dbQx7 (adr, name) values ('300', 'Z')");
+        Window win(app);
+        auto *status = win.get<QLabel>("statusText");
+        QCOMPARE(status->text(), "模块“300”的地址不是0到255的整数，不会被采集");
+        app.db().exec("alter table dbQx7 rename to gone");
+        win.w->LoadGrid1();
+        QVERIFY(status->text().startsWith("无法读取模块列表："));
+        app.db().exec("alter table gone rename to dbQx7");
+        app.db().exec("delete from dbQx7 where adr='300'");
+        win.w->LoadGrid1();
+        QVERIFY(!status->isVisibleTo(win.w));
+        QCOMPARE(win.text("Label4"), "系统中现有1个模块");
+    }
+
     void replies() {
         AppFixture app;
         app.db().addModule(1);

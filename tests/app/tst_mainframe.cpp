@@ -10,6 +10,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QTest>
 #include <QUrl>
 
@@ -114,7 +115,48 @@ private Q_SLOTS:
         QCOMPARE(st.integer(0), 3);
         st.Close();
         delete frame;
+        Module1::resetState();
         Module1::dbconn().Close();
+    }
+
+    // What is wrong with the saved port settings is said in the status
+    // line, never in a box at start; a port number that means nothing opens
+    // nothing, a speed that means nothing leaves the port at 9600.
+    void savedSettingsTold() {
+        const struct {
+            const char *port;   // nullptr: no row
+            const char *speed;  // nullptr: no row
+            bool opens;
+            const char *status;
+        } cases[] = {
+            {"0", "19200", true, ""},
+            {"abc", "9600", false, "串口设置rs232port的值“abc”无效"},
+            {"-1", "9600", false, "串口设置rs232port的值“-1”无效"},
+            {nullptr, "9600", false, "无法读取串口设置：syssetting中缺少rs232port"},
+            {"0", nullptr, true, "无法读取串口速度：syssetting中缺少rs232speed，使用9600"},
+            {"0", "fast", true, "串口速度rs232speed的值“fast”无效，使用9600"},
+        };
+        for (const auto &c : cases) {
+            AppFixture app;
+            app.fakePort()->setOpen(false);
+            for (const auto &[key, value] :
+                 {std::pair{"rs232port", c.port}, {"rs232speed", c.speed}}) {
+                if (value)
+                    app.db().exec(QString("update syssetting set mysetting='%1' where myitems='%2'")
+                                      .arg(value, key));
+                else
+                    app.db().exec(QString("delete from syssetting where myitems='%1'").arg(key));
+            }
+            app.frame()->Form_Load();
+            QCOMPARE(app.fakePort()->PortOpen(), c.opens);
+            const QString status = app.frame()->statusBar()->currentMessage();
+            const QString expected = QString::fromUtf8(c.status);
+            QVERIFY2(status.left(expected.size()) == expected, qPrintable(status));
+            QVERIFY(app.boxes.shown.isEmpty());
+            QCOMPARE(app.fakePort()->Settings(),
+                     QString(c.speed && c.opens && QString(c.speed) != "fast" ? c.speed : "9600") +
+                         ",n,8,1");
+        }
     }
 
     void mainRefusesAFileThatIsNotADatabase() {

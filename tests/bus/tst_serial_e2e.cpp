@@ -20,6 +20,7 @@
 #include <QTest>
 
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -48,6 +49,7 @@ private Q_SLOTS:
     void silenceCutsFrames();
     void staleBytesDiscardedAtOpening();
     void frameOnTheSimulatorsLine();
+    void lineThatNeverPauses();
 };
 
 void TestSerialEndToEnd::silenceCutsFrames_data() {
@@ -163,6 +165,39 @@ void TestSerialEndToEnd::frameOnTheSimulatorsLine() {
     // A start without the device.
     startFails(QStringLiteral("COM1不存在，请选择其他串口"));
     sim.reset();
+}
+
+// Another device on a pseudo-terminal sends a byte every 4 ms and never
+// pauses for 25 ms: frames still close, 1 s after their first byte, and no
+// byte stays in the port.
+void TestSerialEndToEnd::lineThatNeverPauses() {
+    int master = -1;
+    int slave = -1;
+    char name[256] = {};
+    QCOMPARE(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    Link link;
+    link.port.setCommPort(9);
+    qputenv("QX7_COM9", name);
+    QCOMPARE(link.port.open(), PortError::None);
+    qunsetenv("QX7_COM9");
+    qint64 mostWaiting = 0;
+    QObject::connect(&link.frames, &FrameAssembler::frameDelivered,
+                     [&] { mostWaiting = qMax(mostWaiting, link.port.InBufferCount()); });
+    QTimer line;
+    line.setInterval(4);
+    QObject::connect(&line, &QTimer::timeout, [&] {
+        const char byte = 0x55;
+        QCOMPARE(::write(master, &byte, 1), ssize_t(1));
+    });
+    line.start();
+    QTRY_VERIFY_WITH_TIMEOUT(link.window.texts.size() >= 2, 5000);
+    line.stop();
+    for (const QString &text : std::as_const(link.window.texts))
+        QVERIFY(text.size() <= 3 * FrameAssembler::kMaxFrameBytes);
+    QCOMPARE(mostWaiting, 0);
+    link.port.close();
+    ::close(slave);
+    ::close(master);
 }
 
 QTEST_MAIN(TestSerialEndToEnd)
