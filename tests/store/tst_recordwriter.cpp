@@ -54,8 +54,7 @@ private Q_SLOTS:
         writer->submit({record(3, "30", now - 5000, "2024-03-05 09:59:55")});
         QVERIFY(writer->flush(5000));
         QCOMPARE(stored(), (QStringList{"1:10", "2:20", "3:30"}));
-        QCOMPARE(db->scalar("select mydate from th where adr=3").toString(),
-                 "2024-03-05 09:59:55");
+        QCOMPARE(db->scalar("select mydate from th where adr=3").toString(), "2024-03-05 09:59:55");
         QVERIFY(db->scalar("select mydate from th where adr=1").toString() > "2025");
         QCOMPARE(writer->waiting(), 0);
     }
@@ -79,7 +78,8 @@ private Q_SLOTS:
         QTRY_COMPARE(backlog.last().at(0).toInt(), 0);
         QCOMPARE(stored(), (QStringList{"1:10", "2:20"}));
         // Both waited, so both keep the time they fell due.
-        QCOMPARE(db->scalar("select count(*) from th where mydate='2024-03-05 10:00:00'").toInt(), 2);
+        QCOMPARE(db->scalar("select count(*) from th where mydate='2024-03-05 10:00:00'").toInt(),
+                 2);
     }
 
     // The writes of one moment land together or not at all; what failed is
