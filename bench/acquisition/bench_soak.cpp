@@ -116,8 +116,7 @@ std::map<QString, QList<double>> readingsSent(const QString &log) {
         if (bytes.size() < 9 || bytes[1] != 0x04 || bytes[2] != 0x04 || !crcMatches(bytes.left(9)))
             continue;
         const Measurement r = decodeMeasurement(bytes.left(9));
-        out[QString::number(quint8(bytes[0])) + " " + r.temperatureText() + "/" +
-            r.humidityText()]
+        out[QString::number(quint8(bytes[0])) + " " + r.temperatureText() + "/" + r.humidityText()]
             .append(epochOfLogTime(m.captured(1)));
     }
     return out;
@@ -135,11 +134,11 @@ int main(int argc, char **argv) {
         return 2;
     }
 
-    SimProcess sim(SimProcess::Serial,
-                   {QStringLiteral("--modules"), QStringLiteral("1,2,3"), QStringLiteral("--drop"),
-                    opt.drop, QStringLiteral("--bad-crc"), opt.badCrc, QStringLiteral("--noise"),
-                    opt.noise, QStringLiteral("--split"), opt.split, QStringLiteral("--seed"),
-                    opt.seed});
+    SimProcess sim(
+        SimProcess::Serial,
+        {QStringLiteral("--modules"), QStringLiteral("1,2,3"), QStringLiteral("--drop"), opt.drop,
+         QStringLiteral("--bad-crc"), opt.badCrc, QStringLiteral("--noise"), opt.noise,
+         QStringLiteral("--split"), opt.split, QStringLiteral("--seed"), opt.seed});
     if (!sim.start()) {
         std::fprintf(stderr, "cannot start the simulator: %s\n", qPrintable(sim.errorString()));
         return 1;
@@ -173,7 +172,6 @@ int main(int argc, char **argv) {
         beat.start();
     });
 
-
     // The faults, at fixed shares of the run: two outages, two locks.
     const int total = opt.seconds * 1000;
     struct Event {
@@ -196,10 +194,11 @@ int main(int argc, char **argv) {
         return st.Step() && !st.done() ? int(st.integer(0)) : -1;
     };
 
-    std::printf("soak of %d s: 3 modules, %d ms polls, 1 s records; drop %s, bad CRC %s, noise "
-                "%s, split %s ms\n",
-                opt.seconds, kPollMs, qPrintable(opt.drop), qPrintable(opt.badCrc),
-                qPrintable(opt.noise), qPrintable(opt.split));
+    std::printf(
+        "soak of %d s: 3 modules, %d ms polls, 1 s records; drop %s, bad CRC %s, noise "
+        "%s, split %s ms\n",
+        opt.seconds, kPollMs, qPrintable(opt.drop), qPrintable(opt.badCrc), qPrintable(opt.noise),
+        qPrintable(opt.split));
     std::printf("%8s %8s %8s %8s %8s %8s  %s\n", "time s", "polls", "ok", "failed", "records",
                 "waiting", "event");
     QElapsedTimer clock;

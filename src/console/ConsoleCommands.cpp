@@ -74,11 +74,4 @@ QString badAddressText() {
     return QStringLiteral("模块地址无效：请输入0到255的整数");
 }
 
-std::optional<QString> increasedCount(const QString &text) {
-    const auto value = parseDecimal(text);
-    if (!value)
-        return std::nullopt;
-    return numberText(*value + 1);
-}
-
 }  // namespace console

@@ -41,9 +41,4 @@ std::optional<quint8> moduleAddress(const QString &text);
 // What the window says when the address box holds anything else.
 QString badAddressText();
 
-// A counter box increased by one: its text read as a decimal number, plus 1,
-// written back as the shortest decimal text. Nothing when the box does not
-// hold a number (the box then keeps its text).
-std::optional<QString> increasedCount(const QString &text);
-
 }  // namespace console

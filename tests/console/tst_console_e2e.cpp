@@ -83,11 +83,11 @@ class TestConsoleEndToEnd : public QObject {
     // One serial poll, handled.
     void pollSerial(int framesExpected = 1) {
         const qsizetype before = frames->size();
-        form->Timer2_Timer();
+        form->session()->serialPollTick();
         QTRY_VERIFY_WITH_TIMEOUT(frames->size() >= before + framesExpected, kWaitMs);
     }
     void connectTcp() {
-        form->Command3_Click();
+        form->toggleConverter();
         QTRY_COMPARE_WITH_TIMEOUT(form->link()->state(), console::ConverterLink::State::Connected,
                                   kWaitMs);
     }
@@ -113,7 +113,7 @@ private Q_SLOTS:
     // automatic polling too, and the next poll decodes again.
     void sendLogsRawReplies() {
         startConsole(SimProcess::Serial);
-        form->Command28_Click();  // "01 04 00 00 00 01": the temperature alone
+        form->sendCommand();  // "01 04 00 00 00 01": the temperature alone
         QTRY_COMPARE_WITH_TIMEOUT(frames->size(), 1, kWaitMs);
         const QString raw = frames->at(0).at(0).toString();
         QVERIFY(raw.startsWith(QLatin1Char(' ')));
@@ -121,9 +121,9 @@ private Q_SLOTS:
         QCOMPARE(logLines(), (QStringList{kDesign + raw, QString()}));
         QCOMPARE(text("Text6") + text("Text17") + text("Text18"), QStringLiteral("温度00"));
 
-        form->Command30_Click();
+        form->toggleAutomatic();
         pollSerial();
-        form->Command28_Click();
+        form->sendCommand();
         QTRY_COMPARE_WITH_TIMEOUT(frames->size(), 3, kWaitMs);
         QCOMPARE(logLines().at(2), frames->at(2).at(0).toString());
         QCOMPARE(logLines().at(2).size(), raw.size());
@@ -135,10 +135,10 @@ private Q_SLOTS:
 
     void checkFailures() {
         startConsole(SimProcess::Serial);
-        form->Command30_Click();
+        form->toggleAutomatic();
         // A reply from another module than the box names.
         set("Text16", QStringLiteral("2"));
-        form->Timer2_Timer();
+        form->session()->serialPollTick();
         set("Text16", QStringLiteral("1"));
         QTRY_COMPARE_WITH_TIMEOUT(frames->size(), 1, kWaitMs);
         QCOMPARE(logLines().at(0), kDesign + replyMessage(ReplyVerdict::WrongAddress));
@@ -147,8 +147,8 @@ private Q_SLOTS:
         // An exception reply read as a poll reply: a command that the module
         // refuses, and a poll right behind it.
         set("Text4", QStringLiteral("01 04 00 05 00 01"));
-        form->Command28_Click();
-        form->Timer2_Timer();
+        form->sendCommand();
+        form->session()->serialPollTick();
         QVERIFY(sim->waitForLog(QStringLiteral("01 04 00 00 00 02 71 CB ->")));
         QTRY_VERIFY_WITH_TIMEOUT(
             !app->frame()->frames()->timer()->isActive() && frames->size() >= 2, kWaitMs);
@@ -162,7 +162,7 @@ private Q_SLOTS:
     // failure, over the network nothing is shown.
     void badCrc() {
         startConsole(SimProcess::SerialAndTcp, {QStringLiteral("--bad-crc"), QStringLiteral("1")});
-        form->Command30_Click();
+        form->toggleAutomatic();
         pollSerial();
         pollSerial();
         const QString message = replyMessage(ReplyVerdict::BadCrc);
@@ -170,7 +170,7 @@ private Q_SLOTS:
         QCOMPARE(text("Text6") + text("Text17") + text("Text18"), QStringLiteral("温度02"));
 
         connectTcp();
-        form->Timer1_Timer();
+        form->session()->networkPollTick();
         QTRY_VERIFY_WITH_TIMEOUT(text("netStatus").contains(message), kWaitMs);
         QCOMPARE(text("Text6") + text("Text10"), QStringLiteral("温度最高温度"));
     }
@@ -179,7 +179,7 @@ private Q_SLOTS:
     // frames, each failing its check; over the network it shows once.
     void splitReplies() {
         startConsole(SimProcess::SerialAndTcp, {QStringLiteral("--split"), QStringLiteral("100")});
-        form->Command30_Click();
+        form->toggleAutomatic();
         pollSerial(2);
         QCOMPARE(logLines().at(0), kDesign + replyMessage(ReplyVerdict::Incomplete));
         QCOMPARE(logLines().size(), 3);
@@ -188,21 +188,21 @@ private Q_SLOTS:
         connectTcp();
         QSignalSpy shown(form->findChild<QLineEdit *>("Text6"), &QLineEdit::textChanged);
         QSignalSpy arrivals(form->findChild<QTcpSocket *>("Winsock1"), &QTcpSocket::readyRead);
-        form->Timer1_Timer();
+        form->session()->networkPollTick();
         QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, kWaitMs);
         QCOMPARE(arrivals.size(), 2);  // it did come in two pieces
         QCOMPARE(text("Text6"), temperatureOf(lastTcpReply()));
         QVERIFY(text("netStatus").startsWith(QStringLiteral("已连接")));
-        form->Command2_Click();  // 退出 takes the connection with the window
+        form->exitWindow();  // 退出 takes the connection with the window
         flushDeletes();
         QVERIFY(sim->waitForLog(QStringLiteral("gone")));
     }
 
     void replyAfterStopChangesNothing() {
         startConsole(SimProcess::Serial, {QStringLiteral("--late"), QStringLiteral("150")});
-        form->Command30_Click();
-        form->Timer2_Timer();
-        form->Command30_Click();  // stopped while the reply is on its way
+        form->toggleAutomatic();
+        form->session()->serialPollTick();
+        form->toggleAutomatic();  // stopped while the reply is on its way
         QCOMPARE(text("Command30"), QStringLiteral("开启自动采集"));
         QTRY_COMPARE_WITH_TIMEOUT(frames->size(), 1, kWaitMs);
         QCOMPARE(logLines(), QStringList{kDesign});
@@ -215,14 +215,14 @@ private Q_SLOTS:
     void bothLinks() {
         startConsole(SimProcess::SerialAndTcp,
                      {QStringLiteral("--modules"), QStringLiteral("1,2,3,10")});
-        form->Command30_Click();
+        form->toggleAutomatic();
         QCOMPARE(text("Command30"), QStringLiteral("关闭自动采集"));
         QVERIFY(Module1::bus()->isBusy());
         pollSerial();  // module 1, mild
         QVERIFY(!negative("Text6"));
         connectTcp();
         set("Text16", QStringLiteral("3"));  // the cold one, over the network
-        form->Timer1_Timer();
+        form->session()->networkPollTick();
         QTRY_VERIFY_WITH_TIMEOUT(negative("Text6"), kWaitMs);
         QCOMPARE(text("Text10") + text("Text11"),
                  text("Text6") + text("Text6"));  // the network's own
@@ -234,7 +234,7 @@ private Q_SLOTS:
         pollSerial();
         QVERIFY(sim->log().contains(QStringLiteral("tty 0A 04 00 00 00 02")));
         QCOMPARE(text("Text17"), QStringLiteral("3"));  // the network's replies are not counted
-        form->Timer1_Timer();
+        form->session()->networkPollTick();
         QTRY_VERIFY_WITH_TIMEOUT(lastTcpReply().startsWith(QStringLiteral(" 0A 04 04")), kWaitMs);
         QTRY_COMPARE_WITH_TIMEOUT(text("Text6"), temperatureOf(lastTcpReply()), kWaitMs);
         QCOMPARE(sim->logCount(QStringLiteral(" 10 04 00 00 00 02 ")), 0);  // never 0x10
@@ -244,14 +244,14 @@ private Q_SLOTS:
         const QString cold = text("Text6");
         QVERIFY2(negative("Text6") && text("Text11") == cold, qPrintable(cold));
 
-        form->Command3_Click();  // 断开
+        form->toggleConverter();  // 断开
         QCOMPARE(text("Command3"), QStringLiteral("连接"));
         QVERIFY(!timer("Timer1")->isActive() && timer("Timer2")->isActive());
         set("Text16", QStringLiteral("1"));
         timer("Timer2")->setInterval(100);  // a short period; the program's is 1000 ms
         QTRY_VERIFY_WITH_TIMEOUT(text("Text17").toInt() >= 8, kWaitMs);
         QVERIFY(sim->waitForLog(QStringLiteral("gone")));
-        form->Command30_Click();  // from here on, late replies change nothing
+        form->toggleAutomatic();  // from here on, late replies change nothing
         QVERIFY(!Module1::bus()->isBusy());
         // Every decoded serial reply is in the log; the boxes agree with it.
         QStringList temps;
@@ -286,7 +286,7 @@ private Q_SLOTS:
         QVERIFY(!timer("Timer1")->isActive());
         QVERIFY2(text("netStatus").startsWith(QStringLiteral("连接已断开")),
                  qPrintable(text("netStatus")));
-        form->Command3_Click();
+        form->toggleConverter();
         QTRY_COMPARE_WITH_TIMEOUT(text("Command3"), QStringLiteral("连接"), kWaitMs);
         QVERIFY(!timer("Timer1")->isActive());
         QVERIFY2(text("netStatus").endsWith(QStringLiteral("对方拒绝连接")),

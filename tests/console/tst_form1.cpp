@@ -64,7 +64,7 @@ class TestForm1 : public QObject {
         app->frame()->frames()->endOfFrame();
     }
     void startAutomatic() {
-        form->Command30_Click();
+        form->toggleAutomatic();
         QVERIFY(timer("Timer2")->isActive());
     }
 
@@ -134,13 +134,13 @@ private Q_SLOTS:
     }
 
     void crcAndPresets() {
-        form->Command1_Click();
+        form->showCrc();
         QCOMPARE(crc(), QStringLiteral("31 CA"));
         set("Text4", QStringLiteral("01 03 00 0D 00 01 "));
-        form->Command1_Click();
+        form->showCrc();
         QCOMPARE(text("Text4"), QStringLiteral("01 03 00 0D 00 01"));  // trimmed back into the box
         QCOMPARE(crc(), QStringLiteral("15 C9"));
-        form->Combo2_Click(1);
+        form->choosePreset(1);
         QCOMPARE(text("Text4"), QStringLiteral("01 04 00 01 00 01"));
         QCOMPARE(crc(), QStringLiteral("15 C9"));  // not refreshed by a preset
     }
@@ -149,8 +149,8 @@ private Q_SLOTS:
         // What cannot be a command is said by both buttons (the texts are the
         // core's); nothing is sent, the CRC boxes stay.
         set("Text4", QStringLiteral("01 04 100"));
-        form->Command1_Click();
-        form->Command28_Click();
+        form->showCrc();
+        form->sendCommand();
         QCOMPARE(app->boxes.texts().size(), 2);
         QVERIFY(app->boxes.texts().at(1).contains(QStringLiteral("“100”超过FF")));
         QCOMPARE(app->boxes.texts().at(0), app->boxes.texts().at(1));
@@ -163,10 +163,10 @@ private Q_SLOTS:
         set("Text4", QStringLiteral("01 04 00 00 00 01"));
         Module1::bus()->seize(BusJob::ConsolePolling);
         app->fakePort()->setOpen(false);
-        form->Command28_Click();
+        form->sendCommand();
         QVERIFY(!Module1::bus()->isBusy());
         startAutomatic();
-        form->Timer2_Timer();
+        form->session()->serialPollTick();
         QCOMPARE(app->boxes.texts(), QStringList(2, QStringLiteral("请先打开串口")));
         QVERIFY(!timer("Timer2")->isActive());
         QCOMPARE(text("Command30"), QStringLiteral("开启自动采集"));
@@ -174,8 +174,8 @@ private Q_SLOTS:
     }
 
     void sendLogsRawReplies() {
-        form->Combo2_Click(3);  // the unedited placeholder counts as 00
-        form->Command28_Click();
+        form->choosePreset(3);  // the unedited placeholder counts as 00
+        form->sendCommand();
         QCOMPARE(app->fakePort()->written, QByteArrayList{framed("010600000000")});
         reply(hex("01030200017984"));
         reply(hex("01030200017984"));  // the same text again is logged again
@@ -189,13 +189,13 @@ private Q_SLOTS:
     void addressBox() {
         startAutomatic();
         set("Text16", QStringLiteral("abc"));
-        form->Timer2_Timer();
+        form->session()->serialPollTick();
         QVERIFY(app->fakePort()->written.isEmpty());
         QVERIFY(text("pollStatus").contains(QStringLiteral("模块地址无效")));
         QVERIFY(timer("Timer2")->isActive());
         QVERIFY(app->boxes.shown.isEmpty());  // a status text, no box every second
         set("Text16", QStringLiteral("10"));
-        form->Timer2_Timer();
+        form->session()->serialPollTick();
         QCOMPARE(app->fakePort()->written, QByteArrayList{measurementRequest(0x0A)});
         QCOMPARE(text("pollStatus"), QString());
     }
@@ -205,7 +205,7 @@ private Q_SLOTS:
         startAutomatic();
         QCOMPARE(text("Command30"), QStringLiteral("关闭自动采集"));
         QVERIFY(Module1::bus()->isBusy());
-        form->Timer2_Timer();
+        form->session()->serialPollTick();
         QCOMPARE(app->fakePort()->written, QByteArrayList{hex("01040000000271CB")});
         const QByteArray warm = framed("010404012C0258");  // 30 °C, 60 %
         reply(warm);
@@ -215,14 +215,14 @@ private Q_SLOTS:
         // The same bad reply twice is counted twice; it stays in rcv232.
         const QByteArray other = framed("02040400FA0258");
         for (int i = 0; i < 2; ++i) {
-            form->Timer2_Timer();
+            form->session()->serialPollTick();
             reply(other);
         }
         const QString message = replyMessage(ReplyVerdict::WrongAddress);
         QCOMPARE(log(), kDesign + receiveText(warm) + '\n' + message + '\n' + message + '\n');
         QCOMPARE(text("Text6") + ' ' + text("Text17") + text("Text18"), QStringLiteral("30 12"));
         QCOMPARE(text("rcv232"), receiveText(other));
-        form->Command2_Click();  // 退出
+        form->exitWindow();  // 退出
         flushDeletes();
         QVERIFY(!Module1::form1IfOpen());
         QVERIFY(!Module1::bus()->isBusy());
@@ -233,7 +233,7 @@ private Q_SLOTS:
         QCOMPARE(log(), kDesign);
         QCOMPARE(Form1::state().rcvmode, console::ReplyMode::Poll);
         startAutomatic();
-        form->Timer2_Timer();
+        form->session()->serialPollTick();
         reply(kGood);
         QCOMPARE(
             text("Text10") + '/' + text("Text11") + ' ' + text("Text14") + '/' + text("Text15"),
@@ -249,7 +249,7 @@ private Q_SLOTS:
 
     void badPortText() {
         set("Text2", QStringLiteral("12x"));
-        form->Command3_Click();
+        form->toggleConverter();
         QCOMPARE(text("Command3"), QStringLiteral("连接"));
         QVERIFY(!timer("Timer1")->isActive());
         QVERIFY(text("netStatus").startsWith(QStringLiteral("端口号无效")));
