@@ -172,7 +172,7 @@ QString AcquisitionCycle::pollingText(const QString &address) {
 }
 
 std::optional<int> parsePeriodMs(const QString &text) {
-    const auto v = parseWholeNumber(text, 1, std::numeric_limits<int>::max());
+    const auto v = parseRounded(text, 1, std::numeric_limits<int>::max());
     if (!v)
         return std::nullopt;
     return int(*v);

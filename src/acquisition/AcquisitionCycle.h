@@ -139,6 +139,6 @@ private:
     quint8 pendingAddress_ = 0;
 };
 
-// A poll or search period typed into its box: a whole number of milliseconds
-// from 1 up, blanks around it allowed.
+// A poll or search period typed into its box: a number of milliseconds
+// rounded to a whole one (halves to even), from 1 up, blanks around it allowed.
 std::optional<int> parsePeriodMs(const QString &text);

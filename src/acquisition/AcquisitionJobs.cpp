@@ -283,6 +283,7 @@ void AcquisitionJobs::handleReply() {
             Q_EMIT moduleFound(reply.address, reply.model);
             return;
         case ReplyKind::Empty:
+        case ReplyKind::Incomplete:
         case ReplyKind::BadReading:
         case ReplyKind::BadSearch:
             return;

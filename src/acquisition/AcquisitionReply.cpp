@@ -7,8 +7,9 @@ AcquisitionReply analyseReply(const QString &receiveText) {
     const QString text = receiveText.trimmed();
     if (text.isEmpty())
         return reply;
-    reply.kind = ReplyKind::Other;
     const QStringList fields = receiveFields(text);
+    // Too short to tell what it is: it stays where it arrived.
+    reply.kind = fields.size() < 3 ? ReplyKind::Incomplete : ReplyKind::Other;
     if (fields.size() < 3)
         return reply;
     const bool reading = fields[1] == QLatin1String("04") && fields[2] == QLatin1String("04");

@@ -10,6 +10,7 @@
 // bus search. A reply is believed only when its CRC checks.
 enum class ReplyKind {
     Empty,         // nothing but blanks
+    Incomplete,    // one or two bytes: too short to tell what it is
     Reading,       // a reading whose CRC checks
     BadReading,    // 04 04 but cut short, or its CRC does not check
     SearchAnswer,  // a model register whose CRC checks

@@ -22,7 +22,7 @@ QString BusSearch::question(quint8 address, const QString &model) {
 }
 
 std::optional<quint8> parseBusAddress(const QString &text) {
-    const auto v = parseWholeNumber(text, 0, 255);
+    const auto v = parseRounded(text, 0, 255);
     if (!v)
         return std::nullopt;
     return quint8(*v);

@@ -30,6 +30,6 @@ public:
     static QString question(quint8 address, const QString &model);
 };
 
-// A bus address typed into a box: a whole number from 0 to 255, blanks
-// around it allowed.
+// A bus address typed into a box: a number rounded to a whole one (halves to
+// even) from 0 to 255, blanks around it allowed.
 std::optional<quint8> parseBusAddress(const QString &text);

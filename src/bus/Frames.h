@@ -45,6 +45,9 @@ struct Measurement {
 
     double temperature() const { return temperatureRaw / 10.0; }
     double humidity() const { return humidityRaw / 10.0; }
+    // A humidity register of 0x8000 or more holds no humidity the console
+    // can show.
+    bool humidityShowable() const { return humidityRaw < 0x8000; }
     QString temperatureText() const;
     QString humidityText() const;
 };
@@ -83,8 +86,8 @@ struct ReplyCheck {
 
 QString replyMessage(ReplyVerdict verdict);
 
-// Checks a receive text (" 01 04 04 ..."). Tokens are compared as texts where
-// the program always did ("04"), and converted by the token rule elsewhere.
+// Checks a receive text (" 01 04 04 ..."). The function code is compared as
+// text ("04"), the other tokens are converted by the token rule.
 ReplyCheck checkMeasurementReply(const QString &receiveText, int expectedAddress);
 
 // The same check on raw bytes, for links that do not go through receive text.

@@ -57,7 +57,10 @@ SerialReplyOutcome decideSerialReply(const QString &text, ReplyMode mode, bool p
         return out;
     out.logLine = text;
     out.measurement = check.measurement();
-    out.count = SerialReplyOutcome::Count::Success;
+    // A humidity that cannot be shown ends the handling there: the
+    // temperature is shown, nothing is counted.
+    if (out.measurement->humidityShowable())
+        out.count = SerialReplyOutcome::Count::Success;
     return out;
 }
 

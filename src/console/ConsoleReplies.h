@@ -55,8 +55,10 @@ struct SerialReplyOutcome {
 
     QString logLine;  // appended to the log when not empty
     Count count = Count::None;
-    std::optional<Measurement> measurement;  // to show, on a good poll reply
-    bool keepText = false;                   // a failed check: rcv232 keeps the reply text
+    // To show, on a good poll reply; when its humidity is not showable only
+    // the temperature is shown and nothing enters the extremes.
+    std::optional<Measurement> measurement;
+    bool keepText = false;  // a failed check: rcv232 keeps the reply text
 };
 
 // Decides what a receive text means for the console. `polling` is whether

@@ -39,7 +39,8 @@ ConsoleSession::ConsoleSession(BusLink *bus, ConsoleState *state, QObject *paren
                 Q_EMIT converterChanged(linkState != ConverterLink::State::Closed, text);
             });
     connect(link_, &ConverterLink::measured, this, [this](const Measurement &m) {
-        state_->network.add(m);
+        if (m.humidityShowable())
+            state_->network.add(m);
         Q_EMIT measured(m, true);
     });
     connect(link_, &ConverterLink::rejected, this,
@@ -144,7 +145,8 @@ void ConsoleSession::receiveText(const QString &text) {
     if (!outcome.logLine.isEmpty())
         Q_EMIT logLine(outcome.logLine);
     if (outcome.measurement) {
-        state_->serial.add(*outcome.measurement);
+        if (outcome.measurement->humidityShowable())
+            state_->serial.add(*outcome.measurement);
         Q_EMIT measured(*outcome.measurement, false);
     }
     if (outcome.count == SerialReplyOutcome::Count::Success)

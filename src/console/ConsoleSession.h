@@ -70,7 +70,8 @@ public:
 Q_SIGNALS:
     void logLine(const QString &line);
     // A reading to show, from the serial line or from the converter; the
-    // extremes of that link are in state().
+    // extremes of that link are in state(). A humidity that is not showable
+    // leaves the humidity box and the extremes as they are.
     void measured(const Measurement &m, bool network);
     void countsChanged();
     void pollingChanged(bool polling);

@@ -6,7 +6,7 @@
 // value that stands between single quotes has its quotes doubled, so a quote
 // typed into a box can neither break a statement nor change what it does.
 // For values without a quote the texts are exactly the program's fixed forms
-// (blanks included), which other tools and old logs may rely on.
+// (blanks included), which other tools reading the file may rely on.
 namespace sql {
 
 // 'O'Brien' -> O''Brien (without the enclosing quotes).

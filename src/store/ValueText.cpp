@@ -66,6 +66,17 @@ std::optional<double> parseDecimal(const QString &text) {
     return v;
 }
 
+std::optional<qint64> parseRounded(const QString &text, qint64 min, qint64 max) {
+    const std::optional<double> v = parseDecimal(text);
+    if (!v)
+        return std::nullopt;
+    // nearbyint rounds halves to even in the default rounding mode.
+    const double rounded = std::nearbyint(*v);
+    if (!(rounded >= double(min)) || rounded > double(max))
+        return std::nullopt;
+    return qint64(rounded);
+}
+
 bool isRecordTime(const QString &text) {
     static const QRegularExpression re(
         QStringLiteral("^([0-9]{4})-([0-9]{2})-([0-9]{2}) ([0-9]{2}):([0-9]{2}):([0-9]{2})$"));

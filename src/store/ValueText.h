@@ -25,6 +25,10 @@ std::optional<qint64> parseWholeNumber(const QString &text, qint64 min, qint64 m
 // exponent, no thousands separators).
 std::optional<double> parseDecimal(const QString &text);
 
+// A decimal number rounded to a whole one, halves to the even neighbour
+// ("600.4" -> 600, "2.5" -> 2), when the result lies in [min, max].
+std::optional<qint64> parseRounded(const QString &text, qint64 min, qint64 max);
+
 // True for a real date and time written YYYY-MM-DD HH:MM:SS, the form of the
 // record times.
 bool isRecordTime(const QString &text);

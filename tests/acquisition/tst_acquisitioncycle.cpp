@@ -199,7 +199,8 @@ private Q_SLOTS:
     }
 
     void analyseReplies() {
-        const char *kinds[] = {"empty", "reading", "bad reading", "model", "bad model", "other"};
+        const char *kinds[] = {"empty", "incomplete", "reading", "bad reading",
+                               "model", "bad model",  "other"};
         const QString example = receiveText(readingFrame(1, 0x00EB, 0x0226));
         const QList<QPair<QString, QString>> cases = {
             {example, "reading 1 23.5/55"},
@@ -209,7 +210,9 @@ private Q_SLOTS:
             {example + " 55", "reading 1 23.5/55"},      // bytes after the reply are not looked at
             {" 01 84 02 C2 C1", "other"},                // an exception reply
             {receiveText(writeRegisterRequest(1, 0, 2)), "other"},  // the echo of a write
-            {" 01", "other"},
+            {" 01", "incomplete"},  // one or two bytes stay in the box
+            {" 01 04", "incomplete"},
+            {" 01 83 02", "other"},
             {"  ", "empty"},
             {receiveText(modelFrame(0x11, 0x00A7)), "model 17 00A7"},
             {" 11 03 02 00 A7 00 00", "bad model"},
@@ -235,17 +238,18 @@ private Q_SLOTS:
             {" 30 ", 30},       {"abc", 0},      {59.6, 60}};
         for (const auto &[scan, seconds] : scans) QCOMPARE(recordSecondsOf(scan), seconds);
 
-        // Text, then as a bus address, a record period and a poll period (-1: refused).
+        // Text, then as a bus address, a record period and a poll period (-1:
+        // refused); addresses and periods are rounded, halves to even.
         const struct {
             const char *text;
             int address, seconds, ms;
-        } typed[] = {{"2", 2, 2, 2},           {" 60 ", 60, 60, 60},
-                     {"0", 0, 0, -1},          {"255", 255, 255, 255},
-                     {"256", -1, 256, 256},    {"32767", -1, 32767, 32767},
-                     {"32768", -1, -1, 32768}, {"99999999999", -1, -1, -1},
-                     {"-1", -1, -1, -1},       {"1.5", -1, -1, -1},
-                     {"6o0", -1, -1, -1},      {"6 0", -1, -1, -1},
-                     {"6'", -1, -1, -1},       {"", -1, -1, -1}};
+        } typed[] = {
+            {"2", 2, 2, 2},           {" 60 ", 60, 60, 60},        {"0", 0, 0, -1},
+            {"255", 255, 255, 255},   {"256", -1, 256, 256},       {"32767", -1, 32767, 32767},
+            {"32768", -1, -1, 32768}, {"99999999999", -1, -1, -1}, {"-1", -1, -1, -1},
+            {"1.5", 2, -1, 2},        {"2.5", 2, -1, 2},           {"600.4", -1, -1, 600},
+            {"0.4", 0, -1, -1},       {"255.5", -1, -1, 256},      {"6o0", -1, -1, -1},
+            {"6 0", -1, -1, -1},      {"6'", -1, -1, -1},          {"", -1, -1, -1}};
         for (const auto &t : typed) {
             const auto address = parseBusAddress(t.text);
             QCOMPARE(address ? int(*address) : -1, t.address);
@@ -271,7 +275,7 @@ private Q_SLOTS:
         // Listed, but never polled: the reason is in the row's tip and in problems().
         db.exec("insert into dbQx7 (adr, name) values ('300', 'Z')");
         db.exec("insert into dbQx7 (adr, name, enorno) values ('8', 'Z', '')");
-        // More modules than the old 256-row limit.
+        // More than 256 modules.
         db.exec(
             "with recursive n(i) as (select 8 union all select i+1 from n where i<307) "
             "insert into dbQx7 (adr, name) select i, 'Z' from n");

@@ -1,6 +1,6 @@
 // The module editor: it reads the row selected in the module list at each
-// action, saves with S7, removes with S8, and refuses a record period that
-// the list could not load back.
+// action, saves with the module's update, removes with its delete, and
+// refuses a record period that the list could not load back.
 #include "acquisition/ModuleList.h"
 #include "acquisition/ui/EditQx7.h"
 #include "acquisition/ui/ModuleWindow.h"

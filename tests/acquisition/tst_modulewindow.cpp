@@ -15,6 +15,7 @@
 #include "store/ValueText.h"
 #include "support/AppFixture.h"
 
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMap>
@@ -117,6 +118,8 @@ private Q_SLOTS:
         auto *list = win.get<QTreeView>("ListView1");
         QCOMPARE(list->toolTip(), "双击修改模块参数");
         QVERIFY(list->model() == win.w->modules());
+        // Every column has its own width, the last one (报警) too.
+        QCOMPARE(list->header()->sectionSize(ModuleListModel::Alarm), 500 / 15);
         QVERIFY(win.get<QLineEdit>("rcv232")->isHidden());
         QCOMPARE(win.timer("Timer2")->interval(), 1000);
         QCOMPARE(win.jobs(), "");
@@ -295,6 +298,8 @@ private Q_SLOTS:
         QCOMPARE(seen(), "/ / 0/0 kept");
         win.reply(QByteArray::fromHex("0284022c31"));  // an exception reply: cleared, not counted
         QCOMPARE(seen(), "/ / 0/0");
+        win.reply(QByteArray::fromHex("02"));  // a lone byte stays in the box
+        QCOMPARE(seen(), "/ / 0/0 kept");
         win.reply(readingFrame(2, 0xFF9C, 0x0258));  // the good one still counts for this poll
         QCOMPARE(seen(), "/ -10/60 1/0");
         win.poll();  // polls 1
@@ -435,6 +440,16 @@ private Q_SLOTS:
             }
         }
 
+        // A period with a fraction is rounded to whole milliseconds.
+        Module1::bus()->releaseAny();
+        app.boxes.clear();
+        win.set("Text2", "600.4");
+        win.click("Command3");
+        QCOMPARE(win.timer("Timer1")->interval(), 600);
+        QCOMPARE(win.text("Command3"), "停止");
+        win.click("Command3");
+        QVERIFY(app.boxes.shown.isEmpty());
+
         // Addresses: blanks around them are trimmed.
         app.boxes.clear();
         Module1::bus()->releaseAny();
@@ -448,7 +463,7 @@ private Q_SLOTS:
                                             {"1", "-1", "更换为"},
                                             {"1", "", "更换为"},
                                             {"a", "2", "将模块"},
-                                            {"1.5", "2", "将模块"}};
+                                            {"255.5", "2", "将模块"}};
         for (const QStringList &c : refused) {
             win.set("Text16", c[0]);
             win.set("Text1", c[1]);

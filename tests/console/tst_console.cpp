@@ -117,6 +117,11 @@ private Q_SLOTS:
             << cold << 1 << true << cold << C::Success << "-10 50";
         QTest::newRow("bad crc") << rx(kBadCrc) << 1 << true << replyMessage(ReplyVerdict::BadCrc)
                                  << C::Failure << "";
+        // A humidity register of 0x8000 or more: logged, the temperature
+        // shown, nothing counted.
+        const QString wet = rx(framed("01040401008000"));
+        QTest::newRow("humidity not showable")
+            << wet << 1 << true << wet << C::None << "25.6 3276.8";
         QTest::newRow("lone byte from the module")
             << rx(hex("01")) << 1 << true << "" << C::None << "";
     }

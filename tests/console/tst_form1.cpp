@@ -212,6 +212,13 @@ private Q_SLOTS:
         QCOMPARE(text("Text6") + ' ' + text("Text7") + ' ' + text("Text17") + text("Text18"),
                  QStringLiteral("30 60 10"));
         QCOMPARE(text("rcv232"), QString());
+        // A humidity register of 0x8000 or more: the temperature is shown,
+        // the humidity, extremes and counters stay.
+        form->session()->serialPollTick();
+        reply(framed("01040401018000"));
+        QCOMPARE(text("Text6") + ' ' + text("Text7") + ' ' + text("Text10") + ' ' + text("Text17") +
+                     text("Text18"),
+                 QStringLiteral("25.7 60 30 10"));
         // The same bad reply twice is counted twice; it stays in rcv232.
         const QByteArray other = framed("02040400FA0258");
         for (int i = 0; i < 2; ++i) {
@@ -219,8 +226,9 @@ private Q_SLOTS:
             reply(other);
         }
         const QString message = replyMessage(ReplyVerdict::WrongAddress);
-        QCOMPARE(log(), kDesign + receiveText(warm) + '\n' + message + '\n' + message + '\n');
-        QCOMPARE(text("Text6") + ' ' + text("Text17") + text("Text18"), QStringLiteral("30 12"));
+        QCOMPARE(log(), kDesign + receiveText(warm) + '\n' + receiveText(framed("01040401018000")) +
+                            '\n' + message + '\n' + message + '\n');
+        QCOMPARE(text("Text6") + ' ' + text("Text17") + text("Text18"), QStringLiteral("25.7 12"));
         QCOMPARE(text("rcv232"), receiveText(other));
         form->exitWindow();  // 退出
         flushDeletes();

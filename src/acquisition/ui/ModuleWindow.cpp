@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -70,6 +71,8 @@ void ModuleWindow::buildControls() {
     moduleList_->setSelectionMode(QAbstractItemView::SingleSelection);
     moduleList_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     moduleList_->setModel(jobs_->modules());
+    // Each column keeps its width; the last one does not stretch over the window.
+    moduleList_->header()->setStretchLastSection(false);
     moduleList_->viewport()->installEventFilter(this);
 
     receiveBox_ = makeControl<QLineEdit>(this, "rcv232", QStringLiteral("Text1"));

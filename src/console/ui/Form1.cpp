@@ -257,6 +257,8 @@ void Form1::toggleAutomatic() {
 void Form1::showMeasurement(const Measurement &m, bool network) {
     const console::Extremes &extremes = network ? state().network : state().serial;
     temperatureBox_->setText(m.temperatureText());
+    if (!m.humidityShowable())
+        return;
     humidityBox_->setText(m.humidityText());
     highestTempBox_->setText(extremes.tmax());
     lowestTempBox_->setText(extremes.tmin());
