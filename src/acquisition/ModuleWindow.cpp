@@ -8,6 +8,9 @@
 #include "app/Module1.h"
 #include "bus/Frames.h"
 #include "bus/SerialPort.h"
+#include "mqtt/MqttFormat.h"
+#include "mqtt/MqttPublisher.h"
+#include "records/Clock.h"
 #include "store/Statements.h"
 
 #include <QCloseEvent>
@@ -315,8 +318,13 @@ void ModuleWindow::rcv232_Change() {
         case ReplyKind::Reading:
             // A reading that does not answer the poll outstanding is not believed
             // and stays in the box; the poll then counts as failed.
-            if (acquiring && state().cycle.takeReading(*model_, reply.address, reply.reading))
+            if (acquiring && state().cycle.takeReading(*model_, reply.address, reply.reading)) {
                 rcv232_->clear();
+                if (MqttPublisher *mqtt = Module1::mqtt())
+                    mqtt->publishReading(reply.address, reply.reading.temperature(),
+                                         reply.reading.humidity(),
+                                         mqttformat::recordTime(recordsclock::now()));
+            }
             return;
         case ReplyKind::Other:
             rcv232_->clear();

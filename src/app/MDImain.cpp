@@ -8,12 +8,15 @@
 #include "bus/FrameAssembler.h"
 #include "bus/SerialPort.h"
 #include "console/Form1.h"
+#include "mqtt/MqttPublisher.h"
+#include "mqtt/MqttSettingsDialog.h"
 #include "records/AnaQx7.h"
 #include "records/DbaseWindow.h"
 #include "store/Statements.h"
 
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -46,6 +49,17 @@ MDImain::MDImain(SerialPort *port, QWidget *parent) : QMainWindow(parent) {
     connect(frames_, &FrameAssembler::portNotOpen, this,
             [this] { msgBox(this, QStringLiteral("请先打开串口")); });
     connect(port_, &SerialPort::portLost, this, &MDImain::portLost);
+
+    mqtt_ = new MqttPublisher(this);
+    mqtt_->setObjectName(QStringLiteral("mqttPublisher"));
+    mqttStatus_ = new QLabel(this);
+    mqttStatus_->setObjectName(QStringLiteral("mqttStatus"));
+    mqttStatus_->hide();
+    statusBar()->addPermanentWidget(mqttStatus_);
+    connect(mqtt_, &MqttPublisher::stateChanged, this, [this](const QString &text) {
+        mqttStatus_->setText(text);
+        mqttStatus_->setVisible(!text.isEmpty());
+    });
 
     buildMenus();
     Module1::setMdiMain(this);
@@ -92,6 +106,7 @@ void MDImain::buildMenus() {
     item(system, "rs232", QStringLiteral("串口设置"), &MDImain::rs232_Click);
     item(system, "sigboard", QStringLiteral("操作单模块"), &MDImain::sigboard_Click);
     item(system, "board", QStringLiteral("温湿度采集"), &MDImain::board_Click);
+    item(system, "mqtt", QStringLiteral("MQTT设置"), &MDImain::mqtt_Click);
     item(system, "quit", QStringLiteral("退出"), &MDImain::quit_Click);
 
     QMenu *run = menuBar()->addMenu(QStringLiteral("数据库"));
@@ -180,6 +195,15 @@ void MDImain::sigboard_Click() {
 void MDImain::board_Click() {
     closeActiveChild();
     Module1::showWindow(Module1::module());
+}
+
+void MDImain::mqtt_Click() {
+    // Beside the frame: the acquisition goes on while the broker is changed.
+    Module1::showWindow(Module1::mqttSetting());
+}
+
+void MDImain::startMqtt() {
+    mqtt_->applyFrom(Module1::dbconn());
 }
 
 void MDImain::quit_Click() {

@@ -9,6 +9,8 @@ class QMdiSubWindow;
 class QUrl;
 class SerialPort;
 class FrameAssembler;
+class MqttPublisher;
+class QLabel;
 
 // The main frame: menus, the area for the two working windows, and the one
 // serial port of the program with its end-of-frame timer (Timer1).
@@ -29,17 +31,22 @@ public:
     SerialPort *MSComm1() const { return port_; }
     FrameAssembler *frames() const { return frames_; }
     QMdiArea *mdiArea() const { return mdi_; }
+    // Publishes readings over MQTT when table mqttsetting says where to.
+    MqttPublisher *mqtt() const { return mqtt_; }
 
     // Puts a working window into a sub-window of the frame (not yet shown).
     QMdiSubWindow *addChild(QWidget *window);
 
     // The load handler: opens the serial port saved in syssetting.
     void Form_Load();
+    // Starts publishing over MQTT with the saved settings (none: off).
+    void startMqtt();
 
     // Menu commands.
     void rs232_Click();
     void sigboard_Click();
     void board_Click();
+    void mqtt_Click();
     void quit_Click();
     void analys_Click();
     void backup_Click();
@@ -61,4 +68,6 @@ private:
     QMdiArea *mdi_ = nullptr;
     SerialPort *port_ = nullptr;
     FrameAssembler *frames_ = nullptr;
+    MqttPublisher *mqtt_ = nullptr;
+    QLabel *mqttStatus_ = nullptr;  // the publisher's state, beside the messages
 };

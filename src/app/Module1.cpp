@@ -5,6 +5,7 @@
 #include "app/MDImain.h"
 #include "bus/Edit232.h"
 #include "console/Form1.h"
+#include "mqtt/MqttSettingsDialog.h"
 #include "records/AnaQx7.h"
 #include "records/DbaseWindow.h"
 #include "records/GraphWindow.h"
@@ -30,6 +31,7 @@ QPointer<Edit232> edit232Ref;
 QPointer<AnaQx7> anaQx7Ref;
 QPointer<GraphWindow> graphRef;
 QPointer<DbaseWindow> dbaseRef;
+QPointer<MqttSettingsDialog> mqttSettingRef;
 std::function<void()> endHook;
 
 // A working window lives in a maximised sub-window of the frame.
@@ -80,6 +82,9 @@ void setMdiMain(MDImain *f) {
 SerialPort *MSComm1() {
     return frame ? frame->MSComm1() : nullptr;
 }
+MqttPublisher *mqtt() {
+    return frame ? frame->mqtt() : nullptr;
+}
 
 ModuleWindow *module() {
     return child(moduleRef);
@@ -102,6 +107,9 @@ GraphWindow *graph() {
 DbaseWindow *dbase() {
     return separate(dbaseRef);
 }
+MqttSettingsDialog *mqttSetting() {
+    return separate(mqttSettingRef);
+}
 
 ModuleWindow *moduleIfOpen() {
     return moduleRef;
@@ -123,6 +131,9 @@ GraphWindow *graphIfOpen() {
 }
 DbaseWindow *dbaseIfOpen() {
     return dbaseRef;
+}
+MqttSettingsDialog *mqttSettingIfOpen() {
+    return mqttSettingRef;
 }
 
 void showWindow(QWidget *window) {

@@ -16,6 +16,8 @@ class Edit232;
 class AnaQx7;
 class GraphWindow;
 class DbaseWindow;
+class MqttPublisher;
+class MqttSettingsDialog;
 class QWidget;
 
 // The process-wide objects of the program: the database connection, the text
@@ -42,6 +44,8 @@ bool &rs232busy();
 MDImain *mdiMain();
 void setMdiMain(MDImain *frame);
 SerialPort *MSComm1();
+// The frame's MQTT publisher (nullptr before Main).
+MqttPublisher *mqtt();
 
 // Get or create. Working windows are maximised children of the frame; the
 // others are windows of their own beside it. Creating does not show.
@@ -52,6 +56,7 @@ Edit232 *edit232();
 AnaQx7 *anaQx7();
 GraphWindow *graph();
 DbaseWindow *dbase();
+MqttSettingsDialog *mqttSetting();
 
 // The window if it exists now, without creating it.
 ModuleWindow *moduleIfOpen();
@@ -61,6 +66,7 @@ Edit232 *edit232IfOpen();
 AnaQx7 *anaQx7IfOpen();
 GraphWindow *graphIfOpen();
 DbaseWindow *dbaseIfOpen();
+MqttSettingsDialog *mqttSettingIfOpen();
 
 // Shows a window created by an accessor above: maximised inside the frame for
 // the working windows, normal beside it for the others; brings an open one
