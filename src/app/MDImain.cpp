@@ -56,7 +56,7 @@ MDImain::MDImain(SerialPort *port, QWidget *parent) : QMainWindow(parent) {
     mqttStatus_->setObjectName(QStringLiteral("mqttStatus"));
     mqttStatus_->hide();
     statusBar()->addPermanentWidget(mqttStatus_);
-    connect(mqtt_, &MqttPublisher::stateChanged, this, [this](const QString &text) {
+    connect(mqtt_, &MqttPublisher::stateChanged, mqttStatus_, [this](const QString &text) {
         mqttStatus_->setText(text);
         mqttStatus_->setVisible(!text.isEmpty());
     });
@@ -66,6 +66,8 @@ MDImain::MDImain(SerialPort *port, QWidget *parent) : QMainWindow(parent) {
 }
 
 MDImain::~MDImain() {
+    // "offline" goes out while the frame is whole.
+    mqtt_->stop();
     if (Module1::mdiMain() == this)
         Module1::setMdiMain(nullptr);
 }

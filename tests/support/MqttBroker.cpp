@@ -157,10 +157,11 @@ bool MqttBroker::start(int timeoutMs) {
         error_ = QStringLiteral("mosquitto did not start: ") + proc_.errorString();
         return false;
     }
+    const qsizetype earlier = log_.size();  // the log of an earlier run says "running" too
     const QDeadlineTimer deadline(timeoutMs);
     while (!deadline.hasExpired()) {
         log();
-        if (log_.contains(" running"))
+        if (log_.indexOf(" running", earlier) >= 0)
             return true;
         if (!isRunning())
             break;

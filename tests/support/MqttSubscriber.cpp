@@ -6,6 +6,8 @@
 
 #include <mosquitto.h>
 
+#include <chrono>
+
 MqttSubscriber::MqttSubscriber(quint16 port, const QByteArray &filter,
                                const QByteArray &persistentId)
     : port_(port),
@@ -44,6 +46,12 @@ bool MqttSubscriber::start(int timeoutMs) {
             return subscribed_;
         },
         timeoutMs);
+}
+
+qint64 MqttSubscriber::now() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 QList<MqttSubscriber::Message> MqttSubscriber::messages() const {
@@ -89,5 +97,5 @@ void MqttSubscriber::onMessage(mosquitto *, void *self, const mosquitto_message 
     s->messages_.append(
         {QByteArray(message->topic),
          QByteArray(static_cast<const char *>(message->payload), message->payloadlen),
-         message->retain});
+         message->retain, now()});
 }

@@ -19,6 +19,7 @@ public:
         QByteArray topic;
         QByteArray payload;
         bool retained = false;  // sent because it was retained (a late subscriber)
+        qint64 receivedMs = 0;  // when it came, on the clock of now()
     };
 
     // With a `persistentId` the broker keeps the session (and what arrives
@@ -35,6 +36,8 @@ public:
     bool start(int timeoutMs = 5000);
 
     QList<Message> messages() const;
+    // Milliseconds on a monotonic clock, to compare with receivedMs.
+    static qint64 now();
     // The payloads received on one topic, in order.
     QByteArrayList payloads(const QByteArray &topic) const;
     int count() const;
