@@ -126,6 +126,8 @@ void MqttConnection::connectNow() {
         return;
     }
     mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    // Small messages, one at a time: each goes out at once.
+    mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(client_, &MqttConnection::onConnect);
     mosquitto_publish_callback_set(client_, &MqttConnection::onPublish);
     if (mode_ == Mode::Publish) {

@@ -1,13 +1,15 @@
 #include "support/MqttBroker.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTest>
 
+#include <sys/prctl.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <pwd.h>
 #include <cstdio>
@@ -35,13 +37,17 @@ bool run(const QString &program, const QStringList &args, QString *error) {
 }  // namespace
 
 MqttBroker::MqttBroker(const Options &options) : options_(options), port_(freeLoopbackPort()) {
-    proc_.setProcessChannelMode(QProcess::MergedChannels);
+    // A file never fills up and stalls the broker; every run adds to it.
+    const QString logPath = QDir(dir_.path()).filePath(QStringLiteral("mosquitto.log"));
+    proc_.setStandardOutputFile(logPath, QIODevice::Append);
+    proc_.setStandardErrorFile(logPath, QIODevice::Append);
+    proc_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
 }
 
 MqttBroker::~MqttBroker() {
     stop();
     if (QTest::currentTestFailed())
-        std::fprintf(stderr, "--- mosquitto log ---\n%s\n", log_.constData());
+        std::fprintf(stderr, "--- mosquitto log ---\n%s\n", qPrintable(log()));
 }
 
 QString MqttBroker::program() {
@@ -67,7 +73,7 @@ bool MqttBroker::prepare() {
     }
     const QDir dir(dir_.path());
     QStringList conf{QStringLiteral("listener %1 127.0.0.1").arg(port_),
-                     QStringLiteral("log_dest stderr"), QStringLiteral("log_type all")};
+                     QStringLiteral("log_dest stderr")};
     // Run as root, mosquitto would become the user "mosquitto", which cannot
     // read the files of this directory.
     if (geteuid() == 0) {
@@ -151,22 +157,16 @@ bool MqttBroker::start(int timeoutMs) {
     }
     if (!prepare())
         return false;
+    const qsizetype earlier = log().size();  // the log of an earlier run says "running" too
     proc_.start(program(), {QStringLiteral("-c"),
                             QDir(dir_.path()).filePath(QStringLiteral("mosquitto.conf"))});
     if (!proc_.waitForStarted(5000)) {
         error_ = QStringLiteral("mosquitto did not start: ") + proc_.errorString();
         return false;
     }
-    const qsizetype earlier = log_.size();  // the log of an earlier run says "running" too
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        log();
-        if (log_.indexOf(" running", earlier) >= 0)
-            return true;
-        if (!isRunning())
-            break;
-        proc_.waitForReadyRead(50);
-    }
+    const auto serving = [&] { return log().indexOf(QStringLiteral(" running"), earlier) >= 0; };
+    if (QTest::qWaitFor([&] { return serving() || !isRunning(); }, timeoutMs) && serving())
+        return true;
     error_ = QStringLiteral("mosquitto did not serve on port %1:\n").arg(port_) + log();
     stop();
     return false;
@@ -181,11 +181,12 @@ bool MqttBroker::stop() {
         proc_.kill();
         proc_.waitForFinished(2000);
     }
-    log();
     return clean && proc_.exitStatus() == QProcess::NormalExit;
 }
 
-QString MqttBroker::log() {
-    log_ += proc_.readAll();
-    return QString::fromLocal8Bit(log_);
+QString MqttBroker::log() const {
+    QFile file(QDir(dir_.path()).filePath(QStringLiteral("mosquitto.log")));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLocal8Bit(file.readAll());
 }

@@ -59,7 +59,8 @@ public:
     QString dir() const { return dir_.path(); }
     // The CA that signed the broker's certificate (Options::tls).
     QString caFile() const;
-    QString log();
+    // Everything the broker wrote, over all its runs.
+    QString log() const;
     QString errorString() const { return error_; }
 
 private:
@@ -70,6 +71,5 @@ private:
     quint16 port_ = 0;
     bool prepared_ = false;
     QProcess proc_;
-    QByteArray log_;
     QString error_;
 };
