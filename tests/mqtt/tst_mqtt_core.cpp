@@ -311,16 +311,16 @@ void TestMqttCore::queueOrderAndWindow() {
 
 void TestMqttCore::queueKeepsTheLatestRetainedValue() {
     MqttQueue q;
-    q.push(fifo("s1"));
+    q.push(fifo("r1"));
     q.push(latest("qx7/1/last", "a1"));
     q.push(latest("qx7/2/last", "b1"));
-    q.push(fifo("s2"));
+    q.push(fifo("r2"));
     q.push(latest("qx7/1/last", "a2"));  // replaces a1 where it waits
     QCOMPARE(q.size(), 4);
     // The latest values first, then the history in order.
     QByteArrayList sent;
     for (int mid = 1; !q.isEmpty(); ++mid) sent << sendOne(q, mid);
-    QCOMPARE(sent, (QByteArrayList{"a2", "b1", "s1", "s2"}));
+    QCOMPARE(sent, (QByteArrayList{"a2", "b1", "r1", "r2"}));
 }
 
 void TestMqttCore::queueBoundDropsTheOldest() {
