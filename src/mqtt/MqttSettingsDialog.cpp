@@ -15,14 +15,14 @@
 #include <QVBoxLayout>
 
 namespace {
-const QString kTitle = QStringLiteral("MQTT设置");
+const QString kWindowTitle = QStringLiteral("MQTT设置");
 const QString kTestCaption = QStringLiteral("测试连接");
 }  // namespace
 
 MqttSettingsDialog::MqttSettingsDialog(QWidget *parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("mqttSetting"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(kTitle);
+    setWindowTitle(kWindowTitle);
     buildControls();
     Form_Load();
 }
@@ -117,7 +117,7 @@ void MqttSettingsDialog::showState(const QString &text) {
 
 std::optional<MqttSettings> MqttSettingsDialog::typedSettings() {
     auto refuse = [this](const QString &problem, QLineEdit *box) {
-        msgBox(this, problem, MsgButtons::Ok, MsgIcon::Warning, kTitle);
+        msgBox(this, problem, MsgButtons::Ok, MsgIcon::Warning, kWindowTitle);
         box->setFocus();
         box->selectAll();
         return std::nullopt;
@@ -148,7 +148,7 @@ void MqttSettingsDialog::save_Click() {
         QString error;
         if (!mqttsettings::remove(db, &error)) {
             msgBox(this, QStringLiteral("无法保存MQTT设置：") + error, MsgButtons::Ok,
-                   MsgIcon::Warning, kTitle);
+                   MsgIcon::Warning, kWindowTitle);
             return;
         }
         if (publisher)
@@ -162,7 +162,7 @@ void MqttSettingsDialog::save_Click() {
     QString error;
     if (!mqttsettings::save(db, *settings, &error)) {
         msgBox(this, QStringLiteral("无法保存MQTT设置：") + error, MsgButtons::Ok, MsgIcon::Warning,
-               kTitle);
+               kWindowTitle);
         return;
     }
     if (publisher)
@@ -179,7 +179,7 @@ void MqttSettingsDialog::test_Click() {
         test_->setEnabled(true);
         test_->setText(kTestCaption);
         msgBox(this, text, MsgButtons::Ok, accepted ? MsgIcon::Information : MsgIcon::Warning,
-               kTitle);
+               kWindowTitle);
     });
 }
 
