@@ -8,7 +8,11 @@ packages=(
     qt6-serialport-dev  # Qt SerialPort
     libsqlite3-dev      # SQLite 3, used directly
     sqlite3             # the sqlite3 shell (benchmarks compare against it)
-    cmake ninja-build g++
+    libmosquitto-dev    # MQTT client library: readings and alarms to a broker
+    mosquitto           # MQTT broker: the tests and the demo start their own on 127.0.0.1
+    mosquitto-clients   # mosquitto_sub, to watch what the program publishes
+    openssl             # the MQTT TLS test makes its own certificates
+    cmake ninja-build g++ pkg-config
     clang-format        # the format check of CI (scripts/check-format.sh)
     fonts-wqy-microhei  # a CJK font: the whole interface is Chinese
 )

@@ -6,6 +6,12 @@
 # build/demo/mydb.db (created with those three modules registered when it
 # does not exist yet). No mydb.db anywhere else is touched. The simulator
 # stops when the program ends; its exchange log is build/demo/qx7sim.log.
+#
+# When mosquitto is installed, the program publishes its readings over MQTT
+# to a broker on 127.0.0.1: the one that already answers on port 1883, or
+# one started here (port 1883 when free, else the next free one; log in
+# build/demo/mosquitto.log, stopped after the program). The demo database
+# is pointed at it; without mosquitto, MQTT is off in the demo.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -17,20 +23,72 @@ mkdir -p "$demo/backup"
 cp -f build/bin/qx7daq "$demo/qx7daq"
 build/bin/qx7demodb "$demo" --modules 1,2,3
 
+sim=
+app=
+broker=
+stop() {
+    [ -n "$app" ] && kill -TERM "$app" 2>/dev/null || true
+    [ -n "$sim" ] && kill -TERM "$sim" 2>/dev/null || true
+}
+# What the script started ends with it; the broker last, so that the
+# program's "offline" still reaches it.
+stop_rest() {
+    if [ -n "$sim" ]; then
+        kill -TERM "$sim" 2>/dev/null || true
+        wait "$sim" 2>/dev/null || true
+    fi
+    if [ -n "$broker" ]; then
+        kill -TERM "$broker" 2>/dev/null || true
+        wait "$broker" 2>/dev/null || true
+    fi
+}
+trap 'stop; exit 130' INT
+trap 'stop; exit 143' TERM
+trap stop_rest EXIT
+
+# The MQTT broker of the demo.
+mosquitto_bin=$(command -v mosquitto || true)
+[ -z "$mosquitto_bin" ] && [ -x /usr/sbin/mosquitto ] && mosquitto_bin=/usr/sbin/mosquitto
+broker_port=
+port_taken() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+if [ -z "$mosquitto_bin" ]; then
+    build/bin/qx7demodb "$demo" --mqtt off >/dev/null
+    echo "mosquitto is not installed: the demo publishes nothing over MQTT"
+elif command -v mosquitto_sub >/dev/null &&
+    mosquitto_sub -h 127.0.0.1 -p 1883 -t 'qx7/#' -E -W 2 >/dev/null 2>&1; then
+    broker_port=1883
+    echo "MQTT: using the broker that already runs on 127.0.0.1:1883"
+else
+    broker_port=1883
+    while port_taken "$broker_port"; do broker_port=$((broker_port + 1)); done
+    printf '%s\n' "listener $broker_port 127.0.0.1" "allow_anonymous true" \
+        "user $(id -un)" "log_dest stderr" >"$demo/mosquitto.conf"
+    "$mosquitto_bin" -c "$demo/mosquitto.conf" 2>"$demo/mosquitto.log" &
+    broker=$!
+    for _ in $(seq 50); do
+        port_taken "$broker_port" && break
+        sleep 0.1
+    done
+    if ! port_taken "$broker_port"; then
+        echo "mosquitto did not start; see $demo/mosquitto.log" >&2
+        exit 1
+    fi
+    echo "MQTT: broker on 127.0.0.1:$broker_port (log: $demo/mosquitto.log)"
+fi
+if [ -n "$broker_port" ]; then
+    build/bin/qx7demodb "$demo" --mqtt "127.0.0.1:$broker_port" >/dev/null
+    if [ "$broker_port" = 1883 ]; then
+        echo "MQTT: watch with  mosquitto_sub -v -t 'qx7/#'"
+    else
+        echo "MQTT: watch with  mosquitto_sub -p $broker_port -v -t 'qx7/#'"
+    fi
+fi
+
 link="$demo/ttyQX7"
 : >"$demo/qx7sim.out"
 build/bin/qx7sim --serial "$link" --tcp 1234 --modules 1,2,3 \
     >"$demo/qx7sim.out" 2>"$demo/qx7sim.log" &
 sim=$!
-app=
-
-stop() {
-    [ -n "$app" ] && kill -TERM "$app" 2>/dev/null || true
-    kill -TERM "$sim" 2>/dev/null || true
-}
-trap 'stop; exit 130' INT
-trap 'stop; exit 143' TERM
-trap 'kill -TERM "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true' EXIT
 
 # The program must not write before the simulator serves.
 for _ in $(seq 100); do

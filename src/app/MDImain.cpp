@@ -7,6 +7,8 @@
 #include "bus/SerialPort.h"
 #include "bus/ui/Edit232.h"
 #include "console/ui/Form1.h"
+#include "mqtt/MqttPublisher.h"
+#include "mqtt/ui/MqttSettingsDialog.h"
 #include "records/ui/AnaQx7.h"
 #include "records/ui/DbaseWindow.h"
 #include "widgets/AppInfo.h"
@@ -14,6 +16,7 @@
 
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
@@ -42,11 +45,24 @@ MDImain::MDImain(SerialPort *port, QWidget *parent) : QMainWindow(parent) {
     bus_ = new BusLink(port ? port : new SerialPort(), this);
     connect(bus_, &BusLink::statusChanged, this, &MDImain::showStatus);
 
+    mqtt_ = new MqttPublisher(this);
+    mqtt_->setObjectName(QStringLiteral("mqttPublisher"));
+    mqttStatus_ = new QLabel(this);
+    mqttStatus_->setObjectName(QStringLiteral("mqttStatus"));
+    mqttStatus_->hide();
+    statusBar()->addPermanentWidget(mqttStatus_);
+    connect(mqtt_, &MqttPublisher::stateChanged, mqttStatus_, [this](const QString &text) {
+        mqttStatus_->setText(text);
+        mqttStatus_->setVisible(!text.isEmpty());
+    });
+
     buildMenus();
     Module1::setMdiMain(this);
 }
 
 MDImain::~MDImain() {
+    // "offline" goes out while the frame is whole.
+    mqtt_->stop();
     if (Module1::mdiMain() == this)
         Module1::setMdiMain(nullptr);
 }
@@ -95,6 +111,7 @@ void MDImain::buildMenus() {
     item(system, "rs232", QStringLiteral("串口设置"), &MDImain::rs232_Click);
     item(system, "sigboard", QStringLiteral("操作单模块"), &MDImain::sigboard_Click);
     item(system, "board", QStringLiteral("温湿度采集"), &MDImain::board_Click);
+    item(system, "mqtt", QStringLiteral("MQTT设置"), &MDImain::mqtt_Click);
     item(system, "quit", QStringLiteral("退出"), &MDImain::quit_Click);
 
     QMenu *run = menuBar()->addMenu(QStringLiteral("数据库"));
@@ -184,6 +201,15 @@ void MDImain::sigboard_Click() {
 void MDImain::board_Click() {
     closeActiveChild();
     Module1::showWindow(Module1::module());
+}
+
+void MDImain::mqtt_Click() {
+    // Beside the frame: the acquisition goes on while the broker is changed.
+    Module1::showWindow(Module1::mqttSetting());
+}
+
+void MDImain::startMqtt() {
+    mqtt_->applyFrom(Module1::dbconn());
 }
 
 void MDImain::quit_Click() {

@@ -10,6 +10,8 @@ class QUrl;
 class BusLink;
 class SerialPort;
 class FrameAssembler;
+class MqttPublisher;
+class QLabel;
 
 // The main frame: menus, the area for the two working windows, and the one
 // serial port of the program with its end-of-frame timer (Timer1).
@@ -32,6 +34,8 @@ public:
     SerialPort *MSComm1() const;
     FrameAssembler *frames() const;
     QMdiArea *mdiArea() const { return mdi_; }
+    // Publishes readings over MQTT when table mqttsetting says where to.
+    MqttPublisher *mqtt() const { return mqtt_; }
 
     // Puts a working window into a sub-window of the frame (not yet shown).
     QMdiSubWindow *addChild(QWidget *window);
@@ -39,11 +43,14 @@ public:
     // The load handler: opens the serial port saved in syssetting. What is
     // wrong with the saved settings is said in the status line.
     void Form_Load();
+    // Starts publishing over MQTT with the saved settings (none: off).
+    void startMqtt();
 
     // Menu commands.
     void rs232_Click();
     void sigboard_Click();
     void board_Click();
+    void mqtt_Click();
     void quit_Click();
     void analys_Click();
     void backup_Click();
@@ -63,4 +70,6 @@ private:
 
     QMdiArea *mdi_ = nullptr;
     BusLink *bus_ = nullptr;
+    MqttPublisher *mqtt_ = nullptr;
+    QLabel *mqttStatus_ = nullptr;  // the publisher's state, beside the messages
 };

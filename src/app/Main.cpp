@@ -43,6 +43,7 @@ MDImain *Main(const QString &dataDir, SerialPort *port) {
     auto *frame = new MDImain(port);
     frame->setAttribute(Qt::WA_DeleteOnClose);
     frame->show();
+    frame->startMqtt();
     frame->Form_Load();
     return frame;
 }

@@ -7,6 +7,9 @@
 #include "app/MDImain.h"
 #include "bus/ui/Edit232.h"
 #include "console/ui/Form1.h"
+#include "mqtt/MqttFormat.h"
+#include "mqtt/MqttPublisher.h"
+#include "mqtt/ui/MqttSettingsDialog.h"
 #include "records/ui/AnaQx7.h"
 #include "records/ui/DbaseWindow.h"
 #include "records/ui/GraphWindow.h"
@@ -33,6 +36,7 @@ QPointer<Edit232> edit232Ref;
 QPointer<AnaQx7> anaQx7Ref;
 QPointer<GraphWindow> graphRef;
 QPointer<DbaseWindow> dbaseRef;
+QPointer<MqttSettingsDialog> mqttSettingRef;
 std::function<void()> endHook;
 
 // A working window lives in a maximised sub-window of the frame.
@@ -85,11 +89,22 @@ void setMdiMain(MDImain *f) {
 BusLink *bus() {
     return frame ? frame->bus() : nullptr;
 }
+MqttPublisher *mqtt() {
+    return frame ? frame->mqtt() : nullptr;
+}
 
 ModuleWindow *module() {
     return child<ModuleWindow>(moduleRef, [] {
         auto *w = new ModuleWindow(bus(), &dbconn(), &writer(), &acquisitionState());
         QObject::connect(w, &ModuleWindow::editRequested, [] { showWindow(editQx7()); });
+        // Every reading the acquisition believes goes to the MQTT broker too.
+        QObject::connect(w->jobs(), &AcquisitionJobs::readingTaken,
+                         [](int, quint8 address, const Measurement &m) {
+                             if (MqttPublisher *publisher = mqtt())
+                                 publisher->publishReading(
+                                     address, m.temperature(), m.humidity(),
+                                     mqttformat::recordTime(QDateTime::currentDateTimeUtc()));
+                         });
         return w;
     });
 }
@@ -125,6 +140,10 @@ DbaseWindow *dbase() {
     return separate<DbaseWindow>(
         dbaseRef, [] { return new DbaseWindow(&dbconn(), &writer(), databasePath(), frame); });
 }
+MqttSettingsDialog *mqttSetting() {
+    return separate<MqttSettingsDialog>(
+        mqttSettingRef, [] { return new MqttSettingsDialog(&dbconn(), mqtt(), frame); });
+}
 
 ModuleWindow *moduleIfOpen() {
     return moduleRef;
@@ -146,6 +165,9 @@ GraphWindow *graphIfOpen() {
 }
 DbaseWindow *dbaseIfOpen() {
     return dbaseRef;
+}
+MqttSettingsDialog *mqttSettingIfOpen() {
+    return mqttSettingRef;
 }
 
 void showWindow(QWidget *window) {

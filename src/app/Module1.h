@@ -15,6 +15,8 @@ class Form1;
 class GraphWindow;
 class MDImain;
 class ModuleWindow;
+class MqttPublisher;
+class MqttSettingsDialog;
 class QWidget;
 class RecordWriter;
 struct AcquisitionState;
@@ -44,6 +46,8 @@ AcquisitionState &acquisitionState();
 MDImain *mdiMain();
 void setMdiMain(MDImain *frame);
 BusLink *bus();
+// The frame's MQTT publisher (nullptr before Main).
+MqttPublisher *mqtt();
 
 // Get or create. Working windows are maximised children of the frame; the
 // others are windows of their own beside it. Creating does not show.
@@ -54,6 +58,7 @@ Edit232 *edit232();
 AnaQx7 *anaQx7();
 GraphWindow *graph();
 DbaseWindow *dbase();
+MqttSettingsDialog *mqttSetting();
 
 // The window if it exists now, without creating it.
 ModuleWindow *moduleIfOpen();
@@ -63,6 +68,7 @@ Edit232 *edit232IfOpen();
 AnaQx7 *anaQx7IfOpen();
 GraphWindow *graphIfOpen();
 DbaseWindow *dbaseIfOpen();
+MqttSettingsDialog *mqttSettingIfOpen();
 
 // Shows a window created by an accessor above: maximised inside the frame for
 // the working windows, normal beside it for the others; brings an open one

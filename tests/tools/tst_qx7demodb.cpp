@@ -4,6 +4,7 @@
 #include "store/LiteConnection.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -24,6 +25,7 @@ class TestQx7DemoDb : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void createsOnlyANewFile();
+    void pointsTheDemoAtABroker();
 };
 
 void TestQx7DemoDb::createsOnlyANewFile() {
@@ -62,6 +64,57 @@ void TestQx7DemoDb::createsOnlyANewFile() {
     foreign.write("not a database");
     foreign.close();
     QCOMPARE(run({dir.path()}), 0);
+    QVERIFY(foreign.open(QIODevice::ReadOnly));
+    QCOMPARE(foreign.readAll(), QByteArray("not a database"));
+}
+
+void TestQx7DemoDb::pointsTheDemoAtABroker() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("mydb.db"));
+    QCOMPARE(run({dir.path(), "--mqtt", "127.0.0.1"}), 1);    // no port
+    QCOMPARE(run({dir.path(), "--mqtt", "a b:1883"}), 1);     // no host
+    QCOMPARE(run({dir.path(), "--mqtt", "127.0.0.1:0"}), 1);  // no port either
+    QCOMPARE(run({dir.path(), "--mqtt"}), 2);
+    QVERIFY(!QFile::exists(path));
+
+    LiteConnection db;
+    auto broker = [&] {
+        QStringList out;
+        LiteStatement st = db.prepare(
+            QStringLiteral("select host, port, prefix, username, password, tls from mqttsetting"));
+        for (st.Step(); !st.done(); st.Step()) {
+            QStringList row;
+            for (int i = 0; i < 6; ++i) row << st.text(i);
+            out << row.join(u'|');
+        }
+        return out;
+    };
+    QByteArray out;
+    QCOMPARE(run({dir.path(), "--mqtt", "127.0.0.1:1884", "--modules", "4"}, &out), 0);
+    QCOMPARE(out, QByteArray("created " + QDir::toNativeSeparators(path).toLocal8Bit() +
+                             " with modules 4, MQTT 127.0.0.1:1884\n"));
+    QVERIFY(db.Open(path));
+    QCOMPARE(broker(), QStringList{"127.0.0.1|1884|qx7|||0"});
+
+    // An existing database gets another broker, and only that.
+    QCOMPARE(run({dir.path(), "--mqtt", "localhost:1999"}, &out), 0);
+    QVERIFY(out.startsWith("kept"));
+    QCOMPARE(broker(), QStringList{"localhost|1999|qx7|||0"});
+    LiteStatement modules = db.prepare("select adr from dbQx7");
+    QVERIFY(modules.Step());
+    QCOMPARE(modules.text(0), QStringLiteral("4"));
+    modules.Close();
+    QCOMPARE(run({dir.path(), "--mqtt", "off"}), 0);
+    QVERIFY(broker().isEmpty());
+    db.Close();
+
+    // A file that is no database stays as it is.
+    QFile::remove(path);
+    QFile foreign(path);
+    QVERIFY(foreign.open(QIODevice::WriteOnly));
+    foreign.write("not a database");
+    foreign.close();
+    QCOMPARE(run({dir.path(), "--mqtt", "127.0.0.1:1883"}), 1);
     QVERIFY(foreign.open(QIODevice::ReadOnly));
     QCOMPARE(foreign.readAll(), QByteArray("not a database"));
 }

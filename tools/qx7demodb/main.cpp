@@ -1,11 +1,16 @@
-// qx7demodb DIR [--modules 1,2,3]
+// qx7demodb DIR [--modules 1,2,3] [--mqtt HOST:PORT | --mqtt off]
 //
 // Creates DIR/mydb.db for a demonstration on the simulated bus: the
 // program's tables with the given modules registered (model 0007, as the bus
 // search would add them). An existing DIR/mydb.db is never touched: the
 // file is built under another name and only then moved into place, and only
 // when no mydb.db has appeared meanwhile.
+//
+// --mqtt HOST:PORT points the demonstration at an MQTT broker: the row of
+// table mqttsetting (prefix qx7, no login, no TLS), in a new database or in
+// the existing one, where nothing else changes. --mqtt off removes the row.
 
+#include "mqtt/MqttSettings.h"
 #include "store/LiteConnection.h"
 #include "store/Schema.h"
 #include "store/Statements.h"
@@ -15,6 +20,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <optional>
 
 namespace {
 int fail(const QString &text) {
@@ -37,18 +43,62 @@ QString build(const QString &path, const QStringList &modules) {
 }
 }  // namespace
 
+namespace {
+void usage() {
+    std::fputs(
+        "Usage: qx7demodb DIR [--modules 1,2,3] [--mqtt HOST:PORT | --mqtt off]\n"
+        "Creates DIR/mydb.db with the modules registered, unless it exists.\n"
+        "--mqtt sets (or removes) the MQTT broker of DIR/mydb.db, new or existing.\n",
+        stderr);
+}
+
+// Sets or removes the MQTT settings row of the database at `path`.
+QString pointAtBroker(const QString &path, const std::optional<MqttSettings> &broker) {
+    LiteConnection db;
+    if (!db.Open(path))
+        return db.lastError();
+    QString error;
+    const bool done =
+        broker ? mqttsettings::save(db, *broker, &error) : mqttsettings::remove(db, &error);
+    db.Close();
+    return done ? QString() : error;
+}
+}  // namespace
+
 int main(int argc, char *argv[]) {
     QStringList args;
     for (int i = 1; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
     QStringList modules{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3")};
-    if (args.size() == 3 && args[1] == QLatin1String("--modules"))
-        modules = args[2].split(QLatin1Char(','));
-    else if (args.size() != 1 || args[0].startsWith(QLatin1Char('-'))) {
-        std::fputs(
-            "Usage: qx7demodb DIR [--modules 1,2,3]\n"
-            "Creates DIR/mydb.db with the modules registered, unless it exists.\n",
-            stderr);
+    bool setBroker = false;
+    std::optional<MqttSettings> broker;
+    if (args.isEmpty() || args[0].startsWith(QLatin1Char('-'))) {
+        usage();
         return 2;
+    }
+    for (int i = 1; i < args.size(); i += 2) {
+        if (i + 1 >= args.size()) {
+            usage();
+            return 2;
+        }
+        const QString &value = args[i + 1];
+        if (args[i] == QLatin1String("--modules")) {
+            modules = value.split(QLatin1Char(','));
+        } else if (args[i] == QLatin1String("--mqtt")) {
+            setBroker = true;
+            if (value == QLatin1String("off"))
+                continue;
+            const qsizetype colon = value.lastIndexOf(QLatin1Char(':'));
+            MqttSettings s;
+            s.host = value.left(colon);
+            const auto port = mqttsettings::parsePort(value.mid(colon + 1));
+            if (colon <= 0 || !port || !mqttsettings::checkHost(s.host).isEmpty())
+                return fail(QStringLiteral("bad broker %1 (HOST:PORT or off)").arg(value));
+            s.port = *port;
+            broker = s;
+        } else {
+            usage();
+            return 2;
+        }
     }
     for (const QString &m : modules) {
         bool ok = false;
@@ -61,14 +111,25 @@ int main(int argc, char *argv[]) {
     if (!dir.exists())
         return fail(QStringLiteral("no directory %1").arg(args[0]));
     const QString path = dir.absoluteFilePath(QString::fromLatin1(schema::kDatabaseFile));
+    const QString brokerText = broker ? broker->server() : QStringLiteral("off");
     if (QFile::exists(path)) {
+        if (setBroker) {
+            const QString error = pointAtBroker(path, broker);
+            if (!error.isEmpty())
+                return fail(QStringLiteral("cannot set MQTT in %1: %2").arg(path, error));
+            std::printf("kept %s, MQTT %s\n", qPrintable(QDir::toNativeSeparators(path)),
+                        qPrintable(brokerText));
+            return 0;
+        }
         std::printf("kept %s\n", qPrintable(QDir::toNativeSeparators(path)));
         return 0;
     }
 
     const QString building = path + QStringLiteral(".new");
     QFile::remove(building);
-    const QString error = build(building, modules);
+    QString error = build(building, modules);
+    if (error.isEmpty() && broker)
+        error = pointAtBroker(building, broker);
     if (!error.isEmpty()) {
         QFile::remove(building);
         return fail(QStringLiteral("cannot create %1: %2").arg(building, error));
@@ -78,7 +139,8 @@ int main(int argc, char *argv[]) {
         QFile::remove(building);
         return fail(QStringLiteral("%1 appeared meanwhile; left as it is").arg(path));
     }
-    std::printf("created %s with modules %s\n", qPrintable(QDir::toNativeSeparators(path)),
-                qPrintable(modules.join(QLatin1Char(','))));
+    std::printf("created %s with modules %s%s\n", qPrintable(QDir::toNativeSeparators(path)),
+                qPrintable(modules.join(QLatin1Char(','))),
+                qPrintable(broker ? QStringLiteral(", MQTT ") + brokerText : QString()));
     return 0;
 }

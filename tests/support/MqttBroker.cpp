@@ -1,0 +1,192 @@
+#include "support/MqttBroker.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTest>
+
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include <pwd.h>
+#include <cstdio>
+
+namespace {
+quint16 freeLoopbackPort() {
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return probe.serverPort();
+}
+
+bool run(const QString &program, const QStringList &args, QString *error) {
+    QProcess p;
+    p.setProcessChannelMode(QProcess::MergedChannels);
+    p.start(program, args);
+    if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        *error = program + QLatin1Char(' ') + args.join(QLatin1Char(' ')) +
+                 QStringLiteral(" failed: ") + QString::fromLocal8Bit(p.readAll()) +
+                 p.errorString();
+        return false;
+    }
+    return true;
+}
+}  // namespace
+
+MqttBroker::MqttBroker(const Options &options) : options_(options), port_(freeLoopbackPort()) {
+    // A file never fills up and stalls the broker; every run adds to it.
+    const QString logPath = QDir(dir_.path()).filePath(QStringLiteral("mosquitto.log"));
+    proc_.setStandardOutputFile(logPath, QIODevice::Append);
+    proc_.setStandardErrorFile(logPath, QIODevice::Append);
+    proc_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+}
+
+MqttBroker::~MqttBroker() {
+    stop();
+    if (QTest::currentTestFailed())
+        std::fprintf(stderr, "--- mosquitto log ---\n%s\n", qPrintable(log()));
+}
+
+QString MqttBroker::program() {
+    if (QFile::exists(QStringLiteral("/usr/sbin/mosquitto")))
+        return QStringLiteral("/usr/sbin/mosquitto");
+    return QStandardPaths::findExecutable(QStringLiteral("mosquitto"));
+}
+
+QString MqttBroker::openssl() {
+    return QStandardPaths::findExecutable(QStringLiteral("openssl"));
+}
+
+QString MqttBroker::caFile() const {
+    return QDir(dir_.path()).filePath(QStringLiteral("ca.pem"));
+}
+
+bool MqttBroker::prepare() {
+    if (prepared_)
+        return true;
+    if (!dir_.isValid() || port_ == 0) {
+        error_ = QStringLiteral("no temporary directory or free port");
+        return false;
+    }
+    const QDir dir(dir_.path());
+    QStringList conf{QStringLiteral("listener %1 127.0.0.1").arg(port_),
+                     QStringLiteral("log_dest stderr")};
+    // Run as root, mosquitto would become the user "mosquitto", which cannot
+    // read the files of this directory.
+    if (geteuid() == 0) {
+        if (const passwd *pw = getpwuid(geteuid()))
+            conf << QStringLiteral("user %1").arg(QString::fromLocal8Bit(pw->pw_name));
+    }
+    if (options_.users.isEmpty()) {
+        conf << QStringLiteral("allow_anonymous true");
+    } else {
+        const QString passwd = dir.filePath(QStringLiteral("passwd"));
+        const QString tool = QStandardPaths::findExecutable(QStringLiteral("mosquitto_passwd"));
+        if (tool.isEmpty()) {
+            error_ = QStringLiteral("mosquitto_passwd is missing");
+            return false;
+        }
+        for (const auto &[user, password] : options_.users) {
+            QStringList args{QStringLiteral("-b"), passwd, user, password};
+            if (!QFile::exists(passwd))
+                args.prepend(QStringLiteral("-c"));
+            if (!run(tool, args, &error_))
+                return false;
+        }
+        conf << QStringLiteral("allow_anonymous false")
+             << QStringLiteral("password_file %1").arg(passwd);
+    }
+    if (options_.persistence) {
+        conf << QStringLiteral("persistence true")
+             << QStringLiteral("persistence_location %1/").arg(dir_.path())
+             << QStringLiteral("queue_qos0_messages true");
+    }
+    if (options_.tls) {
+        const QString ssl = openssl();
+        if (ssl.isEmpty()) {
+            error_ = QStringLiteral("openssl is missing");
+            return false;
+        }
+        const QString ca = caFile();
+        const QString caKey = dir.filePath(QStringLiteral("ca.key"));
+        const QString key = dir.filePath(QStringLiteral("server.key"));
+        const QString csr = dir.filePath(QStringLiteral("server.csr"));
+        const QString cert = dir.filePath(QStringLiteral("server.pem"));
+        const QString ext = dir.filePath(QStringLiteral("san.txt"));
+        QFile extFile(ext);
+        if (!extFile.open(QIODevice::WriteOnly) ||
+            extFile.write("subjectAltName=IP:127.0.0.1\n") < 0) {
+            error_ = QStringLiteral("cannot write ") + ext;
+            return false;
+        }
+        extFile.close();
+        if (!run(ssl,
+                 {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", caKey, "-out", ca,
+                  "-days", "2", "-subj", "/CN=qx7 test CA"},
+                 &error_) ||
+            !run(ssl,
+                 {"req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", csr, "-subj",
+                  "/CN=127.0.0.1"},
+                 &error_) ||
+            !run(ssl,
+                 {"x509", "-req", "-in", csr, "-CA", ca, "-CAkey", caKey, "-CAcreateserial", "-out",
+                  cert, "-days", "2", "-extfile", ext},
+                 &error_))
+            return false;
+        conf << QStringLiteral("certfile %1").arg(cert) << QStringLiteral("keyfile %1").arg(key);
+    }
+    QFile confFile(dir.filePath(QStringLiteral("mosquitto.conf")));
+    if (!confFile.open(QIODevice::WriteOnly) ||
+        confFile.write(conf.join(QLatin1Char('\n')).toUtf8() + '\n') < 0) {
+        error_ = QStringLiteral("cannot write ") + confFile.fileName();
+        return false;
+    }
+    prepared_ = true;
+    return true;
+}
+
+bool MqttBroker::start(int timeoutMs) {
+    if (isRunning())
+        return true;
+    if (program().isEmpty()) {
+        error_ = QStringLiteral("mosquitto is not installed");
+        return false;
+    }
+    if (!prepare())
+        return false;
+    const qsizetype earlier = log().size();  // the log of an earlier run says "running" too
+    proc_.start(program(), {QStringLiteral("-c"),
+                            QDir(dir_.path()).filePath(QStringLiteral("mosquitto.conf"))});
+    if (!proc_.waitForStarted(5000)) {
+        error_ = QStringLiteral("mosquitto did not start: ") + proc_.errorString();
+        return false;
+    }
+    const auto serving = [&] { return log().indexOf(QStringLiteral(" running"), earlier) >= 0; };
+    if (QTest::qWaitFor([&] { return serving() || !isRunning(); }, timeoutMs) && serving())
+        return true;
+    error_ = QStringLiteral("mosquitto did not serve on port %1:\n").arg(port_) + log();
+    stop();
+    return false;
+}
+
+bool MqttBroker::stop() {
+    if (!isRunning())
+        return false;
+    proc_.terminate();
+    bool clean = proc_.waitForFinished(5000);
+    if (!clean) {
+        proc_.kill();
+        proc_.waitForFinished(2000);
+    }
+    return clean && proc_.exitStatus() == QProcess::NormalExit;
+}
+
+QString MqttBroker::log() const {
+    QFile file(QDir(dir_.path()).filePath(QStringLiteral("mosquitto.log")));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLocal8Bit(file.readAll());
+}
