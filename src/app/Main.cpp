@@ -5,15 +5,14 @@
 #include "bus/SerialPort.h"
 #include "store/RecordWriter.h"
 #include "store/Schema.h"
-#include "widgets/AppInfo.h"
 #include "widgets/MessageBoxes.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QGuiApplication>
 
 MDImain *Main(const QString &dataDir, SerialPort *port) {
-    QGuiApplication::setApplicationDisplayName(QString::fromUtf8(appinfo::kTitle));
+    // No application display name: the window system would append it to
+    // every title, and each window's title is exactly its own.
 
     const QString dir = dataDir.isEmpty() ? QCoreApplication::applicationDirPath() : dataDir;
     const QString path = QDir(dir).absoluteFilePath(QString::fromLatin1(schema::kDatabaseFile));
