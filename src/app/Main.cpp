@@ -10,10 +10,9 @@
 #include <QCoreApplication>
 #include <QDir>
 
+// No application display name is set: the window system would append it to
+// every title, and each window's title is exactly its own.
 MDImain *Main(const QString &dataDir, SerialPort *port) {
-    // No application display name: the window system would append it to
-    // every title, and each window's title is exactly its own.
-
     const QString dir = dataDir.isEmpty() ? QCoreApplication::applicationDirPath() : dataDir;
     const QString path = QDir(dir).absoluteFilePath(QString::fromLatin1(schema::kDatabaseFile));
     Module1::setDatabasePath(path);
