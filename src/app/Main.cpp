@@ -42,6 +42,6 @@ MDImain *Main(const QString &dataDir, SerialPort *port) {
     frame->setAttribute(Qt::WA_DeleteOnClose);
     frame->show();
     frame->startMqtt();
-    frame->Form_Load();
+    frame->openSavedPort();
     return frame;
 }

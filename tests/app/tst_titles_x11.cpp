@@ -4,20 +4,20 @@
 #include "acquisition/ModuleList.h"
 #include "acquisition/ui/EditQx7.h"
 #include "acquisition/ui/ModuleWindow.h"
-#include "bus/ui/Edit232.h"
-#include "records/ui/AnaQx7.h"
-#include "records/ui/DbaseWindow.h"
 #include "app/MDImain.h"
 #include "app/Main.h"
 #include "app/Module1.h"
+#include "bus/ui/Edit232.h"
+#include "records/ui/AnaQx7.h"
+#include "records/ui/DbaseWindow.h"
 #include "support/FakeSerialPort.h"
 #include "support/TestDatabase.h"
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -27,8 +27,7 @@ namespace {
 // _NET_WM_NAME of a window, read with xprop as any X client would.
 QString titleOnScreen(QWidget *w) {
     QProcess xprop;
-    xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"),
-                                          QString::number(w->winId()),
+    xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(w->winId()),
                                           QStringLiteral("_NET_WM_NAME")});
     if (!xprop.waitForFinished(5000))
         return QStringLiteral("(xprop did not answer)");
