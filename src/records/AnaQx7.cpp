@@ -289,12 +289,12 @@ bool AnaQx7::LoadGrid1(bool fromTimer) {
             return false;
         }
     }
+    statusLine->clear();
     if (action == RefreshAction::Replace) {
         superseding_ = true;
         pass_->cancel();
         superseding_ = false;
     }
-    statusLine->clear();
 
     auto job = std::make_shared<ListJob>();
     job->databasePath = Module1::dbconn().path();
@@ -340,6 +340,8 @@ void AnaQx7::takeGrowth() {
 }
 
 void AnaQx7::listPassEnded(ListJob &job, bool completed, bool fromTimer) {
+    if (!completed && !superseding_)
+        takeGrowth();  // the rows counted until the cancel
     listJob_.reset();
     if (!completed) {
         // Never shown as final: the figures stay as they were (their captions
@@ -361,13 +363,17 @@ void AnaQx7::listPassEnded(ListJob &job, bool completed, bool fromTimer) {
         // The rows shown are the complete index's already; keep the place the
         // operator scrolled to.
         const RecordIndex &shown = model_->recordIndex();
-        if (shown.idColumn.isEmpty() || shown.rows > r.index.rows) {
+        const size_t known = shown.pageStarts.size();
+        const bool prefix =
+            !shown.idColumn.isEmpty() && shown.rows <= r.index.rows &&
+            known <= r.index.pageStarts.size() &&
+            (known == 0 || shown.pageStarts[known - 1] == r.index.pageStarts[known - 1]);
+        if (!prefix) {
             model_->setIndex(std::move(r.index));
         } else {
-            model_->grow(
-                r.index.rows, r.index.lastId,
-                std::vector<qint64>(r.index.pageStarts.begin() + qsizetype(shown.pageStarts.size()),
-                                    r.index.pageStarts.end()));
+            model_->grow(r.index.rows, r.index.lastId,
+                         std::vector<qint64>(r.index.pageStarts.begin() + qsizetype(known),
+                                             r.index.pageStarts.end()));
         }
     } else {
         model_->setIndex(std::move(r.index));
@@ -422,8 +428,7 @@ bool AnaQx7::exportCsv(const QString &path) {
 
 void AnaQx7::exportEnded(const CsvJob &job, bool completed) {
     if (!completed || job.result.cancelled) {
-        if (!superseding_)
-            statusLine->setText(QStringLiteral("导出已取消，没有写入文件。"));
+        statusLine->setText(QStringLiteral("导出已取消，没有写入文件。"));
         return;
     }
     if (job.result.error.isEmpty())

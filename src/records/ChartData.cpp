@@ -99,7 +99,7 @@ void ChartPass::Summary::merge(const Summary &later) {
 ChartPass::ChartPass(double pixelWidth, qsizetype maxBuckets) : width_(pixelWidth) {
     if (maxBuckets <= 0)
         maxBuckets =
-            std::max<qsizetype>(1024, 32 * qsizetype(std::ceil(std::max(1.0, pixelWidth))));
+            std::max<qsizetype>(1024, 64 * qsizetype(std::ceil(std::max(1.0, pixelWidth))));
     maxBuckets_ = std::max<qsizetype>(2, maxBuckets & ~qsizetype(1));
     buckets_.reserve(size_t(maxBuckets_));
 }

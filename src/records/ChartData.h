@@ -38,7 +38,8 @@ struct ChartData {
 // chart::Decimator, which draws the same pixels as joining every pair.
 class ChartPass : public ScanVisitor {
 public:
-    // At most `maxBuckets` buckets (an even number; 0: 32 per pixel column).
+    // At most `maxBuckets` buckets (an even number; 0: 64 per pixel column, so
+    // that the buckets read twice are a small share of the records).
     explicit ChartPass(double pixelWidth, qsizetype maxBuckets = 0);
 
     static std::vector<int> positions() { return {3, 4}; }

@@ -30,6 +30,24 @@ void PlotArea::setImage(const QImage &image) {
     update();
 }
 
+void PlotArea::setCornerWidget(QWidget *widget) {
+    corner_ = widget;
+    widget->setParent(this);
+    placeCorner();
+}
+
+void PlotArea::placeCorner() {
+    if (!corner_)
+        return;
+    corner_->adjustSize();
+    corner_->move(width() - corner_->width() - 4, 4);
+}
+
+void PlotArea::resizeEvent(QResizeEvent *event) {
+    QWidget::resizeEvent(event);
+    placeCorner();
+}
+
 void PlotArea::paintEvent(QPaintEvent *) {
     QPainter p(this);
     if (image_.isNull()) {
@@ -84,22 +102,27 @@ GraphWindow::GraphWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
     Label4->setMinimumWidth(150);
     Picture1 = named(new PlotArea(), "Picture1");
     Timer1 = named(new QTimer(this), "Timer1");
-    // Shown while a redraw reads the records.
+    // Shown over the plot's corner while a redraw reads the records, so that
+    // the controls above keep their places.
+    auto *busy = new QWidget();
     progress_ = named(new QProgressBar(), "progress");
     progress_->setRange(0, 1000);
     progress_->setTextVisible(false);
-    progress_->setMaximumWidth(120);
-    progress_->hide();
+    progress_->setFixedWidth(120);
     cancelButton_ = named(new QPushButton(QStringLiteral("取消")), "cancel");
-    cancelButton_->hide();
+    auto *busyLayout = new QHBoxLayout(busy);
+    busyLayout->setContentsMargins(0, 0, 0, 0);
+    busyLayout->addWidget(progress_);
+    busyLayout->addWidget(cancelButton_);
+    Picture1->setCornerWidget(busy);
+    busy->hide();
     pass_ = new BackgroundPass(this);
 
     auto *controls = new QHBoxLayout();
     for (QWidget *w : std::initializer_list<QWidget *>{Label3, Label2, Label1, Check1})
         controls->addWidget(w);
     controls->addStretch();
-    for (QWidget *w :
-         std::initializer_list<QWidget *>{Label4, progress_, cancelButton_, Command3, Command1})
+    for (QWidget *w : std::initializer_list<QWidget *>{Label4, Command3, Command1})
         controls->addWidget(w);
     placeInGaps(Label2, {Text3, Text4});
     placeInGaps(Label1, {Text1, Text2});
@@ -114,10 +137,7 @@ GraphWindow::GraphWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
     connect(Timer1, &QTimer::timeout, this, &GraphWindow::Timer1_Timer);
     connect(cancelButton_, &QPushButton::clicked, pass_, &BackgroundPass::cancel);
     connect(pass_, &BackgroundPass::progressChanged, progress_, &QProgressBar::setValue);
-    connect(pass_, &BackgroundPass::runningChanged, this, [this](bool running) {
-        progress_->setVisible(running);
-        cancelButton_->setVisible(running);
-    });
+    connect(pass_, &BackgroundPass::runningChanged, busy, &QWidget::setVisible);
     connect(Check1, &QCheckBox::clicked, this, &GraphWindow::Check1_Click);
     connect(Picture1, &PlotArea::pointerMoved, this, &GraphWindow::Picture1_MouseMove);
 

@@ -24,6 +24,8 @@ public:
     void setImage(const QImage &image);
     const QImage &image() const { return image_; }
     QSize sizeHint() const override { return {800, 420}; }
+    // A child kept in the upper right corner, over the plot.
+    void setCornerWidget(QWidget *widget);
 
 Q_SIGNALS:
     void pointerMoved(double x);
@@ -31,9 +33,13 @@ Q_SIGNALS:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void placeCorner();
+
     QImage image_;
+    QWidget *corner_ = nullptr;
 };
 
 // The window "graph" (温湿度图形曲线): temperature and humidity curves of the last record query.

@@ -149,9 +149,16 @@ void RecordListView::keyPressEvent(QKeyEvent *event) {
         case Qt::Key_End:
             current = total - 1;
             break;
-        default:
+        default: {
+            // Other keys move the current cell as in any table (Tab, the arrows
+            // across); the row they end on becomes the selection.
             QTableView::keyPressEvent(event);
+            const QModelIndex now = currentIndex();
+            if (now.isValid() && records_->windowTop() + now.row() != selection_.current())
+                selection_.moveTo(records_->windowTop() + now.row(), false);
+            applySelection();
             return;
+        }
     }
     if (total == 0)
         return;

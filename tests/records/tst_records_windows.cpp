@@ -274,6 +274,8 @@ private Q_SLOTS:
         QTest::keyClick(view, Qt::Key_End, Qt::ShiftModifier);
         QCOMPARE(view->rowSelection().ranges(), (std::vector<RowSelection::Range>{{1502, 2999}}));
         QCOMPARE(bar->value(), bar->maximum());
+        QTest::keyClick(view, Qt::Key_Left);  // across: the current cell moves, the rows stay
+        QCOMPARE(view->rowSelection().ranges(), (std::vector<RowSelection::Range>{{1502, 2999}}));
         QCOMPARE(w->model()->index(onScreen - 1, 1).data().toString(),
                  QStringLiteral("2024-03-05 00:49:59"));
         QVERIFY(view->selectionModel()->isRowSelected(onScreen - 1, {}));
