@@ -219,6 +219,7 @@ ChartData ChartPass::finish(RecordScan &scan, PassControl &control) {
 ChartData loadChart(const QString &databasePath, const QString &statement, double pixelWidth,
                     PassControl &control, qint64 sliceIds, qsizetype maxBuckets) {
     RecordScan scan(databasePath, statement, ChartPass::positions(), sliceIds);
+    scan.setControl(&control);
     ChartPass pass(pixelWidth, maxBuckets);
     ChartData data;
     if (scan.open() && scan.run(pass, control))

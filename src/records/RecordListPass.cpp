@@ -98,6 +98,7 @@ ListResult runListPass(const QString &databasePath, const QString &statement, Li
                        PassControl &control, qint64 sliceIds) {
     ListResult result;
     RecordScan scan(databasePath, statement, ListPass::positions(), sliceIds);
+    scan.setControl(&control);
     if (!scan.open()) {
         result.error = scan.error();
         return result;

@@ -109,8 +109,7 @@ bool RecordScan::open() {
     if (!conn_.OpenReadOnly(path_))
         return fail(conn_.lastError());
     sqlite3 *db = conn_.handle();
-    // A writer's commit takes a moment; waiting for it is better than failing.
-    sqlite3_busy_timeout(db, 10000);
+    sqlite3_busy_handler(db, &busy, this);
 
     {
         LiteStatement probe = conn_.prepare(recordsql::inner(statement_));
@@ -171,6 +170,16 @@ void RecordScan::stepRow(sqlite3_context *context, int count, sqlite3_value **va
     self->anyRow_ = true;
     self->previousId_ = id;
     self->visitor_->row(id, ScanValues(values + 1));
+}
+
+int RecordScan::busy(void *scan, int tries) {
+    // A writer's commit takes a moment; waiting for it (up to ten seconds)
+    // is better than failing, unless the pass has been cancelled.
+    const auto *self = static_cast<const RecordScan *>(scan);
+    if ((self->control_ && self->control_->cancelled()) || tries >= 1000)
+        return 0;
+    sqlite3_sleep(10);
+    return 1;
 }
 
 void RecordScan::finalRow(sqlite3_context *context) {

@@ -70,6 +70,9 @@ public:
     RecordScan(const RecordScan &) = delete;
     RecordScan &operator=(const RecordScan &) = delete;
 
+    // The pass the scan works for: while another program holds the file the
+    // scan waits for it, but no longer than until the pass is cancelled.
+    void setControl(const PassControl *control) { control_ = control; }
     // Opens the connection and compiles the slices; false with error() set
     // when the file or the query cannot be read.
     bool open();
@@ -93,6 +96,7 @@ public:
 
 private:
     static void stepRow(sqlite3_context *context, int count, sqlite3_value **values);
+    static int busy(void *scan, int tries);
     static void finalRow(sqlite3_context *context);
     bool compile(bool ordered);
     bool runSlice(qint64 first, qint64 last);
@@ -103,6 +107,7 @@ private:
     QString statement_;
     std::vector<int> positions_;
     qint64 sliceIds_;
+    const PassControl *control_ = nullptr;
     LiteConnection conn_;
     sqlite3_stmt *slice_ = nullptr;
     sqlite3_stmt *nextId_ = nullptr;

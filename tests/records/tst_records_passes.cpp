@@ -218,6 +218,31 @@ private Q_SLOTS:
         QCOMPARE(cancelled.index.rows, 0);
     }
 
+    // While another program holds the file the pass waits for it, but a cancel ends the wait.
+    void aCancelEndsTheWaitForTheFile() {
+        LiteConnection conn;
+        TestDatabase db(conn);
+        addMixedRecords(conn, db);
+        LiteConnection other;
+        QVERIFY(other.Open(db.path()));
+        QVERIFY(other.Execute("BEGIN EXCLUSIVE"));
+        std::atomic<bool> ended{false};
+        auto job = std::make_shared<ListPass>();
+        BackgroundPass pass;
+        const QString path = db.path();
+        pass.start(
+            [&ended, job, path](PassControl &control) {
+                runListPass(path, kBase, *job, control);
+                ended = true;
+            },
+            {});
+        pass.cancel();
+        // Far sooner than the ten seconds the pass would wait for the file otherwise.
+        QTRY_VERIFY_WITH_TIMEOUT(ended.load(), 2000);
+        QCOMPARE(job->rows(), 0);
+        QVERIFY(other.Execute("COMMIT"));
+    }
+
     // Ids far apart cost one look-up per gap, not a slice per span.
     void gapsInTheIds() {
         LiteConnection conn;
