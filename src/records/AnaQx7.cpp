@@ -376,7 +376,7 @@ void AnaQx7::listPassEnded(ListJob &job, bool completed, bool fromTimer) {
                                              r.index.pageStarts.end()));
         }
     } else {
-        model_->setIndex(std::move(r.index));
+        model_->setIndex(std::move(r.index), true);
     }
     if (r.stats.count > 0) {
         Text2->setText(r.firstTime);

@@ -23,9 +23,12 @@ RecordListView::RecordListView(RecordModel *model, QWidget *parent)
         applySelection();
     });
     connect(model, &RecordModel::totalChanged, this, [this] { fitWindow(); });
-    connect(model, &RecordModel::listReplaced, this, [this] {
+    connect(model, &RecordModel::listReplaced, this, [this](bool keepPlace) {
+        // As a table does when its model is reset: no selection; a list read
+        // again stays where it was scrolled to.
         selection_.clear();
-        bar_->setValue(0);
+        if (!keepPlace)
+            bar_->setValue(0);
     });
     connect(model, &QAbstractItemModel::modelReset, this, [this] { applySelection(); });
     connect(model, &QAbstractItemModel::rowsInserted, this, [this] { applySelection(); });

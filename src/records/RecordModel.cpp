@@ -13,12 +13,12 @@ qint64 RecordModel::clampTop(qint64 top) const {
     return std::clamp<qint64>(top, 0, std::max<qint64>(0, pages_.rows() - 1));
 }
 
-void RecordModel::setIndex(RecordIndex index) {
+void RecordModel::setIndex(RecordIndex index, bool keepPlace) {
     beginResetModel();
     pages_.setIndex(std::move(index));
-    top_ = 0;
+    top_ = keepPlace ? clampTop(top_) : 0;
     endResetModel();
-    Q_EMIT listReplaced();
+    Q_EMIT listReplaced(keepPlace);
     Q_EMIT totalChanged(pages_.rows());
 }
 

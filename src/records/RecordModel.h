@@ -18,7 +18,8 @@ public:
     explicit RecordModel(LiteConnection &conn, QObject *parent = nullptr);
 
     // The whole list: replaced, or grown by the rows its pass has counted.
-    void setIndex(RecordIndex index);
+    // `keepPlace`: the same query read again, shown from the same record on.
+    void setIndex(RecordIndex index, bool keepPlace = false);
     void grow(qint64 rows, qint64 lastId, const std::vector<qint64> &moreStarts);
     const RecordIndex &recordIndex() const { return pages_.index(); }
     qint64 totalRows() const { return pages_.rows(); }
@@ -44,7 +45,7 @@ Q_SIGNALS:
     // The number of listed records changed.
     void totalChanged(qint64 rows);
     // Another list took the place of the one shown (setIndex).
-    void listReplaced();
+    void listReplaced(bool keepPlace);
 
 private:
     int rowsShown() const;

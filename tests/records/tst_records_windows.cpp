@@ -283,6 +283,14 @@ private Q_SLOTS:
         QCOMPARE(bar->value(), 0);
         QCOMPARE(view->rowSelection().ranges(), (std::vector<RowSelection::Range>{{0, 0}}));
         QVERIFY(w->model()->pages().pagesRead() < 10);  // only the pages shown were read
+
+        // The same query read again (更新, Timer1) stays where it was scrolled to.
+        bar->setValue(1500);
+        click(w, "Command1");
+        SETTLE(w);
+        QCOMPARE(bar->value(), 1500);
+        QCOMPARE(w->model()->windowTop(), 1500);
+        QVERIFY(view->rowSelection().ranges().empty());
     }
 
     // Today, this week and this month set the period of Check2 and refresh the list.
