@@ -1,5 +1,6 @@
 #include "records/BackgroundPass.h"
 
+#include <QCoreApplication>
 #include <QThread>
 #include <QTimer>
 
@@ -23,16 +24,26 @@ BackgroundPass::BackgroundPass(QObject *parent) : QObject(parent), poll_(new QTi
         if (current_)
             Q_EMIT progressChanged(current_->control.progress());
     });
+    // Windows outlive the event loop at the program's end; their passes must
+    // not run on into it.
+    if (QCoreApplication *app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &BackgroundPass::stopAll);
 }
 
 BackgroundPass::~BackgroundPass() {
+    stopAll();
+}
+
+void BackgroundPass::stopAll() {
     if (current_)
         current_->control.cancel();
     current_.reset();
-    for (QThread *thread : threads_) {
-        thread->wait();
-        delete thread;
+    poll_->stop();
+    for (const Thread &r : threads_) {
+        r.thread->wait();
+        delete r.thread;
     }
+    threads_.clear();
 }
 
 void BackgroundPass::start(Work work, Done done) {
@@ -43,10 +54,10 @@ void BackgroundPass::start(Work work, Done done) {
     // The thread keeps the job (and so its control) alive until it ends,
     // whatever the window does meanwhile.
     QThread *thread = QThread::create([job, work = std::move(work)] { work(job->control); });
+    // The job, not the thread's address, names the thread when it has ended.
     connect(
-        thread, &QThread::finished, this, [this, thread, job] { threadEnded(thread, job); },
-        Qt::QueuedConnection);
-    threads_.push_back(thread);
+        thread, &QThread::finished, this, [this, job] { threadEnded(job); }, Qt::QueuedConnection);
+    threads_.push_back({thread, job});
     current_ = job;
     ++started_;
     thread->start();
@@ -64,11 +75,15 @@ int BackgroundPass::progress() const {
     return current_ ? current_->control.progress() : 0;
 }
 
-void BackgroundPass::threadEnded(QThread *thread, const std::shared_ptr<Job> &job) {
+void BackgroundPass::threadEnded(const std::shared_ptr<Job> &job) {
+    const auto it = std::find_if(threads_.begin(), threads_.end(),
+                                 [&job](const Thread &r) { return r.job == job; });
+    if (it == threads_.end())
+        return;  // stopped and gone already
     // finished is sent just before the thread's end: wait for the rest.
-    thread->wait();
-    threads_.erase(std::remove(threads_.begin(), threads_.end(), thread), threads_.end());
-    delete thread;
+    it->thread->wait();
+    delete it->thread;
+    threads_.erase(it);
     if (job == current_)
         endCurrent(true);
 }

@@ -71,15 +71,23 @@ Q_SIGNALS:
     void runningChanged(bool running);
 
 private:
+    // Cancels the running pass without calling its Done and waits for every
+    // thread still ending.
+    void stopAll();
+
     struct Job {
         PassControl control;
         Done done;
     };
-    void threadEnded(QThread *thread, const std::shared_ptr<Job> &job);
+    void threadEnded(const std::shared_ptr<Job> &job);
     void endCurrent(bool completed);
 
+    struct Thread {
+        QThread *thread;
+        std::shared_ptr<Job> job;
+    };
     std::shared_ptr<Job> current_;
-    std::vector<QThread *> threads_;  // started and not yet ended
+    std::vector<Thread> threads_;  // started and not yet ended
     QTimer *poll_;
     int started_ = 0;
 };
