@@ -1,35 +1,93 @@
 #pragma once
 
 #include "records/ChartGeometry.h"
+#include "records/RecordScan.h"
 
 #include <QString>
 
-#include <unordered_map>
 #include <vector>
 
 class LiteConnection;
+class PassControl;
 
-// What one redraw reads from the record query: the number of records, the
-// time of each (for the readout, eight bytes a record) and both curves thinned
-// to the pixel columns of the plot.
+// What one redraw reads from the record query: the number of records and both
+// curves thinned to the pixel columns of the plot. The time of a record is
+// read when the readout asks for it: record k is row k % bucketRows of the
+// query's rows from id bucketStarts[k / bucketRows] on.
 struct ChartData {
     qsizetype count = 0;
     chart::Decimator hum;
     chart::Decimator temp;
-    QString error;  // empty when both passes ran
+    QString error;  // empty when the query was read
 
-    // The time of record k as the database holds it; empty outside 0..count-1.
-    QString timeAt(qsizetype k) const;
-
-    std::vector<qint64> times;  // packed (recordtime), kOddTime for oddTimes
-    std::unordered_map<qsizetype, QString> oddTimes;
+    QString statement;
+    QString idColumn;
+    qint64 lastId = 0;
+    qint64 bucketRows = 1;
+    std::vector<qint64> bucketStarts;
 };
 
-// Runs `sql` twice: a count of its rows, then one pass that takes time,
-// temperature and humidity (positions 2, 3, 4) of every row. Record k lies at
-// pixel x = k * pixelWidth / count.
-ChartData loadChart(LiteConnection &conn, const QString &sql, double pixelWidth);
+// The chart's one pass over the query: positions 3 (temp) and 4 (hum) of
+// every row. Record k lies at pixel x = k * pixelWidth / count, and the count
+// is known only at the end, so the pass keeps, for stretches of records
+// (buckets) that double in length as the records go on, the first, lowest,
+// highest and last value of each curve: enough for every pixel column that a
+// bucket lies in as a whole. The few buckets that straddle two columns in the
+// end, or mix numbers with values that break a curve, are read once more in
+// full. The curves are then exactly those of feeding every record to
+// chart::Decimator, which draws the same pixels as joining every pair.
+class ChartPass : public ScanVisitor {
+public:
+    // At most `maxBuckets` buckets (an even number; 0: 64 per pixel column, so
+    // that the buckets read twice are a small share of the records).
+    explicit ChartPass(double pixelWidth, qsizetype maxBuckets = 0);
 
-// The number of rows of `sql`, counted by the database itself where it can.
-// -1 on failure, with the reason in *error.
-qint64 countRows(LiteConnection &conn, const QString &sql, QString *error);
+    static std::vector<int> positions() { return {3, 4}; }
+
+    void row(qint64 id, const ScanValues &values) override;
+    void restart() override;
+
+    qsizetype count() const { return count_; }
+    qint64 bucketRows() const { return bucketRows_; }
+
+    // After the scan: the curves, reading again on `scan` what needs it.
+    ChartData finish(RecordScan &scan, PassControl &control);
+
+    struct Point {
+        qint64 k;
+        double v;
+    };
+    // A curve over a bucket.
+    struct Summary {
+        enum State : quint8 { Empty, Numbers, Breaks, Mixed };
+        State state = Empty;
+        Point first{}, low{}, high{}, last{};
+        void add(qint64 k, double v);
+        // `later` follows this one directly.
+        void merge(const Summary &later);
+    };
+
+private:
+    struct Bucket {
+        qint64 startId;
+        Summary temp, hum;
+    };
+    void compact();
+
+    double width_;
+    qsizetype maxBuckets_;
+    qint64 bucketRows_ = 1;
+    qint64 inBucket_ = 0;  // rows in the last bucket
+    qsizetype count_ = 0;
+    std::vector<Bucket> buckets_;
+};
+
+// The chart's reading of `statement` on the database file at `databasePath`,
+// on the calling thread, for a plot `pixelWidth` pixels wide.
+ChartData loadChart(const QString &databasePath, const QString &statement, double pixelWidth,
+                    PassControl &control, qint64 sliceIds = RecordScan::kSliceIds,
+                    qsizetype maxBuckets = 0);
+
+// The time (position 2) of record k of the chart as the database holds it;
+// empty outside 0 .. count - 1.
+QString chartTimeAt(LiteConnection &conn, const ChartData &data, qsizetype k);

@@ -126,7 +126,8 @@ bool RecordTable::toTenths(double value, qint16 *tenths) {
     const double scaled = value * 10.0;
     if (!(scaled > -32767.5 && scaled < 32767.5))
         return false;
-    const auto t = qint16(std::nearbyint(scaled));
+    // Any rounding serves: a value halfway between two tenths is none.
+    const auto t = qint16(scaled < 0 ? scaled - 0.5 : scaled + 0.5);
     // Only when the tenths give back exactly the stored number.
     if (t == kOddTenths || t / 10.0 != value)
         return false;

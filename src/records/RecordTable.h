@@ -18,12 +18,12 @@ QString text(qint64 packed);
 void appendUtf8(qint64 packed, QByteArray &out);
 }  // namespace recordtime
 
-// The rows of the record list, 16 bytes each: the address as an integer, the
-// time packed, temperature and humidity in tenths. A value that does not fit
-// this form (a text, a null, a finer fraction, a number out of range) is kept
-// as the text of its cell in a small side table, so every cell shows exactly
-// what the database holds. Rows live in fixed blocks: growing never copies
-// what is already stored.
+// Rows of the record list (a page of them, or a slice on its way to a file),
+// 16 bytes each: the address as an integer, the time packed, temperature and
+// humidity in tenths. A value that does not fit this form (a text, a null, a
+// finer fraction, a number out of range) is kept as the text of its cell in a
+// small side table, so every cell shows exactly what the database holds. Rows
+// live in fixed blocks: growing never copies what is already stored.
 class RecordTable {
 public:
     enum Column { Adr, Time, Temp, Hum, ColumnCount };
@@ -71,7 +71,7 @@ private:
         qint16 temp;
         qint16 hum;
     };
-    static constexpr int kBlockBits = 16;
+    static constexpr int kBlockBits = 8;
     static constexpr qsizetype kBlockSize = qsizetype(1) << kBlockBits;
 
     Row &last() { return blocks_[(size_ - 1) >> kBlockBits][(size_ - 1) & (kBlockSize - 1)]; }

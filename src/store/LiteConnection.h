@@ -69,6 +69,10 @@ public:
 
     // Opens (or creates) the database file. False on failure, see lastError().
     bool Open(const QString &path);
+    // Opens an existing database file for reading only: a second connection
+    // for a reader on a thread of its own. It never creates or changes the
+    // file. False on failure, see lastError().
+    bool OpenReadOnly(const QString &path);
     // Runs one statement (or several separated by ';') and commits it unless a
     // transaction is open. False on failure, see lastError().
     bool Execute(const QString &sql);
@@ -89,6 +93,8 @@ public:
     void setBusyTimeout(int ms);
 
 private:
+    bool openWith(const QString &path, int flags);
+
     sqlite3 *db_ = nullptr;
     QString path_;
     QString lastError_;

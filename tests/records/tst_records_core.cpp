@@ -1,9 +1,10 @@
 // The record query, its statistics and storage, the chart's numbers and the
 // maintenance conditions, without any window.
-#include "records/ChartData.h"
+#include "records/BackgroundPass.h"
 #include "records/ChartGeometry.h"
 #include "records/Maintenance.h"
 #include "records/RecordCsv.h"
+#include "records/RecordListPass.h"
 #include "records/RecordLoader.h"
 #include "records/RecordQuery.h"
 #include "records/RecordStats.h"
@@ -124,8 +125,8 @@ private Q_SLOTS:
             QCOMPARE(formatPattern(value, pattern), QString(shown));
     }
 
-    // Count, extremes and the arithmetic mean of the listed values, in any order (no row: see
-    // the list window's test).
+    // Count, extremes and the arithmetic mean of the listed values, in any order, the same from
+    // the list's pass as from reading every row (no row: see the list window's test).
     void statistics() {
         LiteConnection conn;
         TestDatabase db(conn);
@@ -139,11 +140,16 @@ private Q_SLOTS:
         for (int i = 0; i < cases.size(); ++i) {
             for (const QString &temp : cases[i].first)
                 db.addRecord(i + 1, "2024-03-05 10:00:00", temp, "50");
-            const RecordLoad load = loadRecords(conn, kBase + QString(" AND adr = %1").arg(i + 1));
+            const QString sql = kBase + QString(" AND adr = %1").arg(i + 1);
+            const RecordLoad load = loadRecords(conn, sql);
             QVERIFY(load.ok());
             const QStringList captions = statisticsCaptions(load.stats);
             QCOMPARE(captions.mid(0, 4).join(' '), cases[i].second);
             QCOMPARE(captions.at(6), QStringLiteral("平均湿度：50."));
+            PassControl control;
+            ListPass pass;
+            QCOMPARE(statisticsCaptions(runListPass(db.path(), sql, pass, control).stats),
+                     captions);
         }
     }
 
@@ -170,18 +176,30 @@ private Q_SLOTS:
                                     "255|2024-03-05 14:07:10|-10|100", "1|2024-3-5 1:2:3|abc|1.25",
                                     "|||5000.5", "x|20240305|-0.5|0.1", "4|a,\"b\"||-0.5"}));
         // abc and the nulls are not numbers: the figures count the others.
-        QCOMPARE(statisticsCaptions(load.stats),
-                 (QStringList{"合计：6个记录", "最高温度：23.5", "最低温度：-10", "平均温度：4.3",
-                              "最高湿度：5000.5", "最低湿度：-0.5", "平均湿度：860.4"}));
+        const QStringList figures = {"合计：6个记录",  "最高温度：23.5",   "最低温度：-10",
+                                     "平均温度：4.3",  "最高湿度：5000.5", "最低湿度：-0.5",
+                                     "平均湿度：860.4"};
+        QCOMPARE(statisticsCaptions(load.stats), figures);
+        PassControl control;
+        ListPass pass(4);
+        const ListResult listed = runListPass(db.path(), kBase, pass, control, 2);
+        QCOMPARE(statisticsCaptions(listed.stats), figures);
+        QCOMPARE(listed.firstTime + "|" + listed.lastTime,
+                 QStringLiteral("2024-03-05 14:07:09|a,\"b\""));
 
+        // The file holds the listed rows, read again a stretch at a time.
         const QString path = QDir(db.dir()).filePath("out.csv");
-        QCOMPARE(exportCsv(load.table, path), QString());
+        const CsvResult written = exportCsv(db.path(), listed.index, path, control);
+        QCOMPARE(written.error, QString());
+        QCOMPARE(written.rows, 6);
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QByteArray csv = "\xEF\xBB\xBF" + QStringLiteral("地址,采集时间,温度,湿度\r\n").toUtf8();
         for (const QString &row : rows.mid(0, 5)) csv += row.toUtf8().replace('|', ',') + "\r\n";
         QCOMPARE(f.readAll(), csv + "4,\"a,\"\"b\"\"\",,-0.5\r\n");
-        QVERIFY(!exportCsv(load.table, QDir(db.dir()).filePath("no/such/dir/out.csv")).isEmpty());
+        QVERIFY(!exportCsv(db.path(), listed.index, QDir(db.dir()).filePath("no/such/dir/out.csv"),
+                           control)
+                     .error.isEmpty());
     }
 
     // ---- chart numbers --------------------------------------------------
@@ -211,49 +229,6 @@ private Q_SLOTS:
             {4, 2000.0, -1}, {4, -1.0, -1}, {1, 1999.0, 0}, {0, 10.0, -1}};
         for (const auto &[count, x, index] : cases)
             QCOMPARE(chart::readoutIndex(count, x), qsizetype(index));
-    }
-
-    // Four records (an hour, then a second apart) lie evenly by position; one record draws
-    // no segment; more than 32767 records are counted and thinned. (No record: the chart
-    // window's test.)
-    void chartData() {
-        LiteConnection conn;
-        TestDatabase db(conn);
-        db.addRecord(1, "2024-03-05 10:00:00", "30", "50");
-        db.addRecord(1, "2024-03-05 11:00:00", "31", "51");
-        db.addRecord(1, "2024-03-05 11:00:01", "32", "52");
-        db.addRecord(1, "2024-03-05 12:00:00", "33", "53");
-        db.addRecord(2, "2024-03-05 13:00:00", "30", "50");
-        db.exec(
-            "with recursive n(i) as (select 0 union all select i + 1 from n where i < 39999) "
-            "insert into th (adr, mydate, temp, hum) "
-            "select 3, '2024-03-05 10:00:00', i % 100, 50 from n");
-
-        const ChartData d = loadChart(conn, kBase + " AND adr = 1", 2000);
-        QCOMPARE(d.count, 4);
-        QCOMPARE(d.temp.segmentCount(), 3);
-        QCOMPARE(d.hum.segmentCount(), 3);
-        const std::vector<QPointF> expected = {{0, 30}, {500, 31}, {1000, 32}, {1500, 33}};
-        QCOMPARE(d.temp.polylines().front(), expected);
-        for (int k = 0; k < 4; ++k) QCOMPARE(chart::xOf(k, 4), 500.0 * k);
-        QCOMPARE(d.timeAt(3), QStringLiteral("2024-03-05 12:00:00"));
-        QCOMPARE(d.timeAt(-1), QString());
-
-        const ChartData one = loadChart(conn, kBase + " AND adr = 2", 800);
-        QCOMPARE(one.count, 1);
-        QCOMPARE(one.temp.segmentCount(), 0);
-        QCOMPARE(one.timeAt(0), QStringLiteral("2024-03-05 13:00:00"));
-
-        const ChartData many = loadChart(conn, kBase + " AND adr = 3", 500);
-        QCOMPARE(many.count, 40000);
-        QVERIFY(many.temp.segmentCount() <= 4 * 500);  // at most four points per pixel column
-        QCOMPARE(many.timeAt(39999), QStringLiteral("2024-03-05 10:00:00"));
-
-        // A trailing ';' cannot stand inside a subquery: the rows are stepped through instead.
-        QString error;
-        QCOMPARE(countRows(conn, kBase + " AND adr = 1;", &error), 4);
-        QCOMPARE(countRows(conn, "select * from nowhere", &error), -1);
-        QVERIFY(error.contains("nowhere"));
     }
 
     // A column of many points keeps its first, lowest, highest and last, in order.

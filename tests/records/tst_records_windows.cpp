@@ -2,12 +2,14 @@
 // opened through the frame's menus, driven through their controls.
 #include "app/MDImain.h"
 #include "app/Module1.h"
+#include "records/BackgroundPass.h"
 #include "records/Clock.h"
 #include "records/RecordModel.h"
 #include "records/ui/AnaQx7.h"
 #include "records/ui/ChartPainter.h"
 #include "records/ui/DbaseWindow.h"
 #include "records/ui/GraphWindow.h"
+#include "records/ui/RecordListView.h"
 #include "support/AppFixture.h"
 
 #include <QAbstractItemModelTester>
@@ -16,9 +18,12 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
@@ -38,6 +43,17 @@ AnaQx7 *openList(AppFixture &app) {
     return app.find<AnaQx7>("AnaQx7");
 }
 
+// Lets a window's pass end (the event loop runs until it has).
+template <class W>
+bool settled(W *w) {
+    return QTest::qWaitFor([w] { return !w->isBusy(); }, 10000);
+}
+#define SETTLE(w) QVERIFY(settled(w))
+
+qint64 listed(AnaQx7 *w) {
+    return w->model()->totalRows();
+}
+
 // A control of one window (names repeat across windows).
 template <class T = QWidget>
 T *in(QWidget *window, const char *name) {
@@ -52,6 +68,9 @@ QString text(QWidget *window, const char *name) {
 void click(QWidget *window, const char *name) {
     in<QAbstractButton>(window, name)->click();
 }
+
+const QStringList kBareFigures = {"合计",       "最高温度：", "最低温度：", "平均温度：",
+                                  "最高湿度：", "最低湿度：", "平均湿度："};
 
 // The seven statistics labels, in the order of their captions.
 QStringList figures(QWidget *w) {
@@ -96,6 +115,8 @@ private Q_SLOTS:
         QAbstractItemModelTester tester(w->model(),
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
         QCOMPARE(in<QTableView>(w, "ListView1")->model(), w->model());
+        SETTLE(w);
+        QCOMPARE(listed(w), 4);
         QCOMPARE(w->model()->rowCount(), 4);
         QCOMPARE(Module1::thsql(), kBase);
         QCOMPARE(text(w, "Text2") + " " + text(w, "Text3"),
@@ -106,16 +127,21 @@ private Q_SLOTS:
 
         click(w, "Check1");
         QCOMPARE(Module1::thsql(), kBase + " AND adr = 1");
-        QCOMPARE(w->model()->rowCount(), 2);
+        SETTLE(w);
+        QCOMPARE(listed(w), 2);
 
         // The period of the first and last listed record, then every module inside it.
         click(w, "Check2");
+        SETTLE(w);
         click(w, "Check1");
-        QCOMPARE(w->model()->rowCount(), 3);
+        SETTLE(w);
+        QCOMPARE(listed(w), 3);
         QCOMPARE(w->model()->index(1, 2).data().toString(), QStringLiteral("25.5"));
         // The file holds the listed records.
         const QString path = QDir(app.db().dir()).filePath("list.csv");
-        QCOMPARE(w->exportCsv(path), QString());
+        QVERIFY(w->exportCsv(path));
+        SETTLE(w);
+        checkLastBox(app, "导出CSV", "已导出3个记录。", MsgIcon::Information);
         QFile f(path);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = f.readAll().split('\n');
@@ -123,21 +149,148 @@ private Q_SLOTS:
         QCOMPARE(lines.at(2), QByteArray("2,2024-03-05 09:00:00,25.5,45\r"));
 
         // A bad bound: a message naming the box, nothing else changes.
+        app.boxes.clear();
         in<QLineEdit>(w, "Text4")->setText("3O");
         click(w, "Check3");
         QCOMPARE(app.boxes.shown.size(), 1);
         QVERIFY(app.boxes.shown.first().text.contains("“温度”的上限"));
         QVERIFY(!in<QCheckBox>(w, "Check3")->isChecked());
-        QCOMPARE(w->model()->rowCount(), 3);
+        QVERIFY(!w->isBusy());
+        QCOMPARE(listed(w), 3);
 
         // No record found: count 0, six empty figures, the times kept.
         in<QLineEdit>(w, "Text1")->setText("9");
         click(w, "Check1");
-        QCOMPARE(w->model()->rowCount(), 0);
+        SETTLE(w);
+        QCOMPARE(listed(w), 0);
         QCOMPARE(figures(w), (QStringList{"合计：0个记录", "最高温度：", "最低温度：", "平均温度：",
                                           "最高湿度：", "最低湿度：", "平均湿度："}));
         QCOMPARE(text(w, "Text2") + " " + text(w, "Text3"),
                  QStringLiteral("2024-03-05 08:00:00 2024-03-05 10:00:00"));
+    }
+
+    // While a pass runs the window shows its progress and a way to cancel it. A cancelled
+    // pass never shows its figures: a list that was filling keeps the bare captions and the
+    // rows counted so far, a list of the same query kept its rows and figures, which stay.
+    void cancelledStatisticsAreNeverFinal() {
+        AppFixture app;
+        addDay(app.db());
+        AnaQx7 *w = openList(app);
+        QVERIFY(in<QProgressBar>(w, "progress")->isVisibleTo(w));
+        QVERIFY(in<QPushButton>(w, "cancel")->isVisibleTo(w));
+        QVERIFY(!in<QPushButton>(w, "Command4")->isEnabled());  // the export waits for the list
+        SETTLE(w);
+        QVERIFY(!in<QProgressBar>(w, "progress")->isVisibleTo(w));
+        QVERIFY(!in<QPushButton>(w, "cancel")->isVisibleTo(w));
+        QVERIFY(in<QPushButton>(w, "Command4")->isEnabled());
+        const QStringList firstFigures = figures(w);
+
+        app.db().addRecord(1, "2024-03-07 08:00:00", "99", "99");
+        click(w, "Check1");  // another query: its list fills as it is counted
+        click(w, "cancel");
+        QVERIFY(!w->isBusy());
+        QCOMPARE(figures(w), kBareFigures);
+        QVERIFY(text(w, "statusLine").startsWith(QStringLiteral("已取消")));
+        QVERIFY(!in<QProgressBar>(w, "progress")->isVisibleTo(w));
+        QCoreApplication::processEvents();  // the cancelled pass ends; nothing of it shows
+        QCOMPARE(figures(w), kBareFigures);
+
+        click(w, "Check1");  // back to every record
+        SETTLE(w);
+        QCOMPARE(figures(w).first(), QStringLiteral("合计：5个记录"));
+        click(w, "Command1");  // the same query again: the list stays until the count is whole
+        QCOMPARE(listed(w), 5);
+        click(w, "cancel");
+        QCOMPARE(figures(w).first(), QStringLiteral("合计：5个记录"));
+        QCOMPARE(listed(w), 5);
+        QVERIFY(firstFigures != figures(w));
+    }
+
+    // A Timer1 tick that finds the last refresh still running starts none; a refresh by
+    // the operator replaces the running pass.
+    void refreshDuringAPass() {
+        AppFixture app;
+        addDay(app.db());
+        AnaQx7 *w = openList(app);
+        BackgroundPass *pass = w->pass();
+        QVERIFY(w->isBusy());
+        const int started = pass->startedCount();
+        QVERIFY(w->LoadGrid1(true));  // what a tick does
+        QCOMPARE(pass->startedCount(), started);
+        QVERIFY(w->isBusy());
+        click(w, "Command1");  // 更新
+        QCOMPARE(pass->startedCount(), started + 1);
+        QVERIFY(text(w, "statusLine").isEmpty());  // replaced, not cancelled
+        SETTLE(w);
+        QCOMPARE(figures(w).first(), QStringLiteral("合计：4个记录"));
+        QVERIFY(w->LoadGrid1(true));
+        QCOMPARE(pass->startedCount(), started + 2);
+        SETTLE(w);
+
+        // An export runs alone; a tick waits for it, and its cancel leaves no file. (Another
+        // program holding the file keeps the export from ending before the cancel.)
+        LiteConnection other;
+        QVERIFY(other.Open(app.db().path()));
+        QVERIFY(other.Execute("BEGIN EXCLUSIVE"));
+        const QString path = QDir(app.db().dir()).filePath("list.csv");
+        QVERIFY(w->exportCsv(path));
+        QVERIFY(!w->exportCsv(path));
+        QVERIFY(w->LoadGrid1(true));
+        QCOMPARE(pass->startedCount(), started + 3);
+        click(w, "cancel");
+        QVERIFY(other.Execute("COMMIT"));
+        QVERIFY(text(w, "statusLine").contains(QStringLiteral("导出已取消")));
+        QVERIFY(!w->isBusy());
+        QVERIFY(!QFile::exists(path));
+    }
+
+    // The list scrolls over every record with its own bar; the keys and the selection count
+    // in records of the whole list.
+    void scrollingAManyRecordList() {
+        AppFixture app;
+        app.db().exec(
+            "with recursive n(i) as (select 0 union all select i + 1 from n where i < 2999) "
+            "insert into th (adr, mydate, temp, hum) "
+            "select 1 + i % 4, datetime('2024-03-05 00:00:00', '+' || i || ' seconds'), "
+            "i % 50, 50 from n");
+        AnaQx7 *w = openList(app);
+        SETTLE(w);
+        RecordListView *view = w->listView();
+        QCOMPARE(listed(w), 3000);
+        const int onScreen = view->recordsOnScreen();
+        QVERIFY(w->model()->rowCount() <= onScreen + 1);
+        QScrollBar *bar = view->recordScrollBar();
+        QVERIFY(bar->isVisibleTo(w));
+        QCOMPARE(bar->maximum(), 3000 - onScreen);
+
+        bar->setValue(1500);
+        QCOMPARE(w->model()->windowTop(), 1500);
+        QCOMPARE(w->model()->index(0, 1).data().toString(), QStringLiteral("2024-03-05 00:25:00"));
+
+        // A click, then Shift+End: every record from the clicked one to the last.
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                          view->visualRect(w->model()->index(2, 0)).center());
+        QCOMPARE(view->rowSelection().current(), 1502);
+        QTest::keyClick(view, Qt::Key_End, Qt::ShiftModifier);
+        QCOMPARE(view->rowSelection().ranges(), (std::vector<RowSelection::Range>{{1502, 2999}}));
+        QCOMPARE(bar->value(), bar->maximum());
+        QTest::keyClick(view, Qt::Key_Left);  // across: the current cell moves, the rows stay
+        QCOMPARE(view->rowSelection().ranges(), (std::vector<RowSelection::Range>{{1502, 2999}}));
+        QCOMPARE(w->model()->index(onScreen - 1, 1).data().toString(),
+                 QStringLiteral("2024-03-05 00:49:59"));
+        QVERIFY(view->selectionModel()->isRowSelected(onScreen - 1, {}));
+        QTest::keyClick(view, Qt::Key_Home);
+        QCOMPARE(bar->value(), 0);
+        QCOMPARE(view->rowSelection().ranges(), (std::vector<RowSelection::Range>{{0, 0}}));
+        QVERIFY(w->model()->pages().pagesRead() < 10);  // only the pages shown were read
+
+        // The same query read again (更新, Timer1) stays where it was scrolled to.
+        bar->setValue(1500);
+        click(w, "Command1");
+        SETTLE(w);
+        QCOMPARE(bar->value(), 1500);
+        QCOMPARE(w->model()->windowTop(), 1500);
+        QVERIFY(view->rowSelection().ranges().empty());
     }
 
     // Today, this week and this month set the period of Check2 and refresh the list.
@@ -156,10 +309,12 @@ private Q_SLOTS:
         click(w, "Check12");  // today: 2024-03-05
         QVERIFY(in<QCheckBox>(w, "Check2")->isChecked());
         QCOMPARE(Module1::thsql(), kBase + period("2024-03-05", "2024-03-05"));
-        QCOMPARE(w->model()->rowCount(), 3);
+        SETTLE(w);
+        QCOMPARE(listed(w), 3);
         click(w, "Check13");  // the week from Monday 2024-03-04
         QVERIFY(!in<QCheckBox>(w, "Check12")->isChecked());
-        QCOMPARE(w->model()->rowCount(), 5);
+        SETTLE(w);
+        QCOMPARE(listed(w), 5);
         click(w, "Check14");  // March
         QCOMPARE(Module1::thsql(), kBase + period("2024-03-01", "2024-03-31"));
         click(w, "Check14");  // cleared: no period
@@ -175,8 +330,10 @@ private Q_SLOTS:
         QVERIFY(w->timer()->isActive());
         QCOMPARE(w->timer()->interval(), 500);
         app.db().addRecord(1, "2024-03-05 08:00:00", "20", "40");
-        w->LoadGrid1(true);  // what a tick does
-        QCOMPARE(w->model()->rowCount(), 1);
+        SETTLE(w);
+        QVERIFY(w->LoadGrid1(true));  // what a tick does
+        SETTLE(w);
+        QCOMPARE(listed(w), 1);
         click(w, "Check11");
         QVERIFY(!w->timer()->isActive());
 
@@ -192,7 +349,7 @@ private Q_SLOTS:
         QVERIFY(!w->LoadGrid1(true));
         QVERIFY(app.boxes.shown.isEmpty());
         QVERIFY(text(w, "statusLine").contains("th"));
-        QCOMPARE(w->model()->rowCount(), 1);
+        QCOMPARE(listed(w), 1);
         click(w, "Command1");  // 更新 by hand: a box
         QCOMPARE(app.boxes.shown.size(), 1);
     }
@@ -204,6 +361,7 @@ private Q_SLOTS:
         auto *g = app.find<GraphWindow>("graph");
         QVERIFY(g);
         // No record: the grid with a note and no readout.
+        SETTLE(g);
         QCOMPARE(g->plotCount(), 0);
         QCOMPARE(g->notes(), QStringList{QStringLiteral("没有记录")});
         g->Picture1_MouseMove(10);
@@ -211,12 +369,17 @@ private Q_SLOTS:
 
         addDay(app.db());
         click(g, "Command3");  // 重绘
+        QVERIFY(in<QProgressBar>(g, "progress")->isVisibleTo(g));
+        SETTLE(g);
         QCOMPARE(g->plotCount(), 4);
         QVERIFY(g->notes().isEmpty());
         QVERIFY(!g->picture()->image().isNull());
         // The readout: the record at or left of the pointer, empty at the edge.
-        QTest::mouseMove(g->picture(), QPoint(g->picture()->width() / 2 + 1, 10));
-        QTRY_COMPARE(text(g, "Label4"), QStringLiteral("2024-03-05 10:00:00"));
+        const QPoint middle(g->picture()->width() / 2 + 1, 10);
+        QMouseEvent move(QEvent::MouseMove, middle, g->picture()->mapToGlobal(middle), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(g->picture(), &move);
+        QCOMPARE(text(g, "Label4"), QStringLiteral("2024-03-05 10:00:00"));
         g->Picture1_MouseMove(2000);
         QCOMPARE(text(g, "Label4"), QString());
 
@@ -224,11 +387,28 @@ private Q_SLOTS:
         click(list, "Check1");
         click(list, "Command3");
         QCOMPARE(app.find<GraphWindow>("graph"), g);
+        QVERIFY(!g->isBusy());
         QCOMPARE(g->plotCount(), 4);
         in<QLineEdit>(g, "Text4")->setText("-20");
         click(g, "Command3");
+        SETTLE(g);
         QCOMPARE(g->plotCount(), 2);
         QCOMPARE(g->notes(), QStringList{QStringLiteral("温度范围的两端相同")});
+
+        // A tick during a redraw starts none; a cancelled redraw says so on the grid.
+        click(g, "Command3");
+        const int started = g->pass()->startedCount();
+        g->Timer1_Timer();
+        QCOMPARE(g->pass()->startedCount(), started);
+        click(g, "cancel");
+        QVERIFY(!g->isBusy());
+        QCOMPARE(g->plotCount(), 0);
+        QCOMPARE(g->notes(), (QStringList{QStringLiteral("曲线绘制已取消"),
+                                          QStringLiteral("温度范围的两端相同")}));
+        g->Timer1_Timer();
+        QCOMPARE(g->pass()->startedCount(), started + 1);
+        SETTLE(g);
+        QCOMPARE(g->plotCount(), 2);
 
         // Automatic redraw from Text5.
         in<QLineEdit>(g, "Text5")->setText("5");

@@ -1,12 +1,14 @@
 #include "records/ui/AnaQx7.h"
 
 #include "app/Module1.h"
+#include "records/BackgroundPass.h"
 #include "records/Clock.h"
 #include "records/FilterText.h"
 #include "records/RecordCsv.h"
-#include "records/RecordLoader.h"
+#include "records/RecordListPass.h"
 #include "records/RecordModel.h"
 #include "records/ui/GraphWindow.h"
+#include "records/ui/RecordListView.h"
 #include "widgets/Controls.h"
 #include "widgets/MessageBoxes.h"
 
@@ -17,10 +19,26 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
-#include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
+
+// A list pass and what it found, shared by the window and the pass's thread.
+struct AnaQx7::ListJob {
+    QString databasePath;
+    QString statement;
+    ListPass pass;
+    ListResult result;
+};
+
+// An export and its outcome.
+struct AnaQx7::CsvJob {
+    QString databasePath;
+    RecordIndex index;
+    QString path;
+    CsvResult result;
+};
 
 AnaQx7::AnaQx7(QWidget *parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("AnaQx7"));
@@ -115,9 +133,8 @@ AnaQx7::AnaQx7(QWidget *parent) : QWidget(parent, Qt::Window) {
     for (QPushButton *b : {Command1, Command2, Command3, Command4}) buttons->addWidget(b);
     placeInGaps(Check[11], {Text8});
 
-    model_ = new RecordModel(this);
-    ListView1 = named(new QTableView(), "ListView1");
-    ListView1->setModel(model_);
+    model_ = new RecordModel(Module1::dbconn(), this);
+    ListView1 = named(new RecordListView(model_), "ListView1");
     ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
     ListView1->setAlternatingRowColors(true);
     ListView1->setWordWrap(false);
@@ -142,14 +159,29 @@ AnaQx7::AnaQx7(QWidget *parent) : QWidget(parent, Qt::Window) {
     }
 
     statusLine = named(new QLabel(), "statusLine");
+    // Shown while a pass reads the records (the list with its statistics, or
+    // an export).
+    progress_ = named(new QProgressBar(), "progress");
+    progress_->setRange(0, 1000);
+    progress_->setTextVisible(false);
+    progress_->setMaximumWidth(200);
+    progress_->hide();
+    cancelButton_ = named(new QPushButton(QStringLiteral("取消")), "cancel");
+    cancelButton_->hide();
+    pass_ = new BackgroundPass(this);
     Timer1 = named(new QTimer(this), "Timer1");
     Timer1->setInterval(60000);
+
+    auto *status = new QHBoxLayout();
+    status->addWidget(statusLine, 1);
+    status->addWidget(progress_);
+    status->addWidget(cancelButton_);
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addLayout(buttons);
     layout->addWidget(ListView1, 1);
-    layout->addWidget(statusLine);
+    layout->addLayout(status);
 
     for (int i = 1; i <= 10; ++i)
         connect(Check[i], &QCheckBox::clicked, this,
@@ -165,6 +197,17 @@ AnaQx7::AnaQx7(QWidget *parent) : QWidget(parent, Qt::Window) {
     connect(Command1, &QPushButton::clicked, this, [this] { LoadGrid1(); });
     connect(Command3, &QPushButton::clicked, this, &AnaQx7::Command3_Click);
     connect(Command4, &QPushButton::clicked, this, &AnaQx7::Command4_Click);
+    connect(cancelButton_, &QPushButton::clicked, pass_, &BackgroundPass::cancel);
+    connect(pass_, &BackgroundPass::progressChanged, this, [this](int permille) {
+        progress_->setValue(permille);
+        takeGrowth();
+    });
+    connect(pass_, &BackgroundPass::runningChanged, this, [this](bool running) {
+        progress_->setVisible(running);
+        cancelButton_->setVisible(running);
+        // An export writes what the list shows; it waits for the list.
+        Command4->setEnabled(!running);
+    });
 
     // Load: no condition, every record listed.
     query_.clear();
@@ -208,26 +251,138 @@ void AnaQx7::quickClicked(QCheckBox *box, QuickPeriod period, bool ticked) {
     LoadGrid1();
 }
 
+bool AnaQx7::isBusy() const {
+    return pass_->isRunning();
+}
+
+void AnaQx7::reportFailure(const QString &error, bool fromTimer) {
+    const QString text = QStringLiteral("无法读取记录：") + error;
+    if (fromTimer)
+        statusLine->setText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss ")) + text);
+    else
+        msgBox(this, text, MsgButtons::Ok, MsgIcon::Critical);
+}
+
+void AnaQx7::showBareStatistics() {
+    const QString captions[] = {QStringLiteral("合计"),       QStringLiteral("最高温度："),
+                                QStringLiteral("最低温度："), QStringLiteral("平均温度："),
+                                QStringLiteral("最高湿度："), QStringLiteral("最低湿度："),
+                                QStringLiteral("平均湿度：")};
+    QLabel *labels[] = {Label3, Label2, Label4, Label5, Label6, Label7, Label8};
+    for (int i = 0; i < 7; ++i) labels[i]->setText(captions[i]);
+}
+
 bool AnaQx7::LoadGrid1(bool fromTimer) {
+    const RefreshAction action = refreshAction(pass_->isRunning(), fromTimer);
+    if (action == RefreshAction::Skip)
+        return true;
     const QString statement = query_.statement();
     Module1::thsql() = statement;
-    RecordLoad load = loadRecords(Module1::dbconn(), statement);
-    if (!load.ok()) {
-        const QString text = QStringLiteral("无法读取记录：") + load.error;
-        if (fromTimer)
-            statusLine->setText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss ")) + text);
-        else
-            msgBox(this, text, MsgButtons::Ok, MsgIcon::Critical);
-        return false;
+    {
+        // A query that cannot run is told at once, as before; the list stays.
+        LiteStatement probe = Module1::dbconn().prepare(statement);
+        const QString error = !probe.isValid()          ? probe.error()
+                              : probe.columnCount() < 5 ? QStringLiteral("查询结果少于5列")
+                                                        : QString();
+        if (!error.isEmpty()) {
+            reportFailure(error, fromTimer);
+            return false;
+        }
     }
     statusLine->clear();
-    if (!load.table.isEmpty()) {
-        Text2->setText(load.table.cell(0, RecordTable::Time));
-        Text3->setText(load.table.cell(load.table.size() - 1, RecordTable::Time));
+    if (action == RefreshAction::Replace) {
+        superseding_ = true;
+        pass_->cancel();
+        superseding_ = false;
     }
-    showStatistics(load.stats);
-    model_->setTable(std::move(load.table));
+
+    auto job = std::make_shared<ListJob>();
+    job->databasePath = Module1::dbconn().path();
+    job->statement = statement;
+    // Another query: its rows show as they are counted. The same query again
+    // (更新, Timer1): the list stays as it is until the new count is complete.
+    following_ = model_->recordIndex().statement != statement || model_->totalRows() == 0;
+    generation_ = 0;
+    if (following_) {
+        RecordIndex empty;
+        empty.statement = statement;
+        model_->setIndex(std::move(empty));
+        showBareStatistics();
+    }
+    listJob_ = job;
+    pass_->start(
+        [job](PassControl &control) {
+            job->result = runListPass(job->databasePath, job->statement, job->pass, control);
+        },
+        [this, job, fromTimer](bool completed) { listPassEnded(*job, completed, fromTimer); });
     return true;
+}
+
+void AnaQx7::takeGrowth() {
+    if (!listJob_ || !following_)
+        return;
+    const RecordIndex &shown = model_->recordIndex();
+    IndexGrowth g = listJob_->pass.growth(generation_, shown.pageStarts.size());
+    if (g.idColumn.isEmpty())
+        return;
+    if (g.generation != generation_ || shown.idColumn.isEmpty()) {
+        // The pass started over (or its first rows): the list starts over too.
+        RecordIndex fresh;
+        fresh.statement = listJob_->statement;
+        fresh.idColumn = g.idColumn;
+        fresh.pageRows = listJob_->pass.pageRows();
+        model_->setIndex(std::move(fresh));
+        generation_ = g.generation;
+        g = listJob_->pass.growth(generation_, 0);
+    }
+    if (g.rows > model_->totalRows() || !g.moreStarts.empty())
+        model_->grow(g.rows, g.lastId, g.moreStarts);
+}
+
+void AnaQx7::listPassEnded(ListJob &job, bool completed, bool fromTimer) {
+    if (!completed && !superseding_)
+        takeGrowth();  // the rows counted until the cancel
+    listJob_.reset();
+    if (!completed) {
+        // Never shown as final: the figures stay as they were (their captions
+        // alone for a list that was filling).
+        if (!superseding_) {
+            statusLine->setText(following_
+                                    ? QStringLiteral("已取消：只列出了前%1个记录，统计未完成。")
+                                          .arg(model_->totalRows())
+                                    : QStringLiteral("已取消：列表和统计未更新。"));
+        }
+        return;
+    }
+    ListResult &r = job.result;
+    if (!r.error.isEmpty()) {
+        reportFailure(r.error, fromTimer);
+        return;
+    }
+    if (following_) {
+        // The rows shown are the complete index's already; keep the place the
+        // operator scrolled to.
+        const RecordIndex &shown = model_->recordIndex();
+        const size_t known = shown.pageStarts.size();
+        const bool prefix =
+            !shown.idColumn.isEmpty() && shown.rows <= r.index.rows &&
+            known <= r.index.pageStarts.size() &&
+            (known == 0 || shown.pageStarts[known - 1] == r.index.pageStarts[known - 1]);
+        if (!prefix) {
+            model_->setIndex(std::move(r.index));
+        } else {
+            model_->grow(r.index.rows, r.index.lastId,
+                         std::vector<qint64>(r.index.pageStarts.begin() + qsizetype(known),
+                                             r.index.pageStarts.end()));
+        }
+    } else {
+        model_->setIndex(std::move(r.index), true);
+    }
+    if (r.stats.count > 0) {
+        Text2->setText(r.firstTime);
+        Text3->setText(r.lastTime);
+    }
+    showStatistics(r.stats);
 }
 
 void AnaQx7::showStatistics(const RecordStats &stats) {
@@ -255,8 +410,33 @@ void AnaQx7::Command3_Click() {
     Module1::showWindow(Module1::graph());
 }
 
-QString AnaQx7::exportCsv(const QString &path) const {
-    return ::exportCsv(model_->table(), path);
+bool AnaQx7::exportCsv(const QString &path) {
+    if (pass_->isRunning())
+        return false;
+    auto job = std::make_shared<CsvJob>();
+    job->databasePath = Module1::dbconn().path();
+    job->index = model_->recordIndex();
+    job->path = path;
+    statusLine->clear();
+    pass_->start(
+        [job](PassControl &control) {
+            job->result = ::exportCsv(job->databasePath, job->index, job->path, control);
+        },
+        [this, job](bool completed) { exportEnded(*job, completed); });
+    return true;
+}
+
+void AnaQx7::exportEnded(const CsvJob &job, bool completed) {
+    if (!completed || job.result.cancelled) {
+        statusLine->setText(QStringLiteral("导出已取消，没有写入文件。"));
+        return;
+    }
+    if (job.result.error.isEmpty())
+        msgBox(this, QStringLiteral("已导出%1个记录。").arg(job.result.rows), MsgButtons::Ok,
+               MsgIcon::Information, QStringLiteral("导出CSV"));
+    else
+        msgBox(this, QStringLiteral("导出失败：") + job.result.error, MsgButtons::Ok,
+               MsgIcon::Critical, QStringLiteral("导出CSV"));
 }
 
 void AnaQx7::Command4_Click() {
@@ -264,11 +444,5 @@ void AnaQx7::Command4_Click() {
                                                       QStringLiteral("CSV 文件 (*.csv)"));
     if (path.isEmpty())
         return;
-    const QString error = exportCsv(path);
-    if (error.isEmpty())
-        msgBox(this, QStringLiteral("已导出%1个记录。").arg(model_->table().size()), MsgButtons::Ok,
-               MsgIcon::Information, QStringLiteral("导出CSV"));
-    else
-        msgBox(this, QStringLiteral("导出失败：") + error, MsgButtons::Ok, MsgIcon::Critical,
-               QStringLiteral("导出CSV"));
+    exportCsv(path);
 }

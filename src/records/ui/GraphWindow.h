@@ -5,9 +5,13 @@
 #include <QImage>
 #include <QWidget>
 
+#include <memory>
+
+class BackgroundPass;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QTimer;
 
@@ -20,6 +24,8 @@ public:
     void setImage(const QImage &image);
     const QImage &image() const { return image_; }
     QSize sizeHint() const override { return {800, 420}; }
+    // A child kept in the upper right corner, over the plot.
+    void setCornerWidget(QWidget *widget);
 
 Q_SIGNALS:
     void pointerMoved(double x);
@@ -27,9 +33,13 @@ Q_SIGNALS:
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
+    void placeCorner();
+
     QImage image_;
+    QWidget *corner_ = nullptr;
 };
 
 // The window "graph" (温湿度图形曲线): temperature and humidity curves of the last record query.
@@ -38,8 +48,13 @@ class GraphWindow : public QWidget {
 public:
     explicit GraphWindow(QWidget *parent = nullptr);
 
-    // Clears the plot, draws grid and scale, then the curves (Drawth).
+    // Starts a redraw: the pass that reads the records of the last query
+    // (Drawth) runs in the background, and the plot shows grid, scale and
+    // curves when it ends. A redraw replaces one still running; a plot not
+    // drawn yet shows its grid at once.
     void Drawxy();
+    // Timer1: a redraw, unless the last one is still running.
+    void Timer1_Timer();
     // The readout for a pointer at plot x `x`.
     void Picture1_MouseMove(double x);
 
@@ -50,18 +65,30 @@ public:
     const QStringList &notes() const { return notes_; }
     PlotArea *picture() const { return Picture1; }
     QTimer *timer() const { return Timer1; }
+    BackgroundPass *pass() const { return pass_; }
+    bool isBusy() const;
 
 private:
-    void Drawth(QPainter &painter, const QSize &size);
+    struct ChartJob;
+    void Drawth(const std::shared_ptr<ChartJob> &job);
+    void chartEnded(ChartJob &job, bool completed);
+    // Grid, scale, curves of data_ and notes (`note` in place of what the data
+    // would say; only grid and scale when `gridOnly`).
+    void paint(const ChartJob &job, const QString &note = QString(), bool gridOnly = false);
     void Check1_Click(bool ticked);
 
     ChartData data_;
     QStringList notes_;
+    BackgroundPass *pass_;
+    bool superseding_ = false;
+    qsizetype readoutIndex_ = -1;  // the record whose time Label4 shows
 
     QLineEdit *Text1, *Text2, *Text3, *Text4, *Text5;
     QLabel *Label1, *Label2, *Label3, *Label4;
     QCheckBox *Check1;
     QPushButton *Command1, *Command3;
+    QProgressBar *progress_;
+    QPushButton *cancelButton_;
     PlotArea *Picture1;
     QTimer *Timer1;
 };
