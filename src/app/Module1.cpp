@@ -105,6 +105,11 @@ ModuleWindow *module() {
                                      address, m.temperature(), m.humidity(),
                                      mqttformat::recordTime(QDateTime::currentDateTimeUtc()));
                          });
+        // And so does every start and end of an alarm.
+        QObject::connect(w->jobs(), &AcquisitionJobs::alarmChanged, [](const AlarmEvent &e) {
+            if (MqttPublisher *publisher = mqtt())
+                publisher->publishAlarm(e.address, e.kindText(), e.stateText(), e.value);
+        });
         return w;
     });
 }
