@@ -75,9 +75,15 @@ bool addAlarmToEarlierDemo(const QString &path, const QStringList &modules) {
     // A file that is not a database, or that has limits already, stays as it is.
     const auto limits = schema::hasTable(db, QStringLiteral("alarmlimit"));
     const auto modulesTable = schema::hasTable(db, QStringLiteral("dbQx7"));
-    if (!limits || *limits || !modulesTable || !*modulesTable)
+    if (!limits || *limits || !modulesTable || !*modulesTable || modules.size() < 3)
         return false;
-    return modules.size() >= 3 && addColdRoomAlarm(db, modules).isEmpty();
+    // Only when the cold room's module is registered.
+    LiteStatement st = db.prepare(QStringLiteral("select count(*) from dbQx7 where adr = '") +
+                                  sql::escape(modules[2].trimmed()) + QStringLiteral("'"));
+    if (!st.isValid() || !st.Step() || st.done() || st.integer(0) == 0)
+        return false;
+    st.Close();
+    return addColdRoomAlarm(db, modules).isEmpty();
 }
 }  // namespace
 
