@@ -14,6 +14,7 @@ packages=(
     openssl             # the MQTT TLS test makes its own certificates
     cmake ninja-build g++ pkg-config
     clang-format        # the format check of CI (scripts/check-format.sh)
+    xvfb xauth x11-utils  # an X server for the test of the window titles, and xprop
     fonts-wqy-microhei  # a CJK font: the whole interface is Chinese
 )
 

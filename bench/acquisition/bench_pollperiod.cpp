@@ -158,7 +158,7 @@ int main(int argc, char **argv) {
     sim.attach(1);
     AppFixture app(new SerialPort());
     for (int a : {1, 2, 3}) app.db().addModule(a);
-    app.frame()->Form_Load();
+    app.frame()->openSavedPort();
     if (!Module1::bus()->port()->PortOpen()) {
         std::fprintf(stderr, "cannot open the simulator's line\n");
         return 1;

@@ -147,7 +147,7 @@ int main(int argc, char **argv) {
     AppFixture app(new SerialPort());
     for (int a : {1, 2, 3}) app.db().addModule(a);
     app.db().exec(QStringLiteral("update dbQx7 set scan=1"));
-    app.frame()->Form_Load();
+    app.frame()->openSavedPort();
     if (!Module1::bus()->port()->PortOpen()) {
         std::fprintf(stderr, "cannot open the simulator's line\n");
         return 1;

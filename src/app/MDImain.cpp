@@ -108,21 +108,21 @@ void MDImain::buildMenus() {
     };
     QMenu *system = menuBar()->addMenu(QStringLiteral("系统"));
     system->setObjectName(QStringLiteral("system"));
-    item(system, "rs232", QStringLiteral("串口设置"), &MDImain::rs232_Click);
-    item(system, "sigboard", QStringLiteral("操作单模块"), &MDImain::sigboard_Click);
-    item(system, "board", QStringLiteral("温湿度采集"), &MDImain::board_Click);
-    item(system, "mqtt", QStringLiteral("MQTT设置"), &MDImain::mqtt_Click);
-    item(system, "quit", QStringLiteral("退出"), &MDImain::quit_Click);
+    item(system, "rs232", QStringLiteral("串口设置"), &MDImain::showSerialSettings);
+    item(system, "sigboard", QStringLiteral("操作单模块"), &MDImain::showConsole);
+    item(system, "board", QStringLiteral("温湿度采集"), &MDImain::showAcquisition);
+    item(system, "mqtt", QStringLiteral("MQTT设置"), &MDImain::showMqttSettings);
+    item(system, "quit", QStringLiteral("退出"), &MDImain::quit);
 
     QMenu *run = menuBar()->addMenu(QStringLiteral("数据库"));
     run->setObjectName(QStringLiteral("run"));
-    item(run, "analys", QStringLiteral("提取纪录"), &MDImain::analys_Click);
-    item(run, "backup", QStringLiteral("维护"), &MDImain::backup_Click);
+    item(run, "analys", QStringLiteral("提取纪录"), &MDImain::showRecords);
+    item(run, "backup", QStringLiteral("维护"), &MDImain::showMaintenance);
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("帮助"));
     help->setObjectName(QStringLiteral("help"));
-    item(help, "content", QStringLiteral("内容"), &MDImain::content_Click);
-    item(help, "about", QStringLiteral("关于"), &MDImain::about_Click);
+    item(help, "content", QStringLiteral("内容"), &MDImain::showManual);
+    item(help, "about", QStringLiteral("关于"), &MDImain::showAbout);
 }
 
 QMdiSubWindow *MDImain::addChild(QWidget *window) {
@@ -145,7 +145,7 @@ void MDImain::closeActiveChild() {
         delete sub;  // at once, so that the command can open the window afresh
 }
 
-void MDImain::Form_Load() {
+void MDImain::openSavedPort() {
     const PortSettings settings = PortSettings::load(Module1::dbconn());
     SerialPort *port = bus_->port();
     // Said in the status line: a box at every start of an unattended
@@ -188,22 +188,22 @@ void MDImain::Form_Load() {
     report();
 }
 
-void MDImain::rs232_Click() {
+void MDImain::showSerialSettings() {
     closeActiveChild();
     Module1::showWindow(Module1::edit232());
 }
 
-void MDImain::sigboard_Click() {
+void MDImain::showConsole() {
     closeActiveChild();
     Module1::showWindow(Module1::form1());
 }
 
-void MDImain::board_Click() {
+void MDImain::showAcquisition() {
     closeActiveChild();
     Module1::showWindow(Module1::module());
 }
 
-void MDImain::mqtt_Click() {
+void MDImain::showMqttSettings() {
     // Beside the frame: the acquisition goes on while the broker is changed.
     Module1::showWindow(Module1::mqttSetting());
 }
@@ -212,24 +212,24 @@ void MDImain::startMqtt() {
     mqtt_->applyFrom(Module1::dbconn());
 }
 
-void MDImain::quit_Click() {
+void MDImain::quit() {
     Module1::endProgram();
 }
 
-void MDImain::analys_Click() {
+void MDImain::showRecords() {
     Module1::showWindow(Module1::anaQx7());
 }
 
-void MDImain::backup_Click() {
+void MDImain::showMaintenance() {
     closeActiveChild();
     Module1::showWindow(Module1::dbase());
 }
 
-void MDImain::content_Click() {
+void MDImain::showManual() {
     urlOpener()(manualUrl());
 }
 
-void MDImain::about_Click() {
+void MDImain::showAbout() {
     msgBox(this, aboutText(), MsgButtons::Ok, MsgIcon::None, QString::fromUtf8(appinfo::kTitle));
 }
 

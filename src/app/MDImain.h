@@ -40,22 +40,22 @@ public:
     // Puts a working window into a sub-window of the frame (not yet shown).
     QMdiSubWindow *addChild(QWidget *window);
 
-    // The load handler: opens the serial port saved in syssetting. What is
-    // wrong with the saved settings is said in the status line.
-    void Form_Load();
+    // At start: opens the serial port saved in syssetting. What is wrong
+    // with the saved settings is said in the status line.
+    void openSavedPort();
     // Starts publishing over MQTT with the saved settings (none: off).
     void startMqtt();
 
     // Menu commands.
-    void rs232_Click();
-    void sigboard_Click();
-    void board_Click();
-    void mqtt_Click();
-    void quit_Click();
-    void analys_Click();
-    void backup_Click();
-    void content_Click();
-    void about_Click();
+    void showSerialSettings();
+    void showConsole();
+    void showAcquisition();
+    void showMqttSettings();
+    void quit();
+    void showRecords();
+    void showMaintenance();
+    void showManual();
+    void showAbout();
 
     // Shows a line in the status bar (failures found on a timer, where a
     // message box every second would be worse than the failure).

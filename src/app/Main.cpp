@@ -5,16 +5,14 @@
 #include "bus/SerialPort.h"
 #include "store/RecordWriter.h"
 #include "store/Schema.h"
-#include "widgets/AppInfo.h"
 #include "widgets/MessageBoxes.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QGuiApplication>
 
+// No application display name is set: the window system would append it to
+// every title, and each window's title is exactly its own.
 MDImain *Main(const QString &dataDir, SerialPort *port) {
-    QGuiApplication::setApplicationDisplayName(QString::fromUtf8(appinfo::kTitle));
-
     const QString dir = dataDir.isEmpty() ? QCoreApplication::applicationDirPath() : dataDir;
     const QString path = QDir(dir).absoluteFilePath(QString::fromLatin1(schema::kDatabaseFile));
     Module1::setDatabasePath(path);
@@ -44,6 +42,6 @@ MDImain *Main(const QString &dataDir, SerialPort *port) {
     frame->setAttribute(Qt::WA_DeleteOnClose);
     frame->show();
     frame->startMqtt();
-    frame->Form_Load();
+    frame->openSavedPort();
     return frame;
 }

@@ -38,7 +38,7 @@ class RecordWriter : public QObject {
     Q_OBJECT
 public:
     static constexpr int kRetryMs = 250;
-    static constexpr int kBusyTimeoutMs = 200;
+    static constexpr int kBusyTimeoutMs = 100;
     static constexpr qint64 kKeepMs = 3600 * 1000;
     // A write stored within this time of falling due runs its plain statement.
     static constexpr qint64 kPromptMs = 1000;
@@ -61,7 +61,7 @@ public:
 
     // Holds the writer between two transactions (a backup copies the file
     // meanwhile) and lets it go on. Suspending waits for a transaction under
-    // way, which takes at most the busy timeout.
+    // way, which takes at most the busy timeout (about 100 ms).
     void suspend();
     void resume();
 

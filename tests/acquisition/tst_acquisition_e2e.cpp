@@ -83,7 +83,7 @@ struct Bench {
             return false;
         sim.attach(1);
         app = std::make_unique<AppFixture>(new SerialPort());
-        app->frame()->Form_Load();
+        app->frame()->openSavedPort();
         return Module1::bus()->port()->PortOpen();
     }
     // Opens the window, or closes it and opens it afresh.

@@ -147,7 +147,7 @@ private Q_SLOTS:
                 else
                     app.db().exec(QString("delete from syssetting where myitems='%1'").arg(key));
             }
-            app.frame()->Form_Load();
+            app.frame()->openSavedPort();
             QCOMPARE(app.fakePort()->PortOpen(), c.opens);
             const QString status = app.frame()->statusBar()->currentMessage();
             const QString expected = QString::fromUtf8(c.status);

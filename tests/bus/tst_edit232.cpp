@@ -189,7 +189,7 @@ void TestEdit232::onTheSimulatorsLine() {
 
     // The next start opens the port saved here.
     port->close();
-    app.frame()->Form_Load();
+    app.frame()->openSavedPort();
     QVERIFY(port->PortOpen());
     QCOMPARE(port->CommPort(), 3);
     QVERIFY(app.boxes.shown.isEmpty());

@@ -122,7 +122,7 @@ void TestSerialEndToEnd::frameOnTheSimulatorsLine() {
     // Each failure to open at start: one box, and the program goes on.
     auto startFails = [&](const QString &text) {
         app.boxes.clear();
-        app.frame()->Form_Load();
+        app.frame()->openSavedPort();
         QCOMPARE(app.boxes.texts(), QStringList{text});
         QCOMPARE(app.boxes.shown.first().title, QStringLiteral("设置错误！"));
         QCOMPARE(app.boxes.shown.first().icon, MsgIcon::Critical);
@@ -139,7 +139,7 @@ void TestSerialEndToEnd::frameOnTheSimulatorsLine() {
 
     // Free again: the stored port 0 is port 1; the stored speed is trimmed.
     app.boxes.clear();
-    app.frame()->Form_Load();
+    app.frame()->openSavedPort();
     QVERIFY(app.boxes.shown.isEmpty());
     QVERIFY(port->PortOpen());
     QCOMPARE(port->CommPort(), 1);

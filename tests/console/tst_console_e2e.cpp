@@ -63,7 +63,7 @@ class TestConsoleEndToEnd : public QObject {
             sim->attach(1);
         app = std::make_unique<AppFixture>(new SerialPort());
         if (links & SimProcess::Serial) {
-            app->frame()->Form_Load();  // syssetting: port 1
+            app->frame()->openSavedPort();  // syssetting: port 1
             QVERIFY2(app->frame()->MSComm1()->PortOpen(),
                      qPrintable(app->boxes.texts().join('\n')));
         }

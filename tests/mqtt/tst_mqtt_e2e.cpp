@@ -49,7 +49,7 @@ void TestMqttEndToEnd::everyBelievedReadingReachesASubscriberWithinASecond() {
     settings.port = broker.port();
     QVERIFY(mqttsettings::save(Module1::dbconn(), settings, nullptr));
     app.frame()->startMqtt();
-    app.frame()->Form_Load();
+    app.frame()->openSavedPort();
     QVERIFY(Module1::bus()->port()->PortOpen());
     QTRY_COMPARE_WITH_TIMEOUT(Module1::mqtt()->status().state, MqttStatus::State::Connected, kWait);
 

@@ -16,7 +16,7 @@
 //     // The program's port 1 is now the simulator's line:
 //     sim.attach(1);                        // QX7_COM1=<tmp>/ttyQX7 until `sim` ends
 //     AppFixture app(new SerialPort());     // a real port instead of the fake
-//     app.frame()->Form_Load();             // syssetting says port 1 (value 0)
+//     app.frame()->openSavedPort();             // syssetting says port 1 (value 0)
 //     // ... or directly: Module1::MSComm1()->open();
 //
 //     QVERIFY(sim.waitForLog("01 04 00 00 00 02 71 CB ->"));  // the exchange log

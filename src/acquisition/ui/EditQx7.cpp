@@ -52,7 +52,7 @@ EditQx7::EditQx7(LiteConnection *db, Selection selection, QWidget *parent)
     connect(deleteButton, &QPushButton::clicked, this, &EditQx7::remove);
     connect(exitButton, &QPushButton::clicked, this, &QWidget::close);
 
-    Form_Load();
+    fillFromSelection();
 }
 
 void EditQx7::buildLimitBoxes() {
@@ -108,7 +108,7 @@ bool EditQx7::haveSelection(const std::optional<ModuleRow> &row) {
     return false;
 }
 
-void EditQx7::Form_Load() {
+void EditQx7::fillFromSelection() {
     const auto row = selection_();
     if (!row)
         return;

@@ -30,7 +30,7 @@ public:
 
     // Fills the window from the selected row (the design contents stay when
     // there is none).
-    void Form_Load();
+    void fillFromSelection();
 
     void save();    // 保存
     void remove();  // 删除

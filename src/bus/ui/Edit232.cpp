@@ -50,10 +50,10 @@ Edit232::Edit232(BusLink *bus, LiteConnection *db, QWidget *parent)
     connect(portList_, &QComboBox::currentIndexChanged, this, [this] { choosePort(); });
     connect(openButton_, &QPushButton::clicked, this, &Edit232::togglePort);
     connect(exitButton, &QPushButton::clicked, this, &QWidget::close);
-    Form_Load();
+    showPort();
 }
 
-void Edit232::Form_Load() {
+void Edit232::showPort() {
     // A port number beyond the list (set by hand in the database) shows no
     // entry; opening then keeps that number.
     const int commPort = bus_->port()->CommPort();

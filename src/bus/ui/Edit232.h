@@ -18,7 +18,7 @@ class Edit232 : public QWidget {
 public:
     Edit232(BusLink *bus, LiteConnection *db, QWidget *parent = nullptr);
 
-    void Form_Load();
+    void showPort();
     void choosePort();  // a port number chosen in the list
     void togglePort();  // 打开串口 / 关闭串口
 

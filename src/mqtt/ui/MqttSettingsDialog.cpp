@@ -25,7 +25,7 @@ MqttSettingsDialog::MqttSettingsDialog(LiteConnection *db, MqttPublisher *publis
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(kWindowTitle);
     buildControls();
-    Form_Load();
+    fillFromSettings();
 }
 
 void MqttSettingsDialog::buildControls() {
@@ -92,7 +92,7 @@ void MqttSettingsDialog::buildControls() {
         connect(publisher_, &MqttPublisher::stateChanged, this, &MqttSettingsDialog::showState);
 }
 
-void MqttSettingsDialog::Form_Load() {
+void MqttSettingsDialog::fillFromSettings() {
     const mqttsettings::Loaded loaded = mqttsettings::load(*db_);
     enabled_->setChecked(loaded.settings.has_value());
     MqttSettings defaults;

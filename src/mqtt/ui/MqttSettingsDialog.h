@@ -25,7 +25,7 @@ public:
     // `publisher` (may be null) publishes with the settings saved here.
     MqttSettingsDialog(LiteConnection *db, MqttPublisher *publisher, QWidget *parent = nullptr);
 
-    void Form_Load();
+    void fillFromSettings();
     // The operator's clicks.
     void save();            // 保存
     void testConnection();  // 测试连接

@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# Plants known faults, one at a time, in a copy of the tree, builds the copy,
+# runs every test and says for each fault whether a test caught it. Shows
+# that the tests, trimmed or not, still catch what they must.
+#
+#   scripts/plant-faults.sh            every fault
+#   scripts/plant-faults.sh crc stale  only these
+#   scripts/plant-faults.sh --list     the faults and what each one breaks
+#
+# The copy lives in ${QX7_FAULT_DIR:-/tmp/qx7-faults} and is kept, so that a
+# second run only rebuilds what a fault touches. Needs perl, and what
+# scripts/install-deps.sh installs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$PWD
+copy=${QX7_FAULT_DIR:-/tmp/qx7-faults}
+
+# name | file | text as it is | text with the fault | what breaks
+faults=(
+"crc|src/bus/Crc.cpp|^ 0xA001)|^ 0xA000)|every frame's CRC is wrong"
+"silence|src/bus/FrameAssembler.h|kSilenceMs = 25;|kSilenceMs = 250;|a pause of 60 ms no longer ends a frame"
+"frame-cap|src/bus/FrameAssembler.h|kMaxFrameBytes = 256;|kMaxFrameBytes = 1 << 30;|a line that never pauses gives one endless frame"
+"stale|src/acquisition/AcquisitionCycle.cpp|if (!row.fresh || nowMs - row.readAtMs > maxAgeMs)|if (!row.fresh)|a reading is recorded however old it is"
+"any-address|src/acquisition/AcquisitionCycle.cpp|if (pendingPosition_ <= 0 || address != pendingAddress_)|if (pendingPosition_ <= 0)|a reading from another module is credited to the one polled"
+"clock-on-failure|src/acquisition/AcquisitionJobs.cpp|        pollTimer_->stop();
+        clockTimer_->stop();
+        bus_->release(BusJob::Acquisition);
+        setActivity(Activity::Idle);
+        if (lost) {|        pollTimer_->stop();
+        bus_->release(BusJob::Acquisition);
+        setActivity(Activity::Idle);
+        if (lost) {|a lost port leaves the record clock running"
+"no-reopen|src/bus/BusLink.cpp|    reopenTimer_->start();|    reopenTimer_->stop();|a lost port is never reopened"
+"utc|src/store/Statements.cpp|datetime('now','+8 hour')|datetime('now')|records are stamped in UTC instead of UTC + 8 hours"
+"delete-fallback|src/records/Maintenance.cpp|    if (!ticked) {
+        if (previous != ticked_.end())
+            ticked_.erase(previous);|    if (!ticked) {
+        ticked_.clear();|unticking one time box forgets the one still ticked"
+"writer-drops|src/store/RecordWriter.cpp|        for (Group &g : queue_) ++g.attempts;|        queuedWrites_ -= int(queue_.front().writes.size());
+        queue_.pop_front();
+        for (Group &g : queue_) ++g.attempts;|records the database refused are thrown away"
+"humidity-8000|src/console/ConsoleReplies.cpp|    if (out.measurement->humidityShowable())
+        out.count|    if (true)
+        out.count|a humidity of 0x8000 or more is counted as a good reading"
+"title-suffix|src/app/Main.cpp|#include <QDir>
+
+|#include <QDir>
+#include <QGuiApplication>
+
+static const int appended = [] {
+    QGuiApplication::setApplicationDisplayName(QStringLiteral(\"温湿度采集软件\"));
+    return 0;
+}();
+|every window title gets the program's name appended"
+"temp-affinity|src/store/Schema.cpp|\"temp REAL, \"|\"temp TEXT, \"|temperatures compare as texts"
+)
+
+if [ "${1:-}" = "--list" ]; then
+    for f in "${faults[@]}"; do
+        name=${f%%|*}
+        echo "$name: ${f##*|}"
+    done
+    exit 0
+fi
+
+wanted=("$@")
+selected() {
+    [ ${#wanted[@]} -eq 0 ] && return 0
+    local w
+    for w in "${wanted[@]}"; do [ "$w" = "$1" ] && return 0; done
+    return 1
+}
+
+# A fresh copy of the tracked files (what is committed or staged now).
+mkdir -p "$copy"
+git ls-files -z | (cd "$top" && xargs -0 tar -cf - 2>/dev/null) | tar -xf - -C "$copy"
+cd "$copy"
+build() {
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null &&
+        cmake --build build --parallel "$(nproc)" >build.log 2>&1
+}
+echo "building the copy in $copy ..."
+build || { echo "the unchanged copy does not build; see $copy/build.log" >&2; exit 1; }
+
+caught=0
+missed=0
+for f in "${faults[@]}"; do
+    # Split on '|' (texts may hold newlines).
+    name=$(printf '%s' "$f" | awk -F'|' '{print $1; exit}')
+    selected "$name" || continue
+    file=$(printf '%s' "$f" | cut -d'|' -f2)
+    from=$(printf '%s' "$f" | cut -d'|' -f3)
+    to=$(printf '%s' "$f" | cut -d'|' -f4)
+    what=$(printf '%s' "$f" | cut -d'|' -f5)
+    cp "$top/$file" "$file"
+    if ! FROM="$from" TO="$to" perl -0pi -e '$n = s/\Q$ENV{FROM}\E/$ENV{TO}/; END { exit($n ? 0 : 3) }' "$file"; then
+        echo "$name: the text to change is not in $file any more; update this script"
+        missed=$((missed + 1))
+        continue
+    fi
+    if ! build; then
+        echo "$name: caught by the build ($what)"
+        caught=$((caught + 1))
+    else
+        failing=$(cd build && QT_QPA_PLATFORM=offscreen ctest --parallel "$(nproc)" 2>&1 |
+            sed -n 's/^ *[0-9]* - \([a-z0-9_]*\) (.*/\1/p' | tr '\n' ' ')
+        if [ -n "$failing" ]; then
+            echo "$name: caught by $failing($what)"
+            caught=$((caught + 1))
+        else
+            echo "$name: MISSED ($what)"
+            missed=$((missed + 1))
+        fi
+    fi
+    cp "$top/$file" "$file"
+done
+build >/dev/null 2>&1 || true
+echo "caught $caught, missed $missed"
+[ "$missed" -eq 0 ]
