@@ -62,6 +62,8 @@ AlarmLogWindow::AlarmLogWindow(LiteConnection *db, QWidget *parent)
     list_->setAlternatingRowColors(true);
     list_->setWordWrap(false);
     list_->verticalHeader()->hide();
+    list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    list_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     list_->horizontalHeader()->setStretchLastSection(true);
     const QString widest[] = {QStringLiteral("地址 "), QStringLiteral("2024-12-31 23:59:59"),
                               QStringLiteral("报警类型"), QStringLiteral("-40.0"),
