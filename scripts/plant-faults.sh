@@ -53,6 +53,10 @@ static const int appended = [] {
 }();
 |every window title gets the program's name appended"
 "temp-affinity|src/store/Schema.cpp|\"temp REAL, \"|\"temp TEXT, \"|temperatures compare as texts"
+"alarm-flapping|src/acquisition/AlarmMonitor.cpp|? (temperatureKind ? kTemperatureHysteresis : kHumidityHysteresis)|? 0.0|an alarm ends as soon as the value is back at its limit"
+"alarm-two-polls|src/acquisition/AlarmMonitor.h|kNoReplyPolls = 3;|kNoReplyPolls = 2;|two unanswered polls start the no-reply alarm"
+"alarm-any-flag|src/acquisition/AcquisitionJobs.cpp|if (row.alarm != QStringLiteral(\"是\") || row.enabled|if (row.enabled|modules whose 报警 is 否 raise alarms"
+"alarm-log-dropped|src/store/RecordWriter.cpp|            if (writes[i].keep) {|            if (false) {|alarm log rows that waited an hour are dropped"
 )
 
 if [ "${1:-}" = "--list" ]; then

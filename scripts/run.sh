@@ -6,6 +6,8 @@
 # build/demo/mydb.db (created with those three modules registered when it
 # does not exist yet). No mydb.db anywhere else is touched. The simulator
 # stops when the program ends; its exchange log is build/demo/qx7sim.log.
+# Module 3 sits in a cold room whose temperature swings between -2 and -5 °C
+# (80 s a swing); its alarm in the demo database goes off below -4 °C.
 #
 # When mosquitto is installed, the program publishes its readings over MQTT
 # to a broker on 127.0.0.1: the one that already answers on port 1883, or
@@ -86,7 +88,7 @@ fi
 
 link="$demo/ttyQX7"
 : >"$demo/qx7sim.out"
-build/bin/qx7sim --serial "$link" --tcp 1234 --modules 1,2,3 \
+build/bin/qx7sim --serial "$link" --tcp 1234 --modules 1,2,3 --ramp 3:-2:-5:40 \
     >"$demo/qx7sim.out" 2>"$demo/qx7sim.log" &
 sim=$!
 

@@ -1,10 +1,12 @@
 #include "acquisition/AcquisitionJobs.h"
 
+#include "acquisition/AlarmLimits.h"
 #include "acquisition/ModuleList.h"
 #include "bus/BusLink.h"
 #include "bus/Frames.h"
 #include "store/LiteConnection.h"
 #include "store/RecordWriter.h"
+#include "store/Schema.h"
 #include "store/Statements.h"
 #include "store/ValueText.h"
 
@@ -77,6 +79,11 @@ bool AcquisitionJobs::loadList() {
         problems << QStringLiteral("……另有%1个模块有同样的问题").arg(more);
     }
     setNote(Note::ListProblems, problems.join(QLatin1Char('\n')));
+    // A list that could not be read says nothing about the modules: their
+    // alarms stay as they are.
+    if (ok)
+        watchAlarms();
+    modules_->setAlarmed(state_->alarms.alarmedAddresses());
     Q_EMIT listLoaded();
     return ok;
 }
@@ -118,8 +125,11 @@ void AcquisitionJobs::pollTick() {
     const int pendingPosition = cycle.pendingPosition();
     const quint8 pendingAddress = cycle.pendingAddress();
     const PollStep step = cycle.tick(*modules_);
-    if (step.failedPosition > 0)
+    if (step.failedPosition > 0) {
         Q_EMIT pollFailed(pendingPosition, pendingAddress);
+        alarmEvents(state_->alarms.noReply(pendingAddress,
+                                           recordTimeText(QDateTime::currentDateTimeUtc())));
+    }
     if (!step.sends())
         return;
     switch (bus_->send(measurementRequest(step.address))) {
@@ -263,6 +273,9 @@ void AcquisitionJobs::handleReply() {
             if (acquiring && cycle.takeReading(*modules_, reply.address, reply.reading, now())) {
                 setReceiveBox(QString());
                 Q_EMIT readingTaken(position, reply.address, reply.reading);
+                alarmEvents(state_->alarms.reading(
+                    reply.address, reply.reading.temperature(), reply.reading.humidity(),
+                    recordTimeText(QDateTime::currentDateTimeUtc())));
             }
             return;
         }
@@ -288,6 +301,56 @@ void AcquisitionJobs::handleReply() {
         case ReplyKind::BadSearch:
             return;
     }
+}
+
+// ---- alarms ----
+
+void AcquisitionJobs::watchAlarms() {
+    QHash<QString, AlarmLimits> limits;
+    QString error;
+    const bool limitsRead = alarmlimits::loadAll(*db_, &limits, &error);
+    setNote(
+        Note::AlarmLimits,
+        limitsRead ? QString() : QStringLiteral("无法读取报警限值（沿用原来的限值）：") + error);
+    QList<WatchedModule> watched;
+    for (int position = 1; position <= modules_->count(); ++position) {
+        const ModuleRow &row = modules_->at(position);
+        const auto address = row.busAddress();
+        // Only a module that is polled can be watched.
+        if (row.alarm != QStringLiteral("是") || row.enabled != QStringLiteral("是") || !address)
+            continue;
+        WatchedModule w{*address, std::nullopt};
+        if (limitsRead)
+            w.limits = limits.value(row.address.trimmed());
+        watched.append(w);
+    }
+    alarmEvents(state_->alarms.watch(watched, recordTimeText(QDateTime::currentDateTimeUtc())));
+}
+
+void AcquisitionJobs::alarmEvents(const QList<AlarmEvent> &events) {
+    if (events.isEmpty())
+        return;
+    if (writer_) {
+        // The table comes with the first row that needs it, in the same
+        // transaction; a database that is busy delays the rows but never
+        // loses them.
+        const qint64 dueMs = RecordWriter::steadyMs();
+        QList<PendingWrite> writes;
+        for (const AlarmEvent &e : events) {
+            const QString statement =
+                schema::createAlarmLogTable() + QStringLiteral("; ") +
+                sql::insertAlarmLog(e.address, e.time, e.kindText(), e.value, e.stateText());
+            writes.append({statement, statement, dueMs, true});
+        }
+        writer_->submit(writes);
+    }
+    for (const AlarmEvent &e : events) Q_EMIT alarmChanged(e);
+    modules_->setAlarmed(state_->alarms.alarmedAddresses());
+    Q_EMIT alarmsChanged();
+}
+
+QString AcquisitionJobs::alarmText() const {
+    return state_->alarms.activeText();
 }
 
 // ---- the port and the store ----

@@ -2,6 +2,7 @@
 
 #include "acquisition/AcquisitionCycle.h"
 #include "acquisition/AcquisitionReply.h"
+#include "acquisition/AlarmMonitor.h"
 #include "acquisition/BusSearch.h"
 #include "bus/ReceiveRouter.h"
 
@@ -19,10 +20,11 @@ class RecordWriter;
 
 // What the acquisition keeps for the whole run of the program, across
 // closing and opening its window: the cycle's position, the counters, the run
-// time, the record schedule and the search cursor.
+// time, the record schedule, the search cursor and the alarms on.
 struct AcquisitionState {
     AcquisitionCycle cycle;
     BusSearch search;
+    AlarmMonitor alarms;
 };
 
 // The cyclic jobs of the acquisition window, without its widgets: the
@@ -30,6 +32,11 @@ struct AcquisitionState {
 // record schedule (Timer2), and the bus search (Timer4). They hold the port
 // through the bus link while they run, take the replies that reach the
 // window, and hand the records to the record writer.
+//
+// The alarms of the modules whose 报警 is 是 are decided here from every
+// reading and every unanswered poll (AlarmMonitor, with the limits of table
+// alarmlimit read at each list load); each start and end goes into table
+// alarmlog through the record writer, and the list marks the modules in alarm.
 //
 // One instance lives with one acquisition window (its timers are children
 // of the window); what must survive the window is in AcquisitionState.
@@ -43,7 +50,7 @@ public:
     enum class Activity { Idle, Acquiring, Searching };
     enum class StartResult { Started, PortBusy };
     // The lines the window shows under its counters, in this order.
-    enum class Note { ListLoad, ListProblems, Port, Store, StoreOverflow };
+    enum class Note { ListLoad, ListProblems, Port, Store, StoreOverflow, AlarmLimits };
 
     AcquisitionJobs(BusLink *bus, LiteConnection *db, RecordWriter *writer, AcquisitionState *state,
                     QObject *parent = nullptr);
@@ -100,6 +107,9 @@ public:
     QStringList notes() const;
     QString note(Note which) const { return notes_.value(which); }
 
+    // The alarms on now as one line for under the list; empty when none.
+    QString alarmText() const;
+
 Q_SIGNALS:
     void activityChanged(AcquisitionJobs::Activity activity);
     // A poll went out to the module in row `address` (the row's text).
@@ -121,6 +131,10 @@ Q_SIGNALS:
     void readingTaken(int position, quint8 address, const Measurement &reading);
     // The poll of `position` went unanswered.
     void pollFailed(int position, quint8 address);
+    // An alarm started or ended (it is on its way into alarmlog).
+    void alarmChanged(const AlarmEvent &event);
+    // The alarms on changed: alarmText() and the marks of the list.
+    void alarmsChanged();
 
 private:
     void setActivity(Activity activity);
@@ -135,6 +149,10 @@ private:
     void portGone(bool lost);
     void handleReply();
     qint64 now() const;
+    // The modules to watch from the list just loaded, with their limits.
+    void watchAlarms();
+    // Stores, reports and shows what the alarm decisions gave.
+    void alarmEvents(const QList<AlarmEvent> &events);
 
     BusLink *bus_;
     LiteConnection *db_;

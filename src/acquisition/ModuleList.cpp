@@ -191,6 +191,30 @@ void ModuleListModel::markFailed(int position) {
     cellsChanged(position);
 }
 
+void ModuleListModel::setAlarmed(const QList<quint8> &addresses) {
+    if (alarmed_ == addresses)
+        return;
+    alarmed_ = addresses;
+    if (!rows_.isEmpty())
+        Q_EMIT dataChanged(index(0, 0), index(count() - 1, ColumnCount - 1),
+                           {Qt::BackgroundRole, Qt::ForegroundRole});
+}
+
+bool ModuleListModel::isAlarmed(int position) const {
+    if (!hasPosition(position))
+        return false;
+    const auto address = at(position).busAddress();
+    return address && alarmed_.contains(*address);
+}
+
+QColor ModuleListModel::alarmBackground() {
+    return QColor(255, 214, 214);
+}
+
+QColor ModuleListModel::alarmForeground() {
+    return QColor(176, 0, 0);
+}
+
 void ModuleListModel::cellsChanged(int position) {
     Q_EMIT dataChanged(index(position - 1, Temperature), index(position - 1, Humidity),
                        {Qt::DisplayRole});
@@ -231,6 +255,11 @@ QVariant ModuleListModel::data(const QModelIndex &index, int role) const {
     if (role == Qt::ToolTipRole) {
         const QString p = row.problem();
         return p.isEmpty() ? QVariant() : QVariant(p);
+    }
+    if (role == Qt::BackgroundRole || role == Qt::ForegroundRole) {
+        if (!isAlarmed(index.row() + 1))
+            return {};
+        return role == Qt::BackgroundRole ? alarmBackground() : alarmForeground();
     }
     if (role != Qt::DisplayRole)
         return {};

@@ -3,6 +3,7 @@
 #include "bus/Frames.h"
 
 #include <QAbstractTableModel>
+#include <QColor>
 #include <QList>
 #include <QString>
 #include <QVariant>
@@ -92,6 +93,13 @@ public:
     // The poll of `position` went unanswered: both cells show "0".
     void markFailed(int position);
 
+    // The modules in alarm, by bus address: their rows are marked red
+    // (Qt::BackgroundRole and Qt::ForegroundRole).
+    void setAlarmed(const QList<quint8> &addresses);
+    bool isAlarmed(int position) const;
+    static QColor alarmBackground();
+    static QColor alarmForeground();
+
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
@@ -104,4 +112,5 @@ private:
     void cellsChanged(int position);
 
     QList<ModuleRow> rows_;
+    QList<quint8> alarmed_;
 };

@@ -9,6 +9,7 @@
 #include "console/ui/Form1.h"
 #include "mqtt/MqttPublisher.h"
 #include "mqtt/ui/MqttSettingsDialog.h"
+#include "records/ui/AlarmLogWindow.h"
 #include "records/ui/AnaQx7.h"
 #include "records/ui/DbaseWindow.h"
 #include "widgets/AppInfo.h"
@@ -118,6 +119,7 @@ void MDImain::buildMenus() {
     run->setObjectName(QStringLiteral("run"));
     item(run, "analys", QStringLiteral("提取纪录"), &MDImain::showRecords);
     item(run, "backup", QStringLiteral("维护"), &MDImain::showMaintenance);
+    item(run, "alarmlog", QStringLiteral("报警记录"), &MDImain::showAlarmLog);
 
     QMenu *help = menuBar()->addMenu(QStringLiteral("帮助"));
     help->setObjectName(QStringLiteral("help"));
@@ -223,6 +225,11 @@ void MDImain::showRecords() {
 void MDImain::showMaintenance() {
     closeActiveChild();
     Module1::showWindow(Module1::dbase());
+}
+
+void MDImain::showAlarmLog() {
+    // Beside the working windows, as the record list: nothing is closed.
+    Module1::showWindow(Module1::alarmLog());
 }
 
 void MDImain::showManual() {

@@ -54,6 +54,7 @@ public:
     void quit();
     void showRecords();
     void showMaintenance();
+    void showAlarmLog();
     void showManual();
     void showAbout();
 

@@ -10,6 +10,7 @@
 #include "mqtt/MqttFormat.h"
 #include "mqtt/MqttPublisher.h"
 #include "mqtt/ui/MqttSettingsDialog.h"
+#include "records/ui/AlarmLogWindow.h"
 #include "records/ui/AnaQx7.h"
 #include "records/ui/DbaseWindow.h"
 #include "records/ui/GraphWindow.h"
@@ -37,6 +38,7 @@ QPointer<AnaQx7> anaQx7Ref;
 QPointer<GraphWindow> graphRef;
 QPointer<DbaseWindow> dbaseRef;
 QPointer<MqttSettingsDialog> mqttSettingRef;
+QPointer<AlarmLogWindow> alarmLogRef;
 std::function<void()> endHook;
 
 // A working window lives in a maximised sub-window of the frame.
@@ -105,6 +107,11 @@ ModuleWindow *module() {
                                      address, m.temperature(), m.humidity(),
                                      mqttformat::recordTime(QDateTime::currentDateTimeUtc()));
                          });
+        // And so does every start and end of an alarm.
+        QObject::connect(w->jobs(), &AcquisitionJobs::alarmChanged, [](const AlarmEvent &e) {
+            if (MqttPublisher *publisher = mqtt())
+                publisher->publishAlarm(e.address, e.kindText(), e.stateText(), e.value);
+        });
         return w;
     });
 }
@@ -144,6 +151,10 @@ MqttSettingsDialog *mqttSetting() {
     return separate<MqttSettingsDialog>(
         mqttSettingRef, [] { return new MqttSettingsDialog(&dbconn(), mqtt(), frame); });
 }
+AlarmLogWindow *alarmLog() {
+    return separate<AlarmLogWindow>(alarmLogRef,
+                                    [] { return new AlarmLogWindow(&dbconn(), frame); });
+}
 
 ModuleWindow *moduleIfOpen() {
     return moduleRef;
@@ -168,6 +179,9 @@ DbaseWindow *dbaseIfOpen() {
 }
 MqttSettingsDialog *mqttSettingIfOpen() {
     return mqttSettingRef;
+}
+AlarmLogWindow *alarmLogIfOpen() {
+    return alarmLogRef;
 }
 
 void showWindow(QWidget *window) {

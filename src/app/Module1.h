@@ -6,6 +6,7 @@
 
 #include <functional>
 
+class AlarmLogWindow;
 class AnaQx7;
 class BusLink;
 class DbaseWindow;
@@ -59,6 +60,7 @@ AnaQx7 *anaQx7();
 GraphWindow *graph();
 DbaseWindow *dbase();
 MqttSettingsDialog *mqttSetting();
+AlarmLogWindow *alarmLog();
 
 // The window if it exists now, without creating it.
 ModuleWindow *moduleIfOpen();
@@ -69,6 +71,7 @@ AnaQx7 *anaQx7IfOpen();
 GraphWindow *graphIfOpen();
 DbaseWindow *dbaseIfOpen();
 MqttSettingsDialog *mqttSettingIfOpen();
+AlarmLogWindow *alarmLogIfOpen();
 
 // Shows a window created by an accessor above: maximised inside the frame for
 // the working windows, normal beside it for the others; brings an open one

@@ -226,3 +226,21 @@ bool LiteTransaction::commit() {
     active_ = false;
     return true;
 }
+
+bool executeTogether(LiteConnection &conn, const QStringList &statements, QString *error) {
+    auto fail = [&] {
+        if (error)
+            *error = conn.lastError();
+        return false;
+    };
+    if (statements.size() == 1)
+        return conn.Execute(statements.first()) || fail();
+    LiteTransaction tx(conn);
+    if (!tx.isActive())
+        return fail();
+    for (const QString &sql : statements) {
+        if (!conn.Execute(sql))
+            return fail();
+    }
+    return tx.commit() || fail();
+}

@@ -2,6 +2,7 @@
 
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 
 struct sqlite3;
@@ -119,3 +120,8 @@ private:
     LiteConnection &conn_;
     bool active_ = false;
 };
+
+// Runs the statements in order: one alone as it is, several in one
+// transaction, so that they land whole or not at all. False, with the
+// database's answer in *error, when one failed (none of them is then stored).
+bool executeTogether(LiteConnection &conn, const QStringList &statements, QString *error = nullptr);

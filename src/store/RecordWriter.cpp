@@ -119,16 +119,28 @@ int RecordWriter::storeFront(std::unique_lock<std::mutex> &lock, QString *error)
 }
 
 int RecordWriter::dropOld(qint64 now) {
+    // The queue is in the order the writes fell due: the old ones are at the
+    // front, up to the first recent one.
     int dropped = 0;
-    while (!queue_.empty()) {
-        Group &g = queue_.front();
-        while (!g.writes.isEmpty() && now - g.writes.first().dueMs > kKeepMs) {
-            g.writes.removeFirst();
+    bool recentSeen = false;
+    for (auto it = queue_.begin(); it != queue_.end() && !recentSeen;) {
+        QList<PendingWrite> &writes = it->writes;
+        for (qsizetype i = 0; i < writes.size();) {
+            if (now - writes[i].dueMs <= kKeepMs) {
+                recentSeen = true;
+                break;
+            }
+            if (writes[i].keep) {
+                ++i;
+                continue;
+            }
+            writes.removeAt(i);
             ++dropped;
         }
-        if (!g.writes.isEmpty())
-            break;
-        queue_.pop_front();
+        if (writes.isEmpty())
+            it = queue_.erase(it);
+        else
+            ++it;
     }
     queuedWrites_ -= dropped;
     return dropped;

@@ -19,6 +19,9 @@ struct PendingWrite {
     QString statement;
     QString lateStatement;
     qint64 dueMs = 0;  // steady clock (RecordWriter::steadyMs) when it fell due
+    // Never dropped, however long the database refuses it (the rows of the
+    // alarm log: few, and each one matters).
+    bool keep = false;
 };
 
 // Stores the acquisition's records on a thread of its own, through a
@@ -29,8 +32,8 @@ struct PendingWrite {
 // submit in one transaction. When the database does not take them (locked by
 // another program, disk full), they wait and are tried again every
 // kRetryMs; what waits longer than kKeepMs (one hour) is dropped, oldest
-// first, and said once. The writer never changes anything of the file beyond
-// the rows it inserts.
+// first, and said once, except the writes marked `keep`. The writer never changes anything of the
+// file beyond the rows it inserts.
 class RecordWriter : public QObject {
     Q_OBJECT
 public:
@@ -85,7 +88,8 @@ private:
     // Stores the groups at the front (up to kBatchWrites writes) in one
     // transaction; returns how many groups were stored, 0 on failure.
     int storeFront(std::unique_lock<std::mutex> &lock, QString *error);
-    // Drops what fell due more than kKeepMs before `now`; returns how many.
+    // Drops what fell due more than kKeepMs before `now` and is not marked
+    // `keep`; returns how many.
     int dropOld(qint64 now);
 
     static constexpr int kBatchWrites = 1000;

@@ -34,6 +34,33 @@ QStringList createStatements() {
     };
 }
 
+QString createAlarmLimitTable() {
+    return QStringLiteral(
+        "create table if not exists alarmlimit "
+        "(adr TEXT PRIMARY KEY, tlow REAL, thigh REAL, hlow REAL, hhigh REAL)");
+}
+
+QString createAlarmLogTable() {
+    return QStringLiteral(
+        "create table if not exists alarmlog "
+        "(id INTEGER PRIMARY KEY AUTOINCREMENT, adr INTEGER, mydate TEXT, kind TEXT, value REAL, "
+        "state TEXT)");
+}
+
+std::optional<bool> hasTable(LiteConnection &conn, const QString &name, QString *error) {
+    LiteStatement st = conn.prepare(
+        QStringLiteral("select count(*) from sqlite_master where type='table' and name='") +
+        QString(name).replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\''));
+    if (!st.isValid() || !st.Step() || st.done()) {
+        if (error)
+            *error = st.error().isEmpty() ? conn.lastError() : st.error();
+        return std::nullopt;
+    }
+    const bool found = st.integer(0) > 0;
+    st.Close();
+    return found;
+}
+
 bool ensure(LiteConnection &conn, QString *error) {
     auto fail = [&](const QString &what) {
         if (error)

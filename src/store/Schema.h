@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 class LiteConnection;
 
 namespace schema {
@@ -22,5 +24,19 @@ bool ensure(LiteConnection &conn, QString *error);
 
 // The statements that create an empty database, in order.
 QStringList createStatements();
+
+// Tables beyond the three of the program, created the first time they are
+// needed (CREATE TABLE IF NOT EXISTS), so that a file whose owner never uses
+// them stays as it was.
+//
+// alarmlimit: the alarm limits of a module, one row per address text as the
+// module list shows it (trimmed); NULL means no limit.
+QString createAlarmLimitTable();
+// alarmlog: one row per start or end of an alarm.
+QString createAlarmLogTable();
+
+// Whether the file holds a table of that name. Nothing on a failure, with
+// the reason in *error.
+std::optional<bool> hasTable(LiteConnection &conn, const QString &name, QString *error = nullptr);
 
 }  // namespace schema

@@ -1,5 +1,7 @@
 #include "store/Statements.h"
 
+#include "store/ValueText.h"
+
 namespace sql {
 
 QString escape(const QString &value) {
@@ -121,6 +123,45 @@ QString deleteBetweenCondition(const QString &first, const QString &second) {
 
 QString deleteRecords(const QString &moduleCondition, const QString &timeCondition) {
     return QStringLiteral("delete from th where ") + moduleCondition + timeCondition;
+}
+
+static QString realOrNull(std::optional<double> value) {
+    return value ? numberText(*value) : QStringLiteral("NULL");
+}
+
+QString selectAlarmLimits() {
+    return QStringLiteral("select * from alarmlimit");
+}
+
+QString saveAlarmLimits(const QString &address, std::optional<double> tempLow,
+                        std::optional<double> tempHigh, std::optional<double> humLow,
+                        std::optional<double> humHigh) {
+    return QStringLiteral(
+               "insert or replace into alarmlimit (adr, tlow, thigh, hlow, hhigh) values ('") +
+           escape(address) + QStringLiteral("', ") + realOrNull(tempLow) + QStringLiteral(", ") +
+           realOrNull(tempHigh) + QStringLiteral(", ") + realOrNull(humLow) + QStringLiteral(", ") +
+           realOrNull(humHigh) + QStringLiteral(")");
+}
+
+QString deleteAlarmLimits(const QString &address) {
+    return QStringLiteral("delete from alarmlimit where adr = '") + escape(address) +
+           QStringLiteral("'");
+}
+
+QString insertAlarmLog(int address, const QString &time, const QString &kind,
+                       std::optional<double> value, const QString &state) {
+    return QStringLiteral("insert into alarmlog (adr, mydate, kind, value, state) values (") +
+           QString::number(address) + QStringLiteral(", '") + escape(time) +
+           QStringLiteral("', '") + escape(kind) + QStringLiteral("', ") + realOrNull(value) +
+           QStringLiteral(", '") + escape(state) + QStringLiteral("')");
+}
+
+QString selectAlarmLogBase() {
+    return QStringLiteral("select * from alarmlog where id<>0");
+}
+
+QString alarmLogOrder() {
+    return QStringLiteral(" order by id");
 }
 
 }  // namespace sql

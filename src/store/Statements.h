@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 // Every SQL text of the program. Values are joined into fixed fragments; a
 // value that stands between single quotes has its quotes doubled, so a quote
 // typed into a box can neither break a statement nor change what it does.
@@ -48,5 +50,23 @@ QString deleteBeforeCondition(const QString &time);
 QString deleteAfterCondition(const QString &time);
 QString deleteBetweenCondition(const QString &first, const QString &second);
 QString deleteRecords(const QString &moduleCondition, const QString &timeCondition);
+
+// Alarm limits of one module (see schema::createAlarmLimitTable); a missing
+// limit is NULL.
+QString selectAlarmLimits();  // select * from alarmlimit
+QString saveAlarmLimits(const QString &address, std::optional<double> tempLow,
+                        std::optional<double> tempHigh, std::optional<double> humLow,
+                        std::optional<double> humHigh);
+QString deleteAlarmLimits(const QString &address);
+
+// One start or end of an alarm, with its time in the records' form; a
+// missing value is NULL.
+QString insertAlarmLog(int address, const QString &time, const QString &kind,
+                       std::optional<double> value, const QString &state);
+// The alarm log: the base text followed by the address and time conditions
+// of the record query (recordAddressCondition, recordTimeCondition), and an
+// ordering clause.
+QString selectAlarmLogBase();  // select * from alarmlog where id<>0
+QString alarmLogOrder();       // " order by id"
 
 }  // namespace sql

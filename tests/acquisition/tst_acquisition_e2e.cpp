@@ -10,6 +10,8 @@
 #include "bus/Frames.h"
 #include "bus/SerialPort.h"
 #include "store/RecordWriter.h"
+#include "store/Schema.h"
+#include "store/ValueText.h"
 #include "support/AppFixture.h"
 #include "support/SimProcess.h"
 
@@ -214,6 +216,82 @@ private Q_SLOTS:
         QCOMPARE(b.app->db().scalar("select count(*) from th where temp=0 and hum=0").toInt(), 0);
         for (const QVariantList &r : b.app->db().rows("select adr, temp, hum from th"))
             QVERIFY2(readings.contains(recordText(r)), qPrintable(recordText(r)));
+    }
+
+    // The simulator drives module 3 below its lower limit and back: the
+    // alarm starts and ends, with readings the module really sent, and the
+    // hysteresis keeps it from flapping; the row is marked meanwhile. A
+    // registered module that is not on the bus gets its no-reply alarm, which
+    // ends when a module answers at its address (the address change); the
+    // module that gave up that address gets one in turn. One beep per start.
+    void alarmsOnTheSimulator() {
+        Bench b({"--modules", "1,3", "--ramp", "3:-2:-5:3", "--seed", "4"});
+        QVERIFY2(b.start(), qPrintable(b.sim.errorString()));
+        for (int a : {1, 3, 5}) b.app->db().addModule(a);
+        b.app->db().exec("update dbQx7 set alarm='是', scan=0");
+        b.app->db().exec(schema::createAlarmLimitTable());
+        b.app->db().exec("insert into alarmlimit (adr, tlow) values ('3', -4)");
+        int beeps = 0;
+        ModuleWindow::setBeep([&] { ++beeps; });
+        auto logged = [&](int address) {
+            Module1::writer().flush(1000);
+            QStringList out;
+            for (const QVariantList &r :
+                 b.app->db().rows(QString("select kind, state, value from alarmlog where adr=%1 "
+                                          "order by id")
+                                      .arg(address)))
+                out << r[0].toString() + " " + r[1].toString() +
+                           (r[2].isValid() ? " " + numberText(r[2].toDouble()) : "");
+            return out;
+        };
+        b.openWindow();
+        b.set("Text2", "100");
+        b.button("Command3")->click();
+        bool markedWhileOn = false;
+        QVERIFY(runUntil(
+            [&] {
+                const QStringList cold = logged(3);
+                if (cold.size() == 1 && b.w->modules()->isAlarmed(2) &&
+                    b.w->alarmText().contains("模块3 温度过低"))
+                    markedWhileOn = true;
+                return cold.size() >= 2 && logged(5).size() == 1;
+            },
+            20000));
+        b.button("Command3")->click();
+        QVERIFY(markedWhileOn);
+        const QStringList cold = logged(3);
+        const QStringList sent = readingsSent(b.sim.log()).filter(QRegularExpression("^3 "));
+        QCOMPARE(cold.size(), 2);
+        const double start = cold[0].section(' ', 2).toDouble();
+        const double end = cold[1].section(' ', 2).toDouble();
+        QVERIFY2(cold[0].startsWith("温度过低 开始 ") && start < -4 && start >= -5,
+                 qPrintable(cold[0]));
+        QVERIFY2(cold[1].startsWith("温度过低 结束 ") && end >= -3.5, qPrintable(cold[1]));
+        for (double v : {start, end}) {
+            QVERIFY2(std::any_of(sent.begin(), sent.end(),
+                                 [&](const QString &r) {
+                                     return r.section(' ', 1).section('/', 0, 0) == numberText(v);
+                                 }),
+                     qPrintable(numberText(v)));
+        }
+        QCOMPARE(logged(5), QStringList{"无应答 开始"});
+        QVERIFY(logged(1).isEmpty());
+
+        // Module 1 takes address 5: 5 answers, 1 falls silent.
+        b.set("Text16", "1");
+        b.set("Text1", "5");
+        b.button("Command2")->click();
+        QVERIFY(b.sim.waitForLog("(address now 5)"));
+        b.button("Command3")->click();
+        QVERIFY(runUntil([&] { return logged(5).size() == 2 && logged(1).size() == 1; }, 10000));
+        b.button("Command3")->click();
+        QCOMPARE(logged(5), (QStringList{"无应答 开始", "无应答 结束"}));
+        QCOMPARE(logged(1), QStringList{"无应答 开始"});
+        int starts = 0;
+        for (int a : {1, 3, 5}) starts += int(logged(a).filter(" 开始").size());
+        QCOMPARE(beeps, starts);
+        QVERIFY(b.app->boxes.shown.isEmpty());
+        ModuleWindow::setBeep({});
     }
 
     void searchAndAddressChange() {

@@ -6,10 +6,12 @@
 #include "acquisition/ui/ModuleWindow.h"
 #include "app/MDImain.h"
 #include "app/Module1.h"
+#include "store/Schema.h"
 #include "support/AppFixture.h"
 
 #include <QCheckBox>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -161,6 +163,117 @@ private Q_SLOTS:
         QVERIFY(ed.isOpen());
         ed.get<QPushButton>("Command3")->click();  // 退出
         QVERIFY(!ed.isOpen());
+    }
+
+    // The four limit boxes below the design's controls: read with the module,
+    // checked, and stored in the same transaction as the module's update
+    // (the table created then); emptied, the module's row goes; a failed save
+    // stores nothing; the delete takes the limits with the module.
+    void limitsSavedWithTheModule() {
+        Editor ed({3, 4}, 1);
+        const char *boxes[] = {"tempLow", "tempHigh", "humLow", "humHigh"};
+        QStringList labels;
+        for (const char *name : {"tempLowLabel", "tempHighLabel", "humLowLabel", "humHighLabel"})
+            labels << ed.get<QLabel>(name)->text();
+        QCOMPARE(labels, (QStringList{"温度下限", "温度上限", "湿度下限", "湿度上限"}));
+        const int designBottom = ed.get<QWidget>("Command1")->geometry().bottom();
+        for (const char *name : boxes) {
+            QVERIFY(ed.get(name)->text().isEmpty() && ed.get(name)->isEnabled());
+            QVERIFY(ed.get(name)->mapTo(ed.e, QPoint()).y() > designBottom);
+            QVERIFY(ed.e->rect().contains(ed.get(name)->geometry().translated(
+                ed.get(name)->mapTo(ed.e, QPoint()) - ed.get(name)->pos())));
+        }
+        auto type = [&](const QStringList &texts) {
+            for (int i = 0; i < 4; ++i) ed.get(boxes[i])->setText(texts[i]);
+        };
+        auto shownLimits = [&] {
+            QStringList out;
+            for (const char *name : boxes) out << ed.get(name)->text();
+            return out.join("/");
+        };
+
+        // Refused before the question, naming the box; nothing written.
+        StatementLog log;
+        type({"", "abc", "", ""});
+        ed.e->save();
+        type({"", "", "60", "40"});
+        ed.e->save();
+        QCOMPARE(ed.app.boxes.texts(),
+                 (QStringList{"温度上限“abc”不是数字，请输入一个数，或留空表示不设限。",
+                              "湿度下限必须低于湿度上限，请重新输入。"}));
+        QVERIFY(log.writes.isEmpty() && ed.isOpen());
+
+        ed.app.boxes.clear();
+        type({" -4.0 ", "", "", "90"});
+        ed.e->save();
+        QCOMPARE(ed.app.boxes.texts(), QStringList{"确认要修改地址为：'3' 的模块参数吗?"});
+        QCOMPARE(log.writes,
+                 (QStringList{"BEGIN",
+                              "update dbQx7 set scan='60', enorno='是' , alarm='否' where adr ='3'",
+                              schema::createAlarmLimitTable(),
+                              "insert or replace into alarmlimit (adr, tlow, thigh, hlow, hhigh) "
+                              "values ('3', -4, NULL, NULL, 90)",
+                              "COMMIT"}));
+        QVERIFY(!ed.isOpen());
+        ed.select(1);
+        ed.e = ed.open();
+        QCOMPARE(shownLimits(), "-4///90");
+        ed.select(2);
+        ed.e->close();
+        QVERIFY(!ed.isOpen());
+        ed.e = ed.open();
+        QCOMPARE(shownLimits(), "///");
+
+        // A save that the database refuses stores neither the module nor its
+        // limits.
+        ed.app.db().exec(
+            "create trigger locked before update on dbQx7 "
+            "begin select raise(abort, 'database is locked'); end");
+        type({"", "30", "", ""});
+        ed.e->save();
+        QVERIFY(ed.app.boxes.texts().last().startsWith("保存失败："));
+        QCOMPARE(ed.app.db().rows("select adr, tlow, thigh from alarmlimit"),
+                 (QList<QVariantList>{{"3", -4.0, QVariant()}}));
+        ed.app.db().exec("drop trigger locked");
+        ed.e->close();
+        QVERIFY(!ed.isOpen());
+
+        // Emptied, the row of the module goes; deleted, the module takes its
+        // limits along.
+        ed.select(1);
+        ed.e = ed.open();
+        type({"", "", "", ""});
+        log.writes.clear();
+        ed.e->save();
+        QCOMPARE(log.writes.mid(2, 1), QStringList{"delete from alarmlimit where adr = '3'"});
+        QCOMPARE(ed.app.db().scalar("select count(*) from alarmlimit").toInt(), 0);
+        QVERIFY(!ed.isOpen());
+        ed.app.db().exec("insert into alarmlimit (adr, hlow) values ('3', 10)");
+        ed.select(1);
+        ed.e = ed.open();
+        QCOMPARE(shownLimits(), "//10/");
+        log.writes.clear();
+        ed.e->remove();
+        QCOMPARE(log.writes, (QStringList{"BEGIN", "delete from dbQx7 where adr ='3'",
+                                          "delete from alarmlimit where adr = '3'", "COMMIT"}));
+        QCOMPARE(ed.app.db().scalar("select count(*) from alarmlimit").toInt(), 0);
+    }
+
+    // Opened with no row selected, the boxes are off: a save on a row
+    // selected afterwards leaves that module's limits alone.
+    void limitsUntouchedWhenNotRead() {
+        Editor ed({3}, 0);
+        ed.app.db().exec(schema::createAlarmLimitTable());
+        ed.app.db().exec("insert into alarmlimit (adr, tlow) values ('3', -4)");
+        QVERIFY(!ed.get("tempLow")->isEnabled());
+        ed.select(1);
+        ed.get("Text1")->setText("10");
+        StatementLog log;
+        ed.e->save();
+        QCOMPARE(
+            log.writes,
+            QStringList{"update dbQx7 set scan='10', enorno='否' , alarm='否' where adr ='3'"});
+        QCOMPARE(ed.app.db().scalar("select tlow from alarmlimit").toDouble(), -4.0);
     }
 
     void deleteActsOnTheRowSelectedNowAndKeepsTheRecords() {

@@ -12,6 +12,7 @@
 #include "bus/FrameAssembler.h"
 #include "bus/HexText.h"
 #include "store/RecordWriter.h"
+#include "store/Schema.h"
 #include "store/ValueText.h"
 #include "support/AppFixture.h"
 
@@ -193,6 +194,91 @@ private Q_SLOTS:
         win.click("Command3");
         QCOMPARE(win.text("Command3") + win.jobs(), "采集");
         QVERIFY(app.boxes.shown.isEmpty());
+    }
+
+    // Alarms on the list: a module above its limit and one that falls silent
+    // are marked red, named under the list and beeped once each; their starts
+    // and ends go into alarmlog, also while another program holds the
+    // database; a silent module whose 报警 is 否 has none. Closing and opening
+    // the window keeps them, and nothing asks the operator anything.
+    void alarms() {
+        AppFixture app;
+        for (int a : {1, 2, 3}) app.db().addModule(a);
+        app.db().exec("update dbQx7 set alarm='是' where adr in ('1', '3')");
+        app.db().exec(schema::createAlarmLimitTable());
+        app.db().exec("insert into alarmlimit (adr, thigh) values ('1', 30)");
+        int beeps = 0;
+        ModuleWindow::setBeep([&] { ++beeps; });
+        auto marked = [](ModuleWindow *w) {
+            QString out;
+            for (int row = 0; row < 3; ++row) {
+                const QModelIndex i = w->modules()->index(row, ModuleListModel::Temperature);
+                out += i.data(Qt::BackgroundRole).isValid() && i.data(Qt::ForegroundRole).isValid()
+                           ? "!"
+                           : ".";
+            }
+            return out;
+        };
+        auto logged = [&] {
+            QStringList out;
+            for (const QVariantList &r : app.db().rows(
+                     "select adr, kind, value, state, mydate from alarmlog order by id")) {
+                out << r[0].toString() + " " + r[1].toString() + " " +
+                           (r[2].isValid() ? r[2].toString() : "-") + " " + r[3].toString();
+                if (!isRecordTime(r[4].toString()))
+                    out << "bad time " + r[4].toString();
+            }
+            return out;
+        };
+
+        Window win(app);
+        auto *line = win.get<QLabel>("alarmText");
+        QVERIFY(line->isHidden());
+        win.answers = {readingFrame(1, 312, 500)};  // 2 and 3 stay silent
+        win.set("Text2", "600000");
+        win.click("Command3");
+        win.poll(3);  // 2, 3, then 1 answers 31.2
+        QCOMPARE(marked(win.w), "!..");
+        QCOMPARE(beeps, 1);
+        QVERIFY(line->isVisibleTo(win.w));
+        QVERIFY(line->text().startsWith("正在报警：模块1 温度过高（始于"));
+        win.poll(6);  // the third failure of module 3 is marked in the ninth tick
+        QCOMPARE(marked(win.w), "!.!");
+        QCOMPARE(beeps, 2);
+        QVERIFY(line->text().contains("；模块3 无应答（始于"));
+        QVERIFY(Module1::writer().flush(5000));
+        QCOMPARE(logged(), (QStringList{"1 温度过高 31.2 开始", "3 无应答 - 开始"}));
+
+        // A window opened afresh shows the alarms still on.
+        const QString on = line->text();
+        app.menu("board");
+        flushDeletes();
+        Window again(app);
+        QCOMPARE(marked(again.w), "!.!");
+        line = again.get<QLabel>("alarmText");
+        QCOMPARE(line->text(), on);
+        QVERIFY(line->isVisibleTo(again.w));
+
+        // Both end while another program holds the database: the rows wait
+        // and go in once it is free.
+        LiteConnection other;
+        QVERIFY(other.Open(app.db().path()));
+        QVERIFY(other.Execute("BEGIN EXCLUSIVE"));
+        again.answers = {readingFrame(1, 295, 500), readingFrame(3, 200, 500)};
+        again.set("Text2", "600000");
+        again.click("Command3");
+        again.poll(3);  // 2, 3 answers (no reply ends), 1 back by 0.5 °C
+        QCOMPARE(marked(again.w), "...");
+        QVERIFY(line->isHidden() && line->text().isEmpty());
+        QCOMPARE(beeps, 2);
+        QTRY_VERIFY(again.get<QLabel>("statusText")->text().contains("database is locked"));
+        QCOMPARE(Module1::writer().waiting(), 2);
+        QVERIFY(other.Execute("ROLLBACK"));
+        QVERIFY(Module1::writer().flush(5000));
+        QCOMPARE(logged(), (QStringList{"1 温度过高 31.2 开始", "3 无应答 - 开始",
+                                        "3 无应答 - 结束", "1 温度过高 29.5 结束"}));
+        QVERIFY(app.boxes.shown.isEmpty());
+        ModuleWindow::setBeep({});
     }
 
     // The device goes away while acquiring: the acquisition stops at once

@@ -8,6 +8,7 @@
 #include "app/Main.h"
 #include "app/Module1.h"
 #include "bus/ui/Edit232.h"
+#include "records/ui/AlarmLogWindow.h"
 #include "records/ui/AnaQx7.h"
 #include "records/ui/DbaseWindow.h"
 #include "support/FakeSerialPort.h"
@@ -74,14 +75,15 @@ private Q_SLOTS:
         const std::pair<const char *, std::function<QWidget *()>> windows[] = {
             {"rs232", [] { return static_cast<QWidget *>(Module1::edit232IfOpen()); }},
             {"analys", [] { return static_cast<QWidget *>(Module1::anaQx7IfOpen()); }},
-            {"backup", [] { return static_cast<QWidget *>(Module1::dbaseIfOpen()); }}};
+            {"backup", [] { return static_cast<QWidget *>(Module1::dbaseIfOpen()); }},
+            {"alarmlog", [] { return static_cast<QWidget *>(Module1::alarmLogIfOpen()); }}};
         for (const auto &[menu, window] : windows) {
             frame->findChild<QAction *>(QString::fromLatin1(menu))->trigger();
             QWidget *w = window();
             QVERIFY2(w && QTest::qWaitForWindowExposed(w), menu);
             shown << titleOnScreen(w);
         }
-        QCOMPARE(shown, (QStringList{"串口设置", "提取温湿度采集记录", "数据库维护"}));
+        QCOMPARE(shown, (QStringList{"串口设置", "提取温湿度采集记录", "数据库维护", "报警记录"}));
 
         // A question with an English title: the editor's save.
         Module1::dbconn().Execute("insert into dbQx7 (adr, name) values ('1', '0007')");

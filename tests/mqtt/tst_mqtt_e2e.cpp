@@ -1,7 +1,7 @@
 // The whole chain: the acquisition polls the simulator's modules through the
 // program's real serial port, and a subscriber on a real mosquitto sees each
 // reading the window believed, once, in order, with the values the window
-// shows, within a second.
+// shows, within a second; and the alarms the acquisition raises.
 #include "acquisition/ModuleList.h"
 #include "acquisition/ui/ModuleWindow.h"
 #include "app/MDImain.h"
@@ -9,6 +9,8 @@
 #include "bus/BusLink.h"
 #include "bus/SerialPort.h"
 #include "mqtt/MqttPublisher.h"
+#include "store/RecordWriter.h"
+#include "store/Schema.h"
 #include "support/AppFixture.h"
 #include "support/MqttBroker.h"
 #include "support/MqttSubscriber.h"
@@ -27,6 +29,7 @@ class TestMqttEndToEnd : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void everyBelievedReadingReachesASubscriberWithinASecond();
+    void alarmsReachASubscriber();
 };
 
 void TestMqttEndToEnd::everyBelievedReadingReachesASubscriberWithinASecond() {
@@ -88,6 +91,54 @@ void TestMqttEndToEnd::everyBelievedReadingReachesASubscriberWithinASecond() {
     qInfo("%d readings; the slowest reached the subscriber %lld ms after the window took it",
           int(taken.size()), slowest);
     QVERIFY2(slowest < 1000, qPrintable(QString::number(slowest)));
+}
+
+// The starts of an alarm below a limit and of a no-reply alarm are
+// published on <prefix>/<adr>/alarm as they go into the alarm log.
+void TestMqttEndToEnd::alarmsReachASubscriber() {
+    if (MqttBroker::program().isEmpty())
+        QSKIP("the mosquitto broker is not installed (Debian package mosquitto)");
+    MqttBroker broker;
+    QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+    MqttSubscriber sub(broker.port(), "qx7/+/alarm");
+    QVERIFY(sub.start());
+    SimProcess sim(SimProcess::Serial, {"--modules", "3", "--set", "3:-5:80", "--seed", "1"});
+    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+    sim.attach(1);
+
+    AppFixture app(new SerialPort());
+    for (int a : {3, 5}) app.db().addModule(a);  // 5 is not on the bus
+    app.db().exec("update dbQx7 set alarm='是'");
+    app.db().exec(schema::createAlarmLimitTable());
+    app.db().exec("insert into alarmlimit (adr, tlow) values ('3', -4)");
+    MqttSettings settings;
+    settings.host = "127.0.0.1";
+    settings.port = broker.port();
+    QVERIFY(mqttsettings::save(Module1::dbconn(), settings, nullptr));
+    app.frame()->startMqtt();
+    app.frame()->openSavedPort();
+    QTRY_COMPARE_WITH_TIMEOUT(Module1::mqtt()->status().state, MqttStatus::State::Connected, kWait);
+
+    ModuleWindow::setBeep([] {});
+    app.menu("board");
+    auto *w = app.find<ModuleWindow>("module");
+    w->findChild<QLineEdit *>("Text2")->setText("100");
+    w->toggleAcquisition();
+    QTRY_COMPARE_WITH_TIMEOUT(sub.count(), 2, kWait);
+    w->toggleAcquisition();
+    QStringList got;
+    for (const MqttSubscriber::Message &m : sub.messages()) {
+        const QJsonObject o = QJsonDocument::fromJson(m.payload).object();
+        got << QString::fromUtf8(m.topic) + " " + o.value("kind").toString() + " " +
+                   o.value("state").toString() + " " +
+                   (o.value("value").isNull() ? "null"
+                                              : QString::number(o.value("value").toDouble()));
+    }
+    got.sort();
+    QCOMPARE(got, (QStringList{"qx7/3/alarm 温度过低 开始 -5", "qx7/5/alarm 无应答 开始 null"}));
+    QVERIFY(Module1::writer().flush(5000));
+    QCOMPARE(app.db().scalar("select count(*) from alarmlog").toInt(), 2);
+    ModuleWindow::setBeep({});
 }
 
 QTEST_MAIN(TestMqttEndToEnd)

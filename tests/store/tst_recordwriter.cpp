@@ -116,6 +116,26 @@ private Q_SLOTS:
         QCOMPARE(overflow.size(), 1);
     }
 
+    // A write marked `keep` (a row of the alarm log) outlasts the hour: the
+    // records around it are dropped, it goes in once the database is free.
+    void keptWritesOutlastTheHour() {
+        QSignalSpy overflow(writer.get(), &RecordWriter::overflowed);
+        LiteConnection other;
+        QVERIFY(other.Open(db->path()));
+        QVERIFY(other.Execute("BEGIN EXCLUSIVE"));
+        const qint64 old = RecordWriter::steadyMs() - RecordWriter::kKeepMs - 1000;
+        PendingWrite kept = record(2, "20", old);
+        kept.keep = true;
+        writer->submit({record(1, "10", old), kept, record(3, "30", old)});
+        writer->submit({record(4, "40", RecordWriter::steadyMs())});
+        QTRY_COMPARE(overflow.size(), 1);
+        QCOMPARE(overflow.first().at(0).toInt(), 2);
+        QCOMPARE(writer->waiting(), 2);
+        QVERIFY(other.Execute("ROLLBACK"));
+        QVERIFY(writer->flush(5000));
+        QCOMPARE(stored(), (QStringList{"2:20", "4:40"}));
+    }
+
     // Held for a backup, nothing goes in; let go, everything does. Closing
     // stores what still waits.
     void holdAndClose() {

@@ -26,6 +26,7 @@ class TestQx7DemoDb : public QObject {
 private Q_SLOTS:
     void createsOnlyANewFile();
     void pointsTheDemoAtABroker();
+    void coldRoomAlarm();
 };
 
 void TestQx7DemoDb::createsOnlyANewFile() {
@@ -117,6 +118,44 @@ void TestQx7DemoDb::pointsTheDemoAtABroker() {
     QCOMPARE(run({dir.path(), "--mqtt", "127.0.0.1:1883"}), 1);
     QVERIFY(foreign.open(QIODevice::ReadOnly));
     QCOMPARE(foreign.readAll(), QByteArray("not a database"));
+}
+
+// The third module (the simulator's cold room) has its alarm on with a lower
+// limit; an earlier demo database without limits gets that once, and the
+// operator's changes stay after that.
+void TestQx7DemoDb::coldRoomAlarm() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("mydb.db"));
+    QCOMPARE(run({dir.path()}), 0);
+    LiteConnection db;
+    QVERIFY(db.Open(path));
+    auto alarms = [&] {
+        QStringList out;
+        LiteStatement st = db.prepare(
+            QStringLiteral("select m.adr, m.alarm, l.tlow, l.thigh, l.hlow, l.hhigh from dbQx7 m "
+                           "left join alarmlimit l on l.adr = m.adr order by m.id"));
+        for (st.Step(); !st.done(); st.Step()) {
+            QStringList row;
+            for (int i = 0; i < 6; ++i) row << st.text(i);
+            out << row.join(u'|');
+        }
+        return out;
+    };
+    QCOMPARE(alarms(), (QStringList{"1|否||||", "2|否||||", "3|是|-4.0|||"}));
+
+    // The operator's changes stay.
+    QVERIFY(db.Execute(QStringLiteral("update alarmlimit set tlow = -10")));
+    QCOMPARE(run({dir.path()}), 0);
+    QCOMPARE(alarms(), (QStringList{"1|否||||", "2|否||||", "3|是|-10.0|||"}));
+
+    // A database of an earlier demo, without limits, gets the alarm once.
+    QVERIFY(db.Execute(QStringLiteral("drop table alarmlimit")));
+    QVERIFY(db.Execute(QStringLiteral("update dbQx7 set alarm = '否'")));
+    QByteArray out;
+    QCOMPARE(run({dir.path()}, &out), 0);
+    QVERIFY(out.startsWith("gave module 3"));
+    QCOMPARE(alarms(), (QStringList{"1|否||||", "2|否||||", "3|是|-4.0|||"}));
+    db.Close();
 }
 
 QTEST_GUILESS_MAIN(TestQx7DemoDb)

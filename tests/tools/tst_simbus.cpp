@@ -30,6 +30,7 @@ private Q_SLOTS:
     void framer();
     void commandLine_data();
     void commandLine();
+    void drivenReadings();
 };
 
 void TestSimBus::replies_data() {
@@ -232,6 +233,12 @@ void TestSimBus::commandLine_data() {
     row("port text", "--tcp x", false);
     row("missing value", "--serial", false);
     row("unknown", "--tcp 1 --fast 1", false);
+    row("drives", "--tcp 1 --set 3:-5.5:80 --ramp 1:-2:-5:40 --set 2:30:0", true);
+    row("set: no such module", "--tcp 1 --set 9:1:1", false);
+    row("set: no humidity", "--tcp 1 --set 3:-5", false);
+    row("set: humidity above 100", "--tcp 1 --set 3:-5:101", false);
+    row("ramp: no time", "--tcp 1 --ramp 3:1:2:0", false);
+    row("ramp: letters", "--tcp 1 --ramp 3:a:2:10", false);
 }
 
 void TestSimBus::commandLine() {
@@ -254,7 +261,43 @@ void TestSimBus::commandLine() {
         QCOMPARE(std::tuple(o.tcpHost, o.tcpPort, o.baud),
                  std::tuple(QStringLiteral("0.0.0.0"), 1502, 9600));
         QCOMPARE(o.modules, (QList<int>{1, 2, 3}));
+    } else if (tag == "drives") {
+        QCOMPARE(o.settings.size(), 2);
+        QCOMPARE(
+            std::tuple(o.settings[0].address, o.settings[0].temperature, o.settings[0].humidity),
+            std::tuple(3, -5.5, 80.0));
+        QCOMPARE(o.ramps.size(), 1);
+        const SimRamp &r = o.ramps[0].ramp;
+        QCOMPARE(std::tuple(o.ramps[0].address, r.from, r.to, r.seconds),
+                 std::tuple(1, -2.0, -5.0, 40.0));
     }
+}
+
+// --set holds a module's readings where they are; --ramp takes its
+// temperature from one value to the other and back, from its first request
+// on, while the other modules drift as before.
+void TestSimBus::drivenReadings() {
+    SimOptions o;
+    QString error;
+    QVERIFY2(
+        parseSimOptions({"--tcp", "0", "--set", "2:30.5:12", "--ramp", "3:-2:-5:40"}, &o, &error),
+        qPrintable(error));
+    SimBus bus(o.modules, 9600, {}, 4);
+    applyDrives(bus, o);
+    auto reading = [&](int address, qint64 atMs) {
+        const QByteArray reply = bus.handle(measurementRequest(address), atMs).bytes;
+        const Measurement m = decodeMeasurement(reply);
+        return m.temperatureText() + "/" + m.humidityText();
+    };
+    QStringList ramp;
+    for (qint64 s : {0, 10, 20, 30, 40, 60, 80, 100}) {
+        QCOMPARE(reading(2, 5000 + s * 1000 * 60), "30.5/12");
+        ramp << reading(3, 5000 + s * 1000).section('/', 0, 0);
+    }
+    QCOMPARE(ramp, (QStringList{"-2", "-2.8", "-3.5", "-4.3", "-5", "-3.5", "-2", "-3.5"}));
+    // The other modules still drift.
+    const QString before = reading(1, 7000 * 1000);
+    QVERIFY(reading(1, 9000 * 1000) != before);
 }
 
 QTEST_GUILESS_MAIN(TestSimBus)

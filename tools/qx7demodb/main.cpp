@@ -9,7 +9,13 @@
 // --mqtt HOST:PORT points the demonstration at an MQTT broker: the row of
 // table mqttsetting (prefix qx7, no login, no TLS), in a new database or in
 // the existing one, where nothing else changes. --mqtt off removes the row.
+//
+// The third module, which sits in a cold room on the simulated bus, has its
+// alarm on with a lower temperature limit of -4 °C (see scripts/run.sh, whose
+// simulator takes it below that and back). A database of an earlier
+// demonstration, which has no alarm limits at all, gets that alarm once.
 
+#include "acquisition/AlarmLimits.h"
 #include "mqtt/MqttSettings.h"
 #include "store/LiteConnection.h"
 #include "store/Schema.h"
@@ -28,6 +34,23 @@ int fail(const QString &text) {
     return 1;
 }
 
+constexpr double kColdRoomLowLimit = -4;
+
+// The alarm of the cold room's module: on, with its lower limit.
+QString addColdRoomAlarm(LiteConnection &db, const QStringList &modules) {
+    if (modules.size() < 3)
+        return {};
+    const QString address = modules[2].trimmed();
+    AlarmLimits limits;
+    limits.tempLow = kColdRoomLowLimit;
+    QString error;
+    const QStringList statements =
+        QStringList{QStringLiteral("update dbQx7 set alarm='是' where adr ='") + address +
+                    QStringLiteral("'")} +
+        alarmlimits::saveStatements(db, address, limits);
+    return executeTogether(db, statements, &error) ? QString() : error;
+}
+
 // The tables and the modules in a new file; the reason when that fails.
 QString build(const QString &path, const QStringList &modules) {
     LiteConnection db;
@@ -38,8 +61,29 @@ QString build(const QString &path, const QStringList &modules) {
         if (!db.Execute(sql::insertModule(m.trimmed(), QStringLiteral("0007"))))
             return db.lastError();
     }
+    error = addColdRoomAlarm(db, modules);
     db.Close();
-    return {};
+    return error;
+}
+
+// An existing demonstration database without alarm limits gets the cold
+// room's alarm; true when it did.
+bool addAlarmToEarlierDemo(const QString &path, const QStringList &modules) {
+    LiteConnection db;
+    if (!db.Open(path))
+        return false;
+    // A file that is not a database, or that has limits already, stays as it is.
+    const auto limits = schema::hasTable(db, QStringLiteral("alarmlimit"));
+    const auto modulesTable = schema::hasTable(db, QStringLiteral("dbQx7"));
+    if (!limits || *limits || !modulesTable || !*modulesTable || modules.size() < 3)
+        return false;
+    // Only when the cold room's module is registered.
+    LiteStatement st = db.prepare(QStringLiteral("select count(*) from dbQx7 where adr = '") +
+                                  sql::escape(modules[2].trimmed()) + QStringLiteral("'"));
+    if (!st.isValid() || !st.Step() || st.done() || st.integer(0) == 0)
+        return false;
+    st.Close();
+    return addColdRoomAlarm(db, modules).isEmpty();
 }
 }  // namespace
 
@@ -113,6 +157,10 @@ int main(int argc, char *argv[]) {
     const QString path = dir.absoluteFilePath(QString::fromLatin1(schema::kDatabaseFile));
     const QString brokerText = broker ? broker->server() : QStringLiteral("off");
     if (QFile::exists(path)) {
+        if (addAlarmToEarlierDemo(path, modules))
+            std::printf("gave module %s of %s its cold-room alarm\n",
+                        qPrintable(modules[2].trimmed()),
+                        qPrintable(QDir::toNativeSeparators(path)));
         if (setBroker) {
             const QString error = pointAtBroker(path, broker);
             if (!error.isEmpty())

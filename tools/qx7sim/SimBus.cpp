@@ -41,6 +41,17 @@ QString hex(QByteArrayView bytes) {
 }
 }  // namespace
 
+double SimRamp::valueAt(qint64 nowMs) {
+    if (startMs < 0)
+        startMs = nowMs;
+    const double period = 2 * seconds;
+    double t = std::fmod((nowMs - startMs) / 1000.0, period);
+    if (t < 0)
+        t += period;
+    const double share = t <= seconds ? t / seconds : (period - t) / seconds;
+    return from + (to - from) * share;
+}
+
 qint16 SimModule::temperatureRaw() const {
     return qint16(std::lround(std::clamp(temperature, -40.0, 125.0) * 10));
 }
@@ -90,7 +101,32 @@ bool SimBus::chance(double share) {
     return std::uniform_real_distribution<double>(0, 1)(rng_) < share;
 }
 
+bool SimBus::setReadings(quint8 address, double temperature, double humidity) {
+    SimModule *m = module(address);
+    if (!m)
+        return false;
+    m->fixed = true;
+    m->temperature = std::clamp(temperature, -40.0, 125.0);
+    m->humidity = std::clamp(humidity, 0.0, 100.0);
+    return true;
+}
+
+bool SimBus::setRamp(quint8 address, const SimRamp &ramp) {
+    SimModule *m = module(address);
+    if (!m)
+        return false;
+    m->ramp = ramp;
+    return true;
+}
+
 void SimBus::drift(SimModule &m, qint64 nowMs) {
+    if (!m.fixed)
+        walk(m, nowMs);
+    if (m.ramp)
+        m.temperature = std::clamp(m.ramp->valueAt(nowMs), -40.0, 125.0);
+}
+
+void SimBus::walk(SimModule &m, qint64 nowMs) {
     if (m.lastDriftMs < 0 || nowMs <= m.lastDriftMs) {
         m.lastDriftMs = std::max(m.lastDriftMs, nowMs);
         return;
@@ -294,6 +330,41 @@ bool parseShare(const QString &text, double *out) {
     return true;
 }
 
+bool parseNumber(const QString &text, double min, double max, double *out) {
+    bool ok = false;
+    const double v = text.toDouble(&ok);
+    if (!ok || !(v >= min && v <= max))
+        return false;
+    *out = v;
+    return true;
+}
+
+bool parseModuleAddress(const QString &text, int *out) {
+    bool ok = false;
+    const int a = text.trimmed().toInt(&ok);
+    if (!ok || a < 1 || a > 247)
+        return false;
+    *out = a;
+    return true;
+}
+
+// ADR:TEMP:HUM
+bool parseSetting(const QString &text, SimSetting *out) {
+    const QStringList parts = text.split(QLatin1Char(':'));
+    return parts.size() == 3 && parseModuleAddress(parts[0], &out->address) &&
+           parseNumber(parts[1], -40, 125, &out->temperature) &&
+           parseNumber(parts[2], 0, 100, &out->humidity);
+}
+
+// ADR:FROM:TO:SECONDS
+bool parseRamp(const QString &text, SimRampSetting *out) {
+    const QStringList parts = text.split(QLatin1Char(':'));
+    return parts.size() == 4 && parseModuleAddress(parts[0], &out->address) &&
+           parseNumber(parts[1], -40, 125, &out->ramp.from) &&
+           parseNumber(parts[2], -40, 125, &out->ramp.to) &&
+           parseNumber(parts[3], 0.1, 86400, &out->ramp.seconds);
+}
+
 bool parseMs(const QString &text, int *out) {
     bool ok = false;
     const int v = text.toInt(&ok);
@@ -356,6 +427,14 @@ bool parseSimOptions(const QStringList &args, SimOptions *out, QString *error) {
             ok = parseMs(value, &o.faults.lateMs);
         } else if (name == QLatin1String("--split")) {
             ok = parseMs(value, &o.faults.splitMs);
+        } else if (name == QLatin1String("--set")) {
+            SimSetting setting;
+            ok = parseSetting(value, &setting);
+            o.settings << setting;
+        } else if (name == QLatin1String("--ramp")) {
+            SimRampSetting ramp;
+            ok = parseRamp(value, &ramp);
+            o.ramps << ramp;
         } else if (name == QLatin1String("--seed")) {
             o.seed = value.toUInt(&ok);
             o.seedGiven = ok;
@@ -365,6 +444,15 @@ bool parseSimOptions(const QStringList &args, SimOptions *out, QString *error) {
         }
         if (!ok) {
             *error = QStringLiteral("bad value for %1: %2").arg(name, value);
+            return false;
+        }
+    }
+    QList<int> driven;
+    for (const SimSetting &setting : std::as_const(o.settings)) driven << setting.address;
+    for (const SimRampSetting &ramp : std::as_const(o.ramps)) driven << ramp.address;
+    for (int address : std::as_const(driven)) {
+        if (!o.modules.contains(address)) {
+            *error = QStringLiteral("no module %1 to drive (see --modules)").arg(address);
             return false;
         }
     }
@@ -380,6 +468,7 @@ QString simUsage() {
     return QStringLiteral(
         "Usage: qx7sim [--serial LINK_PATH] [--tcp PORT] [--modules 1,2,3] [--baud 9600]\n"
         "              [--drop P] [--bad-crc P] [--late MS] [--split MS] [--noise P] [--seed N]\n"
+        "              [--set ADR:TEMP:HUM] [--ramp ADR:FROM:TO:SECONDS]\n"
         "\n"
         "Simulates a bus of QX-7 temperature/humidity modules answering Modbus RTU\n"
         "(functions 04, 03 and 06) for the acquisition program, demos and tests.\n"
@@ -398,7 +487,19 @@ QString simUsage() {
         "  --late MS           answer every request MS milliseconds later\n"
         "  --split MS          pause MS milliseconds in the middle of every reply\n"
         "  --seed N            seed of the random faults and readings (default: time)\n"
+        "  --set ADR:TEMP:HUM  module ADR reports TEMP °C and HUM %RH, without drift\n"
+        "  --ramp ADR:FROM:TO:SECONDS\n"
+        "                      the temperature of module ADR goes from FROM to TO °C in\n"
+        "                      SECONDS and back in as many, again and again, from its\n"
+        "                      first request on (to drive it past an alarm limit)\n"
+        "                      --set and --ramp may be given for several modules\n"
         "\n"
         "Prints \"ready\" on standard output once it serves, logs each exchange on\n"
         "standard error, and stops on SIGINT or SIGTERM (removing its symlink).\n");
+}
+
+void applyDrives(SimBus &bus, const SimOptions &options) {
+    for (const SimSetting &s : options.settings)
+        bus.setReadings(quint8(s.address), s.temperature, s.humidity);
+    for (const SimRampSetting &r : options.ramps) bus.setRamp(quint8(r.address), r.ramp);
 }

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
 #include <random>
 
 // The simulated QX-7 bus: a few modules behind one line, answering Modbus RTU
@@ -20,6 +21,17 @@ struct FaultOptions {
     int splitMs = 0;    // pause in the middle of every reply (0: none)
 };
 
+// A temperature driven on a triangle: from `from` to `to` in `seconds`, back
+// in as many, and again, from the first moment it is asked for.
+struct SimRamp {
+    double from = 0;
+    double to = 0;
+    double seconds = 1;
+    qint64 startMs = -1;
+
+    double valueAt(qint64 nowMs);
+};
+
 // One module on the bus.
 struct SimModule {
     quint8 address = 1;
@@ -31,6 +43,10 @@ struct SimModule {
     double baseTemperature = 20;
     double baseHumidity = 50;
     qint64 lastDriftMs = -1;
+    // Readings set from outside stay where they are (no drift).
+    bool fixed = false;
+    // The temperature follows this ramp (the humidity drifts, or stays fixed).
+    std::optional<SimRamp> ramp;
 
     // The readings as the module reports them, in tenths.
     qint16 temperatureRaw() const;
@@ -74,14 +90,22 @@ public:
     qint64 lineMicros(int bytes) const;
 
     // Moves a module's readings on to nowMs (a slow random walk pulled back to
-    // its base; humidity kept within 0 to 100 %).
+    // its base; humidity kept within 0 to 100 %), unless they are fixed; a
+    // ramp then sets the temperature.
     void drift(SimModule &m, qint64 nowMs);
+
+    // Fixes the readings of the module at `address` (false: no such module).
+    bool setReadings(quint8 address, double temperature, double humidity);
+    // Drives its temperature on a ramp (false: no such module).
+    bool setRamp(quint8 address, const SimRamp &ramp);
 
 private:
     // The reply of module m (or of the bus for a broadcast), before faults.
     QByteArray answer(SimModule &m, QByteArrayView request, QString *note);
     QByteArray exception(quint8 address, quint8 function, quint8 code, QString *note);
     bool chance(double share);
+    // The random walk of drift().
+    void walk(SimModule &m, qint64 nowMs);
 
     QList<SimModule> modules_;
     int baud_;
@@ -104,6 +128,17 @@ private:
     QByteArray buffer_;
 };
 
+// --set ADR:TEMP:HUM and --ramp ADR:FROM:TO:SECONDS.
+struct SimSetting {
+    int address = 0;
+    double temperature = 0;
+    double humidity = 0;
+};
+struct SimRampSetting {
+    int address = 0;
+    SimRamp ramp;
+};
+
 // The command line of qx7sim.
 struct SimOptions {
     QString serialPath;  // --serial LINK_PATH
@@ -112,6 +147,8 @@ struct SimOptions {
     QList<int> modules{1, 2, 3};
     int baud = 9600;
     FaultOptions faults;
+    QList<SimSetting> settings;
+    QList<SimRampSetting> ramps;
     quint32 seed = 0;
     bool seedGiven = false;
     bool help = false;
@@ -121,3 +158,5 @@ struct SimOptions {
 // reason in *error on a bad argument.
 bool parseSimOptions(const QStringList &args, SimOptions *out, QString *error);
 QString simUsage();
+// Applies the --set and --ramp options to the bus.
+void applyDrives(SimBus &bus, const SimOptions &options);

@@ -271,6 +271,7 @@ SimServer::SimServer(const SimOptions &options, QObject *parent)
     : QObject(parent),
       options_(options),
       bus_(options.modules, options.baud, options.faults, options.seed) {
+    applyDrives(bus_, options_);
     clock_.start();
 }
 
@@ -285,6 +286,17 @@ bool SimServer::start(QString *error) {
                .arg(modules.join(QLatin1Char(',')))
                .arg(options_.baud)
                .arg(options_.seed));
+    for (const SimSetting &s : options_.settings)
+        simLog(QStringLiteral("module %1 fixed at %2 °C %3 %")
+                   .arg(s.address)
+                   .arg(s.temperature)
+                   .arg(s.humidity));
+    for (const SimRampSetting &r : options_.ramps)
+        simLog(QStringLiteral("module %1 ramps from %2 to %3 °C in %4 s and back")
+                   .arg(r.address)
+                   .arg(r.ramp.from)
+                   .arg(r.ramp.to)
+                   .arg(r.ramp.seconds));
 
     if (!options_.serialPath.isEmpty()) {
         pty_ = new PtyLink(&bus_, &clock_, this);

@@ -1,11 +1,13 @@
 #include "acquisition/ui/EditQx7.h"
 
+#include "acquisition/AlarmLimits.h"
 #include "acquisition/ModuleList.h"
 #include "store/LiteConnection.h"
 #include "store/Statements.h"
 #include "widgets/Controls.h"
 
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -20,7 +22,7 @@ EditQx7::EditQx7(LiteConnection *db, Selection selection, QWidget *parent)
     setObjectName(QStringLiteral("EditQx7"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("修改QX-7参数"));
-    setFixedSize(330, 170);
+    setFixedSize(330, 262);
 
     makeControl<QLabel>(this, "Label1", QStringLiteral("是否启用："))->setGeometry(24, 20, 90, 24);
     enabledBox_ = makeControl<QCheckBox>(this, "Check1", QString());
@@ -44,11 +46,58 @@ EditQx7::EditQx7(LiteConnection *db, Selection selection, QWidget *parent)
     auto *exitButton = makeControl<QPushButton>(this, "Command3", QStringLiteral("退出"));
     exitButton->setGeometry(224, 126, 80, 28);
 
+    buildLimitBoxes();
+
     connect(saveButton, &QPushButton::clicked, this, &EditQx7::save);
     connect(deleteButton, &QPushButton::clicked, this, &EditQx7::remove);
     connect(exitButton, &QPushButton::clicked, this, &QWidget::close);
 
     fillFromSelection();
+}
+
+void EditQx7::buildLimitBoxes() {
+    auto *frame =
+        makeControl<QGroupBox>(this, "alarmLimits", QStringLiteral("报警限值（空为不设限）"));
+    frame->setGeometry(14, 166, 302, 84);
+    struct Box {
+        const char *name;
+        const char *labelName;
+        QString label;
+        int x, y;
+        QLineEdit **box;
+    };
+    const Box boxes[] = {
+        {"tempLow", "tempLowLabel", QStringLiteral("温度下限"), 10, 22, &tempLowBox_},
+        {"tempHigh", "tempHighLabel", QStringLiteral("温度上限"), 156, 22, &tempHighBox_},
+        {"humLow", "humLowLabel", QStringLiteral("湿度下限"), 10, 52, &humLowBox_},
+        {"humHigh", "humHighLabel", QStringLiteral("湿度上限"), 156, 52, &humHighBox_},
+    };
+    for (const Box &b : boxes) {
+        makeControl<QLabel>(frame, b.labelName, b.label)->setGeometry(b.x, b.y, 64, 24);
+        *b.box = makeControl<QLineEdit>(frame, b.name, QString());
+        (*b.box)->setGeometry(b.x + 66, b.y, 66, 24);
+        (*b.box)->setEnabled(false);  // until the limits of a module are read
+    }
+    tempLowBox_->setToolTip(QStringLiteral("°C，低于此值报警；空为不设限"));
+    tempHighBox_->setToolTip(QStringLiteral("°C，高于此值报警；空为不设限"));
+    humLowBox_->setToolTip(QStringLiteral("%RH，低于此值报警；空为不设限"));
+    humHighBox_->setToolTip(QStringLiteral("%RH，高于此值报警；空为不设限"));
+}
+
+void EditQx7::loadLimits(const QString &address) {
+    QHash<QString, AlarmLimits> all;
+    QString error;
+    limitsUnknown_ = !alarmlimits::loadAll(*db_, &all, &error);
+    const AlarmLimitTexts texts = alarmlimits::texts(all.value(address));
+    tempLowBox_->setText(texts.tempLow);
+    tempHighBox_->setText(texts.tempHigh);
+    humLowBox_->setText(texts.humLow);
+    humHighBox_->setText(texts.humHigh);
+    for (QLineEdit *box : {tempLowBox_, tempHighBox_, humLowBox_, humHighBox_}) {
+        box->setEnabled(!limitsUnknown_);
+        if (limitsUnknown_)
+            box->setToolTip(QStringLiteral("无法读取报警限值：") + error);
+    }
 }
 
 bool EditQx7::haveSelection(const std::optional<ModuleRow> &row) {
@@ -68,15 +117,17 @@ void EditQx7::fillFromSelection() {
     periodBox_->setText(row->recordPeriod);
     enabledBox_->setChecked(row->enabled == kYes);
     alarmBox_->setChecked(row->alarm == kYes);
+    loadLimits(row->address.trimmed());
 }
 
 void EditQx7::confirmAndRun(const QString &question, MsgIcon icon, const QString &title,
-                            const QString &statement, const QString &failure) {
+                            const QStringList &statements, const QString &failure) {
     QPointer<EditQx7> self(this);
     if (!askYesNo(this, question, icon, title) || !self)
         return;
-    if (!db_->Execute(statement)) {
-        msgBox(this, failure + db_->lastError(), MsgButtons::Ok, MsgIcon::Warning);
+    QString error;
+    if (!executeTogether(*db_, statements, &error)) {
+        msgBox(this, failure + error, MsgButtons::Ok, MsgIcon::Warning);
         return;
     }
     Q_EMIT modulesChanged();
@@ -95,13 +146,24 @@ void EditQx7::save() {
                MsgButtons::Ok, MsgIcon::Warning);
         return;
     }
+    AlarmLimits limits;
+    if (!limitsUnknown_) {
+        const QString problem = alarmlimits::parse(
+            {tempLowBox_->text(), tempHighBox_->text(), humLowBox_->text(), humHighBox_->text()},
+            &limits);
+        if (!problem.isEmpty()) {
+            msgBox(this, problem, MsgButtons::Ok, MsgIcon::Warning);
+            return;
+        }
+    }
     const QString address = row->address.trimmed();
+    QStringList statements{sql::updateModule(QString::number(*seconds), enabledBox_->isChecked(),
+                                             alarmBox_->isChecked(), address)};
+    if (!limitsUnknown_)
+        statements << alarmlimits::saveStatements(*db_, address, limits);
     confirmAndRun(
         QStringLiteral("确认要修改地址为：'") + address + QStringLiteral("' 的模块参数吗?"),
-        MsgIcon::Question, QStringLiteral("Edit Item"),
-        sql::updateModule(QString::number(*seconds), enabledBox_->isChecked(),
-                          alarmBox_->isChecked(), address),
-        QStringLiteral("保存失败："));
+        MsgIcon::Question, QStringLiteral("Edit Item"), statements, QStringLiteral("保存失败："));
 }
 
 void EditQx7::remove() {
@@ -109,7 +171,10 @@ void EditQx7::remove() {
     if (!haveSelection(row))
         return;
     const QString address = row->address.trimmed();
-    confirmAndRun(QStringLiteral("确认要删除地址为：") + address + QStringLiteral(" 的模块吗?"),
-                  MsgIcon::Critical, QStringLiteral("Remove Item"), sql::deleteModule(address),
-                  QStringLiteral("删除失败："));
+    // The module's limits go with it; its records stay.
+    confirmAndRun(
+        QStringLiteral("确认要删除地址为：") + address + QStringLiteral(" 的模块吗?"),
+        MsgIcon::Critical, QStringLiteral("Remove Item"),
+        QStringList{sql::deleteModule(address)} + alarmlimits::removeStatements(*db_, address),
+        QStringLiteral("删除失败："));
 }

@@ -4,6 +4,7 @@
 #include "widgets/Controls.h"
 #include "widgets/MessageBoxes.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -22,7 +23,16 @@ const QString kSearch = QStringLiteral("搜索模块");
 const QString kPortNotOpen = QStringLiteral("请先打开串口");
 
 constexpr int kTwipsPerPixel = 15;
+
+std::function<void()> &beepHook() {
+    static std::function<void()> beep = [] { QApplication::beep(); };
+    return beep;
+}
 }  // namespace
+
+void ModuleWindow::setBeep(std::function<void()> beep) {
+    beepHook() = beep ? std::move(beep) : [] { QApplication::beep(); };
+}
 
 ModuleWindow::ModuleWindow(BusLink *bus, LiteConnection *db, RecordWriter *writer,
                            AcquisitionState *state, QWidget *parent)
@@ -35,6 +45,12 @@ ModuleWindow::ModuleWindow(BusLink *bus, LiteConnection *db, RecordWriter *write
 
     connect(jobs_, &AcquisitionJobs::activityChanged, this, &ModuleWindow::showActivity);
     connect(jobs_, &AcquisitionJobs::notesChanged, this, &ModuleWindow::showNotes);
+    connect(jobs_, &AcquisitionJobs::alarmsChanged, this, &ModuleWindow::showAlarms);
+    // Nothing waits for an answer: the program usually runs unattended.
+    connect(jobs_, &AcquisitionJobs::alarmChanged, this, [](const AlarmEvent &e) {
+        if (e.started)
+            beepHook()();
+    });
     connect(jobs_, &AcquisitionJobs::receiveBoxChanged, receiveBox_, &QLineEdit::setText);
     connect(jobs_, &AcquisitionJobs::pollSent, this, [this](const QString &address) {
         pollingLabel_->setText(AcquisitionCycle::pollingText(address));
@@ -55,6 +71,7 @@ ModuleWindow::ModuleWindow(BusLink *bus, LiteConnection *db, RecordWriter *write
     });
 
     LoadGrid1();
+    showAlarms();
 }
 
 ModuleWindow::~ModuleWindow() = default;
@@ -74,6 +91,10 @@ void ModuleWindow::buildControls() {
     // Each column keeps its width; the last one does not stretch over the window.
     moduleList_->header()->setStretchLastSection(false);
     moduleList_->viewport()->installEventFilter(this);
+    alarmLabel_ = makeControl<QLabel>(this, "alarmText", QString());
+    alarmLabel_->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold"));
+    alarmLabel_->setWordWrap(true);
+    alarmLabel_->hide();
 
     receiveBox_ = makeControl<QLineEdit>(this, "rcv232", QStringLiteral("Text1"));
     receiveBox_->hide();
@@ -144,6 +165,7 @@ void ModuleWindow::buildControls() {
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(moduleCountLabel_);
     layout->addWidget(moduleList_, 1);
+    layout->addWidget(alarmLabel_);
     layout->addLayout(periodRow);
     layout->addLayout(timeRow);
     layout->addWidget(notesLabel_);
@@ -197,6 +219,16 @@ void ModuleWindow::showNotes() {
     const QString text = statusText();
     notesLabel_->setText(text);
     notesLabel_->setVisible(!text.isEmpty());
+}
+
+QString ModuleWindow::alarmText() const {
+    return jobs_->alarmText();
+}
+
+void ModuleWindow::showAlarms() {
+    const QString text = alarmText();
+    alarmLabel_->setText(text);
+    alarmLabel_->setVisible(!text.isEmpty());
 }
 
 void ModuleWindow::showActivity() {

@@ -4,6 +4,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <optional>
 
 class BusLink;
@@ -42,6 +43,12 @@ public:
     bool isSearching() const { return jobs_->isSearching(); }
     // The notes under the counters (failures found on a timer), one a line.
     QString statusText() const;
+    // The line under the list that names the alarms on; empty when none.
+    QString alarmText() const;
+
+    // What sounds when an alarm starts (once per alarm): the system's beep
+    // unless a test puts its own; an empty function puts the beep back.
+    static void setBeep(std::function<void()> beep);
 
     // The operator's clicks.
     void toggleAcquisition();  // 采集 / 停止
@@ -62,6 +69,7 @@ private:
     void buildControls();
     void showActivity();
     void showNotes();
+    void showAlarms();
     void askAboutModule(quint8 address, const QString &model);
     // The period in a period box; a clear message and nothing when it is not one.
     std::optional<int> periodOrSay(QLineEdit *box, const QString &what);
@@ -70,6 +78,7 @@ private:
 
     QLabel *moduleCountLabel_ = nullptr;  // Label4
     QTreeView *moduleList_ = nullptr;     // ListView1
+    QLabel *alarmLabel_ = nullptr;        // the alarms on, under the list
     QLineEdit *receiveBox_ = nullptr;     // rcv232 (hidden)
     QLineEdit *pollPeriodBox_ = nullptr;  // Text2
     QPushButton *acquireButton_ = nullptr;

@@ -1,0 +1,141 @@
+// The window 报警记录: the alarm log under 数据库, its filters (the record
+// list's checks and conditions), its quick periods and its CSV export.
+#include "app/MDImain.h"
+#include "app/Module1.h"
+#include "records/AlarmLog.h"
+#include "records/Clock.h"
+#include "records/ui/AlarmLogWindow.h"
+#include "store/Schema.h"
+#include "store/Statements.h"
+#include "support/AppFixture.h"
+
+#include <QAbstractItemModelTester>
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+void logAlarm(TestDatabase &db, int adr, const QString &time, const QString &kind,
+              std::optional<double> value, const QString &state) {
+    db.exec(sql::insertAlarmLog(adr, time, kind, value, state));
+}
+
+QStringList listed(const AlarmLogWindow *w) {
+    QStringList out;
+    for (const AlarmLogRow &r : w->model()->rows())
+        out << QStringList{r.address, r.time, r.kind, r.value, r.state}.join(u' ');
+    return out;
+}
+}  // namespace
+
+class TestAlarmLog : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() {
+        Module1::resetState();
+        // 2024-03-05 10:00 in the records' time.
+        recordsclock::set([] { return QDateTime(QDate(2024, 3, 5), QTime(2, 0), Qt::UTC); });
+    }
+    void cleanup() { recordsclock::set({}); }
+
+    void statements() {
+        AlarmLogFilter f;
+        QCOMPARE(alarmlog::statement(f), "select * from alarmlog where id<>0 order by id");
+        f = {true, " 3 ", true, "2024-03-05 00:00:00", " 2024-03-05 23:59:59 "};
+        QCOMPARE(alarmlog::check(f), QString());
+        QCOMPARE(alarmlog::statement(f),
+                 "select * from alarmlog where id<>0 AND adr = 3 AND datetime(mydate) >= "
+                 "'2024-03-05 00:00:00' AND datetime(mydate) <= '2024-03-05 23:59:59' order by id");
+        f.address = "3 or 1=1";
+        QVERIFY(alarmlog::check(f).contains("只看模块"));
+        f.address = "3";
+        f.to = "2024-03-05";
+        QVERIFY(alarmlog::check(f).contains("“到”"));
+        f.byPeriod = false;  // a filter that is off is not checked
+        QCOMPARE(alarmlog::check(f), QString());
+    }
+
+    // Opened beside the working windows; a file without the log shows an
+    // empty one and stays without it.
+    void emptyLog() {
+        AppFixture app;
+        app.menu("board");
+        app.menu("alarmlog");
+        auto *w = app.find<AlarmLogWindow>("AlarmLog");
+        QVERIFY(w && w->isVisible());
+        QCOMPARE(w->windowTitle(), "报警记录");
+        QVERIFY(app.find("module"));  // nothing closed
+        QCOMPARE(app.find<QLabel>("total")->text(), "合计：0条报警记录");
+        QCOMPARE(
+            app.db().scalar("select count(*) from sqlite_master where name='alarmlog'").toInt(), 0);
+        app.menu("alarmlog");
+        QCOMPARE(app.find<AlarmLogWindow>("AlarmLog"), w);
+        QVERIFY(app.boxes.shown.isEmpty());
+    }
+
+    void filtersAndExport() {
+        AppFixture app;
+        app.db().exec(schema::createAlarmLogTable());
+        logAlarm(app.db(), 3, "2024-03-04 23:00:00", "温度过低", -4.1, "开始");
+        logAlarm(app.db(), 3, "2024-03-05 01:00:00", "温度过低", -3.5, "结束");
+        logAlarm(app.db(), 5, "2024-03-05 09:00:00", "无应答", std::nullopt, "开始");
+        logAlarm(app.db(), 1, "2024-03-01 08:00:00", "湿度过高", 80.5, "开始");
+        app.menu("alarmlog");
+        auto *w = app.find<AlarmLogWindow>("AlarmLog");
+        QAbstractItemModelTester tester(w->model());
+        QCOMPARE(listed(w), (QStringList{"3 2024-03-04 23:00:00 温度过低 -4.1 开始",
+                                         "3 2024-03-05 01:00:00 温度过低 -3.5 结束",
+                                         "5 2024-03-05 09:00:00 无应答  开始",
+                                         "1 2024-03-01 08:00:00 湿度过高 80.5 开始"}));
+        QCOMPARE(w->model()->headerData(2, Qt::Horizontal).toString(), "报警类型");
+        QVERIFY(w->model()->index(0, 0).data(Qt::ForegroundRole).isValid());  // a start
+        QVERIFY(!w->model()->index(1, 0).data(Qt::ForegroundRole).isValid());
+
+        // The period defaults to today; ticked, it limits the list.
+        QCOMPARE(app.find<QLineEdit>("fromBox")->text(), "2024-03-05 00:00:00");
+        QCOMPARE(app.find<QLineEdit>("toBox")->text(), "2024-03-05 23:59:59");
+        app.find<QCheckBox>("onlyPeriod")->click();
+        QCOMPARE(listed(w).size(), 2);
+        app.find<QLineEdit>("moduleBox")->setText("5");
+        app.find<QCheckBox>("onlyModule")->click();
+        QCOMPARE(listed(w), QStringList{"5 2024-03-05 09:00:00 无应答  开始"});
+        QCOMPARE(app.find<QLabel>("total")->text(), "合计：1条报警记录");
+
+        // A refused text is said, its filter is not ticked, the list stays.
+        app.find<QCheckBox>("onlyModule")->click();
+        app.find<QLineEdit>("moduleBox")->setText("x");
+        app.find<QCheckBox>("onlyModule")->click();
+        QCOMPARE(app.boxes.texts(), QStringList{"“只看模块”的模块地址“x”无效，请输入一个整数。"});
+        QVERIFY(!app.find<QCheckBox>("onlyModule")->isChecked());
+        QCOMPARE(listed(w).size(), 2);
+
+        // 本月 puts the month's period and ticks it.
+        app.find<QPushButton>("thisMonth")->click();
+        QCOMPARE(app.find<QLineEdit>("toBox")->text(), "2024-03-31 23:59:59");
+        QCOMPARE(listed(w).size(), 4);
+        app.find<QPushButton>("today")->click();
+        QCOMPARE(listed(w).size(), 2);
+
+        // A row logged since shows after 更新; the export holds what is listed.
+        logAlarm(app.db(), 5, "2024-03-05 09:30:00", "无应答", std::nullopt, "结束");
+        app.find<QPushButton>("refresh")->click();
+        QCOMPARE(listed(w).size(), 3);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("alarms.csv");
+        QCOMPARE(w->exportCsv(path), QString());
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("\xEF\xBB\xBF"
+                                         "地址,时间,报警类型,数值,状态\r\n"
+                                         "3,2024-03-05 01:00:00,温度过低,-3.5,结束\r\n"
+                                         "5,2024-03-05 09:00:00,无应答,,开始\r\n"
+                                         "5,2024-03-05 09:30:00,无应答,,结束\r\n"));
+        QVERIFY(!w->exportCsv(dir.filePath("missing/alarms.csv")).isEmpty());
+    }
+};
+
+QTEST_MAIN(TestAlarmLog)
+#include "tst_alarmlog.moc"
