@@ -138,10 +138,15 @@ Edit232 *edit232() {
     return separate<Edit232>(edit232Ref, [] { return new Edit232(bus(), &dbconn(), frame); });
 }
 AnaQx7 *anaQx7() {
-    return separate<AnaQx7>(anaQx7Ref, [] { return new AnaQx7(frame); });
+    return separate<AnaQx7>(anaQx7Ref, [] {
+        auto *w = new AnaQx7(&dbconn(), &thsql(), frame);
+        QObject::connect(w, &AnaQx7::chartRequested, [] { showWindow(graph()); });
+        return w;
+    });
 }
 GraphWindow *graph() {
-    return separate<GraphWindow>(graphRef, [] { return new GraphWindow(frame); });
+    return separate<GraphWindow>(graphRef,
+                                 [] { return new GraphWindow(&dbconn(), &thsql(), frame); });
 }
 DbaseWindow *dbase() {
     return separate<DbaseWindow>(

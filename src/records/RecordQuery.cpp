@@ -13,43 +13,39 @@ namespace {
 
 using sql::Compare;
 
-// What each condition box writes: its fragment, and for the bounds the
-// comparison it brings.
+// What each condition writes: its fragment, and for the bounds the
+// comparison it brings; in the order of RecordCondition.
 struct BoxRule {
     RecordQuery::Fragment fragment;
     Compare compare;
 };
 
-const BoxRule kRules[10] = {
-    {RecordQuery::Adr, Compare::Less},                // Check1
-    {RecordQuery::Time, Compare::Less},               // Check2
-    {RecordQuery::TempHigh, Compare::Less},           // Check3  <
-    {RecordQuery::TempLow, Compare::GreaterOrEqual},  // Check4  >=
-    {RecordQuery::TempHigh, Compare::LessOrEqual},    // Check5  <=
-    {RecordQuery::TempLow, Compare::Greater},         // Check6  >
-    {RecordQuery::HumHigh, Compare::LessOrEqual},     // Check7  <=
-    {RecordQuery::HumHigh, Compare::Less},            // Check8  <
-    {RecordQuery::HumLow, Compare::Greater},          // Check9  >
-    {RecordQuery::HumLow, Compare::GreaterOrEqual},   // Check10 >=
+const BoxRule kRules[kRecordConditions] = {
+    {RecordQuery::Adr, Compare::Less},
+    {RecordQuery::Time, Compare::Less},
+    {RecordQuery::TempHigh, Compare::Less},
+    {RecordQuery::TempLow, Compare::GreaterOrEqual},
+    {RecordQuery::TempHigh, Compare::LessOrEqual},
+    {RecordQuery::TempLow, Compare::Greater},
+    {RecordQuery::HumHigh, Compare::LessOrEqual},
+    {RecordQuery::HumHigh, Compare::Less},
+    {RecordQuery::HumLow, Compare::Greater},
+    {RecordQuery::HumLow, Compare::GreaterOrEqual},
 };
 
 }  // namespace
 
-int RecordQuery::fragmentOf(int checkNumber) {
-    if (checkNumber < 1 || checkNumber > 10)
-        return -1;
-    return kRules[checkNumber - 1].fragment;
+RecordQuery::Fragment RecordQuery::fragmentOf(RecordCondition condition) {
+    return kRules[int(condition)].fragment;
 }
 
-QString RecordQuery::click(int checkNumber, bool ticked, const Texts &texts) {
-    const int f = fragmentOf(checkNumber);
-    if (f < 0)
-        return {};
+QString RecordQuery::click(RecordCondition condition, bool ticked, const Texts &texts) {
+    const Fragment f = fragmentOf(condition);
     if (!ticked) {
         fragments_[f].clear();
         return {};
     }
-    const BoxRule &rule = kRules[checkNumber - 1];
+    const BoxRule &rule = kRules[int(condition)];
     QString error;
     QString text;
     switch (rule.fragment) {

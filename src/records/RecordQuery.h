@@ -5,15 +5,32 @@
 
 #include <optional>
 
-// The filters of the record list. Each of the ten condition check boxes writes
-// one of six fragments when it is clicked, from the text box as it stands at
+// The ten conditions of the record list, in the order of their check boxes
+// (Check1 to Check10): the module, the period, and two comparisons for each
+// bound. The two comparisons of a bound write the same fragment.
+enum class RecordCondition {
+    Module,       // adr = address
+    Period,       // from <= time <= to
+    TempBelow,    // temp < upper bound
+    TempAtLeast,  // temp >= lower bound
+    TempAtMost,   // temp <= upper bound
+    TempAbove,    // temp > lower bound
+    HumAtMost,    // hum <= upper bound
+    HumBelow,     // hum < upper bound
+    HumAbove,     // hum > lower bound
+    HumAtLeast,   // hum >= lower bound
+};
+inline constexpr int kRecordConditions = 10;
+
+// The filters of the record list. Each of the ten conditions writes one of
+// six fragments when its box is clicked, from the text box as it stands at
 // that moment; the statement is the base text followed by the six fragments in
 // a fixed order. A text that is not what its box needs (a letter in a bound, a
 // time in another form) is refused at the click: the fragment keeps what it
 // had and the caller gets a message that names the box.
 class RecordQuery {
 public:
-    // The texts of the boxes that the check boxes read (Text1 to Text7).
+    // The texts of the boxes that the conditions read.
     struct Texts {
         QString address;   // Text1
         QString from;      // Text2
@@ -26,10 +43,10 @@ public:
 
     enum Fragment { Adr, Time, TempHigh, TempLow, HumHigh, HumLow, FragmentCount };
 
-    // A click on CheckN (1 to 10) that left the box `ticked`. Returns an empty
-    // text when the fragment was set or emptied, otherwise the message for the
-    // operator (the fragment is then unchanged).
-    QString click(int checkNumber, bool ticked, const Texts &texts);
+    // A click that left the box of `condition` ticked or cleared. Returns an
+    // empty text when the fragment was set or emptied, otherwise the message
+    // for the operator (the fragment is then unchanged).
+    QString click(RecordCondition condition, bool ticked, const Texts &texts);
 
     // Sets the time fragment directly (the quick filters); both texts must be
     // record times.
@@ -40,8 +57,8 @@ public:
     // select * from th where id<>0 + the six fragments in order.
     QString statement() const;
 
-    // Which fragment a check box writes (-1 for a number that is no condition box).
-    static int fragmentOf(int checkNumber);
+    // The fragment a condition writes.
+    static Fragment fragmentOf(RecordCondition condition);
 
 private:
     QString fragments_[FragmentCount];

@@ -25,7 +25,7 @@ RecordQuery::Texts defaultTexts() {
 // Clicks on condition boxes, each of which must be taken: +n ticks Check n, -n clears it.
 void clickAll(RecordQuery &q, std::initializer_list<int> clicks,
               const RecordQuery::Texts &texts = defaultTexts()) {
-    for (int c : clicks) QVERIFY(q.click(qAbs(c), c > 0, texts).isEmpty());
+    for (int c : clicks) QVERIFY(q.click(RecordCondition(qAbs(c) - 1), c > 0, texts).isEmpty());
 }
 }  // namespace
 
@@ -80,7 +80,7 @@ private Q_SLOTS:
             const QString before = q.statement();
             RecordQuery::Texts t = defaultTexts();
             t.address = t.from = t.tempHigh = t.tempLow = t.humHigh = t.humLow = text;
-            QVERIFY2(q.click(box, true, t).contains(named), text);
+            QVERIFY2(q.click(RecordCondition(box - 1), true, t).contains(named), text);
             QCOMPARE(q.statement(), before);
         }
     }

@@ -364,7 +364,7 @@ private Q_SLOTS:
         SETTLE(g);
         QCOMPARE(g->plotCount(), 0);
         QCOMPARE(g->notes(), QStringList{QStringLiteral("没有记录")});
-        g->Picture1_MouseMove(10);
+        g->pointerMoved(10);
         QCOMPARE(text(g, "Label4"), QString());
 
         addDay(app.db());
@@ -380,8 +380,21 @@ private Q_SLOTS:
                          Qt::NoButton, Qt::NoModifier);
         QApplication::sendEvent(g->picture(), &move);
         QCOMPARE(text(g, "Label4"), QStringLiteral("2024-03-05 10:00:00"));
-        g->Picture1_MouseMove(2000);
+        // A redraw leaves the readout alone: it changes when the pointer moves.
+        click(g, "Command3");
+        SETTLE(g);
+        QCOMPARE(text(g, "Label4"), QStringLiteral("2024-03-05 10:00:00"));
+        g->pointerMoved(2000);
         QCOMPARE(text(g, "Label4"), QString());
+        // Each scale label, written from half a band above its line, fills
+        // that half band: it reads as its own line's, at any plot height.
+        for (int height : {200, 420, 800}) {
+            const int halfBand = height / 20;
+            const int labelHeight =
+                QFontMetrics(chartpaint::labelFont(QSize(800, height))).height();
+            QVERIFY2(labelHeight <= halfBand && labelHeight >= halfBand * 3 / 4,
+                     qPrintable(QString("%1: %2").arg(height).arg(labelHeight)));
+        }
 
         // Showing it again does not redraw; 重绘 runs the query of the moment.
         click(list, "Check1");
@@ -398,14 +411,14 @@ private Q_SLOTS:
         // A tick during a redraw starts none; a cancelled redraw says so on the grid.
         click(g, "Command3");
         const int started = g->pass()->startedCount();
-        g->Timer1_Timer();
+        g->redrawOnTimer();
         QCOMPARE(g->pass()->startedCount(), started);
         click(g, "cancel");
         QVERIFY(!g->isBusy());
         QCOMPARE(g->plotCount(), 0);
         QCOMPARE(g->notes(), (QStringList{QStringLiteral("曲线绘制已取消"),
                                           QStringLiteral("温度范围的两端相同")}));
-        g->Timer1_Timer();
+        g->redrawOnTimer();
         QCOMPARE(g->pass()->startedCount(), started + 1);
         SETTLE(g);
         QCOMPARE(g->plotCount(), 2);

@@ -1,13 +1,11 @@
 #include "records/ui/AnaQx7.h"
 
-#include "app/Module1.h"
 #include "records/BackgroundPass.h"
 #include "records/Clock.h"
 #include "records/FilterText.h"
 #include "records/RecordCsv.h"
 #include "records/RecordListPass.h"
 #include "records/RecordModel.h"
-#include "records/ui/GraphWindow.h"
 #include "records/ui/RecordListView.h"
 #include "widgets/Controls.h"
 #include "widgets/MessageBoxes.h"
@@ -40,112 +38,122 @@ struct AnaQx7::CsvJob {
     CsvResult result;
 };
 
-AnaQx7::AnaQx7(QWidget *parent) : QWidget(parent, Qt::Window) {
+AnaQx7::AnaQx7(LiteConnection *db, QString *query, QWidget *parent)
+    : QWidget(parent, Qt::Window), db_(db), lastQuery_(query) {
     setObjectName(QStringLiteral("AnaQx7"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("提取温湿度采集记录"));
     resize(760, 640);
+    buildControls();
+    // Load: no condition, every record listed.
+    query_.clear();
+    LoadGrid1();
+}
 
-    const char *checkNames[] = {"",        "Check1",  "Check2",  "Check3",  "Check4",
-                                "Check5",  "Check6",  "Check7",  "Check8",  "Check9",
-                                "Check10", "Check11", "Check12", "Check13", "Check14"};
-    const QString checkTexts[] = {QString(),
-                                  QStringLiteral("只看模块："),
-                                  QStringLiteral("限制时间段，从："),
-                                  QStringLiteral("<"),
-                                  QStringLiteral(">="),
-                                  QStringLiteral("<="),
-                                  QStringLiteral(">"),
-                                  QStringLiteral("<="),
-                                  QStringLiteral("<"),
-                                  QStringLiteral(">"),
-                                  QStringLiteral(">="),
-                                  QStringLiteral("每     秒自动更新"),
-                                  QStringLiteral("今日"),
-                                  QStringLiteral("本周"),
-                                  QStringLiteral("本月")};
-    for (int i = 1; i <= 14; ++i) Check[i] = named(new QCheckBox(checkTexts[i]), checkNames[i]);
+void AnaQx7::buildControls() {
+    auto box = [this](const char *name, const QString &text, int width = 0) {
+        auto *edit = makeControl<QLineEdit>(this, name, text);
+        if (width > 0)
+            edit->setFixedWidth(width);
+        return edit;
+    };
+    // The ten condition boxes, in the order of RecordCondition.
+    const std::pair<const char *, QString> conditions[kRecordConditions] = {
+        {"Check1", QStringLiteral("只看模块：")}, {"Check2", QStringLiteral("限制时间段，从：")},
+        {"Check3", QStringLiteral("<")},          {"Check4", QStringLiteral(">=")},
+        {"Check5", QStringLiteral("<=")},         {"Check6", QStringLiteral(">")},
+        {"Check7", QStringLiteral("<=")},         {"Check8", QStringLiteral("<")},
+        {"Check9", QStringLiteral(">")},          {"Check10", QStringLiteral(">=")}};
+    for (int i = 0; i < kRecordConditions; ++i)
+        conditionBoxes_[i] =
+            makeControl<QCheckBox>(this, conditions[i].first, conditions[i].second);
+    autoRefreshBox_ = makeControl<QCheckBox>(this, "Check11", QStringLiteral("每     秒自动更新"));
+    const std::pair<const char *, QString> quick[3] = {{"Check12", QStringLiteral("今日")},
+                                                       {"Check13", QStringLiteral("本周")},
+                                                       {"Check14", QStringLiteral("本月")}};
+    for (int i = 0; i < 3; ++i)
+        quickBoxes_[i] = makeControl<QCheckBox>(this, quick[i].first, quick[i].second);
 
-    Text1 = controls::textBox(nullptr, "Text1", QStringLiteral("1"), 60);
-    Text2 = controls::textBox(nullptr, "Text2", QStringLiteral("2010-01-01 00:00:00"), 150);
-    Text3 = controls::textBox(nullptr, "Text3", QStringLiteral("2019-12-31 23:59:59"), 150);
-    Text4 = controls::textBox(nullptr, "Text4", QStringLiteral("40.0"), 60);
-    Text5 = controls::textBox(nullptr, "Text5", QStringLiteral("-40.0"), 60);
-    Text6 = controls::textBox(nullptr, "Text6", QStringLiteral("99.9"), 60);
-    Text7 = controls::textBox(nullptr, "Text7", QStringLiteral("0"), 60);
-    Text8 = controls::textBox(nullptr, "Text8", QStringLiteral("60"));
+    addressBox_ = box("Text1", QStringLiteral("1"), 60);
+    fromBox_ = box("Text2", QStringLiteral("2010-01-01 00:00:00"), 150);
+    toBox_ = box("Text3", QStringLiteral("2019-12-31 23:59:59"), 150);
+    boundBoxes_[0] = box("Text4", QStringLiteral("40.0"), 60);
+    boundBoxes_[1] = box("Text5", QStringLiteral("-40.0"), 60);
+    boundBoxes_[2] = box("Text6", QStringLiteral("99.9"), 60);
+    boundBoxes_[3] = box("Text7", QStringLiteral("0"), 60);
+    refreshPeriodBox_ = box("Text8", QStringLiteral("60"));
 
     auto *filters = new QGridLayout();
-    filters->addWidget(Check[1], 0, 0);
-    filters->addWidget(Text1, 0, 1);
-    filters->addWidget(Check[2], 1, 0);
-    filters->addWidget(Text2, 1, 1, 1, 3);
-    filters->addWidget(named(new QLabel(QStringLiteral("到")), "Label1"), 1, 4);
-    filters->addWidget(Text3, 1, 5);
-    auto *quick = new QHBoxLayout();
-    quick->addWidget(Check[12]);
-    quick->addWidget(Check[13]);
-    quick->addWidget(Check[14]);
-    filters->addLayout(quick, 2, 1, 1, 5);
+    filters->addWidget(conditionBoxes_[int(RecordCondition::Module)], 0, 0);
+    filters->addWidget(addressBox_, 0, 1);
+    filters->addWidget(conditionBoxes_[int(RecordCondition::Period)], 1, 0);
+    filters->addWidget(fromBox_, 1, 1, 1, 3);
+    filters->addWidget(makeControl<QLabel>(this, "Label1", QStringLiteral("到")), 1, 4);
+    filters->addWidget(toBox_, 1, 5);
+    auto *quickRow = new QHBoxLayout();
+    for (QCheckBox *b : quickBoxes_) quickRow->addWidget(b);
+    filters->addLayout(quickRow, 2, 1, 1, 5);
+    // Each bound's row: its caption, its two comparisons, its box.
     const struct {
         const char *label;
         QString caption;
-        int first, second;
-        QLineEdit *box;
-    } bounds[] = {{"Label9", QStringLiteral("温度"), 3, 5, Text4},
-                  {"Label10", QStringLiteral("温度"), 4, 6, Text5},
-                  {"Label11", QStringLiteral("湿度"), 8, 7, Text6},
-                  {"Label12", QStringLiteral("湿度"), 10, 9, Text7}};
-    int row = 3;
-    for (const auto &b : bounds) {
-        filters->addWidget(named(new QLabel(b.caption), b.label), row, 0, Qt::AlignRight);
-        filters->addWidget(Check[b.first], row, 1);
-        filters->addWidget(Check[b.second], row, 2);
-        filters->addWidget(b.box, row, 3);
-        ++row;
+        RecordCondition first, second;
+    } bounds[] = {
+        {"Label9", QStringLiteral("温度"), RecordCondition::TempBelow, RecordCondition::TempAtMost},
+        {"Label10", QStringLiteral("温度"), RecordCondition::TempAtLeast,
+         RecordCondition::TempAbove},
+        {"Label11", QStringLiteral("湿度"), RecordCondition::HumBelow, RecordCondition::HumAtMost},
+        {"Label12", QStringLiteral("湿度"), RecordCondition::HumAtLeast,
+         RecordCondition::HumAbove}};
+    for (int i = 0; i < 4; ++i) {
+        filters->addWidget(makeControl<QLabel>(this, bounds[i].label, bounds[i].caption), i + 3, 0,
+                           Qt::AlignRight);
+        filters->addWidget(conditionBoxes_[int(bounds[i].first)], i + 3, 1);
+        filters->addWidget(conditionBoxes_[int(bounds[i].second)], i + 3, 2);
+        filters->addWidget(boundBoxes_[i], i + 3, 3);
     }
     filters->setColumnStretch(6, 1);
 
-    Frame3 = named(new QGroupBox(QStringLiteral("统计")), "Frame3");
-    auto *stats = new QVBoxLayout(Frame3);
-    Label3 = named(new QLabel(QStringLiteral("合计")), "Label3");
-    Label2 = named(new QLabel(QStringLiteral("最高温度：")), "Label2");
-    Label4 = named(new QLabel(QStringLiteral("最低温度：")), "Label4");
-    Label5 = named(new QLabel(QStringLiteral("平均温度：")), "Label5");
-    Label6 = named(new QLabel(QStringLiteral("最高湿度：")), "Label6");
-    Label7 = named(new QLabel(QStringLiteral("最低湿度：")), "Label7");
-    Label8 = named(new QLabel(QStringLiteral("平均湿度：")), "Label8");
-    for (QLabel *l : {Label3, Label2, Label4, Label5, Label6, Label7, Label8}) stats->addWidget(l);
+    auto *statsFrame = makeControl<QGroupBox>(this, "Frame3", QStringLiteral("统计"));
+    auto *stats = new QVBoxLayout(statsFrame);
+    const char *figureNames[] = {"Label3", "Label2", "Label4", "Label5",
+                                 "Label6", "Label7", "Label8"};
+    for (int i = 0; i < 7; ++i) {
+        figureLabels_[i] = makeControl<QLabel>(statsFrame, figureNames[i]);
+        stats->addWidget(figureLabels_[i]);
+    }
+    showBareStatistics();
     stats->addStretch();
-    Frame3->setMinimumWidth(180);
+    statsFrame->setMinimumWidth(180);
 
     auto *top = new QHBoxLayout();
     top->addLayout(filters, 1);
-    top->addWidget(Frame3);
+    top->addWidget(statsFrame);
 
-    Command1 = named(new QPushButton(QStringLiteral("更新")), "Command1");
-    Command2 = named(new QPushButton(QStringLiteral("列表")), "Command2");
-    Command3 = named(new QPushButton(QStringLiteral("曲线")), "Command3");
-    Command4 = named(new QPushButton(QStringLiteral("导出CSV")), "Command4");
+    auto *refreshButton = makeControl<QPushButton>(this, "Command1", QStringLiteral("更新"));
+    auto *listButton = makeControl<QPushButton>(this, "Command2", QStringLiteral("列表"));
+    auto *chartButton = makeControl<QPushButton>(this, "Command3", QStringLiteral("曲线"));
+    exportButton_ = makeControl<QPushButton>(this, "Command4", QStringLiteral("导出CSV"));
     auto *buttons = new QHBoxLayout();
-    buttons->addWidget(Check[11]);
+    buttons->addWidget(autoRefreshBox_);
     buttons->addStretch();
-    for (QPushButton *b : {Command1, Command2, Command3, Command4}) buttons->addWidget(b);
-    placeInGaps(Check[11], {Text8});
+    for (QPushButton *b : {refreshButton, listButton, chartButton, exportButton_})
+        buttons->addWidget(b);
+    placeInGaps(autoRefreshBox_, {refreshPeriodBox_});
 
-    model_ = new RecordModel(Module1::dbconn(), this);
-    ListView1 = named(new RecordListView(model_), "ListView1");
-    ListView1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ListView1->setAlternatingRowColors(true);
-    ListView1->setWordWrap(false);
-    ListView1->setCornerButtonEnabled(false);
+    model_ = new RecordModel(*db_, this);
+    recordList_ = makeControl<RecordListView>(this, "ListView1", model_);
+    recordList_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    recordList_->setAlternatingRowColors(true);
+    recordList_->setWordWrap(false);
+    recordList_->setCornerButtonEnabled(false);
     // One fixed row height and no row header: the view then needs nothing per
     // row beyond what the model computes for the rows on screen.
-    ListView1->verticalHeader()->hide();
-    ListView1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    ListView1->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
-    ListView1->horizontalHeader()->setHighlightSections(false);
-    ListView1->horizontalHeader()->setStretchLastSection(false);
+    recordList_->verticalHeader()->hide();
+    recordList_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    recordList_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    recordList_->horizontalHeader()->setHighlightSections(false);
+    recordList_->horizontalHeader()->setStretchLastSection(false);
     // The design widths in twips (15 to a pixel), widened where the font
     // needs more for the header or a typical cell.
     const int twips[] = {500, 2000, 550, 550};
@@ -155,48 +163,45 @@ AnaQx7::AnaQx7(QWidget *parent) : QWidget(parent, Qt::Window) {
     for (int c = 0; c < 4; ++c) {
         const int text = qMax(fontMetrics().horizontalAdvance(headers[c]),
                               fontMetrics().horizontalAdvance(widest[c]));
-        ListView1->setColumnWidth(c, qMax(twips[c] / 15, text + 24));
+        recordList_->setColumnWidth(c, qMax(twips[c] / 15, text + 24));
     }
 
-    statusLine = named(new QLabel(), "statusLine");
+    statusLine_ = makeControl<QLabel>(this, "statusLine");
     // Shown while a pass reads the records (the list with its statistics, or
     // an export).
-    progress_ = named(new QProgressBar(), "progress");
+    progress_ = makeControl<QProgressBar>(this, "progress");
     progress_->setRange(0, 1000);
     progress_->setTextVisible(false);
     progress_->setMaximumWidth(200);
     progress_->hide();
-    cancelButton_ = named(new QPushButton(QStringLiteral("取消")), "cancel");
+    cancelButton_ = makeControl<QPushButton>(this, "cancel", QStringLiteral("取消"));
     cancelButton_->hide();
     pass_ = new BackgroundPass(this);
-    Timer1 = named(new QTimer(this), "Timer1");
-    Timer1->setInterval(60000);
+    refreshTimer_ = makeControl<QTimer>(this, "Timer1");
+    refreshTimer_->setInterval(60000);
 
     auto *status = new QHBoxLayout();
-    status->addWidget(statusLine, 1);
+    status->addWidget(statusLine_, 1);
     status->addWidget(progress_);
     status->addWidget(cancelButton_);
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addLayout(buttons);
-    layout->addWidget(ListView1, 1);
+    layout->addWidget(recordList_, 1);
     layout->addLayout(status);
 
-    for (int i = 1; i <= 10; ++i)
-        connect(Check[i], &QCheckBox::clicked, this,
-                [this, i](bool ticked) { conditionClicked(i, ticked); });
-    connect(Check[11], &QCheckBox::clicked, this, &AnaQx7::Check11_Click);
-    const std::pair<int, QuickPeriod> quickBoxes[] = {
-        {12, QuickPeriod::Today}, {13, QuickPeriod::ThisWeek}, {14, QuickPeriod::ThisMonth}};
-    for (const auto &[i, period] : quickBoxes) {
-        connect(Check[i], &QCheckBox::clicked, this,
-                [this, i, period](bool ticked) { quickClicked(Check[i], period, ticked); });
-    }
-    connect(Timer1, &QTimer::timeout, this, [this] { LoadGrid1(true); });
-    connect(Command1, &QPushButton::clicked, this, [this] { LoadGrid1(); });
-    connect(Command3, &QPushButton::clicked, this, &AnaQx7::Command3_Click);
-    connect(Command4, &QPushButton::clicked, this, &AnaQx7::Command4_Click);
+    for (int i = 0; i < kRecordConditions; ++i)
+        connect(conditionBoxes_[i], &QCheckBox::clicked, this,
+                [this, i](bool ticked) { conditionClicked(RecordCondition(i), ticked); });
+    connect(autoRefreshBox_, &QCheckBox::clicked, this, &AnaQx7::setAutoRefresh);
+    for (int i = 0; i < 3; ++i)
+        connect(quickBoxes_[i], &QCheckBox::clicked, this,
+                [this, i](bool ticked) { quickClicked(i, ticked); });
+    connect(refreshTimer_, &QTimer::timeout, this, [this] { LoadGrid1(true); });
+    connect(refreshButton, &QPushButton::clicked, this, [this] { LoadGrid1(); });
+    connect(chartButton, &QPushButton::clicked, this, &AnaQx7::chartRequested);
+    connect(exportButton_, &QPushButton::clicked, this, &AnaQx7::chooseExportFile);
     connect(cancelButton_, &QPushButton::clicked, pass_, &BackgroundPass::cancel);
     connect(pass_, &BackgroundPass::progressChanged, this, [this](int permille) {
         progress_->setValue(permille);
@@ -206,47 +211,47 @@ AnaQx7::AnaQx7(QWidget *parent) : QWidget(parent, Qt::Window) {
         progress_->setVisible(running);
         cancelButton_->setVisible(running);
         // An export writes what the list shows; it waits for the list.
-        Command4->setEnabled(!running);
+        exportButton_->setEnabled(!running);
     });
-
-    // Load: no condition, every record listed.
-    query_.clear();
-    LoadGrid1();
 }
 
 RecordQuery::Texts AnaQx7::texts() const {
-    return {Text1->text(), Text2->text(), Text3->text(), Text4->text(),
-            Text5->text(), Text6->text(), Text7->text()};
+    return {addressBox_->text(),    fromBox_->text(),       toBox_->text(),
+            boundBoxes_[0]->text(), boundBoxes_[1]->text(), boundBoxes_[2]->text(),
+            boundBoxes_[3]->text()};
 }
 
-void AnaQx7::conditionClicked(int number, bool ticked) {
-    const QString error = query_.click(number, ticked, texts());
+void AnaQx7::conditionClicked(RecordCondition condition, bool ticked) {
+    const QString error = query_.click(condition, ticked, texts());
     if (!error.isEmpty()) {
         // The condition stays as it was, and so does the list.
-        Check[number]->setChecked(false);
+        conditionBoxes_[int(condition)]->setChecked(false);
         msgBox(this, error, MsgButtons::Ok, MsgIcon::Warning);
         return;
     }
-    if (number == 2) {
-        for (int i = 12; i <= 14; ++i) Check[i]->setChecked(false);
+    if (condition == RecordCondition::Period) {
+        for (QCheckBox *b : quickBoxes_) b->setChecked(false);
     }
     LoadGrid1();
 }
 
-void AnaQx7::quickClicked(QCheckBox *box, QuickPeriod period, bool ticked) {
-    for (int i = 12; i <= 14; ++i) {
-        if (Check[i] != box)
-            Check[i]->setChecked(false);
+void AnaQx7::quickClicked(int which, bool ticked) {
+    for (int i = 0; i < 3; ++i) {
+        if (i != which)
+            quickBoxes_[i]->setChecked(false);
     }
+    QCheckBox *periodBox = conditionBoxes_[int(RecordCondition::Period)];
     if (ticked) {
-        const PeriodTexts p = quickPeriod(period, recordsclock::now());
-        Text2->setText(p.from);
-        Text3->setText(p.to);
+        const QuickPeriod periods[] = {QuickPeriod::Today, QuickPeriod::ThisWeek,
+                                       QuickPeriod::ThisMonth};
+        const PeriodTexts p = quickPeriod(periods[which], recordsclock::now());
+        fromBox_->setText(p.from);
+        toBox_->setText(p.to);
         query_.setPeriod(p.from, p.to);
-        Check[2]->setChecked(true);
+        periodBox->setChecked(true);
     } else {
-        query_.click(2, false, texts());
-        Check[2]->setChecked(false);
+        query_.click(RecordCondition::Period, false, texts());
+        periodBox->setChecked(false);
     }
     LoadGrid1();
 }
@@ -258,7 +263,7 @@ bool AnaQx7::isBusy() const {
 void AnaQx7::reportFailure(const QString &error, bool fromTimer) {
     const QString text = QStringLiteral("无法读取记录：") + error;
     if (fromTimer)
-        statusLine->setText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss ")) + text);
+        statusLine_->setText(QTime::currentTime().toString(QStringLiteral("HH:mm:ss ")) + text);
     else
         msgBox(this, text, MsgButtons::Ok, MsgIcon::Critical);
 }
@@ -268,8 +273,7 @@ void AnaQx7::showBareStatistics() {
                                 QStringLiteral("最低温度："), QStringLiteral("平均温度："),
                                 QStringLiteral("最高湿度："), QStringLiteral("最低湿度："),
                                 QStringLiteral("平均湿度：")};
-    QLabel *labels[] = {Label3, Label2, Label4, Label5, Label6, Label7, Label8};
-    for (int i = 0; i < 7; ++i) labels[i]->setText(captions[i]);
+    for (int i = 0; i < 7; ++i) figureLabels_[i]->setText(captions[i]);
 }
 
 bool AnaQx7::LoadGrid1(bool fromTimer) {
@@ -277,10 +281,10 @@ bool AnaQx7::LoadGrid1(bool fromTimer) {
     if (action == RefreshAction::Skip)
         return true;
     const QString statement = query_.statement();
-    Module1::thsql() = statement;
+    *lastQuery_ = statement;
     {
         // A query that cannot run is told at once, as before; the list stays.
-        LiteStatement probe = Module1::dbconn().prepare(statement);
+        LiteStatement probe = db_->prepare(statement);
         const QString error = !probe.isValid()          ? probe.error()
                               : probe.columnCount() < 5 ? QStringLiteral("查询结果少于5列")
                                                         : QString();
@@ -289,7 +293,7 @@ bool AnaQx7::LoadGrid1(bool fromTimer) {
             return false;
         }
     }
-    statusLine->clear();
+    statusLine_->clear();
     if (action == RefreshAction::Replace) {
         superseding_ = true;
         pass_->cancel();
@@ -297,7 +301,7 @@ bool AnaQx7::LoadGrid1(bool fromTimer) {
     }
 
     auto job = std::make_shared<ListJob>();
-    job->databasePath = Module1::dbconn().path();
+    job->databasePath = db_->path();
     job->statement = statement;
     // Another query: its rows show as they are counted. The same query again
     // (更新, Timer1): the list stays as it is until the new count is complete.
@@ -347,10 +351,10 @@ void AnaQx7::listPassEnded(ListJob &job, bool completed, bool fromTimer) {
         // Never shown as final: the figures stay as they were (their captions
         // alone for a list that was filling).
         if (!superseding_) {
-            statusLine->setText(following_
-                                    ? QStringLiteral("已取消：只列出了前%1个记录，统计未完成。")
-                                          .arg(model_->totalRows())
-                                    : QStringLiteral("已取消：列表和统计未更新。"));
+            statusLine_->setText(following_
+                                     ? QStringLiteral("已取消：只列出了前%1个记录，统计未完成。")
+                                           .arg(model_->totalRows())
+                                     : QStringLiteral("已取消：列表和统计未更新。"));
         }
         return;
     }
@@ -379,45 +383,41 @@ void AnaQx7::listPassEnded(ListJob &job, bool completed, bool fromTimer) {
         model_->setIndex(std::move(r.index), true);
     }
     if (r.stats.count > 0) {
-        Text2->setText(r.firstTime);
-        Text3->setText(r.lastTime);
+        fromBox_->setText(r.firstTime);
+        toBox_->setText(r.lastTime);
     }
     showStatistics(r.stats);
 }
 
 void AnaQx7::showStatistics(const RecordStats &stats) {
     const QStringList captions = statisticsCaptions(stats);
-    QLabel *labels[] = {Label3, Label2, Label4, Label5, Label6, Label7, Label8};
-    for (int i = 0; i < 7; ++i) labels[i]->setText(captions.at(i));
+    for (int i = 0; i < 7; ++i) figureLabels_[i]->setText(captions.at(i));
 }
 
-void AnaQx7::Check11_Click(bool ticked) {
+void AnaQx7::setAutoRefresh(bool ticked) {
     if (!ticked) {
-        Timer1->stop();
+        refreshTimer_->stop();
         return;
     }
-    const auto ms = periodMilliseconds(Text8->text());
+    const auto ms = periodMilliseconds(refreshPeriodBox_->text());
     if (!ms) {
-        Check[11]->setChecked(false);
-        msgBox(this, filtertext::checkPeriod(Text8->text(), QStringLiteral("每…秒自动更新")),
+        autoRefreshBox_->setChecked(false);
+        msgBox(this,
+               filtertext::checkPeriod(refreshPeriodBox_->text(), QStringLiteral("每…秒自动更新")),
                MsgButtons::Ok, MsgIcon::Warning);
         return;
     }
-    Timer1->start(*ms);
-}
-
-void AnaQx7::Command3_Click() {
-    Module1::showWindow(Module1::graph());
+    refreshTimer_->start(*ms);
 }
 
 bool AnaQx7::exportCsv(const QString &path) {
     if (pass_->isRunning())
         return false;
     auto job = std::make_shared<CsvJob>();
-    job->databasePath = Module1::dbconn().path();
+    job->databasePath = db_->path();
     job->index = model_->recordIndex();
     job->path = path;
-    statusLine->clear();
+    statusLine_->clear();
     pass_->start(
         [job](PassControl &control) {
             job->result = ::exportCsv(job->databasePath, job->index, job->path, control);
@@ -428,7 +428,7 @@ bool AnaQx7::exportCsv(const QString &path) {
 
 void AnaQx7::exportEnded(const CsvJob &job, bool completed) {
     if (!completed || job.result.cancelled) {
-        statusLine->setText(QStringLiteral("导出已取消，没有写入文件。"));
+        statusLine_->setText(QStringLiteral("导出已取消，没有写入文件。"));
         return;
     }
     if (job.result.error.isEmpty())
@@ -439,7 +439,7 @@ void AnaQx7::exportEnded(const CsvJob &job, bool completed) {
                MsgIcon::Critical, QStringLiteral("导出CSV"));
 }
 
-void AnaQx7::Command4_Click() {
+void AnaQx7::chooseExportFile() {
     const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出CSV"), QString(),
                                                       QStringLiteral("CSV 文件 (*.csv)"));
     if (path.isEmpty())

@@ -7,6 +7,7 @@
 #include <memory>
 
 class BackgroundPass;
+class LiteConnection;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -18,11 +19,13 @@ class RecordListView;
 class RecordModel;
 struct RecordStats;
 
-// The window "AnaQx7" (提取温湿度采集记录): the record list with its filters and summary figures.
+// The window "AnaQx7" (提取温湿度采集记录): the record list with its filters and
+// summary figures. Each refresh leaves its statement in `query` (the text the
+// chart draws from, thsql).
 class AnaQx7 : public QWidget {
     Q_OBJECT
 public:
-    explicit AnaQx7(QWidget *parent = nullptr);
+    AnaQx7(LiteConnection *db, QString *query, QWidget *parent = nullptr);
 
     // Builds the query of the current filters and starts the pass that lists
     // its records and sums up their statistics; the list fills while the pass
@@ -40,10 +43,14 @@ public:
 
     const RecordQuery &query() const { return query_; }
     RecordModel *model() const { return model_; }
-    RecordListView *listView() const { return ListView1; }
+    RecordListView *listView() const { return recordList_; }
     BackgroundPass *pass() const { return pass_; }
     bool isBusy() const;
-    QTimer *timer() const { return Timer1; }
+    QTimer *timer() const { return refreshTimer_; }
+
+Q_SIGNALS:
+    // 曲线: the operator wants the chart of the listed records.
+    void chartRequested();
 
 private:
     struct ListJob;
@@ -53,14 +60,16 @@ private:
     void exportEnded(const CsvJob &job, bool completed);
     void reportFailure(const QString &error, bool fromTimer);
     void showBareStatistics();
-    void conditionClicked(int number, bool ticked);
-    void quickClicked(QCheckBox *box, QuickPeriod period, bool ticked);
-    void Check11_Click(bool ticked);
-    void Command3_Click();
-    void Command4_Click();
+    void buildControls();
+    void conditionClicked(RecordCondition condition, bool ticked);
+    void quickClicked(int which, bool ticked);
+    void setAutoRefresh(bool ticked);
+    void chooseExportFile();
     void showStatistics(const RecordStats &stats);
     RecordQuery::Texts texts() const;
 
+    LiteConnection *db_;
+    QString *lastQuery_;
     RecordQuery query_;
     RecordModel *model_ = nullptr;
     BackgroundPass *pass_ = nullptr;
@@ -69,14 +78,20 @@ private:
     bool superseding_ = false;          // a refresh is replacing the running pass
     int generation_ = 0;                // of the pass's growth taken so far
 
-    QCheckBox *Check[15] = {};  // Check1 .. Check14
-    QLineEdit *Text1, *Text2, *Text3, *Text4, *Text5, *Text6, *Text7, *Text8;
-    QLabel *Label2, *Label3, *Label4, *Label5, *Label6, *Label7, *Label8;
-    QLabel *statusLine;
-    QProgressBar *progress_;
-    QPushButton *cancelButton_;
-    QGroupBox *Frame3;
-    QPushButton *Command1, *Command2, *Command3, *Command4;
-    RecordListView *ListView1;
-    QTimer *Timer1;
+    QCheckBox *conditionBoxes_[kRecordConditions] = {};  // Check1 .. Check10
+    QCheckBox *autoRefreshBox_ = nullptr;                // Check11
+    QCheckBox *quickBoxes_[3] = {};          // Check12 .. Check14: today, this week, this month
+    QLineEdit *addressBox_ = nullptr;        // Text1
+    QLineEdit *fromBox_ = nullptr;           // Text2
+    QLineEdit *toBox_ = nullptr;             // Text3
+    QLineEdit *boundBoxes_[4] = {};          // Text4 .. Text7: temperature and humidity bounds
+    QLineEdit *refreshPeriodBox_ = nullptr;  // Text8
+    // Label3 (the count), then Label2 and Label4 to Label8 (the six figures).
+    QLabel *figureLabels_[7] = {};
+    QLabel *statusLine_ = nullptr;
+    QProgressBar *progress_ = nullptr;
+    QPushButton *cancelButton_ = nullptr;
+    QPushButton *exportButton_ = nullptr;   // Command4
+    RecordListView *recordList_ = nullptr;  // ListView1
+    QTimer *refreshTimer_ = nullptr;        // Timer1
 };

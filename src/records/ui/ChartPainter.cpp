@@ -13,9 +13,9 @@ namespace {
 // Far enough outside the image to be cut off, near enough for the raster engine.
 constexpr double kFar = 1.0e6;
 
-QFont labelFont() {
+QFont noteFont() {
     QFont f;
-    f.setPixelSize(12);
+    f.setPixelSize(14);
     return f;
 }
 
@@ -29,6 +29,18 @@ void textAt(QPainter &p, const QSize &size, double x, double y, const QColor &co
 }
 }  // namespace
 
+QFont labelFont(const QSize &size) {
+    // A label is written from half a band (50 units) above its grid line:
+    // as tall as that half band, its last line of pixels sits on the line,
+    // and the label reads as the line's own.
+    const int halfBand = std::max(1, size.height() / 20);
+    QFont f;
+    int px = std::clamp(halfBand, 7, 40);
+    f.setPixelSize(px);
+    while (px > 7 && QFontMetrics(f).height() > halfBand) f.setPixelSize(--px);
+    return f;
+}
+
 QPointF toPixels(double x, double y, const QSize &size) {
     return {x * size.width() / chart::kWidth,
             (chart::kHeight - y) * size.height() / chart::kHeight};
@@ -37,7 +49,7 @@ QPointF toPixels(double x, double y, const QSize &size) {
 void paintGrid(QPainter &p, const QSize &size, const chart::Scale &scale,
                const QString &tempLowText, const QString &humLowText) {
     p.fillRect(QRect(QPoint(0, 0), size), kBackground);
-    p.setFont(labelFont());
+    p.setFont(labelFont(size));
     textAt(p, size, 0, 50, kTempLabel, chart::temperatureCornerText(tempLowText));
     textAt(p, size, 1840, 50, kHumLabel, chart::humidityCornerText(humLowText));
 
@@ -77,9 +89,7 @@ void paintCurve(QPainter &p, const QSize &size, const std::vector<std::vector<QP
 void paintNotes(QPainter &p, const QSize &size, const QStringList &notes) {
     if (notes.isEmpty())
         return;
-    QFont f = labelFont();
-    f.setPixelSize(14);
-    p.setFont(f);
+    p.setFont(noteFont());
     p.setPen(kNote);
     p.drawText(QRect(0, 8, size.width(), size.height() / 2), Qt::AlignHCenter | Qt::AlignTop,
                notes.join(QLatin1Char('\n')));

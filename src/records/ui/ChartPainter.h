@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QStringList>
 
+class QFont;
 class QPainter;
 class QSize;
 
@@ -19,6 +20,10 @@ inline const QColor kHumCurve(255, 255, 255);
 inline const QColor kTempCurve(255, 255, 0);
 inline const QColor kBackground(0, 0, 0);
 inline const QColor kNote(255, 128, 64);
+
+// The font of the scale labels on a plot of `size`: as tall as half a band
+// of the grid, at least 7 pixels.
+QFont labelFont(const QSize &size);
 
 // Pixel position of a point of the plot.
 QPointF toPixels(double x, double y, const QSize &size);

@@ -1,6 +1,5 @@
 #include "records/ui/GraphWindow.h"
 
-#include "app/Module1.h"
 #include "records/BackgroundPass.h"
 #include "records/FilterText.h"
 #include "records/RecordQuery.h"
@@ -74,72 +73,70 @@ struct GraphWindow::ChartJob {
     ChartData data;
 };
 
-namespace {
-QLineEdit *rangeBox(const char *name, const QString &text) {
-    return named(new QLineEdit(text), name);
-}
-}  // namespace
-
-GraphWindow::GraphWindow(QWidget *parent) : QWidget(parent, Qt::Window) {
+GraphWindow::GraphWindow(LiteConnection *db, const QString *query, QWidget *parent)
+    : QWidget(parent, Qt::Window), db_(db), query_(query) {
     setObjectName(QStringLiteral("graph"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("温湿度图形曲线"));
     resize(900, 560);
 
-    Label3 = named(new QLabel(QStringLiteral("调整显示精度")), "Label3");
-    Label2 = named(new QLabel(QStringLiteral("温度(黄线)从：      度到      度")), "Label2");
-    Label1 = named(new QLabel(QStringLiteral("湿度(白线)从：      %到       %")), "Label1");
-    for (QLabel *l : {Label1, Label2}) l->setTextFormat(Qt::PlainText);
-    Text3 = rangeBox("Text3", QStringLiteral("-20"));
-    Text4 = rangeBox("Text4", QStringLiteral("80"));
-    Text1 = rangeBox("Text1", QStringLiteral("0"));
-    Text2 = rangeBox("Text2", QStringLiteral("100"));
-    Text5 = rangeBox("Text5", QStringLiteral("60"));
-    Check1 = named(new QCheckBox(QStringLiteral("每     秒自动更新")), "Check1");
-    Command3 = named(new QPushButton(QStringLiteral("重绘")), "Command3");
-    Command1 = named(new QPushButton(QStringLiteral("退出")), "Command1");
-    Label4 = named(new QLabel(), "Label4");
-    Label4->setMinimumWidth(150);
-    Picture1 = named(new PlotArea(), "Picture1");
-    Timer1 = named(new QTimer(this), "Timer1");
+    auto *precisionLabel = makeControl<QLabel>(this, "Label3", QStringLiteral("调整显示精度"));
+    auto *tempLabel =
+        makeControl<QLabel>(this, "Label2", QStringLiteral("温度(黄线)从：      度到      度"));
+    auto *humLabel =
+        makeControl<QLabel>(this, "Label1", QStringLiteral("湿度(白线)从：      %到       %"));
+    for (QLabel *l : {tempLabel, humLabel}) l->setTextFormat(Qt::PlainText);
+    tempLowBox_ = makeControl<QLineEdit>(this, "Text3", QStringLiteral("-20"));
+    tempHighBox_ = makeControl<QLineEdit>(this, "Text4", QStringLiteral("80"));
+    humLowBox_ = makeControl<QLineEdit>(this, "Text1", QStringLiteral("0"));
+    humHighBox_ = makeControl<QLineEdit>(this, "Text2", QStringLiteral("100"));
+    redrawPeriodBox_ = makeControl<QLineEdit>(this, "Text5", QStringLiteral("60"));
+    autoRedrawBox_ = makeControl<QCheckBox>(this, "Check1", QStringLiteral("每     秒自动更新"));
+    auto *redrawButton = makeControl<QPushButton>(this, "Command3", QStringLiteral("重绘"));
+    auto *exitButton = makeControl<QPushButton>(this, "Command1", QStringLiteral("退出"));
+    readout_ = makeControl<QLabel>(this, "Label4");
+    readout_->setMinimumWidth(150);
+    plot_ = makeControl<PlotArea>(this, "Picture1");
+    redrawTimer_ = makeControl<QTimer>(this, "Timer1");
     // Shown over the plot's corner while a redraw reads the records, so that
     // the controls above keep their places.
-    auto *busy = new QWidget();
-    progress_ = named(new QProgressBar(), "progress");
+    auto *busy = new QWidget(this);
+    progress_ = makeControl<QProgressBar>(busy, "progress");
     progress_->setRange(0, 1000);
     progress_->setTextVisible(false);
     progress_->setFixedWidth(120);
-    cancelButton_ = named(new QPushButton(QStringLiteral("取消")), "cancel");
+    cancelButton_ = makeControl<QPushButton>(busy, "cancel", QStringLiteral("取消"));
     auto *busyLayout = new QHBoxLayout(busy);
     busyLayout->setContentsMargins(0, 0, 0, 0);
     busyLayout->addWidget(progress_);
     busyLayout->addWidget(cancelButton_);
-    Picture1->setCornerWidget(busy);
+    plot_->setCornerWidget(busy);
     busy->hide();
     pass_ = new BackgroundPass(this);
 
     auto *controls = new QHBoxLayout();
-    for (QWidget *w : std::initializer_list<QWidget *>{Label3, Label2, Label1, Check1})
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{precisionLabel, tempLabel, humLabel, autoRedrawBox_})
         controls->addWidget(w);
     controls->addStretch();
-    for (QWidget *w : std::initializer_list<QWidget *>{Label4, Command3, Command1})
+    for (QWidget *w : std::initializer_list<QWidget *>{readout_, redrawButton, exitButton})
         controls->addWidget(w);
-    placeInGaps(Label2, {Text3, Text4});
-    placeInGaps(Label1, {Text1, Text2});
-    placeInGaps(Check1, {Text5});
+    placeInGaps(tempLabel, {tempLowBox_, tempHighBox_});
+    placeInGaps(humLabel, {humLowBox_, humHighBox_});
+    placeInGaps(autoRedrawBox_, {redrawPeriodBox_});
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(controls);
-    layout->addWidget(Picture1, 1);
+    layout->addWidget(plot_, 1);
 
-    connect(Command3, &QPushButton::clicked, this, &GraphWindow::Drawxy);
-    connect(Command1, &QPushButton::clicked, this, &QWidget::close);
-    connect(Timer1, &QTimer::timeout, this, &GraphWindow::Timer1_Timer);
+    connect(redrawButton, &QPushButton::clicked, this, &GraphWindow::Drawxy);
+    connect(exitButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(redrawTimer_, &QTimer::timeout, this, &GraphWindow::redrawOnTimer);
     connect(cancelButton_, &QPushButton::clicked, pass_, &BackgroundPass::cancel);
     connect(pass_, &BackgroundPass::progressChanged, progress_, &QProgressBar::setValue);
     connect(pass_, &BackgroundPass::runningChanged, busy, &QWidget::setVisible);
-    connect(Check1, &QCheckBox::clicked, this, &GraphWindow::Check1_Click);
-    connect(Picture1, &PlotArea::pointerMoved, this, &GraphWindow::Picture1_MouseMove);
+    connect(autoRedrawBox_, &QCheckBox::clicked, this, &GraphWindow::setAutoRedraw);
+    connect(plot_, &PlotArea::pointerMoved, this, &GraphWindow::pointerMoved);
 
     // Load: draw at the size the plot will have when the window shows.
     layout->activate();
@@ -157,27 +154,27 @@ void GraphWindow::Drawxy() {
         superseding_ = false;
     }
     auto job = std::make_shared<ChartJob>();
-    job->size = Picture1->size();
+    job->size = plot_->size();
     if (job->size.width() < 100 || job->size.height() < 50)
-        job->size = Picture1->sizeHint();
-    job->tempLow = Text3->text();
-    job->tempHigh = Text4->text();
-    job->humLow = Text1->text();
-    job->humHigh = Text2->text();
-    job->databasePath = Module1::dbconn().path();
-    job->statement = Module1::thsql();
+        job->size = plot_->sizeHint();
+    job->tempLow = tempLowBox_->text();
+    job->tempHigh = tempHighBox_->text();
+    job->humLow = humLowBox_->text();
+    job->humHigh = humHighBox_->text();
+    job->databasePath = db_->path();
+    job->statement = *query_;
     if (job->statement.isEmpty()) {
         data_ = ChartData();
         paint(*job, QStringLiteral("还没有查询记录"));
         return;
     }
     // A plot that has nothing yet shows its grid while the records are read.
-    if (Picture1->image().isNull())
+    if (plot_->image().isNull())
         paint(*job, QString(), true);
     Drawth(job);
 }
 
-void GraphWindow::Timer1_Timer() {
+void GraphWindow::redrawOnTimer() {
     if (refreshAction(pass_->isRunning(), true) == RefreshAction::Skip)
         return;
     Drawxy();
@@ -230,31 +227,33 @@ void GraphWindow::paint(const ChartJob &job, const QString &note, bool gridOnly)
         notes_ << scale.humNote;
     chartpaint::paintNotes(painter, job.size, notes_);
     painter.end();
-    Picture1->setImage(image);
-    Label4->clear();
-    readoutIndex_ = -1;
+    plot_->setImage(image);
+    // The readout keeps its text until the pointer moves; the next move reads
+    // the new records.
+    readoutIndex_.reset();
 }
 
-void GraphWindow::Picture1_MouseMove(double x) {
+void GraphWindow::pointerMoved(double x) {
     // The time is read from the database when the pointer reaches another record.
     const qsizetype k = chart::readoutIndex(data_.count, x);
     if (k == readoutIndex_)
         return;
     readoutIndex_ = k;
-    Label4->setText(chartTimeAt(Module1::dbconn(), data_, k));
+    readout_->setText(chartTimeAt(*db_, data_, k));
 }
 
-void GraphWindow::Check1_Click(bool ticked) {
+void GraphWindow::setAutoRedraw(bool ticked) {
     if (!ticked) {
-        Timer1->stop();
+        redrawTimer_->stop();
         return;
     }
-    const auto ms = periodMilliseconds(Text5->text());
+    const auto ms = periodMilliseconds(redrawPeriodBox_->text());
     if (!ms) {
-        Check1->setChecked(false);
-        msgBox(this, filtertext::checkPeriod(Text5->text(), QStringLiteral("每…秒自动更新")),
+        autoRedrawBox_->setChecked(false);
+        msgBox(this,
+               filtertext::checkPeriod(redrawPeriodBox_->text(), QStringLiteral("每…秒自动更新")),
                MsgButtons::Ok, MsgIcon::Warning);
         return;
     }
-    Timer1->start(*ms);
+    redrawTimer_->start(*ms);
 }

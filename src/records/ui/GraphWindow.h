@@ -6,8 +6,10 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
 
 class BackgroundPass;
+class LiteConnection;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -42,11 +44,12 @@ private:
     QWidget *corner_ = nullptr;
 };
 
-// The window "graph" (温湿度图形曲线): temperature and humidity curves of the last record query.
+// The window "graph" (温湿度图形曲线): temperature and humidity curves of the
+// last record query, the text that `query` holds at each redraw (thsql).
 class GraphWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit GraphWindow(QWidget *parent = nullptr);
+    GraphWindow(LiteConnection *db, const QString *query, QWidget *parent = nullptr);
 
     // Starts a redraw: the pass that reads the records of the last query
     // (Drawth) runs in the background, and the plot shows grid, scale and
@@ -54,17 +57,18 @@ public:
     // drawn yet shows its grid at once.
     void Drawxy();
     // Timer1: a redraw, unless the last one is still running.
-    void Timer1_Timer();
-    // The readout for a pointer at plot x `x`.
-    void Picture1_MouseMove(double x);
+    void redrawOnTimer();
+    // The readout (Label4) for the pointer at plot x `x`. It changes only
+    // when the pointer moves, not when the chart is redrawn.
+    void pointerMoved(double x);
 
     qsizetype plotCount() const { return data_.count; }
     const ChartData &data() const { return data_; }
     // Short notes shown on the plot by the last redraw (no record, a range
     // that cannot be drawn, a failed query).
     const QStringList &notes() const { return notes_; }
-    PlotArea *picture() const { return Picture1; }
-    QTimer *timer() const { return Timer1; }
+    PlotArea *picture() const { return plot_; }
+    QTimer *timer() const { return redrawTimer_; }
     BackgroundPass *pass() const { return pass_; }
     bool isBusy() const;
 
@@ -75,20 +79,27 @@ private:
     // Grid, scale, curves of data_ and notes (`note` in place of what the data
     // would say; only grid and scale when `gridOnly`).
     void paint(const ChartJob &job, const QString &note = QString(), bool gridOnly = false);
-    void Check1_Click(bool ticked);
+    void setAutoRedraw(bool ticked);
 
+    LiteConnection *db_;
+    const QString *query_;
     ChartData data_;
     QStringList notes_;
     BackgroundPass *pass_;
     bool superseding_ = false;
-    qsizetype readoutIndex_ = -1;  // the record whose time Label4 shows
+    // The record whose time Label4 shows (-1: none, at the edge); nothing
+    // after a redraw, so that the next move reads the new records.
+    std::optional<qsizetype> readoutIndex_;
 
-    QLineEdit *Text1, *Text2, *Text3, *Text4, *Text5;
-    QLabel *Label1, *Label2, *Label3, *Label4;
-    QCheckBox *Check1;
-    QPushButton *Command1, *Command3;
-    QProgressBar *progress_;
-    QPushButton *cancelButton_;
-    PlotArea *Picture1;
-    QTimer *Timer1;
+    QLineEdit *humLowBox_ = nullptr;        // Text1
+    QLineEdit *humHighBox_ = nullptr;       // Text2
+    QLineEdit *tempLowBox_ = nullptr;       // Text3
+    QLineEdit *tempHighBox_ = nullptr;      // Text4
+    QLineEdit *redrawPeriodBox_ = nullptr;  // Text5
+    QLabel *readout_ = nullptr;             // Label4
+    QCheckBox *autoRedrawBox_ = nullptr;    // Check1
+    QProgressBar *progress_ = nullptr;
+    QPushButton *cancelButton_ = nullptr;
+    PlotArea *plot_ = nullptr;       // Picture1
+    QTimer *redrawTimer_ = nullptr;  // Timer1
 };
