@@ -4,9 +4,7 @@
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QStyleOptionButton>
-#include <QTimer>
 
 namespace {
 
@@ -94,28 +92,3 @@ private:
 void placeInGaps(QWidget *host, const QList<QLineEdit *> &edits) {
     new GapPlacer(host, edits);
 }
-
-namespace controls {
-
-QLabel *label(QWidget *parent, const char *name, const QString &text) {
-    return named(new QLabel(text, parent), name);
-}
-
-QPushButton *button(QWidget *parent, const char *name, const QString &caption) {
-    return named(new QPushButton(caption, parent), name);
-}
-
-QLineEdit *textBox(QWidget *parent, const char *name, const QString &text, int width) {
-    auto *edit = named(new QLineEdit(text, parent), name);
-    if (width > 0)
-        edit->setFixedWidth(width);
-    return edit;
-}
-
-QTimer *timer(QObject *parent, const char *name, int interval) {
-    auto *t = named(new QTimer(parent), name);
-    t->setInterval(interval);
-    return t;
-}
-
-}  // namespace controls

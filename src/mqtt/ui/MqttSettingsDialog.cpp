@@ -29,28 +29,25 @@ MqttSettingsDialog::MqttSettingsDialog(LiteConnection *db, MqttPublisher *publis
 }
 
 void MqttSettingsDialog::buildControls() {
-    using controls::button;
-    using controls::label;
-    using controls::textBox;
-
-    enabled_ = named(new QCheckBox(QStringLiteral("启用MQTT发布"), this), "enabled");
-    QLabel *hostLabel = label(this, "hostLabel", QStringLiteral("代理地址："));
-    host_ = textBox(this, "host", QString());
-    QLabel *portLabel = label(this, "portLabel", QStringLiteral("端口："));
-    port_ = textBox(this, "port", QString(), 70);
-    QLabel *prefixLabel = label(this, "prefixLabel", QStringLiteral("主题前缀："));
-    prefix_ = textBox(this, "prefix", QString());
-    QLabel *userLabel = label(this, "usernameLabel", QStringLiteral("用户名："));
-    username_ = textBox(this, "username", QString());
-    QLabel *passwordLabel = label(this, "passwordLabel", QStringLiteral("密码："));
-    password_ = textBox(this, "password", QString());
+    enabled_ = makeControl<QCheckBox>(this, "enabled", QStringLiteral("启用MQTT发布"));
+    QLabel *hostLabel = makeControl<QLabel>(this, "hostLabel", QStringLiteral("代理地址："));
+    host_ = makeControl<QLineEdit>(this, "host", QString());
+    QLabel *portLabel = makeControl<QLabel>(this, "portLabel", QStringLiteral("端口："));
+    port_ = makeControl<QLineEdit>(this, "port", QString());
+    port_->setFixedWidth(70);
+    QLabel *prefixLabel = makeControl<QLabel>(this, "prefixLabel", QStringLiteral("主题前缀："));
+    prefix_ = makeControl<QLineEdit>(this, "prefix", QString());
+    QLabel *userLabel = makeControl<QLabel>(this, "usernameLabel", QStringLiteral("用户名："));
+    username_ = makeControl<QLineEdit>(this, "username", QString());
+    QLabel *passwordLabel = makeControl<QLabel>(this, "passwordLabel", QStringLiteral("密码："));
+    password_ = makeControl<QLineEdit>(this, "password", QString());
     password_->setEchoMode(QLineEdit::Password);
-    tls_ = named(new QCheckBox(QStringLiteral("使用TLS加密（信任系统的CA证书）"), this), "tls");
-    state_ = label(this, "mqttState", QString());
+    tls_ = makeControl<QCheckBox>(this, "tls", QStringLiteral("使用TLS加密（信任系统的CA证书）"));
+    state_ = makeControl<QLabel>(this, "mqttState", QString());
     state_->setWordWrap(true);
-    save_ = button(this, "save", QStringLiteral("保存"));
-    test_ = button(this, "test", kTestCaption);
-    exit_ = button(this, "exit", QStringLiteral("退出"));
+    save_ = makeControl<QPushButton>(this, "save", QStringLiteral("保存"));
+    test_ = makeControl<QPushButton>(this, "test", kTestCaption);
+    exit_ = makeControl<QPushButton>(this, "exit", QStringLiteral("退出"));
 
     hostLabel->setBuddy(host_);
     portLabel->setBuddy(port_);

@@ -27,15 +27,18 @@ AlarmLogWindow::AlarmLogWindow(LiteConnection *db, QWidget *parent)
     // default), and the quick periods.
     const PeriodTexts today = ::quickPeriod(QuickPeriod::Today, recordsclock::now());
     moduleCheck_ = makeControl<QCheckBox>(this, "onlyModule", QStringLiteral("只看模块："));
-    moduleBox_ = controls::textBox(this, "moduleBox", QStringLiteral("1"), 60);
+    moduleBox_ = makeControl<QLineEdit>(this, "moduleBox", QStringLiteral("1"));
+    moduleBox_->setFixedWidth(60);
     periodCheck_ = makeControl<QCheckBox>(this, "onlyPeriod", QStringLiteral("限制时间段，从："));
-    fromBox_ = controls::textBox(this, "fromBox", today.from, 150);
-    toBox_ = controls::textBox(this, "toBox", today.to, 150);
-    QPushButton *quick[] = {controls::button(this, "today", QStringLiteral("今日")),
-                            controls::button(this, "thisWeek", QStringLiteral("本周")),
-                            controls::button(this, "thisMonth", QStringLiteral("本月"))};
-    auto *refresh = controls::button(this, "refresh", QStringLiteral("更新"));
-    auto *exportButton = controls::button(this, "exportCsv", QStringLiteral("导出CSV"));
+    fromBox_ = makeControl<QLineEdit>(this, "fromBox", today.from);
+    fromBox_->setFixedWidth(150);
+    toBox_ = makeControl<QLineEdit>(this, "toBox", today.to);
+    toBox_->setFixedWidth(150);
+    QPushButton *quick[] = {makeControl<QPushButton>(this, "today", QStringLiteral("今日")),
+                            makeControl<QPushButton>(this, "thisWeek", QStringLiteral("本周")),
+                            makeControl<QPushButton>(this, "thisMonth", QStringLiteral("本月"))};
+    auto *refresh = makeControl<QPushButton>(this, "refresh", QStringLiteral("更新"));
+    auto *exportButton = makeControl<QPushButton>(this, "exportCsv", QStringLiteral("导出CSV"));
 
     auto *filters = new QGridLayout();
     filters->addWidget(moduleCheck_, 0, 0);
@@ -43,7 +46,7 @@ AlarmLogWindow::AlarmLogWindow(LiteConnection *db, QWidget *parent)
     filters->addWidget(periodCheck_, 1, 0);
     auto *period = new QHBoxLayout();
     period->addWidget(fromBox_);
-    period->addWidget(controls::label(this, "toLabel", QStringLiteral("到")));
+    period->addWidget(makeControl<QLabel>(this, "toLabel", QStringLiteral("到")));
     period->addWidget(toBox_);
     period->addStretch();
     filters->addLayout(period, 1, 1);
@@ -70,7 +73,7 @@ AlarmLogWindow::AlarmLogWindow(LiteConnection *db, QWidget *parent)
                               QStringLiteral("状态")};
     for (int c = 0; c < 5; ++c)
         list_->setColumnWidth(c, fontMetrics().horizontalAdvance(widest[c]) + 24);
-    totalLabel_ = controls::label(this, "total", QString());
+    totalLabel_ = makeControl<QLabel>(this, "total", QString());
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(filters);
