@@ -90,6 +90,14 @@ QString DeletionConditions::question() const {
     return q + QStringLiteral("的温湿度数据？");
 }
 
+bool deleteRecords(LiteConnection &db, const DeletionConditions &conditions, QString *error) {
+    if (db.Execute(conditions.statement()))
+        return true;
+    if (error)
+        *error = db.lastError();
+    return false;
+}
+
 QString backupFileName(const QDateTime &localTime) {
     return localTime.toString(QStringLiteral("yyyy.MM.dd_HH.mm.ss_")) +
            QString::fromLatin1(schema::kDatabaseFile);

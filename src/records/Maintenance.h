@@ -51,6 +51,10 @@ private:
     QList<TimeCondition> ticked_;  // in the order of their clicks
 };
 
+// Runs the deletion of `conditions`: one statement, so that when it fails
+// nothing is deleted. False, with the database's answer, on failure.
+bool deleteRecords(LiteConnection &db, const DeletionConditions &conditions, QString *error);
+
 // yyyy.MM.dd_hh.mm.ss_mydb.db of a local time.
 QString backupFileName(const QDateTime &localTime);
 

@@ -1,6 +1,7 @@
 #include "records/RecordQuery.h"
 
 #include "records/FilterText.h"
+#include "store/LiteConnection.h"
 #include "store/Statements.h"
 #include "store/ValueText.h"
 
@@ -100,6 +101,13 @@ QString RecordQuery::statement() const {
     QString s = sql::selectRecordsBase();
     for (const QString &f : fragments_) s += f;
     return s;
+}
+
+QString recordQueryProblem(LiteConnection &db, const QString &statement) {
+    LiteStatement probe = db.prepare(statement);
+    if (!probe.isValid())
+        return probe.error();
+    return probe.columnCount() < 5 ? QStringLiteral("查询结果少于5列") : QString();
 }
 
 QDateTime recordClockTime(const QDateTime &now) {

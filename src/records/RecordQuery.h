@@ -64,6 +64,12 @@ private:
     QString fragments_[FragmentCount];
 };
 
+class LiteConnection;
+
+// Why `statement` cannot run as a record query on `db` (it does not compile,
+// or gives fewer than the five columns of th); empty when it can.
+QString recordQueryProblem(LiteConnection &db, const QString &statement);
+
 // The quick period filters: today, this week (Monday to Sunday) and this month,
 // in the time of the records (UTC + 8 hours), whatever the machine's zone.
 enum class QuickPeriod { Today, ThisWeek, ThisMonth };

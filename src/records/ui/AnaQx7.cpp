@@ -282,16 +282,10 @@ bool AnaQx7::LoadGrid1(bool fromTimer) {
         return true;
     const QString statement = query_.statement();
     *lastQuery_ = statement;
-    {
-        // A query that cannot run is told at once, as before; the list stays.
-        LiteStatement probe = db_->prepare(statement);
-        const QString error = !probe.isValid()          ? probe.error()
-                              : probe.columnCount() < 5 ? QStringLiteral("查询结果少于5列")
-                                                        : QString();
-        if (!error.isEmpty()) {
-            reportFailure(error, fromTimer);
-            return false;
-        }
+    // A query that cannot run is told at once; the list stays.
+    if (const QString error = recordQueryProblem(*db_, statement); !error.isEmpty()) {
+        reportFailure(error, fromTimer);
+        return false;
     }
     statusLine_->clear();
     if (action == RefreshAction::Replace) {

@@ -84,12 +84,11 @@ void DbaseWindow::deleteRecords() {
     if (!askYesNo(this, conditions_.question(), MsgIcon::Critical,
                   QStringLiteral("Delete Records")))
         return;
-    const QString statement = conditions_.statement();
-    if (!db_->Execute(statement)) {
-        // One statement: when it fails, nothing was deleted.
+    QString error;
+    if (!::deleteRecords(*db_, conditions_, &error)) {
         msgBox(this,
                QStringLiteral("删除记录失败，没有删除任何记录。\n\n%1\n\n%2")
-                   .arg(db_->lastError(), statement),
+                   .arg(error, conditions_.statement()),
                MsgButtons::Ok, MsgIcon::Critical, QStringLiteral("删除失败"));
         return;
     }
