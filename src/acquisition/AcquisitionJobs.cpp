@@ -132,18 +132,8 @@ void AcquisitionJobs::pollTick() {
     }
     if (!step.sends())
         return;
-    switch (bus_->send(measurementRequest(step.address))) {
-        case SendResult::Sent:
-            break;
-        case SendResult::PortNotOpen:
-            portGone(false);
-            return;
-        case SendResult::PortLost:
-            portGone(true);
-            return;
-        case SendResult::Failed:
-            return;
-    }
+    if (!sendForJob(measurementRequest(step.address)))
+        return;
     cycle.requestSent(step);
     Q_EMIT pollSent(modules_->at(step.position).address);
 }
@@ -196,18 +186,8 @@ void AcquisitionJobs::setSearchPeriod(int periodMs) {
 void AcquisitionJobs::searchTick() {
     BusSearch &search = state_->search;
     const QByteArray probe = readRegisterRequest(quint8(search.address), modbus::kRegModel);
-    switch (bus_->send(probe)) {
-        case SendResult::Sent:
-            break;
-        case SendResult::PortNotOpen:
-            portGone(false);
-            return;
-        case SendResult::PortLost:
-            portGone(true);
-            return;
-        case SendResult::Failed:
-            return;
-    }
+    if (!sendForJob(probe))
+        return;
     const BusSearch::Probe sent = search.next();
     Q_EMIT searchProbed(sent.address);
     if (sent.last)
@@ -354,6 +334,22 @@ QString AcquisitionJobs::alarmText() const {
 }
 
 // ---- the port and the store ----
+
+bool AcquisitionJobs::sendForJob(const QByteArray &frame) {
+    switch (bus_->send(frame)) {
+        case SendResult::Sent:
+            return true;
+        case SendResult::PortNotOpen:
+            portGone(false);
+            return false;
+        case SendResult::PortLost:
+            portGone(true);
+            return false;
+        case SendResult::Failed:
+            break;  // this tick sends nothing; the job goes on
+    }
+    return false;
+}
 
 void AcquisitionJobs::portGone(bool lost) {
     if (activity_ == Activity::Acquiring) {

@@ -144,6 +144,9 @@ private:
     void onPortReopened();
     void onStoreBacklog(int waiting, const QString &error);
     void onStoreOverflow(int dropped);
+    // Sends a frame of the running job. On a closed or lost port the job
+    // stops (portGone); false when the frame did not go out.
+    bool sendForJob(const QByteArray &frame);
     // A send of a job met a closed port: stop the job; said as a lost port
     // or as "请先打开串口".
     void portGone(bool lost);
