@@ -143,7 +143,7 @@ for f in "${faults[@]}"; do
     else
         # ctest fails when a test does: that is the point, not an error here.
         failing=$( (cd build && QT_QPA_PLATFORM=offscreen ctest --parallel "$(nproc)" 2>&1 || true) |
-            sed -n 's/^ *[0-9]* - \([a-z0-9_]*\) (.*/\1/p' | tr '\n' ' ')
+            sed -n 's/^[[:space:]]*[0-9]* - \([a-z0-9_]*\) (.*/\1/p' | tr '\n' ' ')
         if [ -n "$failing" ]; then
             echo "$name: caught by $failing($what)"
             caught=$((caught + 1))
