@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mqtt/MqttSettings.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QPair>
@@ -29,8 +31,8 @@ public:
         // Sessions and their queued messages survive a restart (subscribers
         // that connect without a clean session miss nothing while it is down).
         bool persistence = false;
-        // TLS with a certificate for 127.0.0.1 signed by a CA of the test
-        // (caFile()); needs the openssl program.
+        // TLS with a certificate of the test's own for 127.0.0.1 (caFile());
+        // needs the openssl program.
         bool tls = false;
     };
 
@@ -56,8 +58,10 @@ public:
     // Chosen when the object is made, so that a client can be pointed at a
     // broker that is not running yet; the same for every start.
     quint16 port() const { return port_; }
+    // Settings that point the program at this broker (prefix qx7, no login).
+    MqttSettings settings() const;
     QString dir() const { return dir_.path(); }
-    // The CA that signed the broker's certificate (Options::tls).
+    // The broker's certificate, to be trusted as a CA (Options::tls).
     QString caFile() const;
     // Everything the broker wrote, over all its runs.
     QString log() const;
@@ -73,3 +77,10 @@ private:
     QProcess proc_;
     QString error_;
 };
+
+// Skips the running test when mosquitto is not installed.
+#define SKIP_WITHOUT_MOSQUITTO()                                             \
+    if (MqttBroker::program().isEmpty())                                     \
+    QSKIP(                                                                   \
+        "the mosquitto broker is not installed (Debian package mosquitto); " \
+        "scripts/install-deps.sh installs it")
