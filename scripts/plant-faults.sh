@@ -22,7 +22,7 @@ faults=(
 "silence|src/bus/FrameAssembler.h|kSilenceMs = 25;|kSilenceMs = 250;|a pause of 60 ms no longer ends a frame"
 "frame-cap|src/bus/FrameAssembler.h|kMaxFrameBytes = 256;|kMaxFrameBytes = 1 << 30;|a line that never pauses gives one endless frame"
 "stale|src/acquisition/AcquisitionCycle.cpp|nowMs - row.readAtMs > maxAgeMs)|false)|a reading is recorded however old it is"
-"any-address|src/acquisition/AcquisitionCycle.cpp|address != pendingAddress_)|false)|a reading from another module is credited to the one polled"
+"any-address|src/acquisition/AcquisitionJobs.cpp|cycle.takeReading(*modules_, reply.address,|cycle.takeReading(*modules_, cycle.pendingAddress(),|a reading from another module is credited to the one polled"
 "clock-on-failure|src/acquisition/AcquisitionJobs.cpp|        pollTimer_->stop();
         clockTimer_->stop();
         bus_->release(BusJob::Acquisition);
