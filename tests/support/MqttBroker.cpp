@@ -6,13 +6,8 @@
 #include <QTcpServer>
 #include <QTest>
 
-#include <sys/prctl.h>
-#include <unistd.h>
-
-#include <csignal>
-
 #include <pwd.h>
-#include <cstdio>
+#include <unistd.h>
 
 namespace {
 quint16 freeLoopbackPort() {
@@ -36,19 +31,8 @@ bool run(const QString &program, const QStringList &args, QString *error) {
 }
 }  // namespace
 
-MqttBroker::MqttBroker(const Options &options) : options_(options), port_(freeLoopbackPort()) {
-    // A file never fills up and stalls the broker; every run adds to it.
-    const QString logPath = QDir(dir_.path()).filePath(QStringLiteral("mosquitto.log"));
-    proc_.setStandardOutputFile(logPath, QIODevice::Append);
-    proc_.setStandardErrorFile(logPath, QIODevice::Append);
-    proc_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-}
-
-MqttBroker::~MqttBroker() {
-    stop();
-    if (QTest::currentTestFailed())
-        std::fprintf(stderr, "--- mosquitto log ---\n%s\n", qPrintable(log()));
-}
+MqttBroker::MqttBroker(const Options &options)
+    : ChildProcess("mosquitto", true), options_(options), port_(freeLoopbackPort()) {}
 
 QString MqttBroker::program() {
     if (QFile::exists(QStringLiteral("/usr/sbin/mosquitto")))
@@ -158,23 +142,4 @@ bool MqttBroker::start(int timeoutMs) {
     error_ = QStringLiteral("mosquitto did not serve on port %1:\n").arg(port_) + log();
     stop();
     return false;
-}
-
-bool MqttBroker::stop() {
-    if (!isRunning())
-        return false;
-    proc_.terminate();
-    bool clean = proc_.waitForFinished(5000);
-    if (!clean) {
-        proc_.kill();
-        proc_.waitForFinished(2000);
-    }
-    return clean && proc_.exitStatus() == QProcess::NormalExit;
-}
-
-QString MqttBroker::log() const {
-    QFile file(QDir(dir_.path()).filePath(QStringLiteral("mosquitto.log")));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromLocal8Bit(file.readAll());
 }
