@@ -2,12 +2,9 @@
 #include "bus/Crc.h"
 #include "bus/Frames.h"
 #include "bus/HexText.h"
+#include "support/Hex.h"
 
 #include <QTest>
-
-static QByteArray bytes(const char *hex) {
-    return QByteArray::fromHex(hex);
-}
 
 class TestFrames : public QObject {
     Q_OBJECT
@@ -18,10 +15,10 @@ private Q_SLOTS:
         QTest::addColumn<int>("high");
         QTest::newRow("empty") << QByteArray() << 0xFF << 0xFF;
         QTest::newRow("check value") << QByteArray("123456789") << 0x37 << 0x4B;
-        QTest::newRow("read temperature") << bytes("010400000001") << 0x31 << 0xCA;
-        QTest::newRow("measurement request") << bytes("010400000002") << 0x71 << 0xCB;
-        QTest::newRow("read turnaround") << bytes("0103000D0001") << 0x15 << 0xC9;
-        QTest::newRow("reply") << bytes("01040400FA0258") << 0xDB << 0x2F;
+        QTest::newRow("read temperature") << hex("010400000001") << 0x31 << 0xCA;
+        QTest::newRow("measurement request") << hex("010400000002") << 0x71 << 0xCB;
+        QTest::newRow("read turnaround") << hex("0103000D0001") << 0x15 << 0xC9;
+        QTest::newRow("reply") << hex("01040400FA0258") << 0xDB << 0x2F;
     }
     void crcVectors() {
         QFETCH(QByteArray, data);
@@ -35,15 +32,15 @@ private Q_SLOTS:
     }
 
     void requestsAndReceiveTexts() {
-        QCOMPARE(measurementRequest(1), bytes("01040000000271CB"));
-        QCOMPARE(readRegisterRequest(1, 0x0D), bytes("0103000D000115C9"));
-        QCOMPARE(writeRegisterRequest(1, 0, 2), assembleFrame(bytes("010600000002")));
-        QVERIFY(crcMatches(bytes("01040000000271CB")));
-        QVERIFY(!crcMatches(bytes("01040000000271CC")));
-        QCOMPARE(receiveText(bytes("0A10FF")), QStringLiteral(" 0A 10 FF"));
+        QCOMPARE(measurementRequest(1), hex("01040000000271CB"));
+        QCOMPARE(readRegisterRequest(1, 0x0D), hex("0103000D000115C9"));
+        QCOMPARE(writeRegisterRequest(1, 0, 2), assembleFrame(hex("010600000002")));
+        QVERIFY(crcMatches(hex("01040000000271CB")));
+        QVERIFY(!crcMatches(hex("01040000000271CC")));
+        QCOMPARE(receiveText(hex("0A10FF")), QStringLiteral(" 0A 10 FF"));
         QCOMPARE(receiveText(QByteArray()), QString());
         QCOMPARE(receiveFields(QStringLiteral(" 01 04 04")), (QStringList{"01", "04", "04"}));
-        QCOMPARE(receiveTextBytes(QStringLiteral(" 01 04 FA")), bytes("0104FA"));
+        QCOMPARE(receiveTextBytes(QStringLiteral(" 01 04 FA")), hex("0104FA"));
     }
 
     void commandText_data() {
@@ -51,15 +48,14 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("expected");
         QTest::addColumn<int>("badToken");  // the first token above FF; -1: none
         QTest::addColumn<QString>("badText");
-        QTest::newRow("preset") << "01 04 00 00 00 01" << bytes("010400000001") << -1 << "";
-        QTest::newRow("blanks around")
-            << "  01 04 00 00 00 01 " << bytes("010400000001") << -1 << "";
-        QTest::newRow("double blank") << "01  04" << bytes("010004") << -1 << "";
+        QTest::newRow("preset") << "01 04 00 00 00 01" << hex("010400000001") << -1 << "";
+        QTest::newRow("blanks around") << "  01 04 00 00 00 01 " << hex("010400000001") << -1 << "";
+        QTest::newRow("double blank") << "01  04" << hex("010004") << -1 << "";
         QTest::newRow("placeholder") << QStringLiteral("01 06 00 00 00 xx(请将xx改为新的模块地址)")
-                                     << bytes("010600000000") << -1 << "";
-        QTest::newRow("1G") << "1G" << bytes("01") << -1 << "";
-        QTest::newRow("0D lower") << "0d" << bytes("0D") << -1 << "";
-        QTest::newRow("leading zeros") << "0001" << bytes("01") << -1 << "";
+                                     << hex("010600000000") << -1 << "";
+        QTest::newRow("1G") << "1G" << hex("01") << -1 << "";
+        QTest::newRow("0D lower") << "0d" << hex("0D") << -1 << "";
+        QTest::newRow("leading zeros") << "0001" << hex("01") << -1 << "";
         QTest::newRow("empty") << "   " << QByteArray() << -1 << "";
         // Refused: no bytes at all, and where the fault is.
         QTest::newRow("100") << "01 04 100" << QByteArray() << 2 << "100";
@@ -84,22 +80,22 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("reply");  // to a request for module 1
         QTest::addColumn<int>("verdict");
         QTest::addColumn<QString>("message");
-        QTest::newRow("good") << bytes("01040400FA0258DB2F") << int(ReplyVerdict::Ok) << QString();
+        QTest::newRow("good") << hex("01040400FA0258DB2F") << int(ReplyVerdict::Ok) << QString();
         QTest::newRow("last byte changed")
-            << bytes("01040400FA0258DB30") << int(ReplyVerdict::BadCrc)
+            << hex("01040400FA0258DB30") << int(ReplyVerdict::BadCrc)
             << QStringLiteral("采集到的数据CRC错，请检查通信线路或发送软件！");
         QTest::newRow("exception")
-            << bytes("018402C2C1") << int(ReplyVerdict::WrongFunction)
+            << hex("018402C2C1") << int(ReplyVerdict::WrongFunction)
             << QStringLiteral("模块无法识别上位机发的采集命令，请检查通信线路或发送软件！");
-        QTest::newRow("short") << bytes("01040400FA") << int(ReplyVerdict::Incomplete)
+        QTest::newRow("short") << hex("01040400FA") << int(ReplyVerdict::Incomplete)
                                << QStringLiteral("采集到的数据不完整，请检查通信线路！");
         QTest::newRow("other address")
-            << bytes("02040400FA0258DB2F") << int(ReplyVerdict::WrongAddress)
+            << hex("02040400FA0258DB2F") << int(ReplyVerdict::WrongAddress)
             << QStringLiteral("接收的包无法辩识，请检查通信线路！");
-        QTest::newRow("one byte") << bytes("01") << int(ReplyVerdict::NoVerdict) << QString();
+        QTest::newRow("one byte") << hex("01") << int(ReplyVerdict::NoVerdict) << QString();
         // Tokens after the ninth are ignored.
         QTest::newRow("trailing noise")
-            << bytes("01040400FA0258DB2F00") << int(ReplyVerdict::Ok) << QString();
+            << hex("01040400FA0258DB2F00") << int(ReplyVerdict::Ok) << QString();
     }
     void replyCheck() {
         QFETCH(QByteArray, reply);
@@ -117,7 +113,7 @@ private Q_SLOTS:
     }
 
     void measurementValues() {
-        const ReplyCheck c = checkMeasurementReply(receiveText(bytes("01040400FA0258DB2F")), 1);
+        const ReplyCheck c = checkMeasurementReply(receiveText(hex("01040400FA0258DB2F")), 1);
         QCOMPARE(c.measurement().temperatureText(), QStringLiteral("25"));
         QCOMPARE(c.measurement().humidityText(), QStringLiteral("60"));
         // The shortest decimal text of tenths.
@@ -125,7 +121,7 @@ private Q_SLOTS:
              {std::pair{253, "25.3"}, {250, "25"}, {5, "0.5"}, {-5, "-0.5"}, {0, "0"}})
             QCOMPARE(tenthsText(tenths), QString::fromLatin1(text));
         // Temperature is signed, humidity is not.
-        const Measurement cold = decodeMeasurement(bytes("010404FF9CFF9C"));
+        const Measurement cold = decodeMeasurement(hex("010404FF9CFF9C"));
         QCOMPARE(cold.temperatureText(), QStringLiteral("-10"));
         QCOMPARE(cold.temperature(), -10.0);
         QCOMPARE(cold.humidityText(), QStringLiteral("6543.6"));

@@ -6,13 +6,8 @@
 #include <QTcpServer>
 #include <QTest>
 
-#include <sys/prctl.h>
-#include <unistd.h>
-
-#include <csignal>
-
 #include <pwd.h>
-#include <cstdio>
+#include <unistd.h>
 
 namespace {
 quint16 freeLoopbackPort() {
@@ -36,19 +31,8 @@ bool run(const QString &program, const QStringList &args, QString *error) {
 }
 }  // namespace
 
-MqttBroker::MqttBroker(const Options &options) : options_(options), port_(freeLoopbackPort()) {
-    // A file never fills up and stalls the broker; every run adds to it.
-    const QString logPath = QDir(dir_.path()).filePath(QStringLiteral("mosquitto.log"));
-    proc_.setStandardOutputFile(logPath, QIODevice::Append);
-    proc_.setStandardErrorFile(logPath, QIODevice::Append);
-    proc_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-}
-
-MqttBroker::~MqttBroker() {
-    stop();
-    if (QTest::currentTestFailed())
-        std::fprintf(stderr, "--- mosquitto log ---\n%s\n", qPrintable(log()));
-}
+MqttBroker::MqttBroker(const Options &options)
+    : ChildProcess("mosquitto", true), options_(options), port_(freeLoopbackPort()) {}
 
 QString MqttBroker::program() {
     if (QFile::exists(QStringLiteral("/usr/sbin/mosquitto")))
@@ -58,6 +42,13 @@ QString MqttBroker::program() {
 
 QString MqttBroker::openssl() {
     return QStandardPaths::findExecutable(QStringLiteral("openssl"));
+}
+
+MqttSettings MqttBroker::settings() const {
+    MqttSettings s;
+    s.host = QStringLiteral("127.0.0.1");
+    s.port = port_;
+    return s;
 }
 
 QString MqttBroker::caFile() const {
@@ -105,38 +96,19 @@ bool MqttBroker::prepare() {
              << QStringLiteral("queue_qos0_messages true");
     }
     if (options_.tls) {
-        const QString ssl = openssl();
-        if (ssl.isEmpty()) {
+        // A self-signed certificate for 127.0.0.1, which the client trusts as its own CA.
+        const QString key = dir.filePath(QStringLiteral("server.key"));
+        if (openssl().isEmpty()) {
             error_ = QStringLiteral("openssl is missing");
             return false;
         }
-        const QString ca = caFile();
-        const QString caKey = dir.filePath(QStringLiteral("ca.key"));
-        const QString key = dir.filePath(QStringLiteral("server.key"));
-        const QString csr = dir.filePath(QStringLiteral("server.csr"));
-        const QString cert = dir.filePath(QStringLiteral("server.pem"));
-        const QString ext = dir.filePath(QStringLiteral("san.txt"));
-        QFile extFile(ext);
-        if (!extFile.open(QIODevice::WriteOnly) ||
-            extFile.write("subjectAltName=IP:127.0.0.1\n") < 0) {
-            error_ = QStringLiteral("cannot write ") + ext;
-            return false;
-        }
-        extFile.close();
-        if (!run(ssl,
-                 {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", caKey, "-out", ca,
-                  "-days", "2", "-subj", "/CN=qx7 test CA"},
-                 &error_) ||
-            !run(ssl,
-                 {"req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", csr, "-subj",
-                  "/CN=127.0.0.1"},
-                 &error_) ||
-            !run(ssl,
-                 {"x509", "-req", "-in", csr, "-CA", ca, "-CAkey", caKey, "-CAcreateserial", "-out",
-                  cert, "-days", "2", "-extfile", ext},
+        if (!run(openssl(),
+                 {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", caFile(),
+                  "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"},
                  &error_))
             return false;
-        conf << QStringLiteral("certfile %1").arg(cert) << QStringLiteral("keyfile %1").arg(key);
+        conf << QStringLiteral("certfile %1").arg(caFile())
+             << QStringLiteral("keyfile %1").arg(key);
     }
     QFile confFile(dir.filePath(QStringLiteral("mosquitto.conf")));
     if (!confFile.open(QIODevice::WriteOnly) ||
@@ -170,23 +142,4 @@ bool MqttBroker::start(int timeoutMs) {
     error_ = QStringLiteral("mosquitto did not serve on port %1:\n").arg(port_) + log();
     stop();
     return false;
-}
-
-bool MqttBroker::stop() {
-    if (!isRunning())
-        return false;
-    proc_.terminate();
-    bool clean = proc_.waitForFinished(5000);
-    if (!clean) {
-        proc_.kill();
-        proc_.waitForFinished(2000);
-    }
-    return clean && proc_.exitStatus() == QProcess::NormalExit;
-}
-
-QString MqttBroker::log() const {
-    QFile file(QDir(dir_.path()).filePath(QStringLiteral("mosquitto.log")));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromLocal8Bit(file.readAll());
 }

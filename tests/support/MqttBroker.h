@@ -1,11 +1,10 @@
 #pragma once
 
-#include <QByteArray>
+#include "mqtt/MqttSettings.h"
+#include "support/ChildProcess.h"
+
 #include <QList>
 #include <QPair>
-#include <QProcess>
-#include <QString>
-#include <QTemporaryDir>
 
 // A mosquitto broker as a child process of a test, listening on 127.0.0.1 at
 // a free port, with its configuration, password file, certificates and
@@ -18,10 +17,7 @@
 //     ... 127.0.0.1:broker.port() ...
 //     broker.stop();    // SIGTERM: the broker saves its persistence
 //     broker.start();   // the same port again
-//
-// The broker stops when the object ends. When the test has failed, the
-// destructor prints the broker's log.
-class MqttBroker {
+class MqttBroker : public ChildProcess {
 public:
     struct Options {
         // Logins the broker accepts; with any, anonymous clients are refused.
@@ -29,17 +25,13 @@ public:
         // Sessions and their queued messages survive a restart (subscribers
         // that connect without a clean session miss nothing while it is down).
         bool persistence = false;
-        // TLS with a certificate for 127.0.0.1 signed by a CA of the test
-        // (caFile()); needs the openssl program.
+        // TLS with a certificate of the test's own for 127.0.0.1 (caFile());
+        // needs the openssl program.
         bool tls = false;
     };
 
     explicit MqttBroker(const Options &options);
     MqttBroker() : MqttBroker(Options{}) {}
-    ~MqttBroker();
-
-    MqttBroker(const MqttBroker &) = delete;
-    MqttBroker &operator=(const MqttBroker &) = delete;
 
     // The mosquitto program (/usr/sbin/mosquitto or on the PATH), or empty.
     static QString program();
@@ -49,27 +41,28 @@ public:
     // Starts and waits (bounded) until the broker serves. False, with the
     // reason and the log in errorString(), when it did not.
     bool start(int timeoutMs = 10000);
-    // SIGTERM and wait (kill after 5 s). True when it ended by itself.
-    bool stop();
-    bool isRunning() const { return proc_.state() != QProcess::NotRunning; }
 
     // Chosen when the object is made, so that a client can be pointed at a
     // broker that is not running yet; the same for every start.
     quint16 port() const { return port_; }
-    QString dir() const { return dir_.path(); }
-    // The CA that signed the broker's certificate (Options::tls).
+    // Settings that point the program at this broker (prefix qx7, no login).
+    MqttSettings settings() const;
+    // The broker's certificate, to be trusted as a CA (Options::tls).
     QString caFile() const;
-    // Everything the broker wrote, over all its runs.
-    QString log() const;
     QString errorString() const { return error_; }
 
 private:
     bool prepare();
 
     Options options_;
-    QTemporaryDir dir_;
     quint16 port_ = 0;
     bool prepared_ = false;
-    QProcess proc_;
     QString error_;
 };
+
+// Skips the running test when mosquitto is not installed.
+#define SKIP_WITHOUT_MOSQUITTO()                                             \
+    if (MqttBroker::program().isEmpty())                                     \
+    QSKIP(                                                                   \
+        "the mosquitto broker is not installed (Debian package mosquitto); " \
+        "scripts/install-deps.sh installs it")

@@ -96,6 +96,5 @@ void MqttSubscriber::onMessage(mosquitto *, void *self, const mosquitto_message 
     QMutexLocker lock(&s->mutex_);
     s->messages_.append(
         {QByteArray(message->topic),
-         QByteArray(static_cast<const char *>(message->payload), message->payloadlen),
-         message->retain, now()});
+         QByteArray(static_cast<const char *>(message->payload), message->payloadlen), now()});
 }

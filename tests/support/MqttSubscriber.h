@@ -18,7 +18,6 @@ public:
     struct Message {
         QByteArray topic;
         QByteArray payload;
-        bool retained = false;  // sent because it was retained (a late subscriber)
         qint64 receivedMs = 0;  // when it came, on the clock of now()
     };
 

@@ -7,19 +7,12 @@
 #include <QRegularExpression>
 #include <QTest>
 
-#include <sys/prctl.h>
-#include <csignal>
-
 SimProcess::SimProcess(Links links, const QStringList &extraArgs)
-    : links_(links), extraArgs_(extraArgs) {
+    : ChildProcess("qx7sim", false), links_(links), extraArgs_(extraArgs) {
     linkPath_ = QDir(dir_.path()).filePath(QStringLiteral("ttyQX7"));
-    logPath_ = QDir(dir_.path()).filePath(QStringLiteral("qx7sim.log"));
 }
 
 SimProcess::~SimProcess() {
-    if (QTest::currentTestFailed() && !log().isEmpty())
-        qInfo("qx7sim log:\n%s", qPrintable(log()));
-    stop();
     for (const auto &[name, value] : savedEnv_) {
         if (value.isNull())
             qunsetenv(name.constData());
@@ -46,10 +39,6 @@ bool SimProcess::start(int timeoutMs) {
         args << QStringLiteral("--tcp") << QStringLiteral("0");  // the simulator picks a free port
     args << extraArgs_;
 
-    proc_.setWorkingDirectory(dir_.path());
-    // A file never fills up and stalls the simulator; a restart adds to it.
-    proc_.setStandardErrorFile(logPath_, QIODevice::Append);
-    proc_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     proc_.start(program(), args);
     if (!proc_.waitForStarted(timeoutMs)) {
         error_ = QStringLiteral("cannot start %1: %2").arg(program(), proc_.errorString());
@@ -80,29 +69,6 @@ bool SimProcess::start(int timeoutMs) {
         }
     }
     return true;
-}
-
-bool SimProcess::stop() {
-    if (proc_.state() == QProcess::NotRunning)
-        return proc_.exitStatus() == QProcess::NormalExit && proc_.exitCode() == 0;
-    proc_.terminate();
-    if (!proc_.waitForFinished(5000)) {
-        proc_.kill();
-        proc_.waitForFinished(5000);
-        return false;
-    }
-    return proc_.exitStatus() == QProcess::NormalExit && proc_.exitCode() == 0;
-}
-
-bool SimProcess::isRunning() const {
-    return proc_.state() != QProcess::NotRunning;
-}
-
-QString SimProcess::log() const {
-    QFile f(logPath_);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromLocal8Bit(f.readAll());
 }
 
 bool SimProcess::waitForLog(const QString &text, int timeoutMs) const {

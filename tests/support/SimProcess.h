@@ -1,10 +1,9 @@
 #pragma once
 
+#include "support/ChildProcess.h"
+
 #include <QByteArray>
-#include <QProcess>
-#include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 
 // The bus simulator qx7sim (built beside the test executables) as a child
 // process of a test, in a temporary directory of its own, so that tests can
@@ -25,7 +24,7 @@
 // free port, tcpPort(). The simulator stops (SIGTERM, then kill) when the
 // object ends; it also gets SIGTERM if the test process dies. When the test
 // has failed, the destructor prints the simulator's log.
-class SimProcess {
+class SimProcess : public ChildProcess {
 public:
     enum Links { Serial = 1, Tcp = 2, SerialAndTcp = Serial | Tcp };
 
@@ -34,30 +33,20 @@ public:
     explicit SimProcess(Links links = Serial, const QStringList &extraArgs = {});
     ~SimProcess();
 
-    SimProcess(const SimProcess &) = delete;
-    SimProcess &operator=(const SimProcess &) = delete;
-
     // Starts the simulator and waits (bounded) until it has said "ready".
     // False, with the reason and the log in errorString(), when it did not.
+    // After stop(), start() brings it back on the same link, its log going
+    // on in the same file.
     bool start(int timeoutMs = 10000);
-    // SIGTERM and wait; kill when it does not end within 5 s. True when it
-    // ended by itself with status 0. start() again brings it back on the
-    // same link, its log going on in the same file.
-    bool stop();
-    bool isRunning() const;
     QString errorString() const { return error_; }
 
     // <tmp>/ttyQX7, the symlink to the simulator's pseudo-terminal (Serial).
     QString linkPath() const { return linkPath_; }
     // The port it listens on at 127.0.0.1 (Tcp), 0 before start.
     quint16 tcpPort() const { return tcpPort_; }
-    // The temporary directory the simulator runs in.
-    QString dir() const { return dir_.path(); }
 
-    // Everything the simulator wrote to standard error so far: one line per
-    // exchange, "<time> tty <request> -> <reply> (<note>) [<faults>]" or
-    // "... -> silent (<why>)".
-    QString log() const;
+    // log() holds one line per exchange, "<time> tty <request> -> <reply>
+    // (<note>) [<faults>]" or "... -> silent (<why>)".
     // Runs the event loop until the log holds `text` (bounded).
     bool waitForLog(const QString &text, int timeoutMs = 5000) const;
     // How many times `text` occurs in the log.
@@ -74,11 +63,8 @@ public:
 private:
     Links links_;
     QStringList extraArgs_;
-    QTemporaryDir dir_;
     QString linkPath_;
-    QString logPath_;
     quint16 tcpPort_ = 0;
-    QProcess proc_;
     QString error_;
     QList<QPair<QByteArray, QByteArray>> savedEnv_;  // name, earlier value (null: unset)
 };

@@ -1,6 +1,12 @@
 #pragma once
 
+#include <QAtomicInt>
+#include <QList>
+#include <QPointer>
 #include <QThread>
+
+class QTcpServer;
+class QTcpSocket;
 
 // A TCP relay on 127.0.0.1, in a thread of its own: each connection to
 // port() is carried both ways to 127.0.0.1:targetPort, until cut() breaks
@@ -13,7 +19,7 @@
 //     relay.cut();
 class TcpRelay {
 public:
-    explicit TcpRelay(quint16 targetPort);
+    explicit TcpRelay(quint16 targetPort) : target_(targetPort) {}
     ~TcpRelay();
 
     TcpRelay(const TcpRelay &) = delete;
@@ -24,12 +30,17 @@ public:
     // Drops every connection it carries; returns how many.
     int cut();
     // Connections taken since start().
-    int connections() const;
+    int connections() const { return taken_.loadRelaxed(); }
 
 private:
-    class Worker;
+    // On the relay's thread.
+    void take();
+    int cutHere();
+
     quint16 target_;
     quint16 port_ = 0;
     QThread thread_;
-    Worker *worker_ = nullptr;
+    QTcpServer *server_ = nullptr;  // lives on thread_, with the sockets
+    QList<std::pair<QPointer<QTcpSocket>, QPointer<QTcpSocket>>> pairs_;  // client, upstream
+    QAtomicInt taken_;
 };
