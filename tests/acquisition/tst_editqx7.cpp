@@ -93,10 +93,6 @@ private Q_SLOTS:
         QVERIFY(ed.e && ed.e->isVisible());
         QCOMPARE(ed.e->windowTitle(), "修改地址为5的模块参数");
         QCOMPARE(ed.shown(), "0 否 是");  // anything but 是 leaves 启用 unticked
-        QStringList captions;
-        for (const char *name : {"Label3", "Command1", "Command2", "Command3"})
-            captions << ed.get<QWidget>(name)->property("text").toString();
-        QCOMPARE(captions, (QStringList{"纪录周期：          秒", "保存", "删除", "退出"}));
 
         // A double click on another row only brings the editor to the front;
         // a save then acts on the row selected now, and an unticked box writes 否.
@@ -172,17 +168,8 @@ private Q_SLOTS:
     void limitsSavedWithTheModule() {
         Editor ed({3, 4}, 1);
         const char *boxes[] = {"tempLow", "tempHigh", "humLow", "humHigh"};
-        QStringList labels;
-        for (const char *name : {"tempLowLabel", "tempHighLabel", "humLowLabel", "humHighLabel"})
-            labels << ed.get<QLabel>(name)->text();
-        QCOMPARE(labels, (QStringList{"温度下限", "温度上限", "湿度下限", "湿度上限"}));
-        const int designBottom = ed.get<QWidget>("Command1")->geometry().bottom();
-        for (const char *name : boxes) {
+        for (const char *name : boxes)
             QVERIFY(ed.get(name)->text().isEmpty() && ed.get(name)->isEnabled());
-            QVERIFY(ed.get(name)->mapTo(ed.e, QPoint()).y() > designBottom);
-            QVERIFY(ed.e->rect().contains(ed.get(name)->geometry().translated(
-                ed.get(name)->mapTo(ed.e, QPoint()) - ed.get(name)->pos())));
-        }
         auto type = [&](const QStringList &texts) {
             for (int i = 0; i < 4; ++i) ed.get(boxes[i])->setText(texts[i]);
         };
