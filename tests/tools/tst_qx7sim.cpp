@@ -58,7 +58,6 @@ private Q_SLOTS:
     void faults();
     void faultShareAndSeed();
     void driftStaysRealistic();
-    void lineTime();
     void framer();
     void commandLine();
     void serialAndTcpShareOneBus();
@@ -203,13 +202,6 @@ void TestQx7Sim::driftStaysRealistic() {
         moved = moved || bus.modules()[0].temperatureRaw() != start;
     }
     QVERIFY(moved);
-}
-
-void TestQx7Sim::lineTime() {
-    QCOMPARE(SimBus({1}, 9600, {}, 1).lineMicros(9), qint64(9375));
-    QCOMPARE(SimBus({1}, 1200, {}, 1).lineMicros(8), qint64(66666));
-    QCOMPARE(SimBus::speedCodeFor(1200), quint16(0));
-    QCOMPARE(SimBus::speedCodeFor(115200), quint16(7));
 }
 
 void TestQx7Sim::framer() {
