@@ -4,7 +4,6 @@
 #include "store/LiteConnection.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -73,28 +72,9 @@ void TestQx7DemoDb::createsOnlyANewFile() {
     QCOMPARE(run({dir.path(), "--mqtt", "localhost:1999"}, &out), 0);
     QVERIFY(out.startsWith("kept"));
     QCOMPARE(rows(modules), (QStringList{"1/0007", "3/0007"}));
-    // The operator's own limit stays; an earlier demo database without
-    // limits gets the cold room's alarm once.
-    QVERIFY(db.Execute(QStringLiteral("update alarmlimit set tlow = -10")));
-    QCOMPARE(run({dir.path()}), 0);
-    QCOMPARE(rows(alarms), (QStringList{"1/否/", "3/是/-10.0"}));
-    QVERIFY(db.Execute(QStringLiteral("drop table alarmlimit")));
-    QVERIFY(db.Execute(QStringLiteral("update dbQx7 set alarm = '否'")));
-    QCOMPARE(run({dir.path()}, &out), 0);
-    QVERIFY(out.startsWith("gave module 3"));
-    QCOMPARE(rows(alarms), (QStringList{"1/否/", "3/是/-4.0"}));
     QCOMPARE(rows(broker), QStringList{"localhost/1999/qx7///0"});
     QCOMPARE(run({dir.path(), "--mqtt", "off"}), 0);
     QVERIFY(rows(broker).isEmpty());
-    db.Close();
-
-    // A new database pointed at a broker.
-    QFile::remove(path);
-    QCOMPARE(run({dir.path(), "--mqtt", "127.0.0.1:1884", "--modules", "4"}, &out), 0);
-    QCOMPARE(out, QByteArray("created " + QDir::toNativeSeparators(path).toLocal8Bit() +
-                             " with modules 4, MQTT 127.0.0.1:1884\n"));
-    QVERIFY(db.Open(path));
-    QCOMPARE(rows(broker), QStringList{"127.0.0.1/1884/qx7///0"});
     db.Close();
 
     // A file that is not even a database is left alone.
