@@ -6,6 +6,7 @@
 #include "records/RecordCsv.h"
 #include "records/RecordListPass.h"
 #include "records/RecordModel.h"
+#include "records/ui/AutoUpdate.h"
 #include "records/ui/RecordListView.h"
 #include "widgets/Controls.h"
 #include "widgets/MessageBoxes.h"
@@ -389,19 +390,7 @@ void AnaQx7::showStatistics(const RecordStats &stats) {
 }
 
 void AnaQx7::setAutoRefresh(bool ticked) {
-    if (!ticked) {
-        refreshTimer_->stop();
-        return;
-    }
-    const auto ms = periodMilliseconds(refreshPeriodBox_->text());
-    if (!ms) {
-        autoRefreshBox_->setChecked(false);
-        msgBox(this,
-               filtertext::checkPeriod(refreshPeriodBox_->text(), QStringLiteral("每…秒自动更新")),
-               MsgButtons::Ok, MsgIcon::Warning);
-        return;
-    }
-    refreshTimer_->start(*ms);
+    switchAutoUpdate(ticked, this, autoRefreshBox_, refreshPeriodBox_, refreshTimer_);
 }
 
 bool AnaQx7::exportCsv(const QString &path) {

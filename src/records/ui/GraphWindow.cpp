@@ -3,6 +3,7 @@
 #include "records/BackgroundPass.h"
 #include "records/FilterText.h"
 #include "records/RecordQuery.h"
+#include "records/ui/AutoUpdate.h"
 #include "records/ui/ChartPainter.h"
 #include "widgets/Controls.h"
 #include "widgets/MessageBoxes.h"
@@ -243,17 +244,5 @@ void GraphWindow::pointerMoved(double x) {
 }
 
 void GraphWindow::setAutoRedraw(bool ticked) {
-    if (!ticked) {
-        redrawTimer_->stop();
-        return;
-    }
-    const auto ms = periodMilliseconds(redrawPeriodBox_->text());
-    if (!ms) {
-        autoRedrawBox_->setChecked(false);
-        msgBox(this,
-               filtertext::checkPeriod(redrawPeriodBox_->text(), QStringLiteral("每…秒自动更新")),
-               MsgButtons::Ok, MsgIcon::Warning);
-        return;
-    }
-    redrawTimer_->start(*ms);
+    switchAutoUpdate(ticked, this, autoRedrawBox_, redrawPeriodBox_, redrawTimer_);
 }
