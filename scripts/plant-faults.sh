@@ -93,6 +93,13 @@ QStringList receiveFields|receive texts are written in lower case"
 "alarm-two-polls|src/acquisition/AlarmMonitor.h|kNoReplyPolls = 3;|kNoReplyPolls = 2;|two unanswered polls start the no-reply alarm"
 "alarm-any-flag|src/acquisition/AcquisitionJobs.cpp|row.alarm != QStringLiteral(\"是\")|false|modules whose 报警 is 否 raise alarms"
 "alarm-log-dropped|src/store/RecordWriter.cpp|            if (writes[i].keep) {|            if (false) {|alarm log rows that waited an hour are dropped"
+"list-page-size|src/records/RecordListPass.cpp|if (++inPage_ == pageRows_)|if (++inPage_ > pageRows_)|the list's pages start a row late: records repeat and go missing from page to page"
+"list-scrolled|src/records/RecordModel.cpp|pages_.cell(top_ + index.row(), index.column())|pages_.cell(index.row(), index.column())|the list shows its first records wherever it is scrolled to"
+"stats-mean|src/records/RecordStats.cpp|sumOther_ * 10.0|sumOther_|values not kept in tenths count a tenth of themselves in the mean"
+"chart-bucket-end|src/records/ChartData.cpp|std::min<qint64>(first + bucketRows_, count_) - 1;|std::min<qint64>(first + bucketRows_, count_);|a chart bucket over several pixel columns is drawn from its four summary points"
+"csv-last-page|src/records/RecordCsv.cpp|: index.lastId;|: index.pageStarts[size_t(pages - 1)];|the CSV file loses all but the first record of the last page"
+"cancel-busy-wait|src/records/RecordScan.cpp|(self->control_ && self->control_->cancelled())|(self == nullptr)|a cancelled pass still waits ten seconds for a file another program holds"
+"filter-hum-low|src/records/RecordQuery.cpp|recordHumidityCondition(rule.compare, texts.humLow.trimmed())|recordHumidityCondition(rule.compare, texts.humHigh.trimmed())|the humidity's lower bound takes the upper bound's text"
 )
 
 if [ "${1:-}" = "--list" ]; then

@@ -22,8 +22,6 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
 
@@ -52,6 +50,26 @@ QLabel *frameStatus(AppFixture &app) {
     return app.frame()->findChild<QLabel *>("mqttStatus");
 }
 
+// What the program does at its start, with `broker` saved as its MQTT settings and the
+// serial port saved before: true once the broker accepted.
+bool startPublishing(AppFixture &app, const MqttBroker &broker) {
+    if (!mqttsettings::save(Module1::dbconn(), broker.settings(), nullptr))
+        return false;
+    app.frame()->startMqtt();
+    app.frame()->openSavedPort();
+    return QTest::qWaitFor(
+        [] { return Module1::mqtt()->status().state == MqttStatus::State::Connected; }, kWait);
+}
+
+// Opens 温湿度采集 and starts polling, one module every `ms` milliseconds.
+ModuleWindow *acquire(AppFixture &app, const char *ms) {
+    app.menu("board");
+    auto *w = app.find<ModuleWindow>("module");
+    w->findChild<QLineEdit *>("Text2")->setText(ms);
+    w->toggleAcquisition();
+    return w;
+}
+
 // The rows of table mqttsetting; -1 when there is no such table.
 int settingRows(AppFixture &app) {
     if (app.db().scalar("select count(*) from sqlite_master where name='mqttsetting'").toInt() == 0)
@@ -63,242 +81,219 @@ int settingRows(AppFixture &app) {
 class TestMqttSetting : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void menuOpensTheWindowBesideTheAcquisition();
-    void refusals_data();
-    void refusals();
-    void saveTestAndSwitchOff();
-    void everyBelievedReadingReachesASubscriberWithinASecond();
-    void alarmsReachASubscriber();
-};
+    void menuOpensTheWindowBesideTheAcquisition() {
+        AppFixture app;
+        app.menu("board");
+        Window win(app);
+        QVERIFY(win.w && win.w->isVisible());
+        QVERIFY2(app.find("module"), "the acquisition window stays open");
+        // No settings yet: off, with the usual values to start from.
+        QVERIFY(!win.enabled()->isChecked());
+        QCOMPARE(win.box("host")->text() + ' ' + win.box("port")->text() + ' ' +
+                     win.box("prefix")->text(),
+                 QStringLiteral("127.0.0.1 1883 qx7"));
+        QCOMPARE(win.box("password")->echoMode(), QLineEdit::Password);
+        QCOMPARE(win.state(), QStringLiteral("MQTT：未启用"));
+        QVERIFY(frameStatus(app)->isHidden());
 
-void TestMqttSetting::menuOpensTheWindowBesideTheAcquisition() {
-    AppFixture app;
-    auto *action = app.frame()->findChild<QAction *>("mqtt");
-    QCOMPARE(action->text(), QStringLiteral("MQTT设置"));
-    QVERIFY(app.frame()->menuBar()->findChild<QMenu *>("system")->actions().contains(action));
+        app.menu("mqtt");  // one window
+        QCOMPARE(app.find<MqttSettingsDialog>("mqttSetting"), win.w);
+        win.click("exit");
+        flushDeletes();
+        QVERIFY(!Module1::mqttSettingIfOpen());
+    }
 
-    app.menu("board");
-    Window win(app);
-    QVERIFY(win.w && win.w->isVisible() && win.w->isWindow());
-    QCOMPARE(win.w->windowTitle(), QStringLiteral("MQTT设置"));
-    QVERIFY2(app.find("module"), "the acquisition window stays open");
-    // No settings yet: off, with the usual values to start from.
-    QVERIFY(!win.enabled()->isChecked());
-    QCOMPARE(
-        win.box("host")->text() + ' ' + win.box("port")->text() + ' ' + win.box("prefix")->text(),
-        QStringLiteral("127.0.0.1 1883 qx7"));
-    QCOMPARE(win.box("password")->echoMode(), QLineEdit::Password);
-    QCOMPARE(win.state(), QStringLiteral("MQTT：未启用"));
-    QVERIFY(frameStatus(app)->isHidden());
+    void refusals_data() {
+        QTest::addColumn<QStringList>("fields");  // host, port, prefix, user, password
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("focus");
+        QTest::newRow("no host") << QStringList{"", "1883", "qx7", "", ""}
+                                 << "请填写MQTT代理的地址。"
+                                 << "host";
+        QTest::newRow("port text")
+            << QStringList{"127.0.0.1", "mqtt", "qx7", "", ""} << "端口必须是1到65535之间的整数。"
+            << "port";
+        QTest::newRow("wildcard") << QStringList{"127.0.0.1", "1883", "qx7/#", "", ""}
+                                  << "主题前缀不能含有“+”或“#”。"
+                                  << "prefix";
+        QTest::newRow("password alone")
+            << QStringList{"127.0.0.1", "1883", "qx7", "", "pw"} << "填写密码时必须同时填写用户名。"
+            << "username";
+    }
 
-    app.menu("mqtt");  // one window
-    QCOMPARE(app.find<MqttSettingsDialog>("mqttSetting"), win.w);
-    win.click("exit");
-    flushDeletes();
-    QVERIFY(!Module1::mqttSettingIfOpen());
-}
-
-void TestMqttSetting::refusals_data() {
-    QTest::addColumn<QStringList>("fields");  // host, port, prefix, user, password
-    QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("focus");
-    QTest::newRow("no host") << QStringList{"", "1883", "qx7", "", ""} << "请填写MQTT代理的地址。"
-                             << "host";
-    QTest::newRow("port text") << QStringList{"127.0.0.1", "mqtt", "qx7", "", ""}
-                               << "端口必须是1到65535之间的整数。"
-                               << "port";
-    QTest::newRow("wildcard") << QStringList{"127.0.0.1", "1883", "qx7/#", "", ""}
-                              << "主题前缀不能含有“+”或“#”。"
-                              << "prefix";
-    QTest::newRow("password alone")
-        << QStringList{"127.0.0.1", "1883", "qx7", "", "pw"} << "填写密码时必须同时填写用户名。"
-        << "username";
-}
-
-void TestMqttSetting::refusals() {
-    QFETCH(QStringList, fields);
-    QFETCH(QString, message);
-    QFETCH(QString, focus);
-    AppFixture app;
-    Window win(app);
-    win.enabled()->setChecked(true);
-    win.type(fields);
-    win.click("save");
-    win.click("test");
-    QCOMPARE(app.boxes.texts(), QStringList(2, message));
-    QCOMPARE(app.boxes.shown.first().icon, MsgIcon::Warning);
-    QCOMPARE(app.boxes.shown.first().title, QStringLiteral("MQTT设置"));
-    QCOMPARE(win.w->focusWidget()->objectName(), focus);
-    QCOMPARE(settingRows(app), -1);  // nothing saved, no table made
-    QVERIFY(!Module1::mqtt()->isOn());
-}
-
-void TestMqttSetting::saveTestAndSwitchOff() {
-    SKIP_WITHOUT_MOSQUITTO();
-    MqttBroker::Options options;
-    options.users = {{"alice", "pa'ss"}};
-    MqttBroker broker(options);
-    QVERIFY2(broker.start(), qPrintable(broker.errorString()));
-    const QString server = broker.settings().server();
-
-    AppFixture app;
-    QStringList lines;  // the frame's status lines
-    QObject listening;
-    connect(Module1::mqtt(), &MqttPublisher::stateChanged, &listening,
-            [&](const QString &t) { lines << t; });
-    {
+    void refusals() {
+        QFETCH(QStringList, fields);
+        QFETCH(QString, message);
+        QFETCH(QString, focus);
+        AppFixture app;
         Window win(app);
         win.enabled()->setChecked(true);
-        win.type({"127.0.0.1", QString::number(broker.port()), "site/hall1", "alice", "wr0ng"});
-        // 测试连接 tries without saving; the window waits for nothing meanwhile.
-        win.click("test");
-        QVERIFY(!win.w->findChild<QPushButton *>("test")->isEnabled());
-        QTRY_COMPARE_WITH_TIMEOUT(app.boxes.shown.size(), 1, kWait);
-        QCOMPARE(app.boxes.shown.last().icon, MsgIcon::Warning);
-        QVERIFY2(app.boxes.texts().last().contains("用户名或密码错误"),
-                 qPrintable(app.boxes.texts().last()));
-        QCOMPARE(settingRows(app), -1);
-
-        // 保存: stored, and published with at once. The broker refuses the
-        // login: the frame says why, and the program tries again.
+        win.type(fields);
         win.click("save");
-        QCOMPARE(settingRows(app), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(
-            frameStatus(app)->text().contains(
-                "代理拒绝连接：未获授权（用户名或密码错误，或不允许匿名登录）"),
-            kWait);
-        QVERIFY(!frameStatus(app)->isHidden());
-        QTRY_VERIFY_WITH_TIMEOUT(broker.log().count("not authorised") >= 3, kWait);
-
-        win.box("password")->setText("pa'ss");
         win.click("test");
-        QTRY_COMPARE_WITH_TIMEOUT(app.boxes.shown.size(), 2, kWait);
-        QCOMPARE(app.boxes.shown.last().icon, MsgIcon::Information);
-        QCOMPARE(app.boxes.texts().last(), "连接成功：MQTT代理 " + server + " 接受了连接。");
+        QCOMPARE(app.boxes.texts(), QStringList(2, message));
+        QCOMPARE(app.boxes.shown.first().icon, MsgIcon::Warning);
+        QCOMPARE(win.w->focusWidget()->objectName(), focus);
+        QCOMPARE(settingRows(app), -1);  // nothing saved, no table made
+        QVERIFY(!Module1::mqtt()->isOn());
+    }
+
+    void saveTestAndSwitchOff() {
+        SKIP_WITHOUT_MOSQUITTO();
+        MqttBroker::Options options;
+        options.users = {{"alice", "pa'ss"}};
+        MqttBroker broker(options);
+        QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+        const QString server = broker.settings().server();
+
+        AppFixture app;
+        QStringList lines;  // the frame's status lines
+        QObject listening;
+        connect(Module1::mqtt(), &MqttPublisher::stateChanged, &listening,
+                [&](const QString &t) { lines << t; });
+        {
+            Window win(app);
+            win.enabled()->setChecked(true);
+            win.type({"127.0.0.1", QString::number(broker.port()), "site/hall1", "alice", "wr0ng"});
+            // 测试连接 tries without saving; the window waits for nothing meanwhile.
+            win.click("test");
+            QVERIFY(!win.w->findChild<QPushButton *>("test")->isEnabled());
+            QTRY_COMPARE_WITH_TIMEOUT(app.boxes.shown.size(), 1, kWait);
+            QCOMPARE(app.boxes.shown.last().icon, MsgIcon::Warning);
+            QVERIFY2(app.boxes.texts().last().contains("用户名或密码错误"),
+                     qPrintable(app.boxes.texts().last()));
+            QCOMPARE(settingRows(app), -1);
+
+            // 保存: stored, and published with at once. The broker refuses the
+            // login: the frame says why, and the program tries again.
+            win.click("save");
+            QCOMPARE(settingRows(app), 1);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                frameStatus(app)->text().contains(
+                    "代理拒绝连接：未获授权（用户名或密码错误，或不允许匿名登录）"),
+                kWait);
+            QVERIFY(!frameStatus(app)->isHidden());
+            QTRY_VERIFY_WITH_TIMEOUT(broker.log().count("not authorised") >= 3, kWait);
+
+            win.box("password")->setText("pa'ss");
+            win.click("test");
+            QTRY_COMPARE_WITH_TIMEOUT(app.boxes.shown.size(), 2, kWait);
+            QCOMPARE(app.boxes.shown.last().icon, MsgIcon::Information);
+            QCOMPARE(app.boxes.texts().last(), "连接成功：MQTT代理 " + server + " 接受了连接。");
+            win.click("save");
+            QTRY_COMPARE_WITH_TIMEOUT(frameStatus(app)->text(), "MQTT：已连接 " + server, kWait);
+            QCOMPARE(win.state(), "MQTT：已连接 " + server);
+            win.click("exit");
+        }
+        flushDeletes();
+        // Opened again: the saved settings, password included (hidden). Unticked
+        // and saved: the row goes, nothing is published, the line goes.
+        Window win(app);
+        QVERIFY(win.enabled()->isChecked());
+        QCOMPARE(win.box("prefix")->text() + ' ' + win.box("password")->text(),
+                 QStringLiteral("site/hall1 pa'ss"));
+        win.enabled()->setChecked(false);
         win.click("save");
-        QTRY_COMPARE_WITH_TIMEOUT(frameStatus(app)->text(), "MQTT：已连接 " + server, kWait);
-        QCOMPARE(win.state(), "MQTT：已连接 " + server);
-        win.click("exit");
+        QCOMPARE(settingRows(app), 0);
+        QVERIFY(!Module1::mqtt()->isOn());
+        QVERIFY(frameStatus(app)->isHidden());
+        QCOMPARE(win.state(), QStringLiteral("MQTT：未启用"));
+        // The password is in no box and no status line.
+        for (const QString &text : app.boxes.texts() + lines)
+            QVERIFY2(!text.contains("pa'ss") && !text.contains("wr0ng"), qPrintable(text));
     }
-    flushDeletes();
-    // Opened again: the saved settings, password included (hidden). Unticked
-    // and saved: the row goes, nothing is published, the line goes.
-    Window win(app);
-    QVERIFY(win.enabled()->isChecked());
-    QCOMPARE(win.box("prefix")->text() + ' ' + win.box("password")->text(),
-             QStringLiteral("site/hall1 pa'ss"));
-    win.enabled()->setChecked(false);
-    win.click("save");
-    QCOMPARE(settingRows(app), 0);
-    QVERIFY(!Module1::mqtt()->isOn());
-    QVERIFY(frameStatus(app)->isHidden());
-    QCOMPARE(win.state(), QStringLiteral("MQTT：未启用"));
-    // The password is in no box and no status line.
-    for (const QString &text : app.boxes.texts() + lines)
-        QVERIFY2(!text.contains("pa'ss") && !text.contains("wr0ng"), qPrintable(text));
-}
 
-// The acquisition polls the simulator's modules through the program's real
-// serial port, with some replies lost or spoilt: those polls publish nothing.
-void TestMqttSetting::everyBelievedReadingReachesASubscriberWithinASecond() {
-    SKIP_WITHOUT_MOSQUITTO();
-    MqttBroker broker;
-    QVERIFY2(broker.start(), qPrintable(broker.errorString()));
-    MqttSubscriber sub(broker.port(), "qx7/+/state");
-    QVERIFY(sub.start());
-    SimProcess sim(SimProcess::Serial,
-                   {"--modules", "1,2,3", "--drop", "0.2", "--bad-crc", "0.1", "--seed", "5"});
-    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-    sim.attach(1);
+    // The acquisition polls the simulator's modules through the program's real
+    // serial port, with some replies lost or spoilt: those polls publish nothing.
+    void everyBelievedReadingReachesASubscriberWithinASecond() {
+        SKIP_WITHOUT_MOSQUITTO();
+        MqttBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+        MqttSubscriber sub(broker.port(), "qx7/+/state");
+        QVERIFY(sub.start());
+        SimProcess sim(SimProcess::Serial,
+                       {"--modules", "1,2,3", "--drop", "0.2", "--bad-crc", "0.1", "--seed", "5"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        sim.attach(1);
 
-    AppFixture app(new SerialPort());
-    for (int a : {1, 2, 3}) app.db().addModule(a);
-    QVERIFY(mqttsettings::save(Module1::dbconn(), broker.settings(), nullptr));
-    app.frame()->startMqtt();  // what the program does at its start
-    app.frame()->openSavedPort();
-    QVERIFY(Module1::bus()->port()->PortOpen());
-    QTRY_COMPARE_WITH_TIMEOUT(Module1::mqtt()->status().state, MqttStatus::State::Connected, kWait);
+        AppFixture app(new SerialPort());
+        for (int a : {1, 2, 3}) app.db().addModule(a);
+        QVERIFY(startPublishing(app, broker));
+        QVERIFY(Module1::bus()->port()->PortOpen());
 
-    Module1::resetState();
-    app.menu("board");
-    auto *w = app.find<ModuleWindow>("module");
-    // Each reading the window takes, as "address temperature/humidity", and when.
-    QStringList taken;
-    QList<qint64> takenAt;
-    const ModuleListModel *list = w->modules();
-    connect(list, &QAbstractItemModel::dataChanged, this, [&](const QModelIndex &index) {
-        const ModuleRow &row = list->at(index.row() + 1);
-        if (!row.fresh)
-            return;  // a failed poll
-        taken << row.address + " " + row.temperature + "/" + row.humidity;
-        takenAt << MqttSubscriber::now();
-    });
-    w->findChild<QLineEdit *>("Text2")->setText("150");
-    w->toggleAcquisition();
-    QVERIFY(QTest::qWaitFor([&] { return taken.size() >= 20; }, 2 * kWait));
-    w->toggleAcquisition();
-    QVERIFY(Module1::acquisitionState().cycle.failCount > 0);  // the faults did happen
+        Module1::resetState();
+        ModuleWindow *w = acquire(app, "150");
+        // Each reading the window takes, as "address temperature/humidity", and when.
+        QStringList taken;
+        QList<qint64> takenAt;
+        const ModuleListModel *list = w->modules();
+        connect(list, &QAbstractItemModel::dataChanged, this, [&](const QModelIndex &index) {
+            const ModuleRow &row = list->at(index.row() + 1);
+            if (!row.fresh)
+                return;  // a failed poll
+            taken << row.address + " " + row.temperature + "/" + row.humidity;
+            takenAt << MqttSubscriber::now();
+        });
+        QVERIFY(QTest::qWaitFor([&] { return taken.size() >= 20; }, 2 * kWait));
+        w->toggleAcquisition();
+        QVERIFY(Module1::acquisitionState().cycle.failCount > 0);  // the faults did happen
 
-    QTRY_COMPARE_WITH_TIMEOUT(sub.count(), int(taken.size()), kWait);
-    const QList<MqttSubscriber::Message> got = sub.messages();
-    QStringList published;
-    qint64 slowest = 0;
-    for (int i = 0; i < got.size(); ++i) {
-        const QJsonObject o = QJsonDocument::fromJson(got[i].payload).object();
-        published << got[i].topic.split('/').at(1) + " " +
-                         QString::number(o.value("temp").toDouble()) + "/" +
-                         QString::number(o.value("hum").toDouble());
-        slowest = std::max(slowest, got[i].receivedMs - takenAt.value(i));
+        QTRY_COMPARE_WITH_TIMEOUT(sub.count(), int(taken.size()), kWait);
+        const QList<MqttSubscriber::Message> got = sub.messages();
+        QStringList published;
+        qint64 slowest = 0;
+        for (int i = 0; i < got.size(); ++i) {
+            const QJsonObject o = QJsonDocument::fromJson(got[i].payload).object();
+            published << got[i].topic.split('/').at(1) + " " +
+                             QString::number(o.value("temp").toDouble()) + "/" +
+                             QString::number(o.value("hum").toDouble());
+            slowest = std::max(slowest, got[i].receivedMs - takenAt.value(i));
+        }
+        QCOMPARE(published, taken);
+        qInfo("%d readings; the slowest reached the subscriber %lld ms after the window took it",
+              int(taken.size()), slowest);
+        QVERIFY2(slowest < 1000, qPrintable(QString::number(slowest)));
     }
-    QCOMPARE(published, taken);
-    qInfo("%d readings; the slowest reached the subscriber %lld ms after the window took it",
-          int(taken.size()), slowest);
-    QVERIFY2(slowest < 1000, qPrintable(QString::number(slowest)));
-}
 
-// The starts of an alarm below a limit and of a no-reply alarm are
-// published on <prefix>/<adr>/alarm as they go into the alarm log.
-void TestMqttSetting::alarmsReachASubscriber() {
-    SKIP_WITHOUT_MOSQUITTO();
-    MqttBroker broker;
-    QVERIFY2(broker.start(), qPrintable(broker.errorString()));
-    MqttSubscriber sub(broker.port(), "qx7/+/alarm");
-    QVERIFY(sub.start());
-    SimProcess sim(SimProcess::Serial, {"--modules", "3", "--set", "3:-5:80", "--seed", "1"});
-    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-    sim.attach(1);
+    // The starts of an alarm below a limit and of a no-reply alarm are
+    // published on <prefix>/<adr>/alarm as they go into the alarm log.
+    void alarmsReachASubscriber() {
+        SKIP_WITHOUT_MOSQUITTO();
+        MqttBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.errorString()));
+        MqttSubscriber sub(broker.port(), "qx7/+/alarm");
+        QVERIFY(sub.start());
+        SimProcess sim(SimProcess::Serial, {"--modules", "3", "--set", "3:-5:80", "--seed", "1"});
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        sim.attach(1);
 
-    AppFixture app(new SerialPort());
-    for (int a : {3, 5}) app.db().addModule(a);  // 5 is not on the bus
-    app.db().exec("update dbQx7 set alarm='是'");
-    app.db().exec(schema::createAlarmLimitTable());
-    app.db().exec("insert into alarmlimit (adr, tlow) values ('3', -4)");
-    QVERIFY(mqttsettings::save(Module1::dbconn(), broker.settings(), nullptr));
-    app.frame()->startMqtt();
-    app.frame()->openSavedPort();
-    QTRY_COMPARE_WITH_TIMEOUT(Module1::mqtt()->status().state, MqttStatus::State::Connected, kWait);
+        AppFixture app(new SerialPort());
+        for (int a : {3, 5}) app.db().addModule(a);  // 5 is not on the bus
+        app.db().exec("update dbQx7 set alarm='是'");
+        app.db().exec(schema::createAlarmLimitTable());
+        app.db().exec("insert into alarmlimit (adr, tlow) values ('3', -4)");
+        QVERIFY(startPublishing(app, broker));
 
-    ModuleWindow::setBeep([] {});
-    app.menu("board");
-    auto *w = app.find<ModuleWindow>("module");
-    w->findChild<QLineEdit *>("Text2")->setText("100");
-    w->toggleAcquisition();
-    QTRY_COMPARE_WITH_TIMEOUT(sub.count(), 2, kWait);
-    w->toggleAcquisition();
-    QStringList got;
-    for (const MqttSubscriber::Message &m : sub.messages()) {
-        const QJsonObject o = QJsonDocument::fromJson(m.payload).object();
-        got << QString::fromUtf8(m.topic) + " " + o.value("kind").toString() + " " +
-                   o.value("state").toString() + " " +
-                   (o.value("value").isNull() ? "null"
-                                              : QString::number(o.value("value").toDouble()));
+        ModuleWindow::setBeep([] {});
+        ModuleWindow *w = acquire(app, "100");
+        QTRY_COMPARE_WITH_TIMEOUT(sub.count(), 2, kWait);
+        w->toggleAcquisition();
+        QStringList got;
+        for (const MqttSubscriber::Message &m : sub.messages()) {
+            const QJsonObject o = QJsonDocument::fromJson(m.payload).object();
+            got << QString::fromUtf8(m.topic) + " " + o.value("kind").toString() + " " +
+                       o.value("state").toString() + " " +
+                       (o.value("value").isNull() ? "null"
+                                                  : QString::number(o.value("value").toDouble()));
+        }
+        got.sort();
+        QCOMPARE(got,
+                 (QStringList{"qx7/3/alarm 温度过低 开始 -5", "qx7/5/alarm 无应答 开始 null"}));
+        QVERIFY(Module1::writer().flush(5000));
+        QCOMPARE(app.db().scalar("select count(*) from alarmlog").toInt(), 2);
+        ModuleWindow::setBeep({});
     }
-    got.sort();
-    QCOMPARE(got, (QStringList{"qx7/3/alarm 温度过低 开始 -5", "qx7/5/alarm 无应答 开始 null"}));
-    QVERIFY(Module1::writer().flush(5000));
-    QCOMPARE(app.db().scalar("select count(*) from alarmlog").toInt(), 2);
-    ModuleWindow::setBeep({});
-}
+};
 
 QTEST_MAIN(TestMqttSetting)
 #include "tst_mqttsetting.moc"
