@@ -2,6 +2,7 @@
 
 #include "records/Clock.h"
 #include "records/RecordQuery.h"
+#include "records/ui/WindowParts.h"
 #include "widgets/Controls.h"
 #include "widgets/MessageBoxes.h"
 
@@ -61,12 +62,7 @@ AlarmLogWindow::AlarmLogWindow(LiteConnection *db, QWidget *parent)
     model_ = new AlarmLogModel(this);
     list_ = makeControl<QTableView>(this, "alarmList");
     list_->setModel(model_);
-    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    list_->setAlternatingRowColors(true);
-    list_->setWordWrap(false);
-    list_->verticalHeader()->hide();
-    list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    list_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    setUpRecordTable(list_);
     list_->horizontalHeader()->setStretchLastSection(true);
     const QString widest[] = {QStringLiteral("地址 "), QStringLiteral("2024-12-31 23:59:59"),
                               QStringLiteral("报警类型"), QStringLiteral("-40.0"),

@@ -6,8 +6,8 @@
 #include "records/RecordCsv.h"
 #include "records/RecordListPass.h"
 #include "records/RecordModel.h"
-#include "records/ui/AutoUpdate.h"
 #include "records/ui/RecordListView.h"
+#include "records/ui/WindowParts.h"
 #include "widgets/Controls.h"
 #include "widgets/MessageBoxes.h"
 
@@ -144,15 +144,8 @@ void AnaQx7::buildControls() {
 
     model_ = new RecordModel(*db_, this);
     recordList_ = makeControl<RecordListView>(this, "ListView1", model_);
-    recordList_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    recordList_->setAlternatingRowColors(true);
-    recordList_->setWordWrap(false);
+    setUpRecordTable(recordList_);
     recordList_->setCornerButtonEnabled(false);
-    // One fixed row height and no row header: the view then needs nothing per
-    // row beyond what the model computes for the rows on screen.
-    recordList_->verticalHeader()->hide();
-    recordList_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    recordList_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     recordList_->horizontalHeader()->setHighlightSections(false);
     recordList_->horizontalHeader()->setStretchLastSection(false);
     // The design widths in twips (15 to a pixel), widened where the font

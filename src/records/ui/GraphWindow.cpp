@@ -3,8 +3,8 @@
 #include "records/BackgroundPass.h"
 #include "records/FilterText.h"
 #include "records/RecordQuery.h"
-#include "records/ui/AutoUpdate.h"
 #include "records/ui/ChartPainter.h"
+#include "records/ui/WindowParts.h"
 #include "widgets/Controls.h"
 #include "widgets/MessageBoxes.h"
 

@@ -1,7 +1,10 @@
 #pragma once
 
+// Pieces that the record list, the chart and the alarm log share.
+
 class QCheckBox;
 class QLineEdit;
+class QTableView;
 class QTimer;
 class QWidget;
 
@@ -10,3 +13,8 @@ class QWidget;
 // is no number unticks the box again and says why.
 void switchAutoUpdate(bool ticked, QWidget *window, QCheckBox *box, QLineEdit *periodBox,
                       QTimer *timer);
+
+// A list of records: whole rows selected, alternate colours, one line a row
+// of one fixed height and no row header, so that the view needs nothing per
+// row beyond what the model computes for the rows on screen.
+void setUpRecordTable(QTableView *view);

@@ -1,11 +1,13 @@
-#include "records/ui/AutoUpdate.h"
+#include "records/ui/WindowParts.h"
 
 #include "records/FilterText.h"
 #include "records/RecordQuery.h"
 #include "widgets/MessageBoxes.h"
 
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QTableView>
 #include <QTimer>
 
 void switchAutoUpdate(bool ticked, QWidget *window, QCheckBox *box, QLineEdit *periodBox,
@@ -22,4 +24,13 @@ void switchAutoUpdate(bool ticked, QWidget *window, QCheckBox *box, QLineEdit *p
         return;
     }
     timer->start(*ms);
+}
+
+void setUpRecordTable(QTableView *view) {
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setAlternatingRowColors(true);
+    view->setWordWrap(false);
+    view->verticalHeader()->hide();
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
 }
