@@ -151,8 +151,7 @@ private Q_SLOTS:
         // the database is free the record goes in with the time it fell due.
         win.set("Text2", "600000");  // no poll of the timer's own while the test waits
         LiteConnection other;
-        QVERIFY(other.Open(app.db().path()));
-        QVERIFY(other.Execute("BEGIN EXCLUSIVE"));
+        QVERIFY(app.db().holdExclusively(other));
         win.w->jobs()->clockTick();
         win.w->jobs()->clockTick();  // due, and waiting
         const QString due = recordTimeText(QDateTime::currentDateTimeUtc());
@@ -248,8 +247,7 @@ private Q_SLOTS:
         // Both end while another program holds the database: the rows wait
         // and go in once it is free.
         LiteConnection other;
-        QVERIFY(other.Open(app.db().path()));
-        QVERIFY(other.Execute("BEGIN EXCLUSIVE"));
+        QVERIFY(app.db().holdExclusively(other));
         again.answers = {readingFrame(1, 295, 500), readingFrame(3, 200, 500)};
         again.set("Text2", "600000");
         again.click("Command3");

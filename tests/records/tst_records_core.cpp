@@ -508,8 +508,7 @@ private Q_SLOTS:
     void aCancelEndsTheWaitForTheFile() {
         Records r;
         LiteConnection other;
-        QVERIFY(other.Open(r.db.path()));
-        QVERIFY(other.Execute("BEGIN EXCLUSIVE"));
+        QVERIFY(r.db.holdExclusively(other));
         std::atomic<bool> ended{false};
         auto job = std::make_shared<ListPass>();
         BackgroundPass pass;
@@ -640,32 +639,34 @@ private Q_SLOTS:
     }
 
     // ---- selection --------------------------------------------------------
-    // Clicks and moves select rows of the whole list, as a table does. Steps: c click,
-    // C Ctrl+click, S Shift+click, m move, M Shift+move, a all of that many rows.
+    // Clicks and moves select rows of the whole list, as a table does. Each
+    // step is a word and a row: click, ctrl (Ctrl+click), shift (Shift+click),
+    // move, shiftmove (Shift+move), all (all of that many rows).
     void rowSelection() {
         using R = std::vector<RowSelection::Range>;
         const std::pair<const char *, R> cases[] = {
-            {"c5", {{5, 5}}},
-            {"c5 S9", {{5, 9}}},
-            {"c9 S5", {{5, 9}}},
-            {"c5 C7 C6", {{5, 7}}},
-            {"a10 C4", {{0, 3}, {5, 9}}},
-            {"a10 C0 C9", {{1, 8}}},
-            {"c5 C7 S9", {{7, 9}}},
-            {"c5 M8 M3", {{3, 5}}},
-            {"c5 m1000000", {{1000000, 1000000}}},
+            {"click5", {{5, 5}}},
+            {"click5 shift9", {{5, 9}}},
+            {"click9 shift5", {{5, 9}}},
+            {"click5 ctrl7 ctrl6", {{5, 7}}},
+            {"all10 ctrl4", {{0, 3}, {5, 9}}},
+            {"all10 ctrl0 ctrl9", {{1, 8}}},
+            {"click5 ctrl7 shift9", {{7, 9}}},
+            {"click5 shiftmove8 shiftmove3", {{3, 5}}},
+            {"click5 move1000000", {{1000000, 1000000}}},
         };
         for (const auto &[steps, expected] : cases) {
             RowSelection s;
             for (const QString &step : QString(steps).split(' ')) {
-                const qint64 row = step.mid(1).toLongLong();
-                const char what = step.at(0).toLatin1();
-                if (what == 'a')
+                const qsizetype digits = step.indexOf(QRegularExpression("[0-9]"));
+                const QString what = step.left(digits);
+                const qint64 row = step.mid(digits).toLongLong();
+                if (what == "all")
                     s.selectAll(row);
-                else if (what == 'm' || what == 'M')
-                    s.moveTo(row, what == 'M');
+                else if (what.endsWith("move"))
+                    s.moveTo(row, what == "shiftmove");
                 else
-                    s.click(row, what == 'C', what == 'S');
+                    s.click(row, what == "ctrl", what == "shift");
             }
             QVERIFY2(s.ranges() == expected, steps);
         }

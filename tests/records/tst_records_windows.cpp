@@ -189,8 +189,7 @@ private Q_SLOTS:
 
         // Another program holding the file keeps the export from ending before the cancel.
         LiteConnection other;
-        QVERIFY(other.Open(app.db().path()));
-        QVERIFY(other.Execute("BEGIN EXCLUSIVE"));
+        QVERIFY(app.db().holdExclusively(other));
         const QString path = QDir(app.db().dir()).filePath("list.csv");
         QVERIFY(w->exportCsv(path));
         QVERIFY(!w->exportCsv(path));

@@ -213,8 +213,7 @@ private Q_SLOTS:
     void lockedDatabaseDelaysButLosesNothing() {
         QSignalSpy backlog(writer.get(), &RecordWriter::backlogChanged);
         LiteConnection other;
-        QVERIFY(other.Open(db->path()));
-        QVERIFY(other.Execute("BEGIN EXCLUSIVE"));
+        QVERIFY(db->holdExclusively(other));
         const qint64 now = RecordWriter::steadyMs();
         writer->submit({record(1, "10", now)});
         writer->submit({record(2, "20", now)});
@@ -251,8 +250,7 @@ private Q_SLOTS:
     void anHourAtMost() {
         QSignalSpy overflow(writer.get(), &RecordWriter::overflowed);
         LiteConnection other;
-        QVERIFY(other.Open(db->path()));
-        QVERIFY(other.Execute("BEGIN EXCLUSIVE"));
+        QVERIFY(db->holdExclusively(other));
         const qint64 now = RecordWriter::steadyMs();
         PendingWrite kept = record(5, "50", now - RecordWriter::kKeepMs - 1500);
         kept.keep = true;

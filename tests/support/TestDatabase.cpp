@@ -44,6 +44,10 @@ QVariant TestDatabase::scalar(const QString &sql) {
     return r.isEmpty() || r.first().isEmpty() ? QVariant() : r.first().first();
 }
 
+bool TestDatabase::holdExclusively(LiteConnection &other) const {
+    return other.Open(path()) && other.Execute(QStringLiteral("BEGIN EXCLUSIVE"));
+}
+
 void TestDatabase::addModule(int address, const QString &model) {
     exec(sql::insertModule(QString::number(address), model));
 }

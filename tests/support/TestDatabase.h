@@ -24,6 +24,9 @@ public:
 
     // Registers a module the way the bus search does.
     void addModule(int address, const QString &model = QStringLiteral("0007"));
+    // Opens `other` on this file and holds it exclusively, as another
+    // program would; ROLLBACK on `other` lets it go.
+    bool holdExclusively(LiteConnection &other) const;
     // Stores a record with a fixed time.
     void addRecord(int address, const QString &time, const QString &temp, const QString &hum);
 
