@@ -45,128 +45,117 @@ QString stored(AppFixture &app, const char *key) {
 class TestEdit232 : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void controls();
-    void openCloseAndReopen();
-    void refusals_data();
-    void refusals();
-};
-
-void TestEdit232::controls() {
-    qputenv("QX7_COM7", "/dev/ttyQX7test");
-    auto *port = new FakeSerialPort();
-    AppFixture app(port);
-    Dialog d(app);
-    QVERIFY(d.w && d.w->isVisible());
-    QCOMPARE(d.w->windowTitle(), QStringLiteral("串口设置"));
-    QStringList ports;
-    for (int i = 0; i < d.combo()->count(); ++i) ports << d.combo()->itemText(i);
-    QCOMPARE(ports.join(' '), QStringLiteral("1 2 3 4 5 6 7 8 9"));
-    QCOMPARE(d.combo()->currentText() + ' ' + d.speed()->text(), QStringLiteral("1 9600"));
-    QVERIFY(d.shows(false));
-    QCOMPARE(d.device(), SerialPort::deviceNameFor(1));
-    // Choosing a port sets it and shows the device it means.
-    d.combo()->setCurrentIndex(6);
-    QCOMPARE(port->CommPort(), 7);
-    QCOMPARE(d.device(), QStringLiteral("/dev/ttyQX7test"));
-    qunsetenv("QX7_COM7");
-
-    d.get<QPushButton>("Command3")->click();  // 退出
-    flushDeletes();
-    QVERIFY(!Module1::edit232IfOpen());
-    QVERIFY(!port->PortOpen());  // exit leaves the port as it was
-}
-
-void TestEdit232::openCloseAndReopen() {
-    auto *port = new FakeSerialPort();
-    port->setCommPort(4);
-    port->setOpen(true);
-    AppFixture app(port);
-    {
+    void controls() {
+        qputenv("QX7_COM7", "/dev/ttyQX7test");
+        auto *port = new FakeSerialPort();
+        AppFixture app(port);
         Dialog d(app);
-        QCOMPARE(d.combo()->currentText(), QStringLiteral("4"));
-        QVERIFY(d.shows(true));
-        d.combo()->setCurrentIndex(6);  // does nothing while the port is open
-        QCOMPARE(port->CommPort(), 4);
+        QVERIFY(d.w && d.w->isVisible());
+        QCOMPARE(d.w->windowTitle(), QStringLiteral("串口设置"));
+        QStringList ports;
+        for (int i = 0; i < d.combo()->count(); ++i) ports << d.combo()->itemText(i);
+        QCOMPARE(ports.join(' '), QStringLiteral("1 2 3 4 5 6 7 8 9"));
+        QCOMPARE(d.combo()->currentText() + ' ' + d.speed()->text(), QStringLiteral("1 9600"));
+        QVERIFY(d.shows(false));
+        QCOMPARE(d.device(), SerialPort::deviceNameFor(1));
+        // Choosing a port sets it and shows the device it means.
+        d.combo()->setCurrentIndex(6);
+        QCOMPARE(port->CommPort(), 7);
+        QCOMPARE(d.device(), QStringLiteral("/dev/ttyQX7test"));
+        qunsetenv("QX7_COM7");
+
+        d.get<QPushButton>("Command3")->click();  // 退出
+        flushDeletes();
+        QVERIFY(!Module1::edit232IfOpen());
+        QVERIFY(!port->PortOpen());  // exit leaves the port as it was
+    }
+
+    void openCloseAndReopen() {
+        auto *port = new FakeSerialPort();
+        port->setCommPort(4);
+        port->setOpen(true);
+        AppFixture app(port);
+        {
+            Dialog d(app);
+            QCOMPARE(d.combo()->currentText(), QStringLiteral("4"));
+            QVERIFY(d.shows(true));
+            d.combo()->setCurrentIndex(6);  // does nothing while the port is open
+            QCOMPARE(port->CommPort(), 4);
+            d.toggle()->click();
+            QVERIFY(!port->PortOpen());
+            QVERIFY(d.shows(false));
+
+            d.combo()->setCurrentIndex(1);
+            d.speed()->setText(QStringLiteral(" 4800 "));
+            d.toggle()->click();
+            QVERIFY(port->PortOpen());
+            QVERIFY(d.shows(true));
+            QCOMPARE(port->CommPort(), 2);
+            QCOMPARE(port->Settings(), QStringLiteral("4800,n,8,1"));
+            // Saved as the next start reads them: port 2 is stored as 1.
+            QCOMPARE(stored(app, "rs232port") + ' ' + stored(app, "rs232speed"),
+                     QStringLiteral("1 4800"));
+            port->close();
+            port->setCommPort(5);
+            app.frame()->openSavedPort();
+            QCOMPARE(port->CommPort(), 2);
+            QVERIFY(port->PortOpen());
+            d.w->close();
+            flushDeletes();
+        }
+        app.db().exec(
+            QStringLiteral("update syssetting set mysetting='5' where myitems='rs232port'"));
+        Dialog again(app);
+        QCOMPARE(again.speed()->text(), QStringLiteral("9600"));  // on every opening
+        QCOMPARE(again.combo()->currentText(), QStringLiteral("2"));
+        QVERIFY(again.shows(true));
+        again.toggle()->click();
+        QVERIFY(!port->PortOpen());
+        // Closing saves nothing, neither the port nor the speed in the box.
+        QCOMPARE(stored(app, "rs232port"), QStringLiteral("5"));
+        QCOMPARE(stored(app, "rs232speed"), QStringLiteral("4800"));
+        QVERIFY(app.boxes.shown.isEmpty());
+    }
+
+    // Each refusal: one box, nothing open, nothing saved.
+    void refusals() {
+        const QString badSpeed = QStringLiteral("串口速度无效，请输入正整数，如9600");
+        // A bad speed is refused before anything is opened.
+        for (const char *speed :
+             {"fast", "  ", "0", "-9600", "9600.5", "96 00", "9600'", "99999999999"})
+            refused(speed, PortError::None, false, badSpeed);
+        refused("123", PortError::None, true,
+                QStringLiteral("该串口不支持速度123，请输入其他速度"));
+        refused("9600", PortError::NoSuchPort, false,
+                QStringLiteral("该串口不存在，请选择其他串口"));
+        refused("9600", PortError::PortInUse, false,
+                QStringLiteral("该串口被占用，请选择其他串口"));
+    }
+
+private:
+    // `speedRefused`: the port, once open, refuses the speed.
+    void refused(const char *speed, PortError openResult, bool speedRefused, const QString &text) {
+        auto *port = new FakeSerialPort();
+        port->openResult = openResult;
+        if (speedRefused)
+            port->settingsResult = PortError::BadSettings;
+        AppFixture app(port);
+        Dialog d(app);
+        d.combo()->setCurrentIndex(2);
+        d.speed()->setText(QString::fromLatin1(speed));
         d.toggle()->click();
+        QVERIFY2(app.boxes.texts() == QStringList{text}, speed);
+        QCOMPARE(app.boxes.shown.first().title, defaultMessageTitle());
+        QCOMPARE(app.boxes.shown.first().buttons, MsgButtons::Ok);
+        QCOMPARE(app.boxes.shown.first().icon, MsgIcon::None);
+        // Nothing open, nothing saved.
         QVERIFY(!port->PortOpen());
         QVERIFY(d.shows(false));
-
-        d.combo()->setCurrentIndex(1);
-        d.speed()->setText(QStringLiteral(" 4800 "));
-        d.toggle()->click();
-        QVERIFY(port->PortOpen());
-        QVERIFY(d.shows(true));
-        QCOMPARE(port->CommPort(), 2);
-        QCOMPARE(port->Settings(), QStringLiteral("4800,n,8,1"));
-        // Saved as the next start reads them: port 2 is stored as 1.
-        QCOMPARE(stored(app, "rs232port") + ' ' + stored(app, "rs232speed"),
-                 QStringLiteral("1 4800"));
-        port->close();
-        port->setCommPort(5);
-        app.frame()->openSavedPort();
-        QCOMPARE(port->CommPort(), 2);
-        QVERIFY(port->PortOpen());
-        d.w->close();
-        flushDeletes();
+        QCOMPARE(stored(app, "rs232port"), QStringLiteral("0"));
+        QCOMPARE(stored(app, "rs232speed"), QStringLiteral("9600"));
+        QCOMPARE(port->Settings(), QStringLiteral("9600,n,8,1"));
     }
-    app.db().exec(QStringLiteral("update syssetting set mysetting='5' where myitems='rs232port'"));
-    Dialog again(app);
-    QCOMPARE(again.speed()->text(), QStringLiteral("9600"));  // on every opening
-    QCOMPARE(again.combo()->currentText(), QStringLiteral("2"));
-    QVERIFY(again.shows(true));
-    again.toggle()->click();
-    QVERIFY(!port->PortOpen());
-    // Closing saves nothing, neither the port nor the speed in the box.
-    QCOMPARE(stored(app, "rs232port"), QStringLiteral("5"));
-    QCOMPARE(stored(app, "rs232speed"), QStringLiteral("4800"));
-    QVERIFY(app.boxes.shown.isEmpty());
-}
-
-void TestEdit232::refusals_data() {
-    QTest::addColumn<QString>("speed");
-    QTest::addColumn<int>("openResult");
-    QTest::addColumn<bool>("speedRefused");  // by the port, once open
-    QTest::addColumn<QString>("text");
-    // A bad speed is refused before anything is opened.
-    for (const char *speed :
-         {"fast", "  ", "0", "-9600", "9600.5", "96 00", "9600'", "99999999999"})
-        QTest::addRow("\"%s\"", speed)
-            << QString::fromLatin1(speed) << int(PortError::None) << false
-            << QStringLiteral("串口速度无效，请输入正整数，如9600");
-    QTest::newRow("speed refused by the port")
-        << QStringLiteral("123") << int(PortError::None) << true
-        << QStringLiteral("该串口不支持速度123，请输入其他速度");
-    QTest::newRow("missing") << QStringLiteral("9600") << int(PortError::NoSuchPort) << false
-                             << QStringLiteral("该串口不存在，请选择其他串口");
-    QTest::newRow("in use") << QStringLiteral("9600") << int(PortError::PortInUse) << false
-                            << QStringLiteral("该串口被占用，请选择其他串口");
-}
-
-void TestEdit232::refusals() {
-    QFETCH(QString, speed);
-    QFETCH(int, openResult);
-    QFETCH(bool, speedRefused);
-    QFETCH(QString, text);
-    auto *port = new FakeSerialPort();
-    port->openResult = PortError(openResult);
-    if (speedRefused)
-        port->settingsResult = PortError::BadSettings;
-    AppFixture app(port);
-    Dialog d(app);
-    d.combo()->setCurrentIndex(2);
-    d.speed()->setText(speed);
-    d.toggle()->click();
-    QCOMPARE(app.boxes.texts(), QStringList{text});
-    QCOMPARE(app.boxes.shown.first().title, defaultMessageTitle());
-    QCOMPARE(app.boxes.shown.first().buttons, MsgButtons::Ok);
-    QCOMPARE(app.boxes.shown.first().icon, MsgIcon::None);
-    // Nothing open, nothing saved.
-    QVERIFY(!port->PortOpen());
-    QVERIFY(d.shows(false));
-    QCOMPARE(stored(app, "rs232port"), QStringLiteral("0"));
-    QCOMPARE(stored(app, "rs232speed"), QStringLiteral("9600"));
-    QCOMPARE(port->Settings(), QStringLiteral("9600,n,8,1"));
-}
+};
 
 QTEST_MAIN(TestEdit232)
 #include "tst_edit232.moc"

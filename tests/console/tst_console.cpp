@@ -32,8 +32,6 @@ using namespace console;
 using L = QByteArrayList;
 using C = SerialReplyOutcome::Count;
 
-Q_DECLARE_METATYPE(console::SerialReplyOutcome::Count)
-
 namespace {
 const QString kDesign = QStringLiteral("读回的结果");
 const QByteArray kGood = hex("01040400FA0258DB2F");  // 25 °C, 60 %
@@ -154,31 +152,26 @@ private Q_SLOTS:
         QVERIFY(!presetCommand(-1));
     }
 
-    // `expected` is the CRC ("low high") of a command that converts, else a
-    // part of the error.
-    void commands_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("default") << "01 04 00 00 00 01" << hex("010400000001") << "31 CA";
-        QTest::newRow("leading zero") << "01 03 00 00 00 03" << hex("010300000003") << "05 CB";
-        QTest::newRow("placeholder") << *presetCommand(3) << hex("010600000000") << "89 CA";
-        QTest::newRow("token above FF") << "01 100 00" << QByteArray() << "“100”超过FF";
-        QTest::newRow("empty") << "" << QByteArray() << "请先输入命令";
-    }
+    // A command that converts, with its CRC ("low high"); one that does not, with a part of
+    // the error.
     void commands() {
-        QFETCH(QString, text);
-        QFETCH(QByteArray, bytes);
-        QFETCH(QString, expected);
-        const QString trimmed = text.trimmed();
-        const CommandResult r = convertCommand(text);
-        QCOMPARE(text, trimmed);  // the box shows the trimmed text
-        QCOMPARE(r.bytes, bytes);
-        QCOMPARE(r.ok(), !bytes.isEmpty());
-        if (r.ok())
-            QCOMPARE(crcTexts(r.bytes).low + QLatin1Char(' ') + crcTexts(r.bytes).high, expected);
-        else
-            QVERIFY2(r.error.contains(expected), qPrintable(r.error));
+        const std::tuple<QString, QByteArray, QString> cases[] = {
+            {"01 04 00 00 00 01", hex("010400000001"), "31 CA"},
+            {"01 03 00 00 00 03", hex("010300000003"), "05 CB"},
+            {*presetCommand(3), hex("010600000000"), "89 CA"},  // the placeholder counts as 00
+            {"01 100 00", QByteArray(), "“100”超过FF"},
+            {"", QByteArray(), "请先输入命令"}};
+        for (const auto &[original, bytes, expected] : cases) {
+            QString text = original;
+            const CommandResult r = convertCommand(text);
+            QCOMPARE(text, original.trimmed());  // the box shows the trimmed text
+            QCOMPARE(r.bytes, bytes);
+            QCOMPARE(r.ok(), !bytes.isEmpty());
+            if (r.ok())
+                QCOMPARE(crcTexts(r.bytes).low + ' ' + crcTexts(r.bytes).high, expected);
+            else
+                QVERIFY2(r.error.contains(expected), qPrintable(r.error));
+        }
     }
 
     void addresses() {
@@ -204,84 +197,65 @@ private Q_SLOTS:
         QVERIFY(!e.started());
     }
 
-    void serialReplies_data() {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("mode");
-        QTest::addColumn<bool>("polling");
-        QTest::addColumn<QString>("log");
-        QTest::addColumn<C>("count");
-        QTest::addColumn<QString>("shown");  // "T H" or empty
+    // What the window does with a receive text: log it, count it, show a reading ("T H").
+    void serialReplies() {
         const QString good = receiveText(kGood), cold = receiveText(framed("010404FF9C01F4"));
         const QString reg = receiveText(hex("01030200017984"));
-        QTest::newRow("command reply logged raw") << reg << 0 << false << reg << C::None << "";
-        QTest::newRow("command reply while polling") << good << 0 << true << good << C::None << "";
-        QTest::newRow("good poll reply") << good << 1 << true << good << C::Success << "25 60";
-        QTest::newRow("after polling stopped") << good << 1 << false << "" << C::None << "";
-        QTest::newRow("blank") << " " << 1 << true << "" << C::None << "";
-        QTest::newRow("negative temperature")
-            << cold << 1 << true << cold << C::Success << "-10 50";
-        QTest::newRow("bad crc") << receiveText(kBadCrc) << 1 << true
-                                 << replyMessage(ReplyVerdict::BadCrc) << C::Failure << "";
-        // A humidity register of 0x8000 or more: logged, the temperature
-        // shown, nothing counted.
+        // A humidity register of 0x8000 or more: logged, the temperature shown, nothing counted.
         const QString wet = receiveText(framed("01040401008000"));
-        QTest::newRow("humidity not showable")
-            << wet << 1 << true << wet << C::None << "25.6 3276.8";
-        QTest::newRow("other module")
-            << receiveText(framed("02040400FA0258")) << 1 << true
-            << replyMessage(ReplyVerdict::WrongAddress) << C::Failure << "";
-        QTest::newRow("lone byte from the module")
-            << receiveText(hex("01")) << 1 << true << "" << C::None << "";
-    }
-    void serialReplies() {
-        QFETCH(QString, text);
-        QFETCH(int, mode);
-        QFETCH(bool, polling);
-        QFETCH(QString, log);
-        QFETCH(C, count);
-        QFETCH(QString, shown);
-        const SerialReplyOutcome out = decideSerialReply(text, ReplyMode(mode), polling, 1);
-        QCOMPARE(out.logLine, log);
-        QCOMPARE(out.count, count);
-        QCOMPARE(out.keepText, count == C::Failure);
-        const auto m = out.measurement;
-        QCOMPARE(m ? m->temperatureText() + ' ' + m->humidityText() : QString(), shown);
+        const QString badCrc = replyMessage(ReplyVerdict::BadCrc);
+        const QString otherModule = replyMessage(ReplyVerdict::WrongAddress);
+        const ReplyMode command = ReplyMode::Command, poll = ReplyMode::Poll;
+        const std::tuple<QString, ReplyMode, bool, QString, C, QString> cases[] = {
+            {reg, command, false, reg, C::None, ""},  // a command's reply, logged raw
+            {good, command, true, good, C::None, ""},
+            {good, poll, true, good, C::Success, "25 60"},
+            {good, poll, false, "", C::None, ""},  // polling stopped since
+            {" ", poll, true, "", C::None, ""},
+            {cold, poll, true, cold, C::Success, "-10 50"},
+            {receiveText(kBadCrc), poll, true, badCrc, C::Failure, ""},
+            {wet, poll, true, wet, C::None, "25.6 3276.8"},
+            {receiveText(framed("02040400FA0258")), poll, true, otherModule, C::Failure, ""},
+            {receiveText(hex("01")), poll, true, "", C::None, ""}};  // a lone byte
+        for (const auto &[text, mode, polling, log, count, shown] : cases) {
+            const SerialReplyOutcome out = decideSerialReply(text, mode, polling, 1);
+            QCOMPARE(out.logLine, log);
+            QCOMPARE(out.count, count);
+            QCOMPARE(out.keepText, count == C::Failure);
+            const auto m = out.measurement;
+            QCOMPARE(m ? m->temperatureText() + ' ' + m->humidityText() : QString(), shown);
+        }
     }
 
-    void reassembly_data() {
-        QTest::addColumn<L>("pieces");
-        QTest::addColumn<L>("replies");
-        QTest::addColumn<bool>("badCrc");
+    // Pieces as they come off the socket, the whole replies found, whether a bad CRC was seen.
+    void reassembly() {
         const QByteArray second = framed("010404006201F4");
         L bytewise;
         for (char c : kGood) bytewise << QByteArray(1, c);
-        QTest::newRow("whole") << L{kGood} << L{kGood} << false;
-        QTest::newRow("byte by byte") << bytewise << L{kGood} << false;
-        QTest::newRow("two in one piece") << L{kGood + second} << L{kGood, second} << false;
-        QTest::newRow("split across pieces")
-            << L{kGood + second.left(2), second.mid(2)} << L{kGood, second} << false;
-        QTest::newRow("noise first") << L{hex("000001") + kGood} << L{kGood} << false;
-        QTest::newRow("corrupt") << L{kBadCrc} << L{} << true;
-        QTest::newRow("exception") << L{hex("018402C2C1")} << L{hex("018402C2C1")} << false;
-        QTest::newRow("register reply") << L{hex("01030200017984")} << L{} << false;
-        QTest::newRow("stale half then whole") << L{kGood.left(5), kGood} << L{kGood} << true;
-        QTest::newRow("corrupt then good") << L{kBadCrc, kGood} << L{kGood} << true;
-    }
-    void reassembly() {
-        QFETCH(L, pieces);
-        QFETCH(L, replies);
-        QFETCH(bool, badCrc);
-        ReplyAssembler assembler;
-        L got;
-        bool sawBadCrc = false;
-        for (const QByteArray &piece : pieces) {
-            const ReplyAssembler::Result r = assembler.add(piece);
-            got += r.replies;
-            sawBadCrc = sawBadCrc || r.badCrc > 0;
+        const std::tuple<L, L, bool> cases[] = {
+            {L{kGood}, L{kGood}, false},
+            {bytewise, L{kGood}, false},
+            {L{kGood + second}, L{kGood, second}, false},
+            {L{kGood + second.left(2), second.mid(2)}, L{kGood, second}, false},
+            {L{hex("000001") + kGood}, L{kGood}, false},  // noise first
+            {L{kBadCrc}, L{}, true},
+            {L{hex("018402C2C1")}, L{hex("018402C2C1")}, false},  // an exception
+            {L{hex("01030200017984")}, L{}, false},               // a register's reply
+            {L{kGood.left(5), kGood}, L{kGood}, true},            // a stale half, then whole
+            {L{kBadCrc, kGood}, L{kGood}, true}};
+        for (const auto &[pieces, replies, badCrc] : cases) {
+            ReplyAssembler assembler;
+            L got;
+            bool sawBadCrc = false;
+            for (const QByteArray &piece : pieces) {
+                const ReplyAssembler::Result r = assembler.add(piece);
+                got += r.replies;
+                sawBadCrc = sawBadCrc || r.badCrc > 0;
+            }
+            QCOMPARE(got, replies);
+            QCOMPARE(sawBadCrc, badCrc);
+            QVERIFY(assembler.pending() < modbus::kMeasurementReplyLength);
         }
-        QCOMPARE(got, replies);
-        QCOMPARE(sawBadCrc, badCrc);
-        QVERIFY(assembler.pending() < modbus::kMeasurementReplyLength);
     }
 
     // The link against a server on this machine: a reply, the reply check,
