@@ -13,12 +13,8 @@ SimProcess::SimProcess(Links links, const QStringList &extraArgs)
 }
 
 SimProcess::~SimProcess() {
-    for (const auto &[name, value] : savedEnv_) {
-        if (value.isNull())
-            qunsetenv(name.constData());
-        else
-            qputenv(name.constData(), value);
-    }
+    if (!attached_.isEmpty())
+        qunsetenv(attached_.constData());
 }
 
 QString SimProcess::program() {
@@ -76,12 +72,6 @@ bool SimProcess::waitForLog(const QString &text, int timeoutMs) const {
 }
 
 void SimProcess::attach(int commPort) {
-    const QByteArray name = "QX7_COM" + QByteArray::number(commPort);
-    bool known = false;
-    for (const auto &saved : savedEnv_) known = known || saved.first == name;
-    if (!known)
-        savedEnv_.append({name, qEnvironmentVariableIsSet(name.constData())
-                                    ? qgetenv(name.constData())
-                                    : QByteArray()});
-    qputenv(name.constData(), QFile::encodeName(linkPath_));
+    attached_ = "QX7_COM" + QByteArray::number(commPort);
+    qputenv(attached_.constData(), QFile::encodeName(linkPath_));
 }

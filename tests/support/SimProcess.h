@@ -53,8 +53,8 @@ public:
     int logCount(const QString &text) const { return int(log().count(text)); }
 
     // Points the program's port `commPort` at the simulator's line: sets
-    // QX7_COM<commPort> to linkPath() until this object ends (the earlier
-    // value comes back then). Open the port afterwards.
+    // QX7_COM<commPort> to linkPath() until this object ends. Open the port
+    // afterwards.
     void attach(int commPort = 1);
 
     // build/bin/qx7sim beside the running test executable.
@@ -66,5 +66,5 @@ private:
     QString linkPath_;
     quint16 tcpPort_ = 0;
     QString error_;
-    QList<QPair<QByteArray, QByteArray>> savedEnv_;  // name, earlier value (null: unset)
+    QByteArray attached_;  // the variable attach() set
 };
