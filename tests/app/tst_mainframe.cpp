@@ -15,39 +15,32 @@
 class TestMainFrame : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // After each command, the windows open and how many of them are children of the frame:
+    // the console and the acquisition close one another and the separate windows close them;
+    // a command of the active child closes it and opens it afresh; the record list opens
+    // beside them, one instance only.
     void workingWindowsReplaceEachOther() {
         AppFixture app;
+        const std::tuple<const char *, const char *, int> steps[] = {
+            {"sigboard", "Form1", 1},
+            {"board", "module", 1},
+            {"analys", "module AnaQx7", 1},
+            {"analys", "module AnaQx7", 1},
+            {"board", "module AnaQx7", 1},
+            {"rs232", "AnaQx7 edit232", 0},
+            {"backup", "AnaQx7 edit232 dbase", 0}};
+        QWidget *analysis = nullptr;
+        for (const auto &[menu, open, children] : steps) {
+            app.menu(menu);
+            for (const char *name : {"Form1", "module", "AnaQx7", "edit232", "dbase"})
+                QVERIFY2(bool(app.find(name)) == QString(open).split(' ').contains(name), name);
+            QCOMPARE(app.frame()->mdiArea()->subWindowList().size(), children);
+            if (!analysis)
+                analysis = app.find("AnaQx7");
+            QVERIFY(!analysis || app.find("AnaQx7") == analysis);
+        }
         app.menu("sigboard");
-        QWidget *console = app.find("Form1");
-        QVERIFY(console);
-        auto *sub = qobject_cast<QMdiSubWindow *>(console->parentWidget());
-        QVERIFY(sub && sub->isMaximized());
-
-        app.menu("board");  // closes the console, opens the acquisition window
-        QVERIFY(!app.find("Form1"));
-        QWidget *acquisition = app.find("module");
-        QVERIFY(acquisition);
-        QCOMPARE(app.frame()->mdiArea()->subWindowList().size(), 1);
-
-        app.menu("analys");  // opens beside, closes nothing
-        QWidget *analysis = app.find("AnaQx7");
-        QVERIFY(analysis);
-        QCOMPARE(app.find("module"), acquisition);
-        app.menu("analys");  // one instance: the same window again
-        QCOMPARE(app.find("AnaQx7"), analysis);
-        QCOMPARE(Module1::anaQx7IfOpen(), static_cast<void *>(analysis));
-
-        app.menu("board");  // the active child itself: closed and opened afresh
-        QVERIFY(app.find("module"));
-        QCOMPARE(app.frame()->mdiArea()->subWindowList().size(), 1);
-
-        app.menu("rs232");
-        QVERIFY(!app.find("module"));
-        QVERIFY(app.find("edit232"));
-        app.menu("backup");
-        QVERIFY(app.find("dbase"));
-        QCOMPARE(app.find("AnaQx7"), analysis);
-        QCOMPARE(app.frame()->mdiArea()->subWindowList().size(), 0);
+        QVERIFY(qobject_cast<QMdiSubWindow *>(app.find("Form1")->parentWidget())->isMaximized());
 
         // A closed window is forgotten; the command opens a new one.
         analysis->close();
