@@ -145,9 +145,6 @@ private:
         d.speed()->setText(QString::fromLatin1(speed));
         d.toggle()->click();
         QVERIFY2(app.boxes.texts() == QStringList{text}, speed);
-        QCOMPARE(app.boxes.shown.first().title, defaultMessageTitle());
-        QCOMPARE(app.boxes.shown.first().buttons, MsgButtons::Ok);
-        QCOMPARE(app.boxes.shown.first().icon, MsgIcon::None);
         // Nothing open, nothing saved.
         QVERIFY(!port->PortOpen());
         QVERIFY(d.shows(false));
