@@ -366,15 +366,21 @@ private Q_SLOTS:
         QCOMPARE(log(), QStringLiteral(" 01 06 00 00 00 01 8C 0A\n"));
     }
 
-    void addressBox() {
+    // A bad address or converter port is said in a status text, not in a box every second.
+    void badAddressAndPortTexts() {
         onFakePort();
+        set("Text2", QStringLiteral("12x"));
+        form->toggleConverter();
+        QCOMPARE(text("Command3"), QStringLiteral("连接"));
+        QVERIFY(!timer("Timer1")->isActive());
+        QVERIFY(text("netStatus").startsWith(QStringLiteral("端口号无效")));
         startAutomatic();
         set("Text16", QStringLiteral("abc"));
         form->session()->serialPollTick();
         QVERIFY(app->fakePort()->written.isEmpty());
         QVERIFY(text("pollStatus").contains(QStringLiteral("模块地址无效")));
         QVERIFY(timer("Timer2")->isActive());
-        QVERIFY(app->boxes.shown.isEmpty());  // a status text, no box every second
+        QVERIFY(app->boxes.shown.isEmpty());
         set("Text16", QStringLiteral("10"));
         form->session()->serialPollTick();
         QCOMPARE(app->fakePort()->written, QByteArrayList{measurementRequest(0x0A)});
@@ -427,16 +433,6 @@ private Q_SLOTS:
         flushDeletes();
         QVERIFY(!Module1::form1IfOpen());
         QVERIFY(!Module1::bus()->isBusy());
-    }
-
-    void badPortText() {
-        onFakePort();
-        set("Text2", QStringLiteral("12x"));
-        form->toggleConverter();
-        QCOMPARE(text("Command3"), QStringLiteral("连接"));
-        QVERIFY(!timer("Timer1")->isActive());
-        QVERIFY(text("netStatus").startsWith(QStringLiteral("端口号无效")));
-        QVERIFY(app->boxes.shown.isEmpty());
     }
 
     // Every reply with a pause in its middle: the serial line cuts it in two

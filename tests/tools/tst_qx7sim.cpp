@@ -211,15 +211,6 @@ private Q_SLOTS:
         QCOMPARE(std::tuple(o.tcpHost, o.tcpPort, o.baud, o.modules),
                  std::tuple(QStringLiteral("0.0.0.0"), 1502, 9600, QList<int>{1, 2, 3}));
         QVERIFY(parse("--help"));
-        QVERIFY(parse("--tcp 1 --set 3:-5.5:80 --ramp 1:-2:-5:40 --set 2:30:0"));
-        QCOMPARE(o.settings.size(), 2);
-        QCOMPARE(
-            std::tuple(o.settings[0].address, o.settings[0].temperature, o.settings[0].humidity),
-            std::tuple(3, -5.5, 80.0));
-        QCOMPARE(o.ramps.size(), 1);
-        QCOMPARE(std::tuple(o.ramps[0].address, o.ramps[0].ramp.from, o.ramps[0].ramp.to,
-                            o.ramps[0].ramp.seconds),
-                 std::tuple(1, -2.0, -5.0, 40.0));
         for (const char *bad :
              {"--modules 1", "--tcp 1 --drop 1.5", "--tcp 1 --modules 0,1", "--tcp x", "--serial",
               "--tcp 1 --fast 1", "--tcp 1 --set 9:1:1", "--tcp 1 --set 3:-5",
