@@ -4,6 +4,9 @@
 
 #include <QByteArrayList>
 
+#include <functional>
+#include <utility>
+
 // A serial port in memory: records what is written and lets a test put
 // bytes into the receive buffer.
 class FakeSerialPort : public SerialPort {
@@ -12,12 +15,29 @@ public:
     explicit FakeSerialPort(QObject *parent = nullptr) : SerialPort(parent) {}
 
     bool PortOpen() const override { return open_; }
-    PortError open() override;
+    PortError open() override {
+        if (open_)
+            return PortError::PortInUse;
+        if (openResult == PortError::None)
+            open_ = true;
+        return openResult;
+    }
     void close() override { open_ = false; }
     qint64 InBufferCount() const override { return buffer_.size(); }
-    QByteArray Input() override;
-    PortError Output(const QByteArray &bytes) override;
-    PortError setSettings(const QString &settings) override;
+    QByteArray Input() override { return std::exchange(buffer_, {}); }
+    PortError Output(const QByteArray &bytes) override {
+        if (!open_)
+            return PortError::PortNotOpen;
+        written << bytes;
+        if (onWrite)
+            onWrite(bytes);
+        return PortError::None;
+    }
+    PortError setSettings(const QString &settings) override {
+        if (open_ && settingsResult != PortError::None && validSettings(settings))
+            return settingsResult;
+        return SerialPort::setSettings(settings);
+    }
 
     // What the next open() answers.
     PortError openResult = PortError::None;
@@ -30,7 +50,10 @@ public:
     std::function<void(const QByteArray &)> onWrite;
 
     // Bytes arrive from the line: buffered and announced.
-    void inject(const QByteArray &bytes);
+    void inject(const QByteArray &bytes) {
+        buffer_ += bytes;
+        Q_EMIT OnComm(kEvReceive);
+    }
     void setOpen(bool open) { open_ = open; }
     // The device goes away while open (an adapter pulled out): the port
     // closes and says so, as the real one does.
