@@ -3,16 +3,24 @@
 #include "widgets/MessageBoxes.h"
 
 #include <QList>
+#include <QStringList>
 #include <functional>
 
 // Answers message boxes instead of an operator and remembers every box.
 // Installed for its lifetime.
 class FakeMessageBoxes : public MessageBoxes {
 public:
-    FakeMessageBoxes();
-    ~FakeMessageBoxes() override;
+    FakeMessageBoxes() : previous_(installMessageBoxes(this)) {}
+    ~FakeMessageBoxes() override { installMessageBoxes(previous_); }
 
-    MsgAnswer show(QWidget *parent, const MsgRequest &request) override;
+    MsgAnswer show(QWidget *, const MsgRequest &request) override {
+        shown << request;
+        if (onShow)
+            onShow(request);
+        if (request.buttons == MsgButtons::Ok)
+            return MsgAnswer::Ok;
+        return answers.isEmpty() ? defaultAnswer : answers.takeFirst();
+    }
 
     // Answers for the next Yes/No questions, in order; after them every
     // question gets `defaultAnswer`.
@@ -22,10 +30,14 @@ public:
     std::function<void(const MsgRequest &)> onShow;
 
     QList<MsgRequest> shown;
-    QStringList texts() const;
+    QStringList texts() const {
+        QStringList out;
+        for (const MsgRequest &r : shown) out << r.text;
+        return out;
+    }
     bool sawText(const QString &text) const { return texts().contains(text); }
     void clear() { shown.clear(); }
 
 private:
-    MessageBoxes *previous_ = nullptr;
+    MessageBoxes *previous_;
 };
