@@ -67,11 +67,8 @@ private Q_SLOTS:
         QCOMPARE(modules.mid(6, 2), (QStringList{"scan", "alarm"}));
 
         QCOMPARE(
-            db->scalar(sql::selectPortSetting().replace("select *", "select mysetting")).toString(),
-            "0");
-        QCOMPARE(db->scalar(sql::selectSpeedSetting().replace("select *", "select mysetting"))
-                     .toString(),
-                 "9600");
+            db->scalar("select group_concat(myitems || '=' || mysetting, ' ') from syssetting"),
+            "rs232port=0 rs232speed=9600");
     }
 
     void insertedRowsTakeDefaultsAndAffinities() {
