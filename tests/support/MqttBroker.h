@@ -21,7 +21,7 @@ class MqttBroker : public ChildProcess {
 public:
     struct Options {
         // Logins the broker accepts; with any, anonymous clients are refused.
-        QList<QPair<QString, QString>> users;
+        QList<QPair<QString, QString>> users = {};
         // Sessions and their queued messages survive a restart (subscribers
         // that connect without a clean session miss nothing while it is down).
         bool persistence = false;
@@ -45,8 +45,9 @@ public:
     // Chosen when the object is made, so that a client can be pointed at a
     // broker that is not running yet; the same for every start.
     quint16 port() const { return port_; }
-    // Settings that point the program at this broker (prefix qx7, no login).
-    MqttSettings settings() const;
+    // Settings that point the program at this broker (prefix qx7, no login);
+    // with a `port`, at another way to it on 127.0.0.1, such as a relay.
+    MqttSettings settings(quint16 port = 0) const;
     // The broker's certificate, to be trusted as a CA (Options::tls).
     QString caFile() const;
     QString errorString() const { return error_; }
@@ -56,7 +57,6 @@ private:
 
     Options options_;
     quint16 port_ = 0;
-    bool prepared_ = false;
     QString error_;
 };
 
