@@ -3,9 +3,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+// The server, and the sockets with it, go when the thread ends.
 TcpRelay::~TcpRelay() {
-    if (server_)
-        cut();
     thread_.quit();
     thread_.wait();
 }
@@ -26,34 +25,28 @@ bool TcpRelay::start() {
 int TcpRelay::cut() {
     int dropped = 0;
     QMetaObject::invokeMethod(
-        server_, [this, &dropped] { dropped = cutHere(); }, Qt::BlockingQueuedConnection);
-    return dropped;
-}
-
-int TcpRelay::cutHere() {
-    for (const auto &[client, upstream] : std::as_const(pairs_)) {
-        for (QTcpSocket *s : {client.data(), upstream.data()}) {
-            if (s) {
-                s->abort();
-                s->deleteLater();
+        server_,
+        [this, &dropped] {
+            for (const auto &[client, upstream] : std::as_const(pairs_)) {
+                for (QTcpSocket *s : {client.data(), upstream.data()}) {
+                    if (s) {
+                        s->abort();
+                        s->deleteLater();
+                    }
+                }
             }
-        }
-    }
-    const int dropped = int(pairs_.size());
-    pairs_.clear();
+            dropped = int(pairs_.size());
+            pairs_.clear();
+        },
+        Qt::BlockingQueuedConnection);
     return dropped;
 }
 
 void TcpRelay::take() {
     while (QTcpSocket *client = server_->nextPendingConnection()) {
+        // What is written to it before it has connected waits in its buffer.
         auto *upstream = new QTcpSocket(server_);
         upstream->connectToHost(QHostAddress::LocalHost, target_);
-        if (!upstream->waitForConnected(2000)) {
-            client->abort();
-            client->deleteLater();
-            upstream->deleteLater();
-            continue;
-        }
         taken_.fetchAndAddRelaxed(1);
         pairs_.emplaceBack(client, upstream);
         for (auto [from, to] : {std::pair{client, upstream}, {upstream, client}}) {

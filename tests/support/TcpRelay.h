@@ -22,9 +22,6 @@ public:
     explicit TcpRelay(quint16 targetPort) : target_(targetPort) {}
     ~TcpRelay();
 
-    TcpRelay(const TcpRelay &) = delete;
-    TcpRelay &operator=(const TcpRelay &) = delete;
-
     bool start();
     quint16 port() const { return port_; }
     // Drops every connection it carries; returns how many.
@@ -33,9 +30,7 @@ public:
     int connections() const { return taken_.loadRelaxed(); }
 
 private:
-    // On the relay's thread.
-    void take();
-    int cutHere();
+    void take();  // on the relay's thread
 
     quint16 target_;
     quint16 port_ = 0;
