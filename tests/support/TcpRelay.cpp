@@ -28,11 +28,9 @@ int TcpRelay::cut() {
         server_,
         [this, &dropped] {
             for (const auto &[client, upstream] : std::as_const(pairs_)) {
-                for (QTcpSocket *s : {client.data(), upstream.data()}) {
-                    if (s) {
-                        s->abort();
-                        s->deleteLater();
-                    }
+                for (QTcpSocket *s : {client, upstream}) {
+                    s->abort();
+                    s->deleteLater();
                 }
             }
             dropped = int(pairs_.size());
@@ -55,8 +53,6 @@ void TcpRelay::take() {
             QObject::connect(from, &QTcpSocket::disconnected, to,
                              [to] { to->disconnectFromHost(); });
         }
-        // What came before the slots were connected.
-        if (client->bytesAvailable() > 0)
-            upstream->write(client->readAll());
+        // Nothing has been read from the client yet: that needs the event loop.
     }
 }

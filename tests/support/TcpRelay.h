@@ -2,7 +2,6 @@
 
 #include <QAtomicInt>
 #include <QList>
-#include <QPointer>
 #include <QThread>
 
 class QTcpServer;
@@ -35,7 +34,7 @@ private:
     quint16 target_;
     quint16 port_ = 0;
     QThread thread_;
-    QTcpServer *server_ = nullptr;  // lives on thread_, with the sockets
-    QList<std::pair<QPointer<QTcpSocket>, QPointer<QTcpSocket>>> pairs_;  // client, upstream
+    QTcpServer *server_ = nullptr;                        // lives on thread_, with the sockets
+    QList<std::pair<QTcpSocket *, QTcpSocket *>> pairs_;  // client, upstream
     QAtomicInt taken_;
 };
