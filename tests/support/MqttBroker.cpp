@@ -39,10 +39,6 @@ QString MqttBroker::program() {
     return QStandardPaths::findExecutable(QStringLiteral("mosquitto"));
 }
 
-QString MqttBroker::openssl() {
-    return QStandardPaths::findExecutable(QStringLiteral("openssl"));
-}
-
 MqttSettings MqttBroker::settings(quint16 port) const {
     MqttSettings s;
     s.host = QStringLiteral("127.0.0.1");

@@ -35,8 +35,6 @@ public:
 
     // The mosquitto program (/usr/sbin/mosquitto or on the PATH), or empty.
     static QString program();
-    // The openssl program, or empty.
-    static QString openssl();
 
     // Starts and waits (bounded) until the broker serves. False, with the
     // reason and the log in errorString(), when it did not.
@@ -61,8 +59,6 @@ private:
 };
 
 // Skips the running test when mosquitto is not installed.
-#define SKIP_WITHOUT_MOSQUITTO()                                             \
-    if (MqttBroker::program().isEmpty())                                     \
-    QSKIP(                                                                   \
-        "the mosquitto broker is not installed (Debian package mosquitto); " \
-        "scripts/install-deps.sh installs it")
+#define SKIP_WITHOUT_MOSQUITTO()         \
+    if (MqttBroker::program().isEmpty()) \
+    QSKIP("mosquitto is missing: run scripts/install-deps.sh")
