@@ -3,8 +3,9 @@
 #include <QDateTime>
 #include <QTest>
 
-// The broker's version, retained under $SYS, is subscribed to in the same
-// request as the filter: the broker sends it once both subscriptions hold.
+// The broker's version, retained under $SYS (as mosquitto keeps it unless
+// sys_interval is 0), is subscribed to in the same request as the filter: the
+// broker sends it once both subscriptions hold.
 static const char kReady[] = "$SYS/broker/version";
 
 MqttSubscriber::MqttSubscriber(quint16 port, const QByteArray &filter,
