@@ -45,7 +45,6 @@ void TcpRelay::take() {
         // What is written to it before it has connected waits in its buffer.
         auto *upstream = new QTcpSocket(server_);
         upstream->connectToHost(QHostAddress::LocalHost, target_);
-        taken_.fetchAndAddRelaxed(1);
         pairs_.emplaceBack(client, upstream);
         for (auto [from, to] : {std::pair{client, upstream}, {upstream, client}}) {
             QObject::connect(from, &QTcpSocket::readyRead, to,

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QAtomicInt>
 #include <QList>
 #include <QThread>
 
@@ -25,8 +24,6 @@ public:
     quint16 port() const { return port_; }
     // Drops every connection it carries; returns how many.
     int cut();
-    // Connections taken since start().
-    int connections() const { return taken_.loadRelaxed(); }
 
 private:
     void take();  // on the relay's thread
@@ -36,5 +33,4 @@ private:
     QThread thread_;
     QTcpServer *server_ = nullptr;                        // lives on thread_, with the sockets
     QList<std::pair<QTcpSocket *, QTcpSocket *>> pairs_;  // client, upstream
-    QAtomicInt taken_;
 };
