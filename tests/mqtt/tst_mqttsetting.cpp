@@ -103,46 +103,33 @@ private Q_SLOTS:
         QVERIFY(!Module1::mqttSettingIfOpen());
     }
 
-    void refusals_data() {
-        QTest::addColumn<QStringList>("fields");  // host, port, prefix, user, password
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("focus");
-        QTest::newRow("no host") << QStringList{"", "1883", "qx7", "", ""}
-                                 << "请填写MQTT代理的地址。"
-                                 << "host";
-        QTest::newRow("port text")
-            << QStringList{"127.0.0.1", "mqtt", "qx7", "", ""} << "端口必须是1到65535之间的整数。"
-            << "port";
-        QTest::newRow("wildcard") << QStringList{"127.0.0.1", "1883", "qx7/#", "", ""}
-                                  << "主题前缀不能含有“+”或“#”。"
-                                  << "prefix";
-        QTest::newRow("password alone")
-            << QStringList{"127.0.0.1", "1883", "qx7", "", "pw"} << "填写密码时必须同时填写用户名。"
-            << "username";
-    }
-
+    // Saving and testing refuse what the window cannot use, each time with a
+    // warning, and put the focus on the box to correct.
     void refusals() {
-        QFETCH(QStringList, fields);
-        QFETCH(QString, message);
-        QFETCH(QString, focus);
-        AppFixture app;
-        Window win(app);
-        win.enabled()->setChecked(true);
-        win.type(fields);
-        win.click("save");
-        win.click("test");
-        QCOMPARE(app.boxes.texts(), QStringList(2, message));
-        QCOMPARE(app.boxes.shown.first().icon, MsgIcon::Warning);
-        QCOMPARE(win.w->focusWidget()->objectName(), focus);
-        QCOMPARE(settingRows(app), -1);  // nothing saved, no table made
-        QVERIFY(!Module1::mqtt()->isOn());
+        // Host, port, prefix, user name and password; the warning; the box.
+        const std::tuple<QStringList, const char *, const char *> cases[] = {
+            {{"", "1883", "qx7", "", ""}, "请填写MQTT代理的地址。", "host"},
+            {{"127.0.0.1", "mqtt", "qx7", "", ""}, "端口必须是1到65535之间的整数。", "port"},
+            {{"127.0.0.1", "1883", "qx7/#", "", ""}, "主题前缀不能含有“+”或“#”。", "prefix"},
+            {{"127.0.0.1", "1883", "qx7", "", "pw"}, "填写密码时必须同时填写用户名。", "username"}};
+        for (const auto &[fields, message, focus] : cases) {
+            AppFixture app;
+            Window win(app);
+            win.enabled()->setChecked(true);
+            win.type(fields);
+            win.click("save");
+            win.click("test");
+            QCOMPARE(app.boxes.texts(), QStringList(2, message));
+            QCOMPARE(app.boxes.shown.first().icon, MsgIcon::Warning);
+            QCOMPARE(win.w->focusWidget()->objectName(), focus);
+            QCOMPARE(settingRows(app), -1);  // nothing saved, no table made
+            QVERIFY(!Module1::mqtt()->isOn());
+        }
     }
 
     void saveTestAndSwitchOff() {
         SKIP_WITHOUT_MOSQUITTO();
-        MqttBroker::Options options;
-        options.users = {{"alice", "pa'ss"}};
-        MqttBroker broker(options);
+        MqttBroker broker({.users = {{"alice", "pa'ss"}}});
         QVERIFY2(broker.start(), qPrintable(broker.errorString()));
         const QString server = broker.settings().server();
 

@@ -21,7 +21,7 @@ class MqttBroker : public ChildProcess {
 public:
     struct Options {
         // Logins the broker accepts; with any, anonymous clients are refused.
-        QList<QPair<QString, QString>> users;
+        QList<QPair<QString, QString>> users = {};
         // Sessions and their queued messages survive a restart (subscribers
         // that connect without a clean session miss nothing while it is down).
         bool persistence = false;
@@ -35,8 +35,6 @@ public:
 
     // The mosquitto program (/usr/sbin/mosquitto or on the PATH), or empty.
     static QString program();
-    // The openssl program, or empty.
-    static QString openssl();
 
     // Starts and waits (bounded) until the broker serves. False, with the
     // reason and the log in errorString(), when it did not.
@@ -45,8 +43,9 @@ public:
     // Chosen when the object is made, so that a client can be pointed at a
     // broker that is not running yet; the same for every start.
     quint16 port() const { return port_; }
-    // Settings that point the program at this broker (prefix qx7, no login).
-    MqttSettings settings() const;
+    // Settings that point the program at this broker (prefix qx7, no login);
+    // with a `port`, at another way to it on 127.0.0.1, such as a relay.
+    MqttSettings settings(quint16 port = 0) const;
     // The broker's certificate, to be trusted as a CA (Options::tls).
     QString caFile() const;
     QString errorString() const { return error_; }
@@ -56,13 +55,10 @@ private:
 
     Options options_;
     quint16 port_ = 0;
-    bool prepared_ = false;
     QString error_;
 };
 
 // Skips the running test when mosquitto is not installed.
-#define SKIP_WITHOUT_MOSQUITTO()                                             \
-    if (MqttBroker::program().isEmpty())                                     \
-    QSKIP(                                                                   \
-        "the mosquitto broker is not installed (Debian package mosquitto); " \
-        "scripts/install-deps.sh installs it")
+#define SKIP_WITHOUT_MOSQUITTO()         \
+    if (MqttBroker::program().isEmpty()) \
+    QSKIP("mosquitto is missing: run scripts/install-deps.sh")

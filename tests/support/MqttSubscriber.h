@@ -1,19 +1,18 @@
 #pragma once
 
+#include "support/ChildProcess.h"
+
 #include <QByteArray>
 #include <QList>
-#include <QMutex>
-
-struct mosquitto;
 
 // A subscriber on a broker at 127.0.0.1 that records every message it gets,
-// for tests. It runs libmosquitto's own network thread, reconnects by
-// itself, and subscribes again after every connection.
+// for tests: mosquitto_sub as a child process, which reconnects by itself and
+// subscribes again after every connection.
 //
 //     MqttSubscriber sub(broker.port(), "qx7/#");
 //     QVERIFY(sub.start());
 //     QTRY_COMPARE_WITH_TIMEOUT(sub.payloads("qx7/1/state").size(), 3, 5000);
-class MqttSubscriber {
+class MqttSubscriber : public ChildProcess {
 public:
     struct Message {
         QByteArray topic;
@@ -26,33 +25,25 @@ public:
     // the broker repeats nothing to it.
     MqttSubscriber(quint16 port, const QByteArray &filter,
                    const QByteArray &persistentId = QByteArray());
-    ~MqttSubscriber();
 
-    MqttSubscriber(const MqttSubscriber &) = delete;
-    MqttSubscriber &operator=(const MqttSubscriber &) = delete;
-
-    // Connects, subscribes and waits (bounded) for the broker's confirmation.
+    // Starts and waits (bounded) until the broker has the subscription.
     bool start(int timeoutMs = 5000);
 
-    QList<Message> messages() const;
-    // Milliseconds on a monotonic clock, to compare with receivedMs.
+    // What came so far, in order. The event loop must run for more to come.
+    QList<Message> messages();
+    // Milliseconds since the epoch, to compare with receivedMs.
     static qint64 now();
     // The payloads received on one topic, in order.
-    QByteArrayList payloads(const QByteArray &topic) const;
-    int count() const;
-    void clear();
+    QByteArrayList payloads(const QByteArray &topic);
+    int count() { return int(messages().size()); }
+    // Forgets what came so far.
+    void clear() {
+        messages();
+        messages_.clear();
+    }
 
 private:
-    static void onConnect(mosquitto *client, void *self, int code);
-    static void onSubscribe(mosquitto *client, void *self, int mid, int count, const int *qos);
-    static void onMessage(mosquitto *client, void *self, const struct mosquitto_message *message);
-
-    quint16 port_;
-    QByteArray filter_;
-    QByteArray id_;
-    bool persistent_;
-    mosquitto *client_ = nullptr;
-    mutable QMutex mutex_;
+    QStringList args_;
     QList<Message> messages_;
     bool subscribed_ = false;
 };

@@ -3,9 +3,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+// The server, and the sockets with it, go when the thread ends.
 TcpRelay::~TcpRelay() {
-    if (server_)
-        cut();
     thread_.quit();
     thread_.wait();
 }
@@ -26,35 +25,26 @@ bool TcpRelay::start() {
 int TcpRelay::cut() {
     int dropped = 0;
     QMetaObject::invokeMethod(
-        server_, [this, &dropped] { dropped = cutHere(); }, Qt::BlockingQueuedConnection);
-    return dropped;
-}
-
-int TcpRelay::cutHere() {
-    for (const auto &[client, upstream] : std::as_const(pairs_)) {
-        for (QTcpSocket *s : {client.data(), upstream.data()}) {
-            if (s) {
-                s->abort();
-                s->deleteLater();
+        server_,
+        [this, &dropped] {
+            for (const auto &[client, upstream] : std::as_const(pairs_)) {
+                for (QTcpSocket *s : {client, upstream}) {
+                    s->abort();
+                    s->deleteLater();
+                }
             }
-        }
-    }
-    const int dropped = int(pairs_.size());
-    pairs_.clear();
+            dropped = int(pairs_.size());
+            pairs_.clear();
+        },
+        Qt::BlockingQueuedConnection);
     return dropped;
 }
 
 void TcpRelay::take() {
     while (QTcpSocket *client = server_->nextPendingConnection()) {
+        // What is written to it before it has connected waits in its buffer.
         auto *upstream = new QTcpSocket(server_);
         upstream->connectToHost(QHostAddress::LocalHost, target_);
-        if (!upstream->waitForConnected(2000)) {
-            client->abort();
-            client->deleteLater();
-            upstream->deleteLater();
-            continue;
-        }
-        taken_.fetchAndAddRelaxed(1);
         pairs_.emplaceBack(client, upstream);
         for (auto [from, to] : {std::pair{client, upstream}, {upstream, client}}) {
             QObject::connect(from, &QTcpSocket::readyRead, to,
@@ -62,8 +52,6 @@ void TcpRelay::take() {
             QObject::connect(from, &QTcpSocket::disconnected, to,
                              [to] { to->disconnectFromHost(); });
         }
-        // What came before the slots were connected.
-        if (client->bytesAvailable() > 0)
-            upstream->write(client->readAll());
+        // Nothing has been read from the client yet: that needs the event loop.
     }
 }

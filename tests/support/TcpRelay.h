@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QAtomicInt>
 #include <QList>
-#include <QPointer>
 #include <QThread>
 
 class QTcpServer;
@@ -22,25 +20,17 @@ public:
     explicit TcpRelay(quint16 targetPort) : target_(targetPort) {}
     ~TcpRelay();
 
-    TcpRelay(const TcpRelay &) = delete;
-    TcpRelay &operator=(const TcpRelay &) = delete;
-
     bool start();
     quint16 port() const { return port_; }
     // Drops every connection it carries; returns how many.
     int cut();
-    // Connections taken since start().
-    int connections() const { return taken_.loadRelaxed(); }
 
 private:
-    // On the relay's thread.
-    void take();
-    int cutHere();
+    void take();  // on the relay's thread
 
     quint16 target_;
     quint16 port_ = 0;
     QThread thread_;
-    QTcpServer *server_ = nullptr;  // lives on thread_, with the sockets
-    QList<std::pair<QPointer<QTcpSocket>, QPointer<QTcpSocket>>> pairs_;  // client, upstream
-    QAtomicInt taken_;
+    QTcpServer *server_ = nullptr;                        // lives on thread_, with the sockets
+    QList<std::pair<QTcpSocket *, QTcpSocket *>> pairs_;  // client, upstream
 };
