@@ -228,16 +228,15 @@ private Q_SLOTS:
     // the list's pass as from reading every row (no row: see the list window's test).
     void statistics() {
         const std::pair<QStringList, const char *> cases[] = {
-            {{"10", "20", "30"}, "3个记录 30 10 20."},
-            {{"30", "20", "10"}, "3个记录 30 10 20."},
-            {{"23.4", "23.4", "23.5"}, "3个记录 23.5 23.4 23.4"},
-            {{"-3.25", "-3.25"}, "2个记录 -3.25 -3.25 -3.3"}};
+            {{"10", "20", "30"}, "3个记录 30 10 20. 50 50 50."},
+            {{"30", "20", "10"}, "3个记录 30 10 20. 50 50 50."},
+            {{"23.4", "23.4", "23.5"}, "3个记录 23.5 23.4 23.4 50 50 50."},
+            {{"-3.25", "-3.25"}, "2个记录 -3.25 -3.25 -3.3 50 50 50."}};
         for (const auto &[temps, shown] : cases) {
             Records r(false);
             for (const QString &temp : temps) r.db.addRecord(1, "2024-03-05 10:00:00", temp, "50");
             const QStringList captions = statisticsCaptions(loadRecords(r.conn, kBase).stats);
-            QCOMPARE(captions.mid(0, 4).join(' ').remove(QRegularExpression("[^ ]*：")), shown);
-            QCOMPARE(captions.at(6), QStringLiteral("平均湿度：50."));
+            QCOMPARE(captions.join(' ').remove(QRegularExpression("[^ ]*：")), shown);
             QCOMPARE(statisticsCaptions(r.list(kBase).stats), captions);
         }
     }
