@@ -42,9 +42,7 @@ private Q_SLOTS:
         QCOMPARE(alarmlog::statement(f),
                  "select * from alarmlog where id<>0 AND adr = 3 AND datetime(mydate) >= "
                  "'2024-03-05 00:00:00' AND datetime(mydate) <= '2024-03-05 23:59:59' order by id");
-        f.address = "3 or 1=1";
-        QVERIFY(alarmlog::check(f).contains("只看模块"));
-        f.address = "3";
+        // A bad address: the window's test (and the record query's, which shares the check).
         f.to = "2024-03-05";
         QVERIFY(alarmlog::check(f).contains("“到”"));
         f.byPeriod = false;  // a filter that is off is not checked
