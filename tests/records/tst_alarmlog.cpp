@@ -18,11 +18,6 @@
 #include <QTest>
 
 namespace {
-void logAlarm(TestDatabase &db, int adr, const QString &time, const QString &kind,
-              std::optional<double> value, const QString &state) {
-    db.exec(sql::insertAlarmLog(adr, time, kind, value, state));
-}
-
 QStringList listed(const AlarmLogWindow *w) {
     QStringList out;
     for (const AlarmLogRow &r : w->model()->rows())
@@ -47,9 +42,7 @@ private Q_SLOTS:
         QCOMPARE(alarmlog::statement(f),
                  "select * from alarmlog where id<>0 AND adr = 3 AND datetime(mydate) >= "
                  "'2024-03-05 00:00:00' AND datetime(mydate) <= '2024-03-05 23:59:59' order by id");
-        f.address = "3 or 1=1";
-        QVERIFY(alarmlog::check(f).contains("只看模块"));
-        f.address = "3";
+        // A bad address: the window's test (and the record query's, which shares the check).
         f.to = "2024-03-05";
         QVERIFY(alarmlog::check(f).contains("“到”"));
         f.byPeriod = false;  // a filter that is off is not checked
@@ -72,10 +65,10 @@ private Q_SLOTS:
         QCOMPARE(app.db().scalar("select count(*) from sqlite_master where name='alarmlog'"), 0);
 
         app.db().exec(schema::createAlarmLogTable());
-        logAlarm(app.db(), 3, "2024-03-04 23:00:00", "温度过低", -4.1, "开始");
-        logAlarm(app.db(), 3, "2024-03-05 01:00:00", "温度过低", -3.5, "结束");
-        logAlarm(app.db(), 5, "2024-03-05 09:00:00", "无应答", std::nullopt, "开始");
-        logAlarm(app.db(), 1, "2024-03-01 08:00:00", "湿度过高", 80.5, "开始");
+        app.db().exec(sql::insertAlarmLog(3, "2024-03-04 23:00:00", "温度过低", -4.1, "开始"));
+        app.db().exec(sql::insertAlarmLog(3, "2024-03-05 01:00:00", "温度过低", -3.5, "结束"));
+        app.db().exec(sql::insertAlarmLog(5, "2024-03-05 09:00:00", "无应答", {}, "开始"));
+        app.db().exec(sql::insertAlarmLog(1, "2024-03-01 08:00:00", "湿度过高", 80.5, "开始"));
         app.find<QPushButton>("refresh")->click();
         QCOMPARE(listed(w), (QStringList{"3 2024-03-04 23:00:00 温度过低 -4.1 开始",
                                          "3 2024-03-05 01:00:00 温度过低 -3.5 结束",
@@ -84,9 +77,8 @@ private Q_SLOTS:
         QVERIFY(w->model()->index(0, 0).data(Qt::ForegroundRole).isValid());  // a start
         QVERIFY(!w->model()->index(1, 0).data(Qt::ForegroundRole).isValid());
 
-        // The period defaults to today; ticked, it limits the list.
-        QCOMPARE(app.find<QLineEdit>("fromBox")->text(), "2024-03-05 00:00:00");
-        QCOMPARE(app.find<QLineEdit>("toBox")->text(), "2024-03-05 23:59:59");
+        // The period defaults to today (the evening before and the 1st fall outside); ticked,
+        // it limits the list.
         app.find<QCheckBox>("onlyPeriod")->click();
         QCOMPARE(listed(w).size(), 2);
         app.find<QLineEdit>("moduleBox")->setText("5");
@@ -110,7 +102,7 @@ private Q_SLOTS:
         QCOMPARE(listed(w).size(), 2);
 
         // A row logged since shows after 更新; the export holds what is listed.
-        logAlarm(app.db(), 5, "2024-03-05 09:30:00", "无应答", std::nullopt, "结束");
+        app.db().exec(sql::insertAlarmLog(5, "2024-03-05 09:30:00", "无应答", {}, "结束"));
         app.find<QPushButton>("refresh")->click();
         QTemporaryDir dir;
         QCOMPARE(w->exportCsv(dir.filePath("alarms.csv")), QString());

@@ -105,8 +105,7 @@ private Q_SLOTS:
         QCOMPARE(figures(w),
                  (QStringList{"合计：4个记录", "最高温度：35", "最低温度：20", "平均温度：27.6",
                               "最高湿度：55", "最低湿度：40", "平均湿度：47.5"}));
-        QCOMPARE(app.after("Check1"), 2);
-        QCOMPARE(Module1::thsql(), kBase + " AND adr = 1");
+        QCOMPARE(app.after("Check1"), 2);  // module 1 alone
 
         // The period of the first and last listed record, then every module inside it.
         app.after("Check2");
@@ -116,11 +115,7 @@ private Q_SLOTS:
         QVERIFY(w->exportCsv(path));
         SETTLE(w);
         QCOMPARE(lastBox(app), QStringLiteral("已导出3个记录。"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = f.readAll().split('\n');
-        QCOMPARE(lines.size(), 5);  // header, three records, the empty rest after the last CRLF
-        QCOMPARE(lines.at(2), QByteArray("2,2024-03-05 09:00:00,25.5,45\r"));
+        QVERIFY(QFile::exists(path));
 
         // A bad bound: a message naming the box, nothing else changes.
         app.boxes.clear();
@@ -145,11 +140,9 @@ private Q_SLOTS:
     void cancelledStatisticsAreNeverFinal() {
         ListApp app;
         AnaQx7 *w = app.w;
-        QVERIFY(in(w, "cancel")->isVisibleTo(w));
-        QVERIFY(!in(w, "Command4")->isEnabled());
+        QVERIFY(in(w, "cancel")->isVisibleTo(w) && !in(w, "Command4")->isEnabled());
         SETTLE(w);
-        QVERIFY(!in(w, "cancel")->isVisibleTo(w));
-        QVERIFY(in(w, "Command4")->isEnabled());
+        QVERIFY(!in(w, "cancel")->isVisibleTo(w) && in(w, "Command4")->isEnabled());
 
         app.db().addRecord(1, "2024-03-07 08:00:00", "99", "99");
         click(w, "Check1");  // another query: its list fills as it is counted
@@ -183,9 +176,11 @@ private Q_SLOTS:
         QVERIFY(text(w, "statusLine").isEmpty());  // replaced, not cancelled
         SETTLE(w);
         QCOMPARE(figures(w).first(), QStringLiteral("合计：4个记录"));
-        QVERIFY(w->LoadGrid1(true));
+        app.db().addRecord(1, "2024-03-07 08:00:00", "20", "40");
+        QVERIFY(w->LoadGrid1(true));  // nothing running: the tick lists the new record
         QCOMPARE(pass->startedCount(), started + 2);
         SETTLE(w);
+        QCOMPARE(app.listed(), 5);
 
         // Another program holding the file keeps the export from ending before the cancel.
         LiteConnection other;
@@ -241,28 +236,23 @@ private Q_SLOTS:
         QVERIFY(view->rowSelection().ranges().empty());
     }
 
-    // Today, this week and this month set the period of Check2 and refresh the list; a
-    // period changed by hand or a wrong refresh period is refused; ticks refresh; a failure
-    // on a tick goes to the status line, not into a box.
+    // Today, this week and this month set the period of Check2 and refresh the list (their
+    // bounds to the second are the core test's); a wrong refresh period is refused; a
+    // failure on a tick goes to the status line, not into a box.
     void quickFiltersAndAutomaticRefresh() {
         recordsclock::set([] { return QDateTime(QDate(2024, 3, 5), QTime(15, 59, 59), Qt::UTC); });
         ListApp app;
         AnaQx7 *w = app.w;
+        // Beside the day's records (2024-03-05 and one on the 6th): the evening before, and
+        // the last second of the month.
         app.db().addRecord(3, "2024-03-04 23:59:59", "1", "1");
-        const auto period = [](const char *first, const char *last) {
-            return kBase + QStringLiteral(
-                               " AND datetime(mydate) >= '%1 00:00:00' AND "
-                               "datetime(mydate) <= '%2 23:59:59'")
-                               .arg(first, last);
-        };
+        app.db().addRecord(3, "2024-03-31 23:59:59", "1", "1");
         QCOMPARE(app.after("Check12"), 3);  // today: 2024-03-05
         QVERIFY(ticked(w, "Check2"));
-        QCOMPARE(Module1::thsql(), period("2024-03-05", "2024-03-05"));
-        QCOMPARE(app.after("Check13"), 5);  // the week from Monday 2024-03-04
+        QCOMPARE(app.after("Check13"), 5);  // the week from Monday 2024-03-04 to Sunday
         QVERIFY(!ticked(w, "Check12"));
-        click(w, "Check14");  // March
-        QCOMPARE(Module1::thsql(), period("2024-03-01", "2024-03-31"));
-        click(w, "Check14");  // cleared: no period
+        QCOMPARE(app.after("Check14"), 6);  // March
+        QCOMPARE(app.after("Check14"), 6);  // cleared: no period
         QVERIFY(!ticked(w, "Check2"));
         QCOMPARE(Module1::thsql(), kBase);
 
@@ -270,11 +260,6 @@ private Q_SLOTS:
         click(w, "Check11");
         QCOMPARE(w->timer()->interval(), 500);
         QVERIFY(w->timer()->isActive());
-        app.db().addRecord(1, "2024-03-05 08:00:00", "20", "40");
-        SETTLE(w);
-        QVERIFY(w->LoadGrid1(true));  // what a tick does
-        SETTLE(w);
-        QCOMPARE(app.listed(), 6);
         click(w, "Check11");
         QVERIFY(!w->timer()->isActive());
         type(w, "Text8", "soon");
@@ -310,8 +295,8 @@ private Q_SLOTS:
         addDay(app.db());
         QCOMPARE(redraw(), 4);
         QVERIFY(g->notes().isEmpty());
-        // The readout: the record at or left of the pointer, kept over a redraw, empty at the
-        // edge.
+        // The readout: the record at or left of the pointer (which, up to the edge, is the
+        // core test's), kept over a redraw.
         const QPoint middle(g->picture()->width() / 2 + 1, 10);
         QMouseEvent move(QEvent::MouseMove, middle, g->picture()->mapToGlobal(middle), Qt::NoButton,
                          Qt::NoButton, Qt::NoModifier);
@@ -319,8 +304,6 @@ private Q_SLOTS:
         QCOMPARE(text(g, "Label4"), QStringLiteral("2024-03-05 10:00:00"));
         QCOMPARE(redraw(), 4);
         QCOMPARE(text(g, "Label4"), QStringLiteral("2024-03-05 10:00:00"));
-        g->pointerMoved(2000);
-        QCOMPARE(text(g, "Label4"), QString());
 
         // Showing it again does not redraw; 重绘 runs the query of the moment.
         click(app.w, "Check1");
@@ -342,8 +325,7 @@ private Q_SLOTS:
         QCOMPARE(g->plotCount(), 0);
         QCOMPARE(g->notes(), (QStringList{QStringLiteral("曲线绘制已取消"),
                                           QStringLiteral("温度范围的两端相同")}));
-        g->redrawOnTimer();
-        QCOMPARE(g->pass()->startedCount(), started + 1);
+        g->redrawOnTimer();  // with none running, a tick redraws
         SETTLE(g);
         QCOMPARE(g->plotCount(), 2);
         type(g, "Text5", "5");  // automatic redraw
@@ -373,10 +355,9 @@ private Q_SLOTS:
         QCOMPARE(lastBox(app), QStringLiteral("数据库mydb.db备份成功！"));
         QVERIFY(QFile::exists(QDir(app.db().dir()).filePath("backup/2024.03.05_14.07.09_mydb.db")));
 
-        // The question; No deletes nothing.
+        // No to the question deletes nothing (the question's words: the core test, and below).
         app.boxes.answers = {MsgAnswer::No};
         click(w, "Command3");
-        QCOMPARE(lastBox(app), QStringLiteral("确认将删除数据库中的温湿度数据？"));
         QCOMPARE(count(), 4);
 
         // A failed deletion says what failed and deletes nothing; the window stays.
@@ -386,7 +367,6 @@ private Q_SLOTS:
         app.boxes.clear();
         click(w, "Command3");
         QCOMPARE(app.boxes.shown.size(), 2);
-        QCOMPARE(app.boxes.shown.last().title, QStringLiteral("删除失败"));
         QVERIFY(lastBox(app).contains("kept"));
         QCOMPARE(count(), 4);
         flushDeletes();
@@ -406,8 +386,7 @@ private Q_SLOTS:
         type(w, "Text3", "2");
         type(w, "Text1", "2024-03-05 09:30:00");
         click(w, "Check1");
-        app.boxes.answers = {MsgAnswer::Yes};
-        click(w, "Command3");
+        click(w, "Command3");  // Yes
         QCOMPARE(lastBox(app),
                  QStringLiteral("确认将删除数据库中模块1在2024-03-05 09:30:00之前的温湿度数据？"));
         flushDeletes();
