@@ -1,8 +1,6 @@
 // The main frame: its caption, one instance per window, the close-then-show rule,
 // about and help, startup on a database that cannot be used.
-#include "app/MDImain.h"
 #include "app/Main.h"
-#include "app/Module1.h"
 #include "support/AppFixture.h"
 
 #include <QFile>

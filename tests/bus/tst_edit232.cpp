@@ -1,6 +1,4 @@
 // The serial settings dialog edit232, on an in-memory port.
-#include "app/MDImain.h"
-#include "app/Module1.h"
 #include "bus/SerialPort.h"
 #include "bus/ui/Edit232.h"
 #include "support/AppFixture.h"

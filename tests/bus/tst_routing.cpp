@@ -1,8 +1,6 @@
 // End of frame and routing of receive texts: on an in-memory port, then end
 // to end, the program's SerialPort, FrameAssembler and main frame on the
 // simulator's pseudo-terminal.
-#include "app/MDImain.h"
-#include "app/Module1.h"
 #include "bus/BusLink.h"
 #include "bus/FrameAssembler.h"
 #include "bus/Frames.h"

@@ -5,8 +5,6 @@
 // outlives the window, what it refuses); and end to end, the program's real
 // serial port on the simulator's pseudo-terminal and its TCP client against
 // the simulator's TCP mode on 127.0.0.1.
-#include "app/MDImain.h"
-#include "app/Module1.h"
 #include "bus/BusLink.h"
 #include "bus/FrameAssembler.h"
 #include "bus/HexText.h"

@@ -4,8 +4,6 @@
 // subscriber on a real mosquitto once, in order, within a second.
 #include "acquisition/ModuleList.h"
 #include "acquisition/ui/ModuleWindow.h"
-#include "app/MDImain.h"
-#include "app/Module1.h"
 #include "bus/BusLink.h"
 #include "bus/SerialPort.h"
 #include "mqtt/MqttPublisher.h"

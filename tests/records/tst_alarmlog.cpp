@@ -1,7 +1,5 @@
 // The window 报警记录: the alarm log under 数据库, its filters (the record
 // list's checks and conditions), its quick periods and its CSV export.
-#include "app/MDImain.h"
-#include "app/Module1.h"
 #include "records/AlarmLog.h"
 #include "records/Clock.h"
 #include "records/ui/AlarmLogWindow.h"

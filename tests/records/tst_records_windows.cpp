@@ -1,7 +1,5 @@
 // The record list, the chart and the maintenance window on a test database:
 // opened through the frame's menus, driven through their controls.
-#include "app/MDImain.h"
-#include "app/Module1.h"
 #include "records/BackgroundPass.h"
 #include "records/Clock.h"
 #include "records/RecordModel.h"

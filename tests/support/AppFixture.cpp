@@ -1,7 +1,5 @@
 #include "support/AppFixture.h"
 
-#include "app/MDImain.h"
-#include "app/Module1.h"
 #include "store/RecordWriter.h"
 
 #include <QAction>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/MDImain.h"
+#include "app/Module1.h"
 #include "support/FakeMessageBoxes.h"
 #include "support/FakeSerialPort.h"
 #include "support/TestDatabase.h"
@@ -7,11 +9,10 @@
 #include <QPointer>
 #include <memory>
 
-class MDImain;
-
 // The whole program on a temporary database, an in-memory serial port (or a
-// given one) and an answering machine for its message boxes. The program's
-// process-wide state is put back when the fixture ends.
+// given one) and an answering machine for its message boxes; with it the
+// frame's and Module1's declarations, which every test on it uses. The
+// program's process-wide state is put back when the fixture ends.
 class AppFixture {
 public:
     // With `port` null an open FakeSerialPort is used.
