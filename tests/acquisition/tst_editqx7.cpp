@@ -62,7 +62,8 @@ struct Editor {
         list->editRequested();
         return Module1::editQx7IfOpen();
     }
-    // Selects the row at `position` (0: none) and opens the editor on it.
+    // Selects the row at `position` (0: the selection as it is) and opens the
+    // editor on it.
     void reopen(int position) {
         select(position);
         e = open();
