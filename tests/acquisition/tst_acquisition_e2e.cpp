@@ -15,7 +15,7 @@
 #include "support/AppFixture.h"
 #include "support/SimProcess.h"
 
-#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -50,11 +50,18 @@ QStringList readingsSent(const QString &log) {
 // a fast search down) until `done` holds or the time is up. Nothing else runs
 // between the check that holds and the return.
 bool runUntil(const std::function<bool()> &done, int timeoutMs) {
-    QTimer wake;  // at least every 5 ms a look at `done`
-    wake.start(5);
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!done() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(5);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    check.start();
+    loop.exec();
     return done();
 }
 
