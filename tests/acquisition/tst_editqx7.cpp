@@ -22,20 +22,18 @@
 namespace {
 // The statements other than queries that the program runs while this object
 // lives, as their texts.
-class StatementLog {
-public:
-    StatementLog() { sqlite3_trace_v2(db(), SQLITE_TRACE_STMT, &StatementLog::trace, this); }
-    ~StatementLog() { sqlite3_trace_v2(db(), 0, nullptr, nullptr); }
+struct StatementLog {
     QStringList writes;
-
-private:
-    static sqlite3 *db() { return Module1::dbconn().handle(); }
-    static int trace(unsigned, void *self, void *stmt, void *) {
-        const QString sql = QString::fromUtf8(sqlite3_sql(static_cast<sqlite3_stmt *>(stmt)));
-        if (!sql.startsWith("select", Qt::CaseInsensitive))
-            static_cast<StatementLog *>(self)->writes << sql;
-        return 0;
+    StatementLog() {
+        auto trace = [](unsigned, void *self, void *stmt, void *) {
+            const QString sql = QString::fromUtf8(sqlite3_sql(static_cast<sqlite3_stmt *>(stmt)));
+            if (!sql.startsWith("select", Qt::CaseInsensitive))
+                static_cast<StatementLog *>(self)->writes << sql;
+            return 0;
+        };
+        sqlite3_trace_v2(Module1::dbconn().handle(), SQLITE_TRACE_STMT, trace, this);
     }
+    ~StatementLog() { sqlite3_trace_v2(Module1::dbconn().handle(), 0, nullptr, nullptr); }
 };
 
 // The module list on modules registered at `addresses` (then `sql` run), row
@@ -51,8 +49,7 @@ struct Editor {
             app.db().exec(sql);
         app.menu("board");
         list = Module1::moduleIfOpen();
-        select(selected);
-        e = open();
+        reopen(selected);
     }
     void select(int position) const {
         auto *view = list->findChild<QTreeView *>("ListView1");
@@ -64,6 +61,12 @@ struct Editor {
     EditQx7 *open() const {
         list->editRequested();
         return Module1::editQx7IfOpen();
+    }
+    // Selects the row at `position` (0: the selection as it is) and opens the
+    // editor on it.
+    void reopen(int position) {
+        select(position);
+        e = open();
     }
     template <class T = QLineEdit>
     T *get(const char *name) const {
@@ -108,16 +111,13 @@ private Q_SLOTS:
 
         // Opened again on that row, which now holds what was saved: the worked
         // example; the list reloads (the row shows it) and the editor closes.
-        ed.select(1);
-        ed.e = ed.open();
+        ed.reopen(1);
         QCOMPARE(ed.shown(), "0 否 是");
         ed.get("Text1")->setText(" 60 ");
         ed.get<QCheckBox>("Check1")->setChecked(true);
         ed.get<QCheckBox>("Check2")->setChecked(false);
         log.writes.clear();
         ed.e->save();
-        QCOMPARE(ed.app.boxes.shown[1].title, "Edit Item");
-        QCOMPARE(int(ed.app.boxes.shown[1].icon), int(MsgIcon::Question));
         QCOMPARE(
             log.writes,
             QStringList{"update dbQx7 set scan='60', enorno='是' , alarm='否' where adr ='3'"});
@@ -199,8 +199,7 @@ private Q_SLOTS:
                               "values ('3', -4, NULL, NULL, 90)",
                               "COMMIT"}));
         QVERIFY(!ed.isOpen());
-        ed.select(1);
-        ed.e = ed.open();
+        ed.reopen(1);
         QCOMPARE(shownLimits(), "-4///90");
 
         // A save that the database refuses stores neither the module nor its
@@ -219,8 +218,7 @@ private Q_SLOTS:
 
         // Emptied, the row of the module goes; deleted, the module takes its
         // limits along.
-        ed.select(1);
-        ed.e = ed.open();
+        ed.reopen(1);
         type({"", "", "", ""});
         log.writes.clear();
         ed.e->save();
@@ -228,8 +226,7 @@ private Q_SLOTS:
         QCOMPARE(ed.app.db().scalar("select count(*) from alarmlimit").toInt(), 0);
         QVERIFY(!ed.isOpen());
         ed.app.db().exec("insert into alarmlimit (adr, hlow) values ('3', 10)");
-        ed.select(1);
-        ed.e = ed.open();
+        ed.reopen(1);
         QCOMPARE(shownLimits(), "//10/");
         log.writes.clear();
         ed.e->remove();
@@ -272,8 +269,7 @@ private Q_SLOTS:
         ed.select(1);
         ed.e->remove();
         QCOMPARE(ed.app.boxes.shown[2].text, "确认要删除地址为：3 的模块吗?");
-        QCOMPARE(ed.app.boxes.shown[2].title, "Remove Item");
-        QCOMPARE(int(ed.app.boxes.shown[2].icon), int(MsgIcon::Critical));
+        QCOMPARE(int(ed.app.boxes.shown[2].buttons), int(MsgButtons::YesNo));
         QCOMPARE(log.writes, QStringList{"delete from dbQx7 where adr ='3'"});
         QVERIFY(!ed.isOpen());
         QCOMPARE(ed.list->modules()->count(), 1);
