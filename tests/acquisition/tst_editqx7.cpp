@@ -4,8 +4,6 @@
 #include "acquisition/ModuleList.h"
 #include "acquisition/ui/EditQx7.h"
 #include "acquisition/ui/ModuleWindow.h"
-#include "app/MDImain.h"
-#include "app/Module1.h"
 #include "store/Schema.h"
 #include "support/AppFixture.h"
 

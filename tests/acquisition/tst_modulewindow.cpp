@@ -6,8 +6,6 @@
 #include "ModuleReplies.h"
 #include "acquisition/ModuleList.h"
 #include "acquisition/ui/ModuleWindow.h"
-#include "app/MDImain.h"
-#include "app/Module1.h"
 #include "bus/BusLink.h"
 #include "bus/FrameAssembler.h"
 #include "bus/HexText.h"
