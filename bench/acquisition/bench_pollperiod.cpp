@@ -155,7 +155,6 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "cannot start the simulator: %s\n", qPrintable(sim.errorString()));
         return 1;
     }
-    sim.attach(1);
     AppFixture app(new SerialPort());
     for (int a : {1, 2, 3}) app.db().addModule(a);
     app.frame()->openSavedPort();

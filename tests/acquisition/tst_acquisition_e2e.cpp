@@ -75,7 +75,6 @@ struct Bench {
     bool start(const QList<int> &modules = {}, const QString &sql = {}) {
         if (!sim.start())
             return false;
-        sim.attach(1);
         app = std::make_unique<AppFixture>(new SerialPort());
         for (int a : modules) app->db().addModule(a);
         if (!sql.isEmpty())

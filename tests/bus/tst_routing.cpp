@@ -132,7 +132,6 @@ private Q_SLOTS:
              {std::pair{"5", QList<int>{9}}, std::pair{"60", QList<int>{4, 5}}}) {
             SimProcess sim(SimProcess::Serial, {"--split", pause});
             QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-            sim.attach(1);
             Link<SerialPort> link;
             QCOMPARE(link.port.open(), PortError::None);
             QCOMPARE(link.port.Output(measurementRequest(2)), PortError::None);
@@ -154,7 +153,6 @@ private Q_SLOTS:
     void staleBytesDiscardedAtOpening() {
         SimProcess sim(SimProcess::Serial, {"--late", "300"});
         QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        sim.attach(1);
         Link<SerialPort> link;
         QCOMPARE(link.port.open(), PortError::None);
         // The port closes before module 2 answers; its reply waits in the line.
@@ -180,7 +178,6 @@ private Q_SLOTS:
     void frameOnTheSimulatorsLine() {
         auto sim = std::make_unique<SimProcess>();
         QVERIFY2(sim->start(), qPrintable(sim->errorString()));
-        sim->attach(1);
         auto *port = new SerialPort();
         QSignalSpy lost(port, &SerialPort::portLost);
         AppFixture app(port);

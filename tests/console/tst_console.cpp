@@ -92,8 +92,6 @@ class TestConsole : public QObject {
         Form1::state().reset();
         sim = std::make_unique<SimProcess>(links, QStringList{"--seed", "5"} + options);
         QVERIFY2(sim->start(), qPrintable(sim->errorString()));
-        if (links & SimProcess::Serial)
-            sim->attach(1);
         app = std::make_unique<AppFixture>(new SerialPort());
         if (links & SimProcess::Serial) {
             app->frame()->openSavedPort();  // syssetting: port 1

@@ -262,7 +262,6 @@ private Q_SLOTS:
     }
 
     void publishesReadingsAlarmsAndStatus() {
-        SKIP_WITHOUT_MOSQUITTO();
         MqttBroker broker;
         QVERIFY2(broker.start(), qPrintable(broker.errorString()));
         MqttSubscriber live(broker.port(), "qx7/#");
@@ -303,7 +302,6 @@ private Q_SLOTS:
     }
 
     void brokenLineRepeatsAtMostTheMessageInFlightAndLeavesTheWill() {
-        SKIP_WITHOUT_MOSQUITTO();
         MqttBroker broker;
         QVERIFY2(broker.start(), qPrintable(broker.errorString()));
         MqttSubscriber sub(broker.port(), "qx7/#");
@@ -354,7 +352,6 @@ private Q_SLOTS:
     }
 
     void reconnectsAfterABrokerRestartInOrder() {
-        SKIP_WITHOUT_MOSQUITTO();
         MqttBroker broker({.persistence = true});
         QVERIFY2(broker.start(), qPrintable(broker.errorString()));
         // A persistent session: the broker keeps what comes for it while it is
@@ -381,7 +378,6 @@ private Q_SLOTS:
     }
 
     void tlsTrustsTheSystemsCertificates() {
-        SKIP_WITHOUT_MOSQUITTO();
         if (QStandardPaths::findExecutable("openssl").isEmpty())
             QSKIP("openssl is not installed; it makes the test's certificate");
         MqttBroker broker({.tls = true});
@@ -410,7 +406,6 @@ private Q_SLOTS:
     }
 
     void fullQueueDropsTheOldestAndSaysSoOnce() {
-        SKIP_WITHOUT_MOSQUITTO();
         MqttBroker broker;  // not started: nothing listens on its port yet
         MqttPublisher pub;
         pub.setTiming({.firstRetryMs = 600000, .maxRetryMs = 600000});  // no retry unless asked

@@ -114,7 +114,9 @@ bool MqttBroker::start(int timeoutMs) {
     const auto serving = [&] { return log().indexOf(QStringLiteral(" running"), earlier) >= 0; };
     if (QTest::qWaitFor([&] { return serving() || !isRunning(); }, timeoutMs) && serving())
         return true;
-    error_ = QStringLiteral("mosquitto did not serve on port %1 (%2):\n")
+    error_ = QStringLiteral(
+                 "mosquitto did not serve on port %1 (%2; scripts/install-deps.sh "
+                 "installs it):\n")
                  .arg(QString::number(port_), proc_.errorString()) +
              log();
     stop();

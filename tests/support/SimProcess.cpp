@@ -54,6 +54,8 @@ bool SimProcess::start(int timeoutMs) {
         out += proc_.readAllStandardOutput();
     }
 
+    if (links_ & Serial)
+        attach(1);
     if (links_ & Tcp) {
         static const QRegularExpression re(QStringLiteral("tcp 127\\.0\\.0\\.1:(\\d+)"));
         const auto m = re.match(log());

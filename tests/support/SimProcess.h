@@ -12,8 +12,8 @@
 //     SimProcess sim(SimProcess::Serial, {"--seed", "1", "--drop", "0.5"});
 //     QVERIFY2(sim.start(), qPrintable(sim.errorString()));
 //
-//     // The program's port 1 is now the simulator's line:
-//     sim.attach(1);                        // QX7_COM1=<tmp>/ttyQX7 until `sim` ends
+//     // The program's port 1 is now the simulator's line (QX7_COM1=<tmp>/ttyQX7
+//     // until `sim` ends):
 //     AppFixture app(new SerialPort());     // a real port instead of the fake
 //     app.frame()->openSavedPort();             // syssetting says port 1 (value 0)
 //     // ... or directly: Module1::MSComm1()->open();
@@ -33,7 +33,8 @@ public:
     explicit SimProcess(Links links = Serial, const QStringList &extraArgs = {});
     ~SimProcess();
 
-    // Starts the simulator and waits (bounded) until it has said "ready".
+    // Starts the simulator and waits (bounded) until it has said "ready";
+    // with a serial link, the program's port 1 is then its line (attach(1)).
     // False, with the reason and the log in errorString(), when it did not.
     // After stop(), start() brings it back on the same link, its log going
     // on in the same file.
