@@ -52,45 +52,39 @@ QStringList texts(const QList<DueRecord> &records) {
 class TestAcquisitionCycle : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void pollOrder_data() {
-        QTest::addColumn<QString>("flags");
-        QTest::addColumn<QStringList>("addresses");
-        QTest::addColumn<QList<int>>("polled");
-        const QStringList plain;
-        // The index is advanced before use: the first tick polls position 2.
-        QTest::newRow("three, wrap-around") << "yyy" << plain << QList<int>{2, 3, 1, 2, 3, 1};
-        QTest::newRow("one module") << "y" << plain << QList<int>{1, 1, 1};
-        // Reaching the last position while skipping ends the tick without
-        // sending, and gotReply stays false.
-        QTest::newRow("only the first enabled") << "ynn" << plain << QList<int>{0, 1, 0, 1, 0};
-        QTest::newRow("middle disabled") << "yny" << plain << QList<int>{3, 1, 3, 1};
-        QTest::newRow("nothing enabled") << "nnn" << plain << QList<int>{0, 0, 0, 0, 0, 0};
-        QTest::newRow("empty list") << "" << plain << QList<int>{0, 0};
-        // An empty 启用 cell stops the search but is not polled.
-        QTest::newRow("empty enabled cell") << "y-y" << plain << QList<int>{0, 3, 1, 0, 3};
-        QTest::newRow("bad addresses")
-            << "yyy" << QStringList{"1", "256", "x"} << QList<int>{0, 0, 1};
-    }
-
+    // Flags and addresses of the rows, then the positions the ticks poll (0: nothing sent).
     void pollOrder() {
-        QFETCH(QString, flags);
-        QFETCH(QStringList, addresses);
-        QFETCH(QList<int>, polled);
-        ModuleListModel list;
-        list.setRows(rows(flags.toLatin1().constData(), addresses));
-        AcquisitionCycle cycle;
-        cycle.start();
-        QList<int> got;
-        while (got.size() < polled.size()) got << poll(cycle, list);
-        QCOMPARE(got, polled);
-        // No reply came: every request but the last one is one failure, counted
-        // and marked on its row by the next tick. Nothing else is marked.
-        const QList<int> overdue = polled.mid(0, polled.size() - 1);
-        QCOMPARE(cycle.failCount, int(overdue.size() - overdue.count(0)));
-        QCOMPARE(cycle.okCount, 0);
-        QCOMPARE(cycle.gotReply, polled.count(0) == polled.size());
-        for (int p = 1; p <= list.count(); ++p)
-            QCOMPARE(cells(list, p), overdue.contains(p) ? "0/0" : "t/t");
+        const QStringList plain;
+        const std::tuple<const char *, QStringList, QList<int>> cases[] = {
+            // The index is advanced before use: the first tick polls position 2.
+            {"yyy", plain, {2, 3, 1, 2, 3, 1}},
+            {"y", plain, {1, 1, 1}},
+            // Reaching the last position while skipping ends the tick without
+            // sending, and gotReply stays false.
+            {"ynn", plain, {0, 1, 0, 1, 0}},
+            {"yny", plain, {3, 1, 3, 1}},
+            {"nnn", plain, {0, 0, 0, 0, 0, 0}},
+            {"", plain, {0, 0}},
+            // An empty 启用 cell stops the search but is not polled.
+            {"y-y", plain, {0, 3, 1, 0, 3}},
+            {"yyy", {"1", "256", "x"}, {0, 0, 1}}};
+        for (const auto &[flags, addresses, polled] : cases) {
+            ModuleListModel list;
+            list.setRows(rows(flags, addresses));
+            AcquisitionCycle cycle;
+            cycle.start();
+            QList<int> got;
+            while (got.size() < polled.size()) got << poll(cycle, list);
+            QCOMPARE(got, polled);
+            // No reply came: every request but the last one is one failure, counted
+            // and marked on its row by the next tick. Nothing else is marked.
+            const QList<int> overdue = polled.mid(0, polled.size() - 1);
+            QCOMPARE(cycle.failCount, int(overdue.size() - overdue.count(0)));
+            QCOMPARE(cycle.okCount, 0);
+            QCOMPARE(cycle.gotReply, polled.count(0) == polled.size());
+            for (int p = 1; p <= list.count(); ++p)
+                QCOMPARE(cells(list, p), overdue.contains(p) ? "0/0" : "t/t");
+        }
     }
 
     void readingsBelievedOnlyFromThePolledModule() {

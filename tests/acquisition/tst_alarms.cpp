@@ -36,13 +36,36 @@ private Q_SLOTS:
     // "T,H" a reading, "x" a poll without a valid reply, "limits TL/TH/HL/HH"
     // the list loaded again with these limits, "unreadable" loaded again when
     // the limits could not be read, "off" loaded again with the flag 否.
-    void decisions_data() {
-        QTest::addColumn<QString>("limits");
-        QTest::addColumn<QStringList>("steps");
-        auto row = [](const char *tag, const char *limits, std::initializer_list<const char *> s) {
-            QStringList steps;
-            for (const char *step : s) steps << QString::fromUtf8(step);
-            QTest::newRow(tag) << QString::fromUtf8(limits) << steps;
+    void decisions() {
+        auto row = [](const char *what, const char *limits,
+                      std::initializer_list<const char *> steps) {
+            AlarmMonitor m;
+            // Another module goes through the same: it must not disturb module 3.
+            auto watch = [&](const QString &l) {
+                QList<WatchedModule> w{{7, AlarmLimits{}}};
+                if (l == "unreadable")
+                    w << WatchedModule{3, std::nullopt};
+                else if (l != "off")
+                    w << WatchedModule{3, limitsOf(l)};
+                return m.watch(w, "t");
+            };
+            QCOMPARE(describe(watch(QString::fromUtf8(limits))), QString());
+            for (const char *text : steps) {
+                const QString s = QString::fromUtf8(text);
+                const QString step = s.section(u'=', 0, 0);
+                QList<AlarmEvent> events;
+                m.noReply(7, "t");
+                if (step == "x") {
+                    events = m.noReply(3, "t");
+                } else if (step.startsWith("limits ") || step == "unreadable" || step == "off") {
+                    events = watch(step.startsWith("limits ") ? step.mid(7) : step);
+                } else {
+                    const QStringList v = step.split(u',');
+                    events = m.reading(3, v[0].toDouble(), v[1].toDouble(), "t");
+                }
+                const QString got = step + "=" + describe(events);
+                QVERIFY2(got == s, qPrintable(QString::fromUtf8(what) + ": " + got));
+            }
         };
         row("no limits: only the no-reply alarm", "///",
             {"-50,0=", "120,100=", "x=", "x=", "x=无应答 开始", "x=", "20,50=无应答 结束"});
@@ -83,36 +106,6 @@ private Q_SLOTS:
             {"-5,50=", "limits -4///=", "-5,50=温度过低 开始 -5"});
         row("a limit added: the next reading decides", "///",
             {"-5,50=", "limits -4///=", "-5,50=温度过低 开始 -5"});
-    }
-
-    void decisions() {
-        QFETCH(QString, limits);
-        QFETCH(QStringList, steps);
-        AlarmMonitor m;
-        // Another module goes through the same: it must not disturb module 3.
-        auto watch = [&](const QString &l) {
-            QList<WatchedModule> w{{7, AlarmLimits{}}};
-            if (l == "unreadable")
-                w << WatchedModule{3, std::nullopt};
-            else if (l != "off")
-                w << WatchedModule{3, limitsOf(l)};
-            return m.watch(w, "t");
-        };
-        QCOMPARE(describe(watch(limits)), QString());
-        for (const QString &s : std::as_const(steps)) {
-            const QString step = s.section(u'=', 0, 0);
-            QList<AlarmEvent> events;
-            m.noReply(7, "t");
-            if (step == "x") {
-                events = m.noReply(3, "t");
-            } else if (step.startsWith("limits ") || step == "unreadable" || step == "off") {
-                events = watch(step.startsWith("limits ") ? step.mid(7) : step);
-            } else {
-                const QStringList v = step.split(u',');
-                events = m.reading(3, v[0].toDouble(), v[1].toDouble(), "t");
-            }
-            QCOMPARE(step + "=" + describe(events), s);
-        }
     }
 
     // Every event carries its module, its time and its value; the alarms on

@@ -256,9 +256,7 @@ private Q_SLOTS:
         QTcpSocket *peer = server.nextPendingConnection();
         QVERIFY(link.poll(1));
         peer->write(kGood);
-        QTRY_COMPARE(measured.size(), 1);
-        const auto m = measured.at(0).at(0).value<Measurement>();
-        QCOMPARE(m.temperatureText() + ' ' + m.humidityText(), QStringLiteral("25 60"));
+        QTRY_COMPARE(measured.size(), 1);  // its values: see the end-to-end tests
         // A whole reply from another module is refused, with the check's message.
         QVERIFY(link.poll(1));
         peer->write(framed("02040400FA0258"));

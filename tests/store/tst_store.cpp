@@ -150,21 +150,17 @@ private Q_SLOTS:
         QCOMPARE(sql::moduleCondition("1'"), QStringLiteral("adr = '1'''"));
     }
 
+    // Numbers as the program writes them, whole numbers and record times as it reads them
+    // (decimals and cells are read where the limits and the record list take them).
     void valueTexts() {
         const QList<std::pair<double, const char *>> numbers = {
             {25.0, "25"},   {23.5, "23.5"},     {0.5, "0.5"},
             {-10.0, "-10"}, {0.1 + 0.2, "0.3"}, {0.00001, "0.00001"}};
         for (const auto &[value, text] : numbers)
             QCOMPARE(numberText(value), QString::fromLatin1(text));
-        QCOMPARE(cellText(QVariant()), "");
-        QCOMPARE(cellText(QVariant::fromValue<qint64>(60)), "60");
-        QCOMPARE(cellText(QVariant(61.2)), "61.2");
         QCOMPARE(parseWholeNumber(" 60 ", 0, 32767).value_or(-1), 60);
         for (const char *bad : {"6.5", "", "40000"})
             QVERIFY2(!parseWholeNumber(bad, 0, 32767), bad);
-        QCOMPARE(parseDecimal("-40.0").value_or(0), -40.0);
-        QCOMPARE(parseDecimal(".5").value_or(0), 0.5);
-        for (const char *bad : {"1e3", "4O"}) QVERIFY2(!parseDecimal(bad), bad);
         QVERIFY(isRecordTime("2010-01-01 00:00:00"));
         QVERIFY(!isRecordTime("2010-02-30 00:00:00"));
         QVERIFY(!isRecordTime("2010-01-01 00:00:00' or 1=1"));
