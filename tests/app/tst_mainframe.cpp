@@ -78,7 +78,6 @@ private Q_SLOTS:
         MDImain *frame = Main(dir.path(), port);
         QVERIFY(frame);
         QVERIFY(QFile::exists(dir.filePath("mydb.db")));
-        QVERIFY(frame->isVisible());
         QVERIFY(port->PortOpen());
         LiteStatement st =
             Module1::dbconn().prepare("select count(*) from sqlite_master where type='table'");

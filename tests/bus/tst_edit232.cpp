@@ -50,9 +50,8 @@ private Q_SLOTS:
         Dialog d(app);
         QVERIFY(d.w && d.w->isVisible());
         QCOMPARE(d.w->windowTitle(), QStringLiteral("串口设置"));
-        QStringList ports;
-        for (int i = 0; i < d.combo()->count(); ++i) ports << d.combo()->itemText(i);
-        QCOMPARE(ports.join(' '), QStringLiteral("1 2 3 4 5 6 7 8 9"));
+        QCOMPARE(d.combo()->count(), 9);  // ports 1 to 9
+        QCOMPARE(d.combo()->itemText(8), QStringLiteral("9"));
         QCOMPARE(d.combo()->currentText() + ' ' + d.speed()->text(), QStringLiteral("1 9600"));
         QVERIFY(d.shows(false));
         QCOMPARE(d.device(), SerialPort::deviceNameFor(1));
@@ -86,8 +85,7 @@ private Q_SLOTS:
             d.combo()->setCurrentIndex(1);
             d.speed()->setText(QStringLiteral(" 4800 "));
             d.toggle()->click();
-            QVERIFY(port->PortOpen());
-            QVERIFY(d.shows(true));
+            QVERIFY(port->PortOpen() && d.shows(true));
             QCOMPARE(port->CommPort(), 2);
             QCOMPARE(port->Settings(), QStringLiteral("4800,n,8,1"));
             // Saved as the next start reads them: port 2 is stored as 1.
@@ -96,8 +94,7 @@ private Q_SLOTS:
             port->close();
             port->setCommPort(5);
             app.frame()->openSavedPort();
-            QCOMPARE(port->CommPort(), 2);
-            QVERIFY(port->PortOpen());
+            QVERIFY(port->PortOpen() && port->CommPort() == 2);
             d.w->close();
             flushDeletes();
         }
@@ -110,8 +107,8 @@ private Q_SLOTS:
         again.toggle()->click();
         QVERIFY(!port->PortOpen());
         // Closing saves nothing, neither the port nor the speed in the box.
-        QCOMPARE(stored(app, "rs232port"), QStringLiteral("5"));
-        QCOMPARE(stored(app, "rs232speed"), QStringLiteral("4800"));
+        QCOMPARE(stored(app, "rs232port") + ' ' + stored(app, "rs232speed"),
+                 QStringLiteral("5 4800"));
         QVERIFY(app.boxes.shown.isEmpty());
     }
 

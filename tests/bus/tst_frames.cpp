@@ -33,7 +33,6 @@ private Q_SLOTS:
         QVERIFY(crcMatches(hex("01040000000271CB")));
         QVERIFY(!crcMatches(hex("01040000000271CC")));
         QCOMPARE(receiveText(hex("0A10FF")), QStringLiteral(" 0A 10 FF"));
-        QCOMPARE(receiveText(QByteArray()), QString());
         QCOMPARE(receiveFields(QStringLiteral(" 01 04 04")), (QStringList{"01", "04", "04"}));
         QCOMPARE(receiveTextBytes(QStringLiteral(" 01 04 FA")), hex("0104FA"));
     }
@@ -102,7 +101,6 @@ private Q_SLOTS:
         // Temperature is signed, humidity is not.
         const Measurement cold = decodeMeasurement(hex("010404FF9CFF9C"));
         QCOMPARE(cold.temperatureText(), QStringLiteral("-10"));
-        QCOMPARE(cold.temperature(), -10.0);
         QCOMPARE(cold.humidityText(), QStringLiteral("6543.6"));
     }
 };

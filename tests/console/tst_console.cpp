@@ -167,15 +167,12 @@ private Q_SLOTS:
         const auto shown = [&] {
             return e.tmax() + '/' + e.tmin() + ' ' + e.hmax() + '/' + e.hmin();
         };
-        QVERIFY(!e.started());
         QCOMPARE(shown(), QStringLiteral("/ /"));
         e.add({98, 500});
         e.add({102, 495});  // 10.2 beats 9.8, which a text comparison would not say
         QCOMPARE(shown(), QStringLiteral("10.2/9.8 50/49.5"));
         e.add({-100, 1000});
         QCOMPARE(shown(), QStringLiteral("10.2/-10 100/49.5"));
-        e.reset();
-        QVERIFY(!e.started());
     }
 
     // What the window does with a receive text: log it, count it, show a reading ("T H").
@@ -311,9 +308,8 @@ private Q_SLOTS:
         set("Text4", QStringLiteral("01 04 100"));
         form->showCrc();
         form->sendCommand();
-        QCOMPARE(app->boxes.texts().size(), 2);
-        QVERIFY(app->boxes.texts().at(1).contains(QStringLiteral("“100”超过FF")));
-        QCOMPARE(app->boxes.texts().at(0), app->boxes.texts().at(1));
+        QCOMPARE(app->boxes.texts(), QStringList(2, app->boxes.texts().value(0)));
+        QVERIFY(app->boxes.texts().at(0).contains(QStringLiteral("“100”超过FF")));
         QVERIFY(app->fakePort()->written.isEmpty());
         QCOMPARE(crc(), QStringLiteral("C1 C2"));
 

@@ -121,12 +121,9 @@ private Q_SLOTS:
         QVERIFY(!st.ColumnValue("adr").isValid());
 
         LiteStatement bad = conn.prepare("select * from nowhere");
-        QVERIFY(!bad.isValid());
-        QVERIFY(bad.error().contains("nowhere"));
-        QVERIFY(!bad.Step());
-        QVERIFY(bad.done());
-        QVERIFY(!conn.Execute("delete from nowhere"));
-        QVERIFY(conn.lastError().contains("nowhere"));
+        QVERIFY(!bad.isValid() && bad.error().contains("nowhere"));
+        QVERIFY(!bad.Step() && bad.done());  // stepping a failed statement ends it
+        QVERIFY(!conn.Execute("delete from nowhere") && conn.lastError().contains("nowhere"));
     }
 
     // Statement texts that no other test builds (the record list's and the deletion's are
