@@ -12,7 +12,6 @@ namespace console {
 // as numbers (in tenths), kept for the whole run of the program.
 class Extremes {
 public:
-    bool started() const { return started_; }
     void add(const Measurement &m);
     void reset() { *this = Extremes(); }
 

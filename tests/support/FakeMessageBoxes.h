@@ -35,7 +35,6 @@ public:
         for (const MsgRequest &r : shown) out << r.text;
         return out;
     }
-    bool sawText(const QString &text) const { return texts().contains(text); }
     void clear() { shown.clear(); }
 
 private:
