@@ -1,7 +1,7 @@
 #include "acquisition/AcquisitionJobs.h"
 
-#include "acquisition/AlarmLimits.h"
 #include "acquisition/ModuleList.h"
+#include "alarms/AlarmLimits.h"
 #include "bus/BusLink.h"
 #include "bus/Frames.h"
 #include "store/LiteConnection.h"

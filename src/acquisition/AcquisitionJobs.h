@@ -2,8 +2,8 @@
 
 #include "acquisition/AcquisitionCycle.h"
 #include "acquisition/AcquisitionReply.h"
-#include "acquisition/AlarmMonitor.h"
 #include "acquisition/BusSearch.h"
+#include "alarms/AlarmMonitor.h"
 #include "bus/ReceiveRouter.h"
 
 #include <QMap>

@@ -1,6 +1,7 @@
 #include "app/MDImain.h"
 
 #include "acquisition/ui/ModuleWindow.h"
+#include "alarms/ui/AlarmLogWindow.h"
 #include "app/Module1.h"
 #include "bus/BusLink.h"
 #include "bus/PortSettings.h"
@@ -9,7 +10,6 @@
 #include "console/ui/Form1.h"
 #include "mqtt/MqttPublisher.h"
 #include "mqtt/ui/MqttSettingsDialog.h"
-#include "records/ui/AlarmLogWindow.h"
 #include "records/ui/AnaQx7.h"
 #include "records/ui/DbaseWindow.h"
 #include "widgets/AppInfo.h"

@@ -15,7 +15,7 @@
 // simulator takes it below that and back). A database of an earlier
 // demonstration, which has no alarm limits at all, gets that alarm once.
 
-#include "acquisition/AlarmLimits.h"
+#include "alarms/AlarmLimits.h"
 #include "mqtt/MqttSettings.h"
 #include "store/LiteConnection.h"
 #include "store/Schema.h"

@@ -1,7 +1,7 @@
 #include "acquisition/ui/EditQx7.h"
 
-#include "acquisition/AlarmLimits.h"
 #include "acquisition/ModuleList.h"
+#include "alarms/AlarmLimits.h"
 #include "store/LiteConnection.h"
 #include "store/Statements.h"
 #include "widgets/Controls.h"

@@ -1,8 +1,8 @@
 // The window 报警记录: the alarm log under 数据库, its filters (the record
 // list's checks and conditions), its quick periods and its CSV export.
-#include "records/AlarmLog.h"
+#include "alarms/AlarmLog.h"
+#include "alarms/ui/AlarmLogWindow.h"
 #include "records/Clock.h"
-#include "records/ui/AlarmLogWindow.h"
 #include "store/Schema.h"
 #include "store/Statements.h"
 #include "support/AppFixture.h"

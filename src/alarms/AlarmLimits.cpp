@@ -1,4 +1,4 @@
-#include "acquisition/AlarmLimits.h"
+#include "alarms/AlarmLimits.h"
 
 #include "store/LiteConnection.h"
 #include "store/Schema.h"

@@ -1,4 +1,4 @@
-#include "records/AlarmLog.h"
+#include "alarms/AlarmLog.h"
 
 #include "records/FilterText.h"
 #include "records/RecordCsv.h"

@@ -1,4 +1,4 @@
-#include "acquisition/AlarmMonitor.h"
+#include "alarms/AlarmMonitor.h"
 
 #include <QStringList>
 

@@ -1,8 +1,8 @@
 // The alarm decisions as a table (each limit, the hysteresis, the no-reply
 // alarm, the flag off, limits changed or removed while an alarm is on), the
 // checks of the editor's limit boxes, and the limits as stored.
-#include "acquisition/AlarmLimits.h"
-#include "acquisition/AlarmMonitor.h"
+#include "alarms/AlarmLimits.h"
+#include "alarms/AlarmMonitor.h"
 #include "store/LiteConnection.h"
 #include "store/ValueText.h"
 #include "support/TestDatabase.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "records/AlarmLog.h"
+#include "alarms/AlarmLog.h"
 
 #include <QWidget>
 

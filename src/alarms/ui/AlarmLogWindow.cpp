@@ -1,4 +1,4 @@
-#include "records/ui/AlarmLogWindow.h"
+#include "alarms/ui/AlarmLogWindow.h"
 
 #include "records/Clock.h"
 #include "records/RecordQuery.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "acquisition/AlarmLimits.h"
+#include "alarms/AlarmLimits.h"
 
 #include <QList>
 #include <QString>

@@ -1,0 +1,17 @@
+#include "store/Clock.h"
+
+#include <chrono>
+
+QDateTime Clock::now() const {
+    return QDateTime::currentDateTime();
+}
+
+qint64 Clock::steadyMs() const {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+const Clock &Clock::system() {
+    static const Clock clock;
+    return clock;
+}
