@@ -22,15 +22,9 @@ faults=(
 "silence|src/bus/FrameAssembler.h|kSilenceMs = 25;|kSilenceMs = 250;|a pause of 60 ms no longer ends a frame"
 "frame-cap|src/bus/FrameAssembler.h|kMaxFrameBytes = 256;|kMaxFrameBytes = 1 << 30;|a line that never pauses gives one endless frame"
 "stale|src/acquisition/AcquisitionCycle.cpp|nowMs - row.readAtMs > maxAgeMs)|false)|a reading is recorded however old it is"
-"any-address|src/acquisition/AcquisitionJobs.cpp|cycle.takeReading(*modules_, reply.address,|cycle.takeReading(*modules_, cycle.pendingAddress(),|a reading from another module is credited to the one polled"
-"clock-on-failure|src/acquisition/AcquisitionJobs.cpp|        pollTimer_->stop();
-        clockTimer_->stop();
-        bus_->release(BusJob::Acquisition);
-        setActivity(Activity::Idle);
-        if (lost) {|        pollTimer_->stop();
-        bus_->release(BusJob::Acquisition);
-        setActivity(Activity::Idle);
-        if (lost) {|a lost port leaves the record clock running"
+"any-address|src/acquisition/AcquisitionJobs.cpp|cycle_.takeReading(*modules_, reply.address,|cycle_.takeReading(*modules_, cycle_.pendingAddress(),|a reading from another module is credited to the one polled"
+"clock-on-failure|src/acquisition/AcquisitionJobs.cpp|        // The polling waits for the port; nothing is recorded meanwhile.
+        clockTimer_->stop();|        // The polling waits for the port; nothing is recorded meanwhile.|a lost port leaves the record clock running"
 "no-reopen|src/bus/BusLink.cpp|    reopenTimer_->start();|    reopenTimer_->stop();|a lost port is never reopened"
 "utc|src/store/Statements.cpp|datetime('now','+8 hour')|datetime('now')|records are stamped in UTC instead of UTC + 8 hours"
 "delete-fallback|src/records/Maintenance.cpp|    if (!ticked) {
@@ -43,9 +37,9 @@ faults=(
 "humidity-8000|src/console/ConsoleReplies.cpp|    if (out.measurement->humidityShowable())
         out.count|    if (true)
         out.count|a humidity of 0x8000 or more is counted as a good reading"
-"title-suffix|src/app/Main.cpp|#include <QDir>
+"title-suffix|src/app/Main.cpp|#include <QPointer>
 
-|#include <QDir>
+|#include <QPointer>
 #include <QGuiApplication>
 
 static const int appended = [] {
@@ -85,13 +79,21 @@ QStringList receiveFields|receive texts are written in lower case"
     frame.append(char(low));|every frame carries its CRC high byte first"
 "port-index|src/bus/PortSettings.cpp|sql::updatePortSetting(commPort - 1)|sql::updatePortSetting(commPort)|the serial settings dialog saves the port one too high"
 "writer-partial|src/store/RecordWriter.cpp|ok = ok && tx.commit();|ok = tx.commit() && ok;|part of a group that failed is stored, and again when it is retried"
+"writer-no-set-aside|src/store/RecordWriter.cpp|            } else if (++queue_.front().hardFailures >= kSetAsideTries) {|            } else if (false) {|one write that always fails holds up every record behind it"
+"record-second|src/store/RecordWriter.cpp|nowTime == dueTime && msec < RecordWriter::kSecondMarginMs|nowTime.left(16) == dueTime.left(16)|a record stored a second late is stamped with the second it is stored"
+"alarms-never-end|src/alarms/AlarmRecorder.cpp|    record(monitor_.endAll(now()));|    (void)0;|stopping the acquisition leaves its alarms without an end"
+"alarms-left-open|src/alarms/AlarmRecorder.cpp|    writer_->submit({{statement, statement, QString(), clock_.steadyMs(), true}});|    (void)statement;|an alarm an earlier run left open never ends"
+"lost-port-silent|src/acquisition/AcquisitionJobs.cpp|        // Nothing can go out: the module is as unanswered as on a silent bus.
+        Q_EMIT pollFailed(step.position, step.address);|        // Nothing can go out.|a lost port raises no no-reply alarm"
+"editor-follows-selection|src/app/Module1.cpp|    editor->showModule(row);|    if (!editor->module())
+        editor->showModule(row);|a double click on another row leaves the editor on the first module"
 "sim-bad-crc|tools/qx7sim/SimBus.cpp|!crcMatches(request)) {|false) {|the simulator answers a request with a wrong CRC"
 "demodb-module|tools/qx7demodb/main.cpp|QStringList modules{QStringLiteral(\"1\"), QStringLiteral(\"2\"), QStringLiteral(\"3\")};|QStringList modules{QStringLiteral(\"1\"), QStringLiteral(\"2\")};|the demo database registers modules 1 and 2 only"
 "console-beside|src/app/MDImain.cpp|void MDImain::showAcquisition() {
     closeActiveChild();|void MDImain::showAcquisition() {|温湿度采集 leaves the console open beside it"
-"alarm-flapping|src/acquisition/AlarmMonitor.cpp|? (temperatureKind ? kTemperatureHysteresis : kHumidityHysteresis)|? 0.0|an alarm ends as soon as the value is back at its limit"
-"alarm-two-polls|src/acquisition/AlarmMonitor.h|kNoReplyPolls = 3;|kNoReplyPolls = 2;|two unanswered polls start the no-reply alarm"
-"alarm-any-flag|src/acquisition/AcquisitionJobs.cpp|row.alarm != QStringLiteral(\"是\")|false|modules whose 报警 is 否 raise alarms"
+"alarm-flapping|src/alarms/AlarmMonitor.cpp|? (temperatureKind ? kTemperatureHysteresis : kHumidityHysteresis)|? 0.0|an alarm ends as soon as the value is back at its limit"
+"alarm-two-polls|src/alarms/AlarmMonitor.h|kNoReplyPolls = 3;|kNoReplyPolls = 2;|two unanswered polls start the no-reply alarm"
+"alarm-any-flag|src/services/AppServices.cpp|row.alarm != QStringLiteral(\"是\")|false|modules whose 报警 is 否 raise alarms"
 "alarm-log-dropped|src/store/RecordWriter.cpp|            if (writes[i].keep) {|            if (false) {|alarm log rows that waited an hour are dropped"
 "list-page-size|src/records/RecordListPass.cpp|if (++inPage_ == pageRows_)|if (++inPage_ > pageRows_)|the list's pages start a row late: records repeat and go missing from page to page"
 "list-scrolled|src/records/RecordModel.cpp|pages_.cell(top_ + index.row(), index.column())|pages_.cell(index.row(), index.column())|the list shows its first records wherever it is scrolled to"

@@ -66,8 +66,8 @@ struct Result {
 
 Result run(AppFixture &app, SimProcess &sim, int periodMs, int polls) {
     Result result;
-    Module1::resetState();
-    app.menu("board");  // a fresh window each time
+    app.services().acquisition().cycle() = AcquisitionCycle();  // counters from 0
+    app.menu("board");                                          // a fresh window each time
     auto *w = qobject_cast<ModuleWindow *>(app.find("module"));
     if (!w)
         return result;
@@ -84,7 +84,7 @@ Result run(AppFixture &app, SimProcess &sim, int periodMs, int polls) {
     QList<double> replyMs;
     auto *timer1 = w->findChild<QTimer *>(QStringLiteral("Timer1"));
     QObject::connect(timer1, &QTimer::timeout, w, [&] { since.start(); });
-    QObject::connect(app.frame()->frames(), &FrameAssembler::frameDelivered, w, [&] {
+    QObject::connect(app.bus().frames(), &FrameAssembler::frameDelivered, w, [&] {
         if (since.isValid())
             replyMs.append(since.nsecsElapsed() / 1e6);
     });
@@ -104,7 +104,7 @@ Result run(AppFixture &app, SimProcess &sim, int periodMs, int polls) {
     const qsizetype logStart = sim.log().size();
     w->findChild<QLineEdit *>(QStringLiteral("Text2"))->setText(QString::number(periodMs));
     auto *command3 = w->findChild<QPushButton *>(QStringLiteral("Command3"));
-    const AcquisitionCycle &cycle = Module1::acquisitionState().cycle;
+    const AcquisitionCycle &cycle = app.services().acquisition().cycle();
     QElapsedTimer clock;
     clock.start();
     command3->click();
@@ -158,7 +158,7 @@ int main(int argc, char **argv) {
     AppFixture app(new SerialPort());
     for (int a : {1, 2, 3}) app.db().addModule(a);
     app.frame()->openSavedPort();
-    if (!Module1::bus()->port()->PortOpen()) {
+    if (!app.bus().port()->PortOpen()) {
         std::fprintf(stderr, "cannot open the simulator's line\n");
         return 1;
     }

@@ -147,17 +147,15 @@ int main(int argc, char **argv) {
     for (int a : {1, 2, 3}) app.db().addModule(a);
     app.db().exec(QStringLiteral("update dbQx7 set scan=1"));
     app.frame()->openSavedPort();
-    if (!Module1::bus()->port()->PortOpen()) {
+    if (!app.bus().port()->PortOpen()) {
         std::fprintf(stderr, "cannot open the simulator's line\n");
         return 1;
     }
-    Module1::resetState();
-    Module1::writer().open(app.db().path());
     app.menu("board");
     auto *w = qobject_cast<ModuleWindow *>(app.find(QStringLiteral("module")));
     w->findChild<QLineEdit *>(QStringLiteral("Text2"))->setText(QString::number(kPollMs));
     auto *acquire = w->findChild<QPushButton *>(QStringLiteral("Command3"));
-    const AcquisitionCycle &cycle = Module1::acquisitionState().cycle;
+    const AcquisitionCycle &cycle = app.services().acquisition().cycle();
 
     // The longest pause of the event loop, but for the bench's own waits.
     double longestStallMs = 0;
@@ -205,7 +203,7 @@ int main(int argc, char **argv) {
     auto row = [&](const char *event) {
         std::printf("%8.1f %8d %8d %8d %8d %8d  %s\n", clock.elapsed() / 1000.0,
                     cycle.okCount + cycle.failCount, cycle.okCount, cycle.failCount, records(),
-                    Module1::writer().waiting(), event);
+                    app.services().writer().waiting(), event);
         std::fflush(stdout);
     };
 
@@ -258,7 +256,7 @@ int main(int argc, char **argv) {
     acquire->click();
     heart.stop();
     script.stop();
-    Module1::writer().flush(10000);
+    app.services().writer().flush(10000);
     row("end");
 
     // Every record against what its module sent.

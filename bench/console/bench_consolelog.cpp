@@ -14,7 +14,8 @@ int main(int argc, char **argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication qapp(argc, argv);
     BusLink bus(new FakeSerialPort());
-    Form1 form(&bus);
+    console::ConsoleState state;
+    Form1 form(&bus, &state);
     form.resize(1000, 700);
     form.show();
     QCoreApplication::processEvents();

@@ -15,7 +15,6 @@
 //          complete
 //   chart: from a redraw (重绘) until the curves are drawn
 //   peak memory: of the process with both windows open, after all of it
-#include "app/Module1.h"
 #include "records/BackgroundPass.h"
 #include "records/ChartData.h"
 #include "records/RecordModel.h"
@@ -126,11 +125,15 @@ void settle(W *w) {
     QCoreApplication::processEvents();
 }
 
+// What the program would hand the windows: the connection and the query text.
+LiteConnection benchDb;
+QString benchQuery;
+
 // From the window's load until the first screen of rows is drawn.
 double firstScreen() {
     QElapsedTimer timer;
     timer.start();
-    auto *w = new AnaQx7(&Module1::dbconn(), &Module1::thsql());
+    auto *w = new AnaQx7(&benchDb, &benchQuery);
     w->show();
     RecordListView *view = w->listView();
     while (w->model()->rowCount() < view->recordsOnScreen() && w->isBusy()) {
@@ -153,19 +156,18 @@ int run(const QString &path) {
     std::printf("records: %lld (%lld MB file)\n", rows, QFileInfo(path).size() >> 20);
     std::fflush(stdout);
 
-    Module1::setDatabasePath(path);
-    if (!Module1::dbconn().OpenReadOnly(path)) {
+    if (!benchDb.OpenReadOnly(path)) {
         std::fprintf(stderr, "cannot open %s\n", qPrintable(path));
         return 1;
     }
     double screen = 1e9;
     for (int i = 0; i < kRuns; ++i) screen = std::min(screen, firstScreen());
 
-    auto *list = new AnaQx7(&Module1::dbconn(), &Module1::thsql());
+    auto *list = new AnaQx7(&benchDb, &benchQuery);
     list->show();
     settle(list);
-    auto *graph = Module1::graph();
-    Module1::showWindow(graph);
+    auto *graph = new GraphWindow(&benchDb, &benchQuery);
+    graph->show();
     settle(graph);
     auto *refresh = list->findChild<QPushButton *>(QStringLiteral("Command1"));
     auto *redraw = graph->findChild<QPushButton *>(QStringLiteral("Command3"));

@@ -1,17 +1,14 @@
 #include "acquisition/AcquisitionJobs.h"
 
 #include "acquisition/ModuleList.h"
-#include "alarms/AlarmLimits.h"
 #include "bus/BusLink.h"
 #include "bus/Frames.h"
+#include "store/Clock.h"
 #include "store/LiteConnection.h"
 #include "store/RecordWriter.h"
-#include "store/Schema.h"
 #include "store/Statements.h"
 #include "store/ValueText.h"
 
-#include <QDateTime>
-#include <QPointer>
 #include <QTimer>
 
 namespace {
@@ -28,12 +25,12 @@ QTimer *jobTimer(QObject *parent, const char *name, int interval) {
 }  // namespace
 
 AcquisitionJobs::AcquisitionJobs(BusLink *bus, LiteConnection *db, RecordWriter *writer,
-                                 AcquisitionState *state, QObject *parent)
+                                 const Clock &clock, QObject *parent)
     : QObject(parent),
       bus_(bus),
       db_(db),
       writer_(writer),
-      state_(state),
+      clock_(clock),
       modules_(new ModuleListModel(this)),
       pollTimer_(jobTimer(this, "Timer1", 600)),
       clockTimer_(jobTimer(this, "Timer2", 1000)),
@@ -47,6 +44,7 @@ AcquisitionJobs::AcquisitionJobs(BusLink *bus, LiteConnection *db, RecordWriter 
     if (writer_) {
         connect(writer_, &RecordWriter::backlogChanged, this, &AcquisitionJobs::onStoreBacklog);
         connect(writer_, &RecordWriter::overflowed, this, &AcquisitionJobs::onStoreOverflow);
+        connect(writer_, &RecordWriter::setAside, this, &AcquisitionJobs::onStoreSetAside);
     }
 }
 
@@ -59,18 +57,14 @@ AcquisitionJobs::~AcquisitionJobs() {
     bus_->router().unregister(this);
 }
 
-void AcquisitionJobs::setClock(std::function<qint64()> clock) {
-    clock_ = std::move(clock);
-}
-
-qint64 AcquisitionJobs::now() const {
-    return clock_ ? clock_() : RecordWriter::steadyMs();
+int AcquisitionJobs::pollPeriod() const {
+    return pollTimer_->interval();
 }
 
 bool AcquisitionJobs::loadList() {
     QString error;
     const bool ok = modules_->load(*db_, &error);
-    state_->cycle.schedule.reset(modules_->recordPeriods());
+    cycle_.schedule.reset(modules_->recordPeriods());
     setNote(Note::ListLoad, ok ? QString() : QStringLiteral("无法读取模块列表：") + error);
     QStringList problems = modules_->problems();
     if (problems.size() > kProblemsShown) {
@@ -79,11 +73,6 @@ bool AcquisitionJobs::loadList() {
         problems << QStringLiteral("……另有%1个模块有同样的问题").arg(more);
     }
     setNote(Note::ListProblems, problems.join(QLatin1Char('\n')));
-    // A list that could not be read says nothing about the modules: their
-    // alarms stay as they are.
-    if (ok)
-        watchAlarms();
-    modules_->setAlarmed(state_->alarms.alarmedAddresses());
     Q_EMIT listLoaded();
     return ok;
 }
@@ -93,27 +82,27 @@ bool AcquisitionJobs::loadList() {
 AcquisitionJobs::StartResult AcquisitionJobs::startAcquisition(int periodMs) {
     if (!bus_->take(BusJob::Acquisition))
         return StartResult::PortBusy;
-    resumeWhenReopened_ = false;
     setNote(Note::Port, QString());
     setReceiveBox(QString());
     bus_->listen(this, this);
     pollTimer_->setInterval(periodMs);
     pollTimer_->start();
     clockTimer_->start();
-    state_->cycle.start();
+    cycle_.start();
     setActivity(Activity::Acquiring);
+    Q_EMIT acquisitionStarted();
     return StartResult::Started;
 }
 
 void AcquisitionJobs::stopAcquisition() {
-    resumeWhenReopened_ = false;
-    setNote(Note::Port, QString());
-    if (activity_ != Activity::Acquiring)
+    if (!isAcquiring())
         return;
+    setNote(Note::Port, QString());
     pollTimer_->stop();
     clockTimer_->stop();
     bus_->release(BusJob::Acquisition);
     setActivity(Activity::Idle);
+    Q_EMIT acquisitionStopped();
 }
 
 void AcquisitionJobs::setPollPeriod(int periodMs) {
@@ -121,37 +110,39 @@ void AcquisitionJobs::setPollPeriod(int periodMs) {
 }
 
 void AcquisitionJobs::pollTick() {
-    AcquisitionCycle &cycle = state_->cycle;
-    const int pendingPosition = cycle.pendingPosition();
-    const quint8 pendingAddress = cycle.pendingAddress();
-    const PollStep step = cycle.tick(*modules_);
-    if (step.failedPosition > 0) {
+    const int pendingPosition = cycle_.pendingPosition();
+    const quint8 pendingAddress = cycle_.pendingAddress();
+    const PollStep step = cycle_.tick(*modules_);
+    if (step.failedPosition > 0)
         Q_EMIT pollFailed(pendingPosition, pendingAddress);
-        alarmEvents(state_->alarms.noReply(pendingAddress,
-                                           recordTimeText(QDateTime::currentDateTimeUtc())));
-    }
     if (!step.sends())
         return;
+    if (activity_ == Activity::WaitingForPort) {
+        // Nothing can go out: the module is as unanswered as on a silent bus.
+        Q_EMIT pollFailed(step.position, step.address);
+        return;
+    }
     if (!sendForJob(measurementRequest(step.address)))
         return;
-    cycle.requestSent(step);
+    cycle_.requestSent(step);
     Q_EMIT pollSent(modules_->at(step.position).address);
 }
 
 void AcquisitionJobs::clockTick() {
-    AcquisitionCycle &cycle = state_->cycle;
-    const QList<DueRecord> records = cycle.secondTick(
-        *modules_, now(), AcquisitionCycle::maxRecordAgeMs(*modules_, pollTimer_->interval()));
+    const QList<DueRecord> records =
+        cycle_.secondTick(*modules_, clock_.steadyMs(),
+                          AcquisitionCycle::maxRecordAgeMs(*modules_, pollTimer_->interval()));
     Q_EMIT clockTicked();
     if (records.isEmpty() || !writer_)
         return;
-    const QString due = recordTimeText(QDateTime::currentDateTimeUtc());
-    const qint64 dueMs = RecordWriter::steadyMs();
+    // Each record carries the second it fell due, whenever it is stored.
+    const QString due = recordTimeText(clock_.now());
+    const qint64 dueMs = clock_.steadyMs();
     QList<PendingWrite> writes;
     writes.reserve(records.size());
     for (const DueRecord &r : records) {
         writes.append({sql::insertRecord(r.address, r.temperature, r.humidity),
-                       sql::insertRecordAt(r.address, due, r.temperature, r.humidity), dueMs});
+                       sql::insertRecordAt(r.address, due, r.temperature, r.humidity), due, dueMs});
     }
     writer_->submit(writes);
 }
@@ -163,7 +154,7 @@ AcquisitionJobs::StartResult AcquisitionJobs::startSearch(int periodMs) {
         return StartResult::PortBusy;
     setNote(Note::Port, QString());
     setReceiveBox(QString());
-    state_->search.start();
+    search_.start();
     bus_->listen(this, this);
     searchTimer_->setInterval(periodMs);
     searchTimer_->start();
@@ -184,18 +175,16 @@ void AcquisitionJobs::setSearchPeriod(int periodMs) {
 }
 
 void AcquisitionJobs::searchTick() {
-    BusSearch &search = state_->search;
-    const QByteArray probe = readRegisterRequest(quint8(search.address), modbus::kRegModel);
+    const QByteArray probe = readRegisterRequest(quint8(search_.address), modbus::kRegModel);
     if (!sendForJob(probe))
         return;
-    const BusSearch::Probe sent = search.next();
+    const BusSearch::Probe sent = search_.next();
     Q_EMIT searchProbed(sent.address);
     if (sent.last)
         stopSearch();
 }
 
 bool AcquisitionJobs::answerFound(bool add, quint8 address, const QString &model, QString *error) {
-    asking_ = false;
     bool ok = true;
     if (add) {
         ok = db_->Execute(sql::insertModule(QString::number(address), model));
@@ -248,14 +237,11 @@ void AcquisitionJobs::handleReply() {
         case ReplyKind::Reading: {
             // A reading that does not answer the poll outstanding is not
             // believed and stays in the box; the poll then counts as failed.
-            AcquisitionCycle &cycle = state_->cycle;
-            const int position = cycle.pendingPosition();
-            if (acquiring && cycle.takeReading(*modules_, reply.address, reply.reading, now())) {
+            const int position = cycle_.pendingPosition();
+            if (acquiring &&
+                cycle_.takeReading(*modules_, reply.address, reply.reading, clock_.steadyMs())) {
                 setReceiveBox(QString());
                 Q_EMIT readingTaken(position, reply.address, reply.reading);
-                alarmEvents(state_->alarms.reading(
-                    reply.address, reply.reading.temperature(), reply.reading.humidity(),
-                    recordTimeText(QDateTime::currentDateTimeUtc())));
             }
             return;
         }
@@ -272,7 +258,6 @@ void AcquisitionJobs::handleReply() {
                 searchTimer_->start();
                 return;
             }
-            asking_ = true;
             Q_EMIT moduleFound(reply.address, reply.model);
             return;
         case ReplyKind::Empty:
@@ -281,56 +266,6 @@ void AcquisitionJobs::handleReply() {
         case ReplyKind::BadSearch:
             return;
     }
-}
-
-// ---- alarms ----
-
-void AcquisitionJobs::watchAlarms() {
-    QHash<QString, AlarmLimits> limits;
-    QString error;
-    const bool limitsRead = alarmlimits::loadAll(*db_, &limits, &error);
-    setNote(
-        Note::AlarmLimits,
-        limitsRead ? QString() : QStringLiteral("无法读取报警限值（沿用原来的限值）：") + error);
-    QList<WatchedModule> watched;
-    for (int position = 1; position <= modules_->count(); ++position) {
-        const ModuleRow &row = modules_->at(position);
-        const auto address = row.busAddress();
-        // Only a module that is polled can be watched.
-        if (row.alarm != QStringLiteral("是") || row.enabled != QStringLiteral("是") || !address)
-            continue;
-        WatchedModule w{*address, std::nullopt};
-        if (limitsRead)
-            w.limits = limits.value(row.address.trimmed());
-        watched.append(w);
-    }
-    alarmEvents(state_->alarms.watch(watched, recordTimeText(QDateTime::currentDateTimeUtc())));
-}
-
-void AcquisitionJobs::alarmEvents(const QList<AlarmEvent> &events) {
-    if (events.isEmpty())
-        return;
-    if (writer_) {
-        // The table comes with the first row that needs it, in the same
-        // transaction; a database that is busy delays the rows but never
-        // loses them.
-        const qint64 dueMs = RecordWriter::steadyMs();
-        QList<PendingWrite> writes;
-        for (const AlarmEvent &e : events) {
-            const QString statement =
-                schema::createAlarmLogTable() + QStringLiteral("; ") +
-                sql::insertAlarmLog(e.address, e.time, e.kindText(), e.value, e.stateText());
-            writes.append({statement, statement, dueMs, true});
-        }
-        writer_->submit(writes);
-    }
-    for (const AlarmEvent &e : events) Q_EMIT alarmChanged(e);
-    modules_->setAlarmed(state_->alarms.alarmedAddresses());
-    Q_EMIT alarmsChanged();
-}
-
-QString AcquisitionJobs::alarmText() const {
-    return state_->alarms.activeText();
 }
 
 // ---- the port and the store ----
@@ -352,19 +287,16 @@ bool AcquisitionJobs::sendForJob(const QByteArray &frame) {
 }
 
 void AcquisitionJobs::portGone(bool lost) {
-    if (activity_ == Activity::Acquiring) {
-        pollTimer_->stop();
+    if (activity_ == Activity::Acquiring && lost) {
+        // The polling waits for the port; nothing is recorded meanwhile.
         clockTimer_->stop();
         bus_->release(BusJob::Acquisition);
-        setActivity(Activity::Idle);
-        if (lost) {
-            resumeWhenReopened_ = true;
-            setNote(Note::Port, QStringLiteral("串口已断开，采集已停止，串口恢复后将自动继续采集"));
-        }
+        setActivity(Activity::WaitingForPort);
+        setNote(Note::Port, QStringLiteral("串口已断开，等待串口恢复后自动继续采集"));
+    } else if (isAcquiring()) {
+        stopAcquisition();
     } else if (activity_ == Activity::Searching) {
-        searchTimer_->stop();
-        bus_->release(BusJob::Search);
-        setActivity(Activity::Idle);
+        stopSearch();
         if (lost)
             setNote(Note::Port, QStringLiteral("串口已断开，搜索已停止"));
     }
@@ -373,18 +305,21 @@ void AcquisitionJobs::portGone(bool lost) {
 }
 
 void AcquisitionJobs::onPortLost() {
-    if (activity_ != Activity::Idle)
+    if (activity_ == Activity::Acquiring || activity_ == Activity::Searching)
         portGone(true);
 }
 
 void AcquisitionJobs::onPortReopened() {
-    if (!resumeWhenReopened_)
+    if (activity_ != Activity::WaitingForPort)
         return;
-    const int period = pollTimer_->interval();
-    if (startAcquisition(period) == StartResult::Started)
-        setNote(Note::Port, QStringLiteral("串口已恢复，采集已自动继续"));
-    else
-        setNote(Note::Port, QStringLiteral("串口已恢复，但串口被其他任务占用，采集未能自动继续"));
+    if (!bus_->take(BusJob::Acquisition)) {
+        setNote(Note::Port, QStringLiteral("串口已恢复，但串口被其他任务占用，采集等待中"));
+        return;
+    }
+    bus_->listen(this, this);
+    clockTimer_->start();
+    setActivity(Activity::Acquiring);
+    setNote(Note::Port, QStringLiteral("串口已恢复，采集已自动继续"));
 }
 
 void AcquisitionJobs::onStoreBacklog(int waiting, const QString &error) {
@@ -399,6 +334,13 @@ void AcquisitionJobs::onStoreBacklog(int waiting, const QString &error) {
 void AcquisitionJobs::onStoreOverflow(int dropped) {
     setNote(Note::StoreOverflow,
             QStringLiteral("数据库超过一小时无法写入，最早的%1条记录已丢弃").arg(dropped));
+}
+
+void AcquisitionJobs::onStoreSetAside(int writes, const QString &error) {
+    setNote(Note::StoreSetAside,
+            QStringLiteral("有%1条记录无法写入数据库（%2），已放弃，其后的记录照常保存")
+                .arg(writes)
+                .arg(error));
 }
 
 // ---- state ----

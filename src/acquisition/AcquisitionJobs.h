@@ -10,66 +10,53 @@
 #include <QObject>
 #include <QString>
 
-#include <functional>
-
 class BusLink;
+class Clock;
 class LiteConnection;
 class ModuleListModel;
 class QTimer;
 class RecordWriter;
 
-// What the acquisition keeps for the whole run of the program, across
-// closing and opening its window: the cycle's position, the counters, the run
-// time, the record schedule, the search cursor and the alarms on.
-struct AcquisitionState {
-    AcquisitionCycle cycle;
-    BusSearch search;
-    AlarmMonitor alarms;
-};
-
-// The cyclic jobs of the acquisition window, without its widgets: the
-// polling of the enabled modules (Timer1) with its one-second clock and
-// record schedule (Timer2), and the bus search (Timer4). They hold the port
-// through the bus link while they run, take the replies that reach the
-// window, and hand the records to the record writer.
+// The cyclic jobs of the acquisition, without widgets: the polling of the
+// enabled modules (Timer1) with its one-second clock and record schedule
+// (Timer2), and the bus search (Timer4). They hold the port through the bus
+// link while they run, take the replies, and hand the records to the record
+// writer. Every reading believed and every unanswered poll is announced
+// (readingTaken, pollFailed): the alarm recorder decides the alarms from them.
 //
-// The alarms of the modules whose 报警 is 是 are decided here from every
-// reading and every unanswered poll (AlarmMonitor, with the limits of table
-// alarmlimit read at each list load); each start and end goes into table
-// alarmlog through the record writer, and the list marks the modules in alarm.
+// One instance lives for the whole run of the program, with or without a
+// window: the cycle's position, the counters, the run time, the record
+// schedule and the search cursor keep their values across the window's
+// openings.
 //
-// One instance lives with one acquisition window (its timers are children
-// of the window); what must survive the window is in AcquisitionState.
-//
-// A port whose device goes away stops the polling and the search at once,
-// with nothing recorded from then on. When the link has reopened the port,
-// polling that the loss stopped starts again by itself.
+// A port whose device goes away stops the search, and the record clock:
+// nothing is recorded from then on. The polling waits for the port instead
+// (WaitingForPort): each module it would have polled counts as unanswered,
+// so that its no-reply alarm starts as it would on a silent bus. When the
+// link has reopened the port, the polling goes on by itself.
 class AcquisitionJobs : public QObject, public ReceiveTarget {
     Q_OBJECT
 public:
-    enum class Activity { Idle, Acquiring, Searching };
+    enum class Activity { Idle, Acquiring, WaitingForPort, Searching };
     enum class StartResult { Started, PortBusy };
     // The lines the window shows under its counters, in this order.
-    enum class Note { ListLoad, ListProblems, Port, Store, StoreOverflow, AlarmLimits };
+    enum class Note { ListLoad, ListProblems, Port, Store, StoreOverflow, StoreSetAside };
 
-    AcquisitionJobs(BusLink *bus, LiteConnection *db, RecordWriter *writer, AcquisitionState *state,
+    AcquisitionJobs(BusLink *bus, LiteConnection *db, RecordWriter *writer, const Clock &clock,
                     QObject *parent = nullptr);
     ~AcquisitionJobs() override;
 
     ModuleListModel *modules() const { return modules_; }
-    AcquisitionState &state() const { return *state_; }
+    AcquisitionCycle &cycle() { return cycle_; }
+    const AcquisitionCycle &cycle() const { return cycle_; }
     Activity activity() const { return activity_; }
-    bool isAcquiring() const { return activity_ == Activity::Acquiring; }
+    // Polling, or waiting for a lost port to poll again.
+    bool isAcquiring() const {
+        return activity_ == Activity::Acquiring || activity_ == Activity::WaitingForPort;
+    }
     bool isSearching() const { return activity_ == Activity::Searching; }
-    // The search waits for the operator's answer about a module it found.
-    bool isAsking() const { return asking_; }
-
-    QTimer *pollTimer() const { return pollTimer_; }
-    QTimer *clockTimer() const { return clockTimer_; }
+    int pollPeriod() const;
     QTimer *searchTimer() const { return searchTimer_; }
-
-    // The steady clock (milliseconds) of reading ages; tests put their own.
-    void setClock(std::function<qint64()> clock);
 
     // The registry list and the record schedule anew from dbQx7. False when
     // the table could not be read (the list is then empty).
@@ -77,6 +64,7 @@ public:
 
     // Polling: starts when no job holds the port. The period is in ms.
     StartResult startAcquisition(int periodMs);
+    // Ends the polling (the operator, the window going, the program ending).
     void stopAcquisition();
     void setPollPeriod(int periodMs);
 
@@ -107,9 +95,6 @@ public:
     QStringList notes() const;
     QString note(Note which) const { return notes_.value(which); }
 
-    // The alarms on now as one line for under the list; empty when none.
-    QString alarmText() const;
-
 Q_SIGNALS:
     void activityChanged(AcquisitionJobs::Activity activity);
     // A poll went out to the module in row `address` (the row's text).
@@ -129,12 +114,13 @@ Q_SIGNALS:
     void notesChanged();
     // A valid reading of the module at list position `position`.
     void readingTaken(int position, quint8 address, const Measurement &reading);
-    // The poll of `position` went unanswered.
+    // The poll of `position` went unanswered, or could not go out because
+    // the port is lost.
     void pollFailed(int position, quint8 address);
-    // An alarm started or ended (it is on its way into alarmlog).
-    void alarmChanged(const AlarmEvent &event);
-    // The alarms on changed: alarmText() and the marks of the list.
-    void alarmsChanged();
+    // The polling started (by the operator, or again after a lost port) or
+    // ended (not by a lost port: it waits for it).
+    void acquisitionStarted();
+    void acquisitionStopped();
 
 private:
     void setActivity(Activity activity);
@@ -144,6 +130,7 @@ private:
     void onPortReopened();
     void onStoreBacklog(int waiting, const QString &error);
     void onStoreOverflow(int dropped);
+    void onStoreSetAside(int writes, const QString &error);
     // Sends a frame of the running job. On a closed or lost port the job
     // stops (portGone); false when the frame did not go out.
     bool sendForJob(const QByteArray &frame);
@@ -151,25 +138,18 @@ private:
     // or as "请先打开串口".
     void portGone(bool lost);
     void handleReply();
-    qint64 now() const;
-    // The modules to watch from the list just loaded, with their limits.
-    void watchAlarms();
-    // Stores, reports and shows what the alarm decisions gave.
-    void alarmEvents(const QList<AlarmEvent> &events);
 
     BusLink *bus_;
     LiteConnection *db_;
     RecordWriter *writer_;
-    AcquisitionState *state_;
+    const Clock &clock_;
+    AcquisitionCycle cycle_;
+    BusSearch search_;
     ModuleListModel *modules_;
     QTimer *pollTimer_;
     QTimer *clockTimer_;
     QTimer *searchTimer_;
-    std::function<qint64()> clock_;
     Activity activity_ = Activity::Idle;
-    bool asking_ = false;
-    // Polling stopped by a lost port, to start again once it is back.
-    bool resumeWhenReopened_ = false;
     QString receiveBox_;
     QMap<Note, QString> notes_;
 };

@@ -137,6 +137,16 @@ QList<AlarmEvent> AlarmMonitor::noReply(quint8 address, const QString &time) {
     return events;
 }
 
+QList<AlarmEvent> AlarmMonitor::endAll(const QString &time) {
+    QList<AlarmEvent> events;
+    for (auto &[address, state] : modules_) {
+        state.failures = 0;
+        for (AlarmKind kind : kAllKinds)
+            set(state, address, kind, false, std::nullopt, time, &events);
+    }
+    return events;
+}
+
 QList<AlarmMonitor::Active> AlarmMonitor::active() const {
     QList<Active> out;
     for (const auto &[address, state] : modules_) {

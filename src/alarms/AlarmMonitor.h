@@ -63,6 +63,9 @@ public:
     // A poll of the module at `address` went unanswered (or its reply was
     // not valid).
     QList<AlarmEvent> noReply(quint8 address, const QString &time);
+    // The acquisition ended: every alarm on ends now (with no value), and
+    // the count of unanswered polls starts again. The modules stay watched.
+    QList<AlarmEvent> endAll(const QString &time);
 
     struct Active {
         quint8 address = 0;

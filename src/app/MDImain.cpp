@@ -4,7 +4,6 @@
 #include "alarms/ui/AlarmLogWindow.h"
 #include "app/Module1.h"
 #include "bus/BusLink.h"
-#include "bus/PortSettings.h"
 #include "bus/SerialPort.h"
 #include "bus/ui/Edit232.h"
 #include "console/ui/Form1.h"
@@ -12,9 +11,11 @@
 #include "mqtt/ui/MqttSettingsDialog.h"
 #include "records/ui/AnaQx7.h"
 #include "records/ui/DbaseWindow.h"
+#include "services/AppServices.h"
 #include "widgets/AppInfo.h"
 #include "widgets/MessageBoxes.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QLabel>
@@ -24,56 +25,50 @@
 #include <QStatusBar>
 #include <QUrl>
 
-namespace {
-std::function<void(const QUrl &)> &urlOpener() {
-    static std::function<void(const QUrl &)> opener = [](const QUrl &url) {
-        QDesktopServices::openUrl(url);
-    };
-    return opener;
-}
-}  // namespace
-
-MDImain::MDImain(SerialPort *port, QWidget *parent) : QMainWindow(parent) {
+MDImain::MDImain(std::unique_ptr<AppServices> services, ProgramHooks hooks, QWidget *parent)
+    : QMainWindow(parent), services_(std::move(services)), hooks_(std::move(hooks)) {
     setObjectName(QStringLiteral("MDImain"));
     setWindowTitle(caption());
     resize(1024, 720);
+    if (!hooks_.endProgram)
+        hooks_.endProgram = [] { QCoreApplication::exit(0); };
+    if (!hooks_.openUrl)
+        hooks_.openUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    if (!hooks_.beep)
+        hooks_.beep = [] { QApplication::beep(); };
 
     mdi_ = new QMdiArea(this);
     mdi_->setObjectName(QStringLiteral("mdiArea"));
     setCentralWidget(mdi_);
     statusBar()->setObjectName(QStringLiteral("statusBar"));
+    windows_ = new Module1(*services_, mdi_, this, hooks_.beep);
 
-    bus_ = new BusLink(port ? port : new SerialPort(), this);
-    connect(bus_, &BusLink::statusChanged, this, &MDImain::showStatus);
-
-    mqtt_ = new MqttPublisher(this);
-    mqtt_->setObjectName(QStringLiteral("mqttPublisher"));
+    connect(&services_->bus(), &BusLink::statusChanged, this, &MDImain::showStatus);
+    MqttPublisher *mqtt = &services_->mqtt();
     mqttStatus_ = new QLabel(this);
     mqttStatus_->setObjectName(QStringLiteral("mqttStatus"));
     mqttStatus_->hide();
     statusBar()->addPermanentWidget(mqttStatus_);
-    connect(mqtt_, &MqttPublisher::stateChanged, mqttStatus_, [this](const QString &text) {
+    connect(mqtt, &MqttPublisher::stateChanged, mqttStatus_, [this](const QString &text) {
         mqttStatus_->setText(text);
         mqttStatus_->setVisible(!text.isEmpty());
     });
 
     buildMenus();
-    Module1::setMdiMain(this);
+    const QString pending = services_->pendingText();
+    if (!pending.isEmpty())
+        showStatus(pending);
 }
 
 MDImain::~MDImain() {
-    // "offline" goes out while the frame is whole.
-    mqtt_->stop();
-    if (Module1::mdiMain() == this)
-        Module1::setMdiMain(nullptr);
+    // The windows go first: they stop their work while the services are
+    // still there.
+    delete windows_;
+    services_->shutdown(0);
 }
 
 SerialPort *MDImain::MSComm1() const {
-    return bus_->port();
-}
-
-FrameAssembler *MDImain::frames() const {
-    return bus_->frames();
+    return services_->bus().port();
 }
 
 QString MDImain::caption() {
@@ -93,11 +88,6 @@ QString MDImain::aboutText() {
 QUrl MDImain::manualUrl() {
     return QUrl(QStringLiteral("http://") + QString::fromUtf8(appinfo::kWebAddress) +
                 QString::fromUtf8(appinfo::kManualPath));
-}
-
-void MDImain::setUrlOpener(std::function<void(const QUrl &)> opener) {
-    urlOpener() =
-        opener ? std::move(opener) : [](const QUrl &url) { QDesktopServices::openUrl(url); };
 }
 
 void MDImain::buildMenus() {
@@ -127,14 +117,6 @@ void MDImain::buildMenus() {
     item(help, "about", QStringLiteral("关于"), &MDImain::showAbout);
 }
 
-QMdiSubWindow *MDImain::addChild(QWidget *window) {
-    QMdiSubWindow *sub = mdi_->addSubWindow(window);
-    sub->setAttribute(Qt::WA_DeleteOnClose);
-    // A working window that closes itself takes its sub-window with it.
-    connect(window, &QObject::destroyed, sub, [sub] { sub->close(); });
-    return sub;
-}
-
 void MDImain::closeActiveChild() {
     QMdiSubWindow *sub = mdi_->activeSubWindow();
     if (!sub)
@@ -148,92 +130,82 @@ void MDImain::closeActiveChild() {
 }
 
 void MDImain::openSavedPort() {
-    const PortSettings settings = PortSettings::load(Module1::dbconn());
-    SerialPort *port = bus_->port();
+    const AppServices::PortOpening opening = services_->openSavedPort();
     // Said in the status line: a box at every start of an unattended
     // program would wait for nobody.
-    QStringList problems = settings.problems;
-    auto report = [&] {
+    QStringList problems = opening.problems;
+    const int commPort = opening.commPort.value_or(0);
+    if (opening.error == PortError::NoSuchPort || opening.error == PortError::PortInUse) {
         if (!problems.isEmpty())
             showStatus(problems.join(QStringLiteral("；")));
-    };
-    if (!settings.commPort) {
-        report();
+        const QString text = opening.error == PortError::NoSuchPort
+                                 ? QStringLiteral("COM%1不存在，请选择其他串口")
+                                 : QStringLiteral("COM%1被占用，请选择其他串口");
+        msgBox(this, text.arg(commPort), MsgButtons::Ok, MsgIcon::Critical,
+               QStringLiteral("设置错误！"));
         return;
     }
-    const int commPort = *settings.commPort;
-    port->setCommPort(commPort);
-
-    if (!port->PortOpen()) {
-        const PortError e = bus_->openPort();
-        if (e == PortError::NoSuchPort) {
-            report();
-            msgBox(this, QStringLiteral("COM%1不存在，请选择其他串口").arg(commPort),
-                   MsgButtons::Ok, MsgIcon::Critical, QStringLiteral("设置错误！"));
-            return;
-        }
-        if (e == PortError::PortInUse) {
-            report();
-            msgBox(this, QStringLiteral("COM%1被占用，请选择其他串口").arg(commPort),
-                   MsgButtons::Ok, MsgIcon::Critical, QStringLiteral("设置错误！"));
-            return;
-        }
-        if (e != PortError::None && e != PortError::BadSettings) {
-            problems << QStringLiteral("COM%1无法打开：%2").arg(commPort).arg(port->errorString());
-            report();
-            return;
-        }
-    }
-    if (settings.speed &&
-        port->setSettings(SerialPort::settingsFor(*settings.speed)) != PortError::None)
-        problems << QStringLiteral("串口参数无效：") + SerialPort::settingsFor(*settings.speed);
-    report();
+    if (opening.error != PortError::None && opening.error != PortError::BadSettings)
+        problems << QStringLiteral("COM%1无法打开：%2")
+                        .arg(commPort)
+                        .arg(services_->bus().port()->errorString());
+    if (!problems.isEmpty())
+        showStatus(problems.join(QStringLiteral("；")));
 }
 
 void MDImain::showSerialSettings() {
     closeActiveChild();
-    Module1::showWindow(Module1::edit232());
+    windows_->showWindow(windows_->edit232());
 }
 
 void MDImain::showConsole() {
     closeActiveChild();
-    Module1::showWindow(Module1::form1());
+    windows_->showWindow(windows_->form1());
 }
 
 void MDImain::showAcquisition() {
     closeActiveChild();
-    Module1::showWindow(Module1::module());
+    windows_->showWindow(windows_->module());
 }
 
 void MDImain::showMqttSettings() {
     // Beside the frame: the acquisition goes on while the broker is changed.
-    Module1::showWindow(Module1::mqttSetting());
+    windows_->showWindow(windows_->mqttSetting());
 }
 
 void MDImain::startMqtt() {
-    mqtt_->applyFrom(Module1::dbconn());
+    services_->startMqtt();
+}
+
+void MDImain::endRun() {
+    const QString text = AppServices::shutdownText(services_->shutdown());
+    if (!text.isEmpty())
+        msgBox(this, text, MsgButtons::Ok, MsgIcon::Warning);
 }
 
 void MDImain::quit() {
-    Module1::endProgram();
+    // At once, as the command says; only the records still waiting are
+    // given their moment.
+    endRun();
+    hooks_.endProgram();
 }
 
 void MDImain::showRecords() {
-    Module1::showWindow(Module1::anaQx7());
+    windows_->showWindow(windows_->anaQx7());
 }
 
 void MDImain::showMaintenance() {
     closeActiveChild();
-    Module1::showWindow(Module1::dbase());
+    windows_->showWindow(windows_->dbase());
 }
 
 void MDImain::showAlarmLog() {
     // Beside the working windows, as the record list: nothing is closed.
-    Module1::showWindow(Module1::alarmLog());
+    windows_->showWindow(windows_->alarmLog());
 }
 
 void MDImain::showManual() {
-    urlOpener()(manualUrl());
+    hooks_.openUrl(manualUrl());
 }
 
 void MDImain::showAbout() {
@@ -252,5 +224,6 @@ void MDImain::closeEvent(QCloseEvent *event) {
         if (w->isWindow() && w->isVisible())
             w->close();
     }
+    endRun();
     event->accept();
 }

@@ -3,45 +3,46 @@
 #include <QMainWindow>
 
 #include <functional>
+#include <memory>
 
-class QMdiArea;
-class QMdiSubWindow;
-class QUrl;
-class BusLink;
-class SerialPort;
-class FrameAssembler;
-class MqttPublisher;
+class AppServices;
+class Module1;
 class QLabel;
+class QMdiArea;
+class QUrl;
+class SerialPort;
 
-// The main frame: menus, the area for the two working windows, and the one
-// serial port of the program with its end-of-frame timer (Timer1).
+// What the program does outside itself; tests put recorders here. An empty
+// function does the real thing.
+struct ProgramHooks {
+    std::function<void()> endProgram;           // 退出: the program ends at once
+    std::function<void(const QUrl &)> openUrl;  // 内容: the browser opens the page
+    std::function<void()> beep;                 // an alarm starts
+};
+
+// The main frame: menus, the area for the two working windows, the status
+// line. It owns the program's services for the run and the registry of its
+// windows.
 class MDImain : public QMainWindow {
     Q_OBJECT
 public:
-    // Takes `port` (an in-memory port in tests); without one it uses the
-    // machine's serial port.
-    explicit MDImain(SerialPort *port = nullptr, QWidget *parent = nullptr);
+    MDImain(std::unique_ptr<AppServices> services, ProgramHooks hooks = {},
+            QWidget *parent = nullptr);
     ~MDImain() override;
 
     static QString caption();
     static QString aboutText();
     static QUrl manualUrl();
-    // How the help command opens a page; tests record instead.
-    static void setUrlOpener(std::function<void(const QUrl &)> opener);
 
-    // The serial port and everything that shares it.
-    BusLink *bus() const { return bus_; }
+    AppServices &services() const { return *services_; }
+    Module1 &windows() const { return *windows_; }
+    // The serial port (the design's MSComm1).
     SerialPort *MSComm1() const;
-    FrameAssembler *frames() const;
     QMdiArea *mdiArea() const { return mdi_; }
-    // Publishes readings over MQTT when table mqttsetting says where to.
-    MqttPublisher *mqtt() const { return mqtt_; }
 
-    // Puts a working window into a sub-window of the frame (not yet shown).
-    QMdiSubWindow *addChild(QWidget *window);
-
-    // At start: opens the serial port saved in syssetting. What is wrong
-    // with the saved settings is said in the status line.
+    // At start: opens the serial port saved in syssetting. A missing or
+    // occupied port is said in a box; what is wrong with the saved settings
+    // in the status line.
     void openSavedPort();
     // Starts publishing over MQTT with the saved settings (none: off).
     void startMqtt();
@@ -68,9 +69,13 @@ protected:
 private:
     void buildMenus();
     void closeActiveChild();
+    // Ends the run of the services and tells the operator about records that
+    // could not be stored.
+    void endRun();
 
+    std::unique_ptr<AppServices> services_;
+    ProgramHooks hooks_;
     QMdiArea *mdi_ = nullptr;
-    BusLink *bus_ = nullptr;
-    MqttPublisher *mqtt_ = nullptr;
+    Module1 *windows_ = nullptr;
     QLabel *mqttStatus_ = nullptr;  // the publisher's state, beside the messages
 };

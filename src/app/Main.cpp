@@ -1,45 +1,41 @@
 #include "app/Main.h"
 
 #include "app/MDImain.h"
-#include "app/Module1.h"
-#include "bus/SerialPort.h"
-#include "store/RecordWriter.h"
+#include "services/AppServices.h"
+#include "store/Clock.h"
 #include "store/Schema.h"
 #include "widgets/MessageBoxes.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QPointer>
 
 // No application display name is set: the window system would append it to
 // every title, and each window's title is exactly its own.
 MDImain *Main(const QString &dataDir, SerialPort *port) {
     const QString dir = dataDir.isEmpty() ? QCoreApplication::applicationDirPath() : dataDir;
     const QString path = QDir(dir).absoluteFilePath(QString::fromLatin1(schema::kDatabaseFile));
-    Module1::setDatabasePath(path);
 
-    LiteConnection &db = Module1::dbconn();
+    auto services =
+        std::make_unique<AppServices>(path, std::unique_ptr<SerialPort>(port), Clock::system());
     QString reason;
-    bool ok = db.Open(path);
-    if (!ok)
-        reason = db.lastError();
-    else
-        ok = schema::ensure(db, &reason) && Module1::writer().open(path, &reason);
-    if (!ok) {
-        db.Close();
+    if (!services->open(&reason)) {
         msgBox(nullptr,
                QStringLiteral("无法打开数据库文件：\n%1\n\n原因：%2\n\n程序将退出。")
                    .arg(QDir::toNativeSeparators(path), reason),
                MsgButtons::Ok, MsgIcon::Critical);
-        delete port;
         return nullptr;
     }
 
-    // Records still waiting for the database get their last chance when the
-    // program ends.
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] { Module1::writer().close(); });
-
-    auto *frame = new MDImain(port);
+    auto *frame = new MDImain(std::move(services));
     frame->setAttribute(Qt::WA_DeleteOnClose);
+    // However the program ends (退出, the session ending), the records still
+    // waiting get their moment and MQTT says offline.
+    QPointer<MDImain> guard(frame);
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, frame, [guard] {
+        if (guard)
+            guard->services().shutdown();
+    });
     frame->show();
     frame->startMqtt();
     frame->openSavedPort();

@@ -1,195 +1,154 @@
 #include "app/Module1.h"
 
-#include "acquisition/AcquisitionJobs.h"
 #include "acquisition/ModuleList.h"
 #include "acquisition/ui/EditQx7.h"
 #include "acquisition/ui/ModuleWindow.h"
 #include "alarms/ui/AlarmLogWindow.h"
-#include "app/MDImain.h"
 #include "bus/ui/Edit232.h"
 #include "console/ui/Form1.h"
-#include "mqtt/MqttFormat.h"
-#include "mqtt/MqttPublisher.h"
 #include "mqtt/ui/MqttSettingsDialog.h"
 #include "records/ui/AnaQx7.h"
 #include "records/ui/DbaseWindow.h"
 #include "records/ui/GraphWindow.h"
-#include "store/RecordWriter.h"
+#include "services/AppServices.h"
 
-#include <QCoreApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
-#include <QPointer>
-
-namespace Module1 {
 
 namespace {
-LiteConnection theConnection;
-QString theDatabasePath;
-QString theQuery;
-RecordWriter *theWriter = nullptr;
-AcquisitionState theAcquisition;
-QPointer<MDImain> frame;
-QPointer<ModuleWindow> moduleRef;
-QPointer<Form1> form1Ref;
-QPointer<EditQx7> editQx7Ref;
-QPointer<Edit232> edit232Ref;
-QPointer<AnaQx7> anaQx7Ref;
-QPointer<GraphWindow> graphRef;
-QPointer<DbaseWindow> dbaseRef;
-QPointer<MqttSettingsDialog> mqttSettingRef;
-QPointer<AlarmLogWindow> alarmLogRef;
-std::function<void()> endHook;
-
-// A working window lives in a maximised sub-window of the frame.
-template <class W>
-W *child(QPointer<W> &ref, const std::function<W *()> &create) {
-    if (!ref) {
-        ref = create();
-        if (frame)
-            frame->addChild(ref);
-    }
-    return ref;
-}
-
-// The other windows stand beside the frame (and go with it).
-template <class W>
-W *separate(QPointer<W> &ref, const std::function<W *()> &create) {
+// Get or create.
+template <class W, class Create>
+W *ensure(QPointer<W> &ref, Create create) {
     if (!ref)
         ref = create();
     return ref;
 }
 }  // namespace
 
-LiteConnection &dbconn() {
-    return theConnection;
-}
-QString databasePath() {
-    return theDatabasePath;
-}
-void setDatabasePath(const QString &path) {
-    theDatabasePath = path;
-}
-QString &thsql() {
-    return theQuery;
-}
-RecordWriter &writer() {
-    if (!theWriter)
-        theWriter = new RecordWriter();
-    return *theWriter;
-}
-AcquisitionState &acquisitionState() {
-    return theAcquisition;
+Module1::Module1(AppServices &services, QMdiArea *area, QWidget *owner, std::function<void()> beep)
+    : QObject(owner), services_(services), area_(area), owner_(owner), beep_(std::move(beep)) {}
+
+Module1::~Module1() {
+    // The windows stop their work while the services are still there.
+    const QList<QWidget *> windows{module_, form1_, editQx7_,     edit232_, anaQx7_,
+                                   graph_,  dbase_, mqttSetting_, alarmLog_};
+    for (QWidget *w : windows) {
+        if (w) {
+            w->close();
+            delete w;
+        }
+    }
 }
 
-MDImain *mdiMain() {
-    return frame;
-}
-void setMdiMain(MDImain *f) {
-    frame = f;
-}
-BusLink *bus() {
-    return frame ? frame->bus() : nullptr;
-}
-MqttPublisher *mqtt() {
-    return frame ? frame->mqtt() : nullptr;
+void Module1::addChild(QWidget *window) {
+    QMdiSubWindow *sub = area_->addSubWindow(window);
+    sub->setAttribute(Qt::WA_DeleteOnClose);
+    // A working window that closes itself takes its sub-window with it.
+    connect(window, &QObject::destroyed, sub, [sub] { sub->close(); });
 }
 
-ModuleWindow *module() {
-    return child<ModuleWindow>(moduleRef, [] {
-        auto *w = new ModuleWindow(bus(), &dbconn(), &writer(), &acquisitionState());
-        QObject::connect(w, &ModuleWindow::editRequested, [] { showWindow(editQx7()); });
-        // Every reading the acquisition believes goes to the MQTT broker too.
-        QObject::connect(w->jobs(), &AcquisitionJobs::readingTaken,
-                         [](int, quint8 address, const Measurement &m) {
-                             if (MqttPublisher *publisher = mqtt())
-                                 publisher->publishReading(
-                                     address, m.temperature(), m.humidity(),
-                                     mqttformat::recordTime(QDateTime::currentDateTimeUtc()));
-                         });
-        // And so does every start and end of an alarm.
-        QObject::connect(w->jobs(), &AcquisitionJobs::alarmChanged, [](const AlarmEvent &e) {
-            if (MqttPublisher *publisher = mqtt())
-                publisher->publishAlarm(e.address, e.kindText(), e.stateText(), e.value);
+ModuleWindow *Module1::module() {
+    return ensure(module_, [this] {
+        auto *w = new ModuleWindow(&services_.acquisition(), &services_.alarms(), beep_);
+        connect(w, &ModuleWindow::editRequested, this, &Module1::editSelectedModule);
+        addChild(w);
+        return w;
+    });
+}
+
+void Module1::editSelectedModule() {
+    // The editor shows the row double-clicked; an editor already open is
+    // filled anew for it, so that it always acts on the module it shows.
+    const auto row = module_ ? module_->selectedRow() : std::nullopt;
+    EditQx7 *editor = editQx7();
+    editor->showModule(row);
+    showWindow(editor);
+}
+
+Form1 *Module1::form1() {
+    return ensure(form1_, [this] {
+        auto *w = new Form1(&services_.bus(), &services_.console());
+        addChild(w);
+        return w;
+    });
+}
+
+EditQx7 *Module1::editQx7() {
+    return ensure(editQx7_, [this] {
+        auto *w = new EditQx7(&services_.db(), owner_);
+        connect(w, &EditQx7::modulesChanged, this, [this] {
+            if (module_)
+                module_->LoadGrid1();
         });
         return w;
     });
 }
-Form1 *form1() {
-    return child<Form1>(form1Ref, [] { return new Form1(bus()); });
+
+Edit232 *Module1::edit232() {
+    return ensure(edit232_,
+                  [this] { return new Edit232(&services_.bus(), &services_.db(), owner_); });
 }
-EditQx7 *editQx7() {
-    return separate<EditQx7>(editQx7Ref, [] {
-        // The editor acts on the row selected in the module list at the
-        // moment of each action.
-        auto selection = []() -> std::optional<ModuleRow> {
-            ModuleWindow *list = moduleIfOpen();
-            return list ? list->selectedRow() : std::nullopt;
-        };
-        auto *w = new EditQx7(&dbconn(), selection, frame);
-        QObject::connect(w, &EditQx7::modulesChanged, [] {
-            if (ModuleWindow *list = moduleIfOpen())
-                list->LoadGrid1();
-        });
+
+AnaQx7 *Module1::anaQx7() {
+    return ensure(anaQx7_, [this] {
+        auto *w = new AnaQx7(&services_.db(), &services_.recordQuery(), owner_);
+        connect(w, &AnaQx7::chartRequested, this, [this] { showWindow(graph()); });
         return w;
     });
 }
-Edit232 *edit232() {
-    return separate<Edit232>(edit232Ref, [] { return new Edit232(bus(), &dbconn(), frame); });
-}
-AnaQx7 *anaQx7() {
-    return separate<AnaQx7>(anaQx7Ref, [] {
-        auto *w = new AnaQx7(&dbconn(), &thsql(), frame);
-        QObject::connect(w, &AnaQx7::chartRequested, [] { showWindow(graph()); });
-        return w;
+
+GraphWindow *Module1::graph() {
+    return ensure(graph_, [this] {
+        return new GraphWindow(&services_.db(), &services_.recordQuery(), owner_);
     });
 }
-GraphWindow *graph() {
-    return separate<GraphWindow>(graphRef,
-                                 [] { return new GraphWindow(&dbconn(), &thsql(), frame); });
-}
-DbaseWindow *dbase() {
-    return separate<DbaseWindow>(
-        dbaseRef, [] { return new DbaseWindow(&dbconn(), &writer(), databasePath(), frame); });
-}
-MqttSettingsDialog *mqttSetting() {
-    return separate<MqttSettingsDialog>(
-        mqttSettingRef, [] { return new MqttSettingsDialog(&dbconn(), mqtt(), frame); });
-}
-AlarmLogWindow *alarmLog() {
-    return separate<AlarmLogWindow>(alarmLogRef,
-                                    [] { return new AlarmLogWindow(&dbconn(), frame); });
+
+DbaseWindow *Module1::dbase() {
+    return ensure(dbase_, [this] {
+        return new DbaseWindow(&services_.db(), &services_.writer(), services_.databasePath(),
+                               owner_);
+    });
 }
 
-ModuleWindow *moduleIfOpen() {
-    return moduleRef;
-}
-Form1 *form1IfOpen() {
-    return form1Ref;
-}
-EditQx7 *editQx7IfOpen() {
-    return editQx7Ref;
-}
-Edit232 *edit232IfOpen() {
-    return edit232Ref;
-}
-AnaQx7 *anaQx7IfOpen() {
-    return anaQx7Ref;
-}
-GraphWindow *graphIfOpen() {
-    return graphRef;
-}
-DbaseWindow *dbaseIfOpen() {
-    return dbaseRef;
-}
-MqttSettingsDialog *mqttSettingIfOpen() {
-    return mqttSettingRef;
-}
-AlarmLogWindow *alarmLogIfOpen() {
-    return alarmLogRef;
+MqttSettingsDialog *Module1::mqttSetting() {
+    return ensure(mqttSetting_, [this] {
+        return new MqttSettingsDialog(&services_.db(), &services_.mqtt(), owner_);
+    });
 }
 
-void showWindow(QWidget *window) {
+AlarmLogWindow *Module1::alarmLog() {
+    return ensure(alarmLog_, [this] { return new AlarmLogWindow(&services_.db(), owner_); });
+}
+
+ModuleWindow *Module1::moduleIfOpen() const {
+    return module_;
+}
+Form1 *Module1::form1IfOpen() const {
+    return form1_;
+}
+EditQx7 *Module1::editQx7IfOpen() const {
+    return editQx7_;
+}
+Edit232 *Module1::edit232IfOpen() const {
+    return edit232_;
+}
+AnaQx7 *Module1::anaQx7IfOpen() const {
+    return anaQx7_;
+}
+GraphWindow *Module1::graphIfOpen() const {
+    return graph_;
+}
+DbaseWindow *Module1::dbaseIfOpen() const {
+    return dbase_;
+}
+MqttSettingsDialog *Module1::mqttSettingIfOpen() const {
+    return mqttSetting_;
+}
+AlarmLogWindow *Module1::alarmLogIfOpen() const {
+    return alarmLog_;
+}
+
+void Module1::showWindow(QWidget *window) {
     if (!window)
         return;
     if (auto *sub = qobject_cast<QMdiSubWindow *>(window->parentWidget())) {
@@ -203,23 +162,3 @@ void showWindow(QWidget *window) {
     window->raise();
     window->activateWindow();
 }
-
-void setEndProgram(std::function<void()> hook) {
-    endHook = std::move(hook);
-}
-
-void endProgram() {
-    if (endHook)
-        endHook();
-    else
-        QCoreApplication::exit(0);
-}
-
-void resetState() {
-    theQuery.clear();
-    theAcquisition = AcquisitionState();
-    if (theWriter)
-        theWriter->close();
-}
-
-}  // namespace Module1

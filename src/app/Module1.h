@@ -1,89 +1,81 @@
 #pragma once
 
-#include "store/LiteConnection.h"
-
-#include <QString>
+#include <QObject>
+#include <QPointer>
 
 #include <functional>
 
 class AlarmLogWindow;
 class AnaQx7;
-class BusLink;
+class AppServices;
 class DbaseWindow;
 class Edit232;
 class EditQx7;
 class Form1;
 class GraphWindow;
-class MDImain;
 class ModuleWindow;
-class MqttPublisher;
 class MqttSettingsDialog;
+class QMdiArea;
 class QWidget;
-class RecordWriter;
-struct AcquisitionState;
 
-// The process-wide objects of the program, and the registry of its windows:
-// every window exists at most once; the accessors create a window the first
-// time it is needed, hand it what it works with, connect it to the windows
-// it reports to, and give the same one until it closes. Windows themselves
-// never reach each other through here.
-namespace Module1 {
+// The registry of the program's windows: every window exists at most once;
+// an accessor creates it the first time it is needed, hands it the services
+// it works with, and gives the same one until it closes. The working windows
+// (acquisition, console) live in the frame's area; the others stand beside
+// the frame as windows of their own.
+class Module1 : public QObject {
+    Q_OBJECT
+public:
+    // `area` holds the working windows; `owner` is the parent of the others
+    // (they go with it). `beep` sounds when an alarm starts.
+    Module1(AppServices &services, QMdiArea *area, QWidget *owner, std::function<void()> beep);
+    // Closes every window it made (before the services go).
+    ~Module1() override;
 
-// The one database connection.
-LiteConnection &dbconn();
-// Path of the database file (the directory of the program + mydb.db).
-QString databasePath();
-void setDatabasePath(const QString &path);
-// The writer that stores the acquisition's records (opened by Main).
-RecordWriter &writer();
+    // Get or create. Creating does not show.
+    ModuleWindow *module();
+    Form1 *form1();
+    EditQx7 *editQx7();
+    Edit232 *edit232();
+    AnaQx7 *anaQx7();
+    GraphWindow *graph();
+    DbaseWindow *dbase();
+    MqttSettingsDialog *mqttSetting();
+    AlarmLogWindow *alarmLog();
 
-// The text of the last record query; the chart runs it again.
-QString &thsql();
+    // The window if it exists now, without creating it.
+    ModuleWindow *moduleIfOpen() const;
+    Form1 *form1IfOpen() const;
+    EditQx7 *editQx7IfOpen() const;
+    Edit232 *edit232IfOpen() const;
+    AnaQx7 *anaQx7IfOpen() const;
+    GraphWindow *graphIfOpen() const;
+    DbaseWindow *dbaseIfOpen() const;
+    MqttSettingsDialog *mqttSettingIfOpen() const;
+    AlarmLogWindow *alarmLogIfOpen() const;
 
-// What the acquisition keeps across its window's openings.
-AcquisitionState &acquisitionState();
+    // Shows a window made here: maximised inside the frame for the working
+    // windows, normal beside it for the others; brings an open one to the
+    // front.
+    void showWindow(QWidget *window);
 
-// The main frame and its bus link (nullptr before Main).
-MDImain *mdiMain();
-void setMdiMain(MDImain *frame);
-BusLink *bus();
-// The frame's MQTT publisher (nullptr before Main).
-MqttPublisher *mqtt();
+private:
+    // A working window goes into a sub-window of the frame's area.
+    void addChild(QWidget *window);
+    // The editor for the module selected in the acquisition window.
+    void editSelectedModule();
 
-// Get or create. Working windows are maximised children of the frame; the
-// others are windows of their own beside it. Creating does not show.
-ModuleWindow *module();
-Form1 *form1();
-EditQx7 *editQx7();
-Edit232 *edit232();
-AnaQx7 *anaQx7();
-GraphWindow *graph();
-DbaseWindow *dbase();
-MqttSettingsDialog *mqttSetting();
-AlarmLogWindow *alarmLog();
-
-// The window if it exists now, without creating it.
-ModuleWindow *moduleIfOpen();
-Form1 *form1IfOpen();
-EditQx7 *editQx7IfOpen();
-Edit232 *edit232IfOpen();
-AnaQx7 *anaQx7IfOpen();
-GraphWindow *graphIfOpen();
-DbaseWindow *dbaseIfOpen();
-MqttSettingsDialog *mqttSettingIfOpen();
-AlarmLogWindow *alarmLogIfOpen();
-
-// Shows a window created by an accessor above: maximised inside the frame for
-// the working windows, normal beside it for the others; brings an open one
-// to the front.
-void showWindow(QWidget *window);
-
-// What the menu command 退出 does: end the program at once. Tests put a
-// recorder here.
-void setEndProgram(std::function<void()> endProgram);
-void endProgram();
-
-// Puts the process-wide state back as at start (tests).
-void resetState();
-
-}  // namespace Module1
+    AppServices &services_;
+    QMdiArea *area_;
+    QWidget *owner_;
+    std::function<void()> beep_;
+    QPointer<ModuleWindow> module_;
+    QPointer<Form1> form1_;
+    QPointer<EditQx7> editQx7_;
+    QPointer<Edit232> edit232_;
+    QPointer<AnaQx7> anaQx7_;
+    QPointer<GraphWindow> graph_;
+    QPointer<DbaseWindow> dbase_;
+    QPointer<MqttSettingsDialog> mqttSetting_;
+    QPointer<AlarmLogWindow> alarmLog_;
+};

@@ -32,11 +32,6 @@ QString Extremes::hmin() const {
     return started_ ? tenthsText(hmin_) : QString();
 }
 
-ConsoleState &ConsoleState::instance() {
-    static ConsoleState state;
-    return state;
-}
-
 SerialReplyOutcome decideSerialReply(const QString &text, ReplyMode mode, bool polling,
                                      int expectedAddress) {
     SerialReplyOutcome out;

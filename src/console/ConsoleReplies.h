@@ -42,10 +42,6 @@ struct ConsoleState {
     ReplyMode rcvmode = ReplyMode::Command;
     Extremes serial;
     Extremes network;
-
-    // The one instance of the program.
-    static ConsoleState &instance();
-    void reset() { *this = ConsoleState(); }
 };
 
 // What one serial reply does to the console.

@@ -15,7 +15,8 @@ QString describe(sqlite3 *db, int rc) {
 LiteStatement::LiteStatement(LiteStatement &&other) noexcept
     : stmt_(std::exchange(other.stmt_, nullptr)),
       done_(std::exchange(other.done_, true)),
-      error_(std::move(other.error_)) {}
+      error_(std::move(other.error_)),
+      errorCode_(std::exchange(other.errorCode_, 0)) {}
 
 LiteStatement &LiteStatement::operator=(LiteStatement &&other) noexcept {
     if (this != &other) {
@@ -23,6 +24,7 @@ LiteStatement &LiteStatement::operator=(LiteStatement &&other) noexcept {
         stmt_ = std::exchange(other.stmt_, nullptr);
         done_ = std::exchange(other.done_, true);
         error_ = std::move(other.error_);
+        errorCode_ = std::exchange(other.errorCode_, 0);
     }
     return *this;
 }
@@ -47,6 +49,7 @@ bool LiteStatement::Step() {
     if (rc == SQLITE_DONE)
         return true;
     error_ = describe(sqlite3_db_handle(stmt_), rc);
+    errorCode_ = rc & 0xff;
     return false;
 }
 
@@ -69,12 +72,18 @@ QVariant LiteStatement::ColumnValue(const QString &name) const {
     return {};
 }
 
+bool LiteStatement::hasColumn(int position) const {
+    return stmt_ && !done_ && position >= 0 && position < sqlite3_column_count(stmt_);
+}
+
 LiteStatement::Type LiteStatement::columnType(int position) const {
+    if (!hasColumn(position))
+        return Type::Null;
     return static_cast<Type>(sqlite3_column_type(stmt_, position));
 }
 
 QVariant LiteStatement::value(int position) const {
-    if (!stmt_ || done_ || position < 0 || position >= columnCount())
+    if (!hasColumn(position))
         return {};
     switch (sqlite3_column_type(stmt_, position)) {
         case SQLITE_INTEGER:
@@ -93,19 +102,23 @@ QVariant LiteStatement::value(int position) const {
 }
 
 qint64 LiteStatement::integer(int position) const {
-    return sqlite3_column_int64(stmt_, position);
+    return hasColumn(position) ? sqlite3_column_int64(stmt_, position) : 0;
 }
 
 double LiteStatement::real(int position) const {
-    return sqlite3_column_double(stmt_, position);
+    return hasColumn(position) ? sqlite3_column_double(stmt_, position) : 0.0;
 }
 
 QString LiteStatement::text(int position) const {
+    if (!hasColumn(position))
+        return {};
     const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, position));
     return QString::fromUtf8(p, sqlite3_column_bytes(stmt_, position));
 }
 
 QByteArrayView LiteStatement::utf8(int position) const {
+    if (!hasColumn(position))
+        return {};
     const auto *p = reinterpret_cast<const char *>(sqlite3_column_text(stmt_, position));
     return QByteArrayView(p, sqlite3_column_bytes(stmt_, position));
 }
@@ -134,14 +147,50 @@ bool LiteConnection::OpenReadOnly(const QString &path) {
     return openWith(path, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
 }
 
+void LiteConnection::fail(int rc, const QString &text) {
+    lastErrorCode_ = rc & 0xff;
+    lastError_ = text;
+}
+
+bool LiteConnection::isTransient(int resultCode) {
+    switch (resultCode & 0xff) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+        case SQLITE_FULL:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void LiteConnection::setTrace(std::function<void(const QString &)> trace) {
+    trace_ = std::move(trace);
+    if (!db_)
+        return;
+    if (!trace_) {
+        sqlite3_trace_v2(db_, 0, nullptr, nullptr);
+        return;
+    }
+    auto callback = [](unsigned, void *context, void *statement, void *) -> int {
+        auto *self = static_cast<LiteConnection *>(context);
+        if (char *text = sqlite3_expanded_sql(static_cast<sqlite3_stmt *>(statement))) {
+            self->trace_(QString::fromUtf8(text));
+            sqlite3_free(text);
+        }
+        return 0;
+    };
+    sqlite3_trace_v2(db_, SQLITE_TRACE_STMT, callback, this);
+}
+
 bool LiteConnection::openWith(const QString &path, int flags) {
     Close();
     path_ = path;
     lastError_.clear();
+    lastErrorCode_ = 0;
     sqlite3 *db = nullptr;
     const int rc = sqlite3_open_v2(path.toUtf8().constData(), &db, flags, nullptr);
     if (rc != SQLITE_OK) {
-        lastError_ = describe(db, rc);
+        fail(rc, describe(db, rc));
         sqlite3_close(db);
         return false;
     }
@@ -151,19 +200,22 @@ bool LiteConnection::openWith(const QString &path, int flags) {
     sqlite3_busy_timeout(db, kDefaultBusyTimeoutMs);
     sqlite3_extended_result_codes(db, 1);
     db_ = db;
+    if (trace_)
+        setTrace(trace_);
     return true;
 }
 
 bool LiteConnection::Execute(const QString &sql) {
     lastError_.clear();
+    lastErrorCode_ = 0;
     if (!db_) {
-        lastError_ = QStringLiteral("database is not open");
+        fail(SQLITE_MISUSE, QStringLiteral("database is not open"));
         return false;
     }
     char *err = nullptr;
     const int rc = sqlite3_exec(db_, sql.toUtf8().constData(), nullptr, nullptr, &err);
     if (rc != SQLITE_OK) {
-        lastError_ = err ? QString::fromUtf8(err) : describe(db_, rc);
+        fail(rc, err ? QString::fromUtf8(err) : describe(db_, rc));
         sqlite3_free(err);
         return false;
     }
@@ -173,18 +225,24 @@ bool LiteConnection::Execute(const QString &sql) {
 LiteStatement LiteConnection::prepare(const QString &sql) {
     LiteStatement st;
     lastError_.clear();
+    lastErrorCode_ = 0;
+    auto failed = [&](int rc, const QString &text) {
+        fail(rc, text);
+        st.error_ = text;
+        st.errorCode_ = lastErrorCode_;
+    };
     if (!db_) {
-        st.error_ = lastError_ = QStringLiteral("database is not open");
+        failed(SQLITE_MISUSE, QStringLiteral("database is not open"));
         return st;
     }
     const QByteArray text = sql.toUtf8();
     const int rc = sqlite3_prepare_v2(db_, text.constData(), int(text.size()), &st.stmt_, nullptr);
     if (rc != SQLITE_OK) {
-        st.error_ = lastError_ = describe(db_, rc);
+        failed(rc, describe(db_, rc));
         sqlite3_finalize(st.stmt_);
         st.stmt_ = nullptr;
     } else if (!st.stmt_) {
-        st.error_ = lastError_ = QStringLiteral("empty statement");
+        failed(SQLITE_MISUSE, QStringLiteral("empty statement"));
     }
     return st;
 }

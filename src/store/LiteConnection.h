@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
+
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -30,6 +32,8 @@ public:
     bool isValid() const { return stmt_ != nullptr; }
     const QString &error() const { return error_; }
     bool failed() const { return !error_.isEmpty(); }
+    // SQLite's primary result code of the failure (SQLITE_BUSY, …), 0 when none.
+    int errorCode() const { return errorCode_; }
 
     // Moves to the next row. Returns false on an error (the statement is then
     // done and error() says what failed).
@@ -43,7 +47,8 @@ public:
     // real, text or null (an invalid QVariant), as SQLite holds it.
     QVariant ColumnValue(const QString &name) const;
 
-    // Position-based access for readers that go through many rows.
+    // Position-based access for readers that go through many rows. Without a
+    // current row or outside the columns they give null, 0 or an empty text.
     enum class Type { Integer = 1, Real = 2, Text = 3, Blob = 4, Null = 5 };
     Type columnType(int position) const;
     QVariant value(int position) const;
@@ -56,9 +61,11 @@ public:
 
 private:
     friend class LiteConnection;
+    bool hasColumn(int position) const;
     sqlite3_stmt *stmt_ = nullptr;
     bool done_ = true;
     QString error_;
+    int errorCode_ = 0;
 };
 
 class LiteConnection {
@@ -83,6 +90,18 @@ public:
     bool isOpen() const { return db_ != nullptr; }
     const QString &path() const { return path_; }
     const QString &lastError() const { return lastError_; }
+    // SQLite's primary result code of the last failure, 0 after a success.
+    int lastErrorCode() const { return lastErrorCode_; }
+    // The last failure was the database being busy, locked by another
+    // connection or full: the same statement may well succeed later. Any other
+    // failure (a missing table, a column the statement names that is not
+    // there, a read-only file) stays until someone changes the file.
+    bool lastErrorIsTransient() const { return isTransient(lastErrorCode_); }
+    static bool isTransient(int resultCode);
+
+    // Every statement text this connection runs, as SQLite expands it, goes
+    // to `trace` (tests look at what reaches the database); empty: none.
+    void setTrace(std::function<void(const QString &)> trace);
     sqlite3 *handle() const { return db_; }
 
     // Rows changed by the last INSERT, UPDATE or DELETE.
@@ -96,9 +115,13 @@ public:
 private:
     bool openWith(const QString &path, int flags);
 
+    void fail(int rc, const QString &text);
+
     sqlite3 *db_ = nullptr;
     QString path_;
     QString lastError_;
+    int lastErrorCode_ = 0;
+    std::function<void(const QString &)> trace_;
 };
 
 // Opens a transaction when constructed and rolls it back when it goes out of

@@ -1,22 +1,26 @@
 #include "store/RecordWriter.h"
 
+#include "store/Clock.h"
 #include "store/LiteConnection.h"
+#include "store/ValueText.h"
 
 #include <chrono>
 
-RecordWriter::RecordWriter(QObject *parent) : QObject(parent) {}
-
-RecordWriter::~RecordWriter() {
-    close();
+const QString &PendingWrite::statementAt(const QString &nowTime, int msec) const {
+    if (lateStatement.isEmpty() || dueTime.isEmpty())
+        return statement;
+    const bool sameSecond = nowTime == dueTime && msec < RecordWriter::kSecondMarginMs;
+    return sameSecond ? statement : lateStatement;
 }
 
-qint64 RecordWriter::steadyMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+RecordWriter::RecordWriter(const Clock &clock, QObject *parent) : QObject(parent), clock_(clock) {}
+
+RecordWriter::~RecordWriter() {
+    close(0);
 }
 
 bool RecordWriter::open(const QString &path, QString *error) {
-    close();
+    close(0);
     auto db = std::make_unique<LiteConnection>();
     if (!db->Open(path)) {
         if (error)
@@ -34,9 +38,12 @@ bool RecordWriter::isOpen() const {
     return thread_.joinable();
 }
 
-void RecordWriter::close() {
+QStringList RecordWriter::close(int timeoutMs) {
+    QStringList left;
     if (!thread_.joinable())
-        return;
+        return left;
+    if (timeoutMs > 0)
+        flush(timeoutMs);
     {
         std::lock_guard lock(mutex_);
         stop_ = true;
@@ -45,6 +52,14 @@ void RecordWriter::close() {
     wake_.notify_all();
     thread_.join();
     db_.reset();
+    std::lock_guard lock(mutex_);
+    for (const Group &g : queue_) {
+        for (const PendingWrite &w : g.writes)
+            left << (w.lateStatement.isEmpty() ? w.statement : w.lateStatement);
+    }
+    queue_.clear();
+    queuedWrites_ = 0;
+    return left;
 }
 
 void RecordWriter::submit(const QList<PendingWrite> &writes) {
@@ -52,7 +67,7 @@ void RecordWriter::submit(const QList<PendingWrite> &writes) {
         return;
     {
         std::lock_guard lock(mutex_);
-        queue_.push_back({writes, 0});
+        queue_.push_back({writes});
         queuedWrites_ += int(writes.size());
     }
     wake_.notify_all();
@@ -83,39 +98,50 @@ bool RecordWriter::flush(int timeoutMs) {
                           [this] { return queue_.empty() && !busy_; });
 }
 
-int RecordWriter::storeFront(std::unique_lock<std::mutex> &lock, QString *error) {
+RecordWriter::Attempt RecordWriter::storeFront(std::unique_lock<std::mutex> &lock, int maxGroups) {
     // The groups stay queued while they are stored: a failure leaves them in
     // place, in order.
     QStringList statements;
     int groups = 0;
-    const qint64 now = steadyMs();
+    const QDateTime now = clock_.now();
+    const QString nowTime = recordTimeText(now);
+    const int msec = now.time().msec();
     for (const Group &g : queue_) {
-        if (groups > 0 && statements.size() + g.writes.size() > kBatchWrites)
+        if (groups >= maxGroups ||
+            (groups > 0 && statements.size() + g.writes.size() > kBatchWrites))
             break;
-        for (const PendingWrite &w : g.writes) {
-            const bool prompt = g.attempts == 0 && now - w.dueMs < kPromptMs;
-            statements << (prompt || w.lateStatement.isEmpty() ? w.statement : w.lateStatement);
-        }
+        for (const PendingWrite &w : g.writes) statements << w.statementAt(nowTime, msec);
         ++groups;
     }
     busy_ = true;
     lock.unlock();
-    bool ok = true;
+    Attempt attempt;
     {
         LiteTransaction tx(*db_, LiteTransaction::Mode::Immediate);
-        ok = tx.isActive();
+        bool ok = tx.isActive();
         for (const QString &sql : std::as_const(statements)) {
             if (!ok)
                 break;
             ok = db_->Execute(sql);
         }
         ok = ok && tx.commit();
-        if (!ok && error)
-            *error = db_->lastError();
+        if (ok) {
+            attempt.stored = groups;
+        } else {
+            attempt.error = db_->lastError();
+            attempt.transient = db_->lastErrorIsTransient();
+        }
     }
     lock.lock();
     busy_ = false;
-    return ok ? groups : 0;
+    return attempt;
+}
+
+void RecordWriter::popStored(int groups) {
+    for (int i = 0; i < groups && !queue_.empty(); ++i) {
+        queuedWrites_ -= int(queue_.front().writes.size());
+        queue_.pop_front();
+    }
 }
 
 int RecordWriter::dropOld(qint64 now) {
@@ -152,16 +178,13 @@ void RecordWriter::run() {
         wake_.wait(lock, [this] { return stop_ || (!queue_.empty() && !suspended_); });
         if (queue_.empty() && stop_)
             break;
-        QString error;
-        const int stored = storeFront(lock, &error);
-        if (stored > 0) {
-            for (int i = 0; i < stored; ++i) {
-                queuedWrites_ -= int(queue_.front().writes.size());
-                queue_.pop_front();
-            }
+        const Attempt attempt = storeFront(lock, isolating_ ? 1 : kBatchWrites);
+        if (attempt.stored > 0) {
+            popStored(attempt.stored);
             const bool recovered = failing_ && queue_.empty();
             if (queue_.empty()) {
                 failing_ = false;
+                isolating_ = false;
                 overflowSaid_ = false;
             }
             idle_.notify_all();
@@ -172,22 +195,41 @@ void RecordWriter::run() {
             }
             continue;
         }
-        // Not taken: everything waits, in order, and is tried again.
         for (Group &g : queue_) ++g.attempts;
         failing_ = true;
-        const int dropped = dropOld(steadyMs());
+        int setAsideWrites = 0;
+        bool retryNow = false;
+        if (!attempt.transient) {
+            // Waiting does not mend this. Find the group that fails by
+            // storing one group at a time; the one that fails alone a few
+            // times is given up, and the writes behind it go in.
+            if (!isolating_) {
+                isolating_ = true;
+                retryNow = true;
+            } else if (++queue_.front().hardFailures >= kSetAsideTries) {
+                setAsideWrites = int(queue_.front().writes.size());
+                popStored(1);
+                isolating_ = false;
+                retryNow = true;
+            }
+        }
+        const int dropped = dropOld(clock_.steadyMs());
         const bool sayOverflow = dropped > 0 && !overflowSaid_;
         if (sayOverflow)
             overflowSaid_ = true;
         const int waitingNow = queuedWrites_;
         idle_.notify_all();
         lock.unlock();
+        if (setAsideWrites > 0)
+            Q_EMIT setAside(setAsideWrites, attempt.error);
         if (sayOverflow)
             Q_EMIT overflowed(dropped);
-        Q_EMIT backlogChanged(waitingNow, error);
+        Q_EMIT backlogChanged(waitingNow, attempt.error);
         lock.lock();
         if (stop_)
             break;  // the last attempt at the end of the program failed
+        if (retryNow)
+            continue;
         wake_.wait_for(lock, std::chrono::milliseconds(kRetryMs), [this] { return stop_; });
     }
 }

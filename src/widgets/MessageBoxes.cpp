@@ -3,39 +3,43 @@
 #include "widgets/AppInfo.h"
 
 #include <QMessageBox>
+#include <QPointer>
 
 namespace {
 
 class ModalMessageBoxes final : public MessageBoxes {
 public:
     MsgAnswer show(QWidget *parent, const MsgRequest &r) override {
-        QMessageBox box(parent);
-        box.setWindowTitle(r.title);
-        box.setText(r.text);
+        // On the heap and watched: when the window it belongs to goes while
+        // it is open, it goes with it, and the answer is No.
+        QPointer<QMessageBox> box = new QMessageBox(parent);
+        box->setWindowTitle(r.title);
+        box->setText(r.text);
         switch (r.icon) {
             case MsgIcon::None:
-                box.setIcon(QMessageBox::NoIcon);
+                box->setIcon(QMessageBox::NoIcon);
                 break;
             case MsgIcon::Information:
-                box.setIcon(QMessageBox::Information);
+                box->setIcon(QMessageBox::Information);
                 break;
             case MsgIcon::Question:
-                box.setIcon(QMessageBox::Question);
+                box->setIcon(QMessageBox::Question);
                 break;
             case MsgIcon::Warning:
-                box.setIcon(QMessageBox::Warning);
+                box->setIcon(QMessageBox::Warning);
                 break;
             case MsgIcon::Critical:
-                box.setIcon(QMessageBox::Critical);
+                box->setIcon(QMessageBox::Critical);
                 break;
         }
         if (r.buttons == MsgButtons::YesNo) {
-            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-            box.setDefaultButton(QMessageBox::Yes);
+            box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            box->setDefaultButton(QMessageBox::Yes);
         } else {
-            box.setStandardButtons(QMessageBox::Ok);
+            box->setStandardButtons(QMessageBox::Ok);
         }
-        const int answer = box.exec();
+        const int answer = box->exec();
+        delete box.data();
         if (r.buttons == MsgButtons::Ok)
             return MsgAnswer::Ok;
         return answer == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;

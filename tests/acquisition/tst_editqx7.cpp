@@ -1,6 +1,7 @@
-// The module editor: it reads the row selected in the module list at each
-// action, saves with the module's update, removes with its delete, and
-// refuses a record period that the list could not load back.
+// The module editor: it acts on the module it shows (a double click on
+// another row fills it anew), saves with the module's update, removes with
+// its delete, refuses a record period that the list could not load back, and
+// survives a second save and its own closing while a question is open.
 #include "acquisition/ModuleList.h"
 #include "acquisition/ui/EditQx7.h"
 #include "acquisition/ui/ModuleWindow.h"
@@ -15,23 +16,19 @@
 #include <QTest>
 #include <QTreeView>
 
-#include <sqlite3.h>
-
 namespace {
 // The statements other than queries that the program runs while this object
 // lives, as their texts.
 struct StatementLog {
     QStringList writes;
-    StatementLog() {
-        auto trace = [](unsigned, void *self, void *stmt, void *) {
-            const QString sql = QString::fromUtf8(sqlite3_sql(static_cast<sqlite3_stmt *>(stmt)));
+    LiteConnection &db;
+    explicit StatementLog(AppFixture &app) : db(app.services().db()) {
+        db.setTrace([this](const QString &sql) {
             if (!sql.startsWith("select", Qt::CaseInsensitive))
-                static_cast<StatementLog *>(self)->writes << sql;
-            return 0;
-        };
-        sqlite3_trace_v2(Module1::dbconn().handle(), SQLITE_TRACE_STMT, trace, this);
+                writes << sql;
+        });
     }
-    ~StatementLog() { sqlite3_trace_v2(Module1::dbconn().handle(), 0, nullptr, nullptr); }
+    ~StatementLog() { db.setTrace({}); }
 };
 
 // The module list on modules registered at `addresses` (then `sql` run), row
@@ -46,7 +43,7 @@ struct Editor {
         if (!sql.isEmpty())
             app.db().exec(sql);
         app.menu("board");
-        list = Module1::moduleIfOpen();
+        list = app.windows().moduleIfOpen();
         reopen(selected);
     }
     void select(int position) const {
@@ -58,7 +55,7 @@ struct Editor {
     }
     EditQx7 *open() const {
         list->editRequested();
-        return Module1::editQx7IfOpen();
+        return app.windows().editQx7IfOpen();
     }
     // Selects the row at `position` (0: the selection as it is) and opens the
     // editor on it.
@@ -77,7 +74,7 @@ struct Editor {
     }
     bool isOpen() const {
         flushDeletes();
-        return Module1::editQx7IfOpen() != nullptr;
+        return app.windows().editQx7IfOpen() != nullptr;
     }
 };
 }  // namespace
@@ -85,9 +82,8 @@ struct Editor {
 class TestEditQx7 : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init() { Module1::resetState(); }
 
-    void savesTheRowSelectedNow() {
+    void actsOnTheModuleItShows() {
         Editor ed(
             {3}, 2,
             "insert into dbQx7 (adr, name, enorno, scan, alarm) values (' 5 ', 'X', '', 0, '是')");
@@ -95,27 +91,31 @@ private Q_SLOTS:
         QCOMPARE(ed.e->windowTitle(), "修改地址为5的模块参数");
         QCOMPARE(ed.shown(), "0 否 是");  // anything but 是 leaves 启用 unticked
 
-        // A double click on another row only brings the editor to the front;
-        // a save then acts on the row selected now, and an unticked box writes 否.
+        // Another row selected later does not redirect it: the save names and
+        // writes the module shown, and an unticked box writes 否.
         ed.select(1);
-        QCOMPARE(ed.open(), ed.e);
-        QCOMPARE(ed.e->windowTitle(), "修改地址为5的模块参数");
-        StatementLog log;
+        StatementLog log(ed.app);
         ed.e->save();
-        QCOMPARE(ed.app.boxes.texts(), QStringList{"确认要修改地址为：'3' 的模块参数吗?"});
+        QCOMPARE(ed.app.boxes.texts(), QStringList{"确认要修改地址为：'5' 的模块参数吗?"});
         QCOMPARE(log.writes,
-                 QStringList{"update dbQx7 set scan='0', enorno='否' , alarm='是' where adr ='3'"});
+                 QStringList{"update dbQx7 set scan='0', enorno='否' , alarm='是' where adr ='5'"});
         QVERIFY(!ed.isOpen());
 
-        // Opened again on that row, which now holds what was saved: the worked
-        // example; the list reloads (the row shows it) and the editor closes.
+        // A double click on another row while it is open fills it anew for
+        // that row. Saved: the worked example; the list reloads (the row shows
+        // it) and the editor closes.
+        ed.reopen(2);
+        ed.get("Text1")->setText("7");
         ed.reopen(1);
-        QCOMPARE(ed.shown(), "0 否 是");
+        QCOMPARE(ed.e->windowTitle(), "修改地址为3的模块参数");
+        QCOMPARE(ed.shown(), "60 是 否");
         ed.get("Text1")->setText(" 60 ");
         ed.get<QCheckBox>("Check1")->setChecked(true);
         ed.get<QCheckBox>("Check2")->setChecked(false);
         log.writes.clear();
+        ed.app.boxes.clear();
         ed.e->save();
+        QCOMPARE(ed.app.boxes.texts(), QStringList{"确认要修改地址为：'3' 的模块参数吗?"});
         QCOMPARE(
             log.writes,
             QStringList{"update dbQx7 set scan='60', enorno='是' , alarm='否' where adr ='3'"});
@@ -124,11 +124,43 @@ private Q_SLOTS:
         QCOMPARE(row.enabled + row.recordPeriod + row.alarm, "是60否");
     }
 
+    // While a question waits, a second save or delete is not started, and
+    // the frame going (with the editor) under the question writes nothing and
+    // crashes nothing.
+    void questionOpenWhileHostileThingsHappen() {
+        Editor ed({3}, 1);
+        {
+            StatementLog log(ed.app);
+            ed.app.boxes.onShow = [&](const MsgRequest &) {
+                ed.app.boxes.onShow = {};
+                ed.e->save();
+                ed.e->remove();
+            };
+            ed.e->save();
+            QCOMPARE(ed.app.boxes.shown.size(), 1);
+            QCOMPARE(log.writes.size(), 1);
+            QVERIFY(!ed.isOpen());
+        }
+
+        ed.reopen(1);
+        ed.app.boxes.onShow = [&](const MsgRequest &) {
+            ed.app.boxes.onShow = {};
+            delete ed.app.frame();
+        };
+        ed.e->remove();
+        QVERIFY(!ed.app.frame());
+        LiteConnection after;
+        QVERIFY(after.Open(ed.app.db().path()));
+        LiteStatement st = after.prepare("select count(*) from dbQx7");
+        QVERIFY(st.Step());
+        QCOMPARE(st.integer(0), 1);
+    }
+
     void refusalsKeepTheEditorOpen() {
         Editor ed({3}, 1,
                   "create trigger locked before update on dbQx7 "
                   "begin select raise(abort, 'database is locked'); end");
-        StatementLog log;
+        StatementLog log(ed.app);
         // A period the list could not load back is said; no question is put.
         for (const char *period : {"abc", "-1", "32768", "1.5", "6 0", "60'", ""}) {
             ed.get("Text1")->setText(period);
@@ -178,7 +210,7 @@ private Q_SLOTS:
         };
 
         // Refused before the question, naming the box; nothing written.
-        StatementLog log;
+        StatementLog log(ed.app);
         type({"", "abc", "", ""});
         ed.e->save();
         QCOMPARE(ed.app.boxes.texts(),
@@ -233,38 +265,21 @@ private Q_SLOTS:
         QCOMPARE(ed.app.db().scalar("select count(*) from alarmlimit").toInt(), 0);
     }
 
-    // Opened with no row selected, the boxes are off: a save on a row
-    // selected afterwards leaves that module's limits alone.
-    void limitsUntouchedWhenNotRead() {
-        Editor ed({3}, 0);
-        ed.app.db().exec(schema::createAlarmLimitTable());
-        ed.app.db().exec("insert into alarmlimit (adr, tlow) values ('3', -4)");
-        QVERIFY(!ed.get("tempLow")->isEnabled());
-        ed.select(1);
-        ed.get("Text1")->setText("10");
-        StatementLog log;
-        ed.e->save();
-        QCOMPARE(
-            log.writes,
-            QStringList{"update dbQx7 set scan='10', enorno='否' , alarm='否' where adr ='3'"});
-        QCOMPARE(ed.app.db().scalar("select tlow from alarmlimit").toDouble(), -4.0);
-    }
-
-    void deleteActsOnTheRowSelectedNowAndKeepsTheRecords() {
+    void deleteKeepsTheRecords() {
         Editor ed({3, 4}, 0);
         ed.app.db().addRecord(3, "2024-01-01 00:00:00", "20", "50");
         // Nothing selected: the design contents, and save and delete say why
         // they do nothing.
         QCOMPARE(ed.e->windowTitle(), "修改QX-7参数");
         QCOMPARE(ed.shown(), "Text1 否 否");
-        StatementLog log;
+        StatementLog log(ed.app);
         ed.e->save();
         ed.e->remove();
-        QCOMPARE(ed.app.boxes.texts(), QStringList(2, "请先在模块列表中选择一个模块。"));
+        QCOMPARE(ed.app.boxes.texts(), QStringList(2, "请先在模块列表中双击一个模块。"));
         QCOMPARE(int(ed.app.boxes.shown[0].buttons), int(MsgButtons::Ok));
         QVERIFY(log.writes.isEmpty() && ed.isOpen());
 
-        ed.select(1);
+        ed.reopen(1);
         ed.e->remove();
         QCOMPARE(ed.app.boxes.shown[2].text, "确认要删除地址为：3 的模块吗?");
         QCOMPARE(int(ed.app.boxes.shown[2].buttons), int(MsgButtons::YesNo));

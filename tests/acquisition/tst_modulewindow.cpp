@@ -68,7 +68,7 @@ struct Window {
         for (const char *t : {"Timer1", "Timer2", "Timer4"}) out << (timer(t)->isActive() ? t : "");
         for (const char *b : {"Command2", "Command3", "Command5"})
             out << (get(b)->isEnabled() ? "" : QString("!") + b);
-        out << (Module1::bus()->isBusy() ? "busy" : "");
+        out << (app.bus().isBusy() ? "busy" : "");
         out.removeAll("");
         return out.join(" ");
     }
@@ -83,7 +83,7 @@ struct Window {
     }
     void reply(const QByteArray &bytes) const {
         app.fakePort()->inject(bytes);
-        app.frame()->frames()->endOfFrame();
+        app.bus().frames()->endOfFrame();
     }
     QString cells(int p) const {
         return w->modules()->at(p).temperature + "/" + w->modules()->at(p).humidity;
@@ -95,7 +95,6 @@ struct Window {
 class TestModuleWindow : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init() { Module1::resetState(); }
 
     void acquireAndRecord() {
         AppFixture app;
@@ -143,7 +142,7 @@ private Q_SLOTS:
         QCOMPARE(win.text("Label7"), "0小时0分3秒");
         // Only module 3 holds a reading: no record of the failed module 1, none
         // of the disabled module 2.
-        QVERIFY(Module1::writer().flush(5000));
+        QVERIFY(app.services().writer().flush(5000));
         QCOMPARE(app.db().rows("select adr, temp, hum from th"),
                  (QList<QVariantList>{{3, -10.0, 60.1}}));
 
@@ -185,13 +184,12 @@ private Q_SLOTS:
 
     // Alarms on the list: a module above its limit and one that falls silent
     // are marked red, named under the list and beeped once each; their starts
-    // and ends go into alarmlog, also while another program holds the
-    // database; a silent module whose 报警 is 否 has none. Closing and opening
-    // the window keeps them, and nothing asks the operator anything.
+    // go into alarmlog, also while another program holds the database; a
+    // silent module whose 报警 is 否 has none. Stopping ends every alarm on
+    // (no value); a 开始 an earlier run left open gets its 结束 at the start.
+    // Nothing asks the operator anything.
     void alarms() {
         AppFixture app;
-        int beeps = 0;
-        ModuleWindow::setBeep([&] { ++beeps; });
         // The rows marked red, "!" each.
         auto marked = [](ModuleWindow *w) {
             QString out;
@@ -215,7 +213,10 @@ private Q_SLOTS:
         Window win(app, {1, 2, 3},
                    "update dbQx7 set alarm='是' where adr in ('1', '3'); " +
                        schema::createAlarmLimitTable() +
-                       "; insert into alarmlimit (adr, thigh) values ('1', 30)");
+                       "; insert into alarmlimit (adr, thigh) values ('1', 30); " +
+                       schema::createAlarmLogTable() +
+                       "; insert into alarmlog (adr, mydate, kind, value, state) values "
+                       "(2, '2024-01-01 00:00:00', '湿度过高', 90, '开始')");
         auto *line = win.get<QLabel>("alarmText");
         QVERIFY(line->isHidden());
         win.answers = {readingFrame(1, 312, 500)};  // 2 and 3 stay silent
@@ -223,67 +224,70 @@ private Q_SLOTS:
         win.click("Command3");
         win.poll(3);  // 2, 3, then 1 answers 31.2
         QCOMPARE(marked(win.w), "!..");
-        QCOMPARE(beeps, 1);
+        QCOMPARE(app.beeps, 1);
         QVERIFY(line->isVisibleTo(win.w));
         QVERIFY(line->text().startsWith("正在报警：模块1 温度过高（始于"));
         win.poll(6);  // the third failure of module 3 is marked in the ninth tick
         QCOMPARE(marked(win.w), "!.!");
-        QCOMPARE(beeps, 2);
+        QCOMPARE(app.beeps, 2);
         QVERIFY(line->text().contains("；模块3 无应答（始于"));
-        QVERIFY(Module1::writer().flush(5000));
-        QCOMPARE(logged(), (QStringList{"1 温度过高 31.2 开始", "3 无应答 - 开始"}));
+        QVERIFY(app.services().writer().flush(5000));
+        QCOMPARE(logged(), (QStringList{"2 湿度过高 90.0 开始", "2 湿度过高 - 结束",
+                                        "1 温度过高 31.2 开始", "3 无应答 - 开始"}));
+        QCOMPARE(app.db().scalar("select count(*) from alarmlog where adr=2 and mydate = "
+                                 "(select mydate from alarmlog where adr=1)"),
+                 1);
 
-        // A window opened afresh shows the alarms still on.
-        const QString on = line->text();
-        app.menu("board");
-        flushDeletes();
-        Window again(app);
-        QCOMPARE(marked(again.w), "!.!");
-        line = again.get<QLabel>("alarmText");
-        QCOMPARE(line->text(), on);
-        QVERIFY(line->isVisibleTo(again.w));
+        // 停止 ends both at once.
+        win.click("Command3");
+        QCOMPARE(marked(win.w), "...");
+        QVERIFY(line->isHidden());
+        QVERIFY(app.services().writer().flush(5000));
+        QCOMPARE(logged().mid(4), (QStringList{"1 温度过高 - 结束", "3 无应答 - 结束"}));
 
-        // Both end while another program holds the database: the rows wait
-        // and go in once it is free.
+        // Another program holds the database: the rows wait and go in once
+        // it is free.
         LiteConnection other;
         QVERIFY(app.db().holdExclusively(other));
-        again.answers = {readingFrame(1, 295, 500), readingFrame(3, 200, 500)};
-        again.set("Text2", "600000");
-        again.click("Command3");
-        again.poll(3);  // 2, 3 answers (no reply ends), 1 back by 0.5 °C
-        QCOMPARE(marked(again.w), "...");
-        QVERIFY(line->isHidden() && line->text().isEmpty());
-        QCOMPARE(beeps, 2);
-        QTRY_VERIFY(again.get<QLabel>("statusText")->text().contains("database is locked"));
+        win.click("Command3");
+        win.poll(3);
+        QCOMPARE(marked(win.w), "!..");
+        QTRY_VERIFY(win.get<QLabel>("statusText")->text().contains("database is locked"));
         QVERIFY(other.Execute("ROLLBACK"));
-        QVERIFY(Module1::writer().flush(5000));
-        QCOMPARE(logged(), (QStringList{"1 温度过高 31.2 开始", "3 无应答 - 开始",
-                                        "3 无应答 - 结束", "1 温度过高 29.5 结束"}));
+        QVERIFY(app.services().writer().flush(5000));
+        QCOMPARE(logged().mid(6), QStringList{"1 温度过高 31.2 开始"});
+        QCOMPARE(app.beeps, 3);
         QVERIFY(app.boxes.shown.isEmpty());
-        ModuleWindow::setBeep({});
     }
 
-    // The device goes away while acquiring: the acquisition stops at once
-    // and records nothing; the frame reopens the port every 2 s and the
-    // acquisition starts again by itself, also while a box waits for the
-    // operator. Counters carry on.
+    // The device goes away while acquiring: nothing is recorded, but the
+    // polling waits for the port (停止 still ends it) and a module that
+    // cannot be polled gets its no-reply alarm after three rounds, as on a
+    // silent bus. The frame reopens the port every 2 s and the polling goes
+    // on by itself, also while a box waits for the operator; the first
+    // reading ends the alarm. Counters carry on.
     void portLostAndRecovered() {
         AppFixture app;
-        Window win(app, {1}, "update dbQx7 set scan=1");
+        Window win(app, {1}, "update dbQx7 set scan=1, alarm='是'");
         win.answers = {readingFrame(1, 250, 600)};
         win.click("Command3");
         win.poll(2);
-        const AcquisitionCycle &cycle = Module1::acquisitionState().cycle;
+        const AcquisitionCycle &cycle = app.services().acquisition().cycle();
         QCOMPARE(cycle.okCount, 2);
-        BusLink *bus = Module1::bus();
+        BusLink *bus = &app.bus();
         auto *status = win.get<QLabel>("statusText");
 
         app.fakePort()->unplug();
-        QCOMPARE(win.text("Command3") + win.jobs(), "采集");
-        QVERIFY(status->text().contains("串口已断开，采集已停止"));
+        QCOMPARE(win.text("Command3") + " " + win.jobs(), "停止 Timer1 !Command2 !Command5");
+        QVERIFY(status->text().contains("串口已断开，等待串口恢复后自动继续采集"));
         QCOMPARE(app.frame()->statusBar()->currentMessage(), "串口COM1已断开，正在重新打开…");
         QVERIFY(bus->reopenTimer()->isActive());
         QCOMPARE(bus->reopenTimer()->interval(), 2000);
+        win.poll(2);
+        QVERIFY(win.w->alarmText().isEmpty());
+        win.poll();
+        QVERIFY(win.w->alarmText().startsWith("正在报警：模块1 无应答"));
+        QCOMPARE(app.beeps, 1);
         // (That it keeps trying while the device stays away, without a box, is
         // seen end to end.)
 
@@ -297,6 +301,10 @@ private Q_SLOTS:
         QVERIFY(status->text().contains("串口已恢复，采集已自动继续"));
         win.poll(2);
         QCOMPARE(cycle.okCount, 4);
+        QVERIFY(win.w->alarmText().isEmpty());
+        QVERIFY(app.services().writer().flush(5000));
+        QCOMPARE(app.db().scalar("select group_concat(kind || state, ' ') from alarmlog"),
+                 "无应答开始 无应答结束");
 
         // Lost while searching: the search ends and stays ended.
         win.click("Command3");
@@ -331,7 +339,7 @@ private Q_SLOTS:
     void replies() {
         AppFixture app;
         Window win(app, {1, 2});
-        const AcquisitionCycle &cycle = Module1::acquisitionState().cycle;
+        const AcquisitionCycle &cycle = app.services().acquisition().cycle();
         // Both rows, the counts, and whether the reply stayed in the box.
         auto seen = [&] {
             return win.cells(1) + " " + win.cells(2) +
@@ -385,7 +393,7 @@ private Q_SLOTS:
                 win.click("Command5");
                 win.probe();
             }
-            QVERIFY(Module1::bus()->isBusy());
+            QVERIFY(app.bus().isBusy());
             if (how.startsWith("menu"))
                 app.menu("sigboard");  // the console takes the window's place
             else if (how == "Command1")
@@ -393,7 +401,7 @@ private Q_SLOTS:
             else
                 qobject_cast<QMdiSubWindow *>(win.w->parentWidget())->close();
             flushDeletes();
-            QVERIFY2(!app.find("module") && !Module1::bus()->isBusy(), qPrintable(how));
+            QVERIFY2(!app.find("module") && !app.bus().isBusy(), qPrintable(how));
         }
 
         // Opened again: the counters go on, the labels start from their
@@ -481,17 +489,17 @@ private Q_SLOTS:
         QStringList said;
         for (const char *period : {"", "0", "5OO", "-600", "600"}) {
             if (QString(period) == "600")
-                Module1::bus()->seize(BusJob::ConsolePolling);
+                app.bus().seize(BusJob::ConsolePolling);
             else
-                Module1::bus()->releaseAny();
+                app.bus().releaseAny();
             for (auto [button, box, what] : {std::tuple{"Command3", "Text2", "采集周期"},
                                              std::tuple{"Command5", "Text19", "搜索周期"}}) {
                 win.set(box, period);
                 win.click(button);
-                if (!Module1::bus()->isBusy())
+                if (!app.bus().isBusy())
                     said << QString(what) + "必须是大于0的整数（毫秒），请重新输入。";
                 QCOMPARE(app.boxes.texts(), said);
-                QCOMPARE(win.jobs(), Module1::bus()->isBusy() ? "busy" : "");
+                QCOMPARE(win.jobs(), app.bus().isBusy() ? "busy" : "");
                 QCOMPARE(win.text("Command3") + win.text("Command5"), "采集搜索模块");
             }
         }
@@ -499,7 +507,7 @@ private Q_SLOTS:
         // Addresses (from, to): blanks around them are trimmed; one out of
         // range is said, naming its box, and nothing is sent.
         app.boxes.clear();
-        Module1::bus()->releaseAny();
+        app.bus().releaseAny();
         for (const QStringList &c :
              QList<QStringList>{{" 12 ", "255"}, {"1", "256"}, {"255.5", "2"}}) {
             win.set("Text16", c[0]);
@@ -532,7 +540,7 @@ private Q_SLOTS:
 
         // The address change frees the port too.
         win.set("Text16", "1");
-        Module1::bus()->seize(BusJob::ConsolePolling);
+        app.bus().seize(BusJob::ConsolePolling);
         win.click("Command2");
         QCOMPARE(app.boxes.texts(), QStringList(3, "请先打开串口"));
         QCOMPARE(win.jobs(), "");

@@ -28,7 +28,6 @@ class TestAlarmLog : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void init() {
-        Module1::resetState();
         // 2024-03-05 10:00 in the records' time.
         recordsclock::set([] { return QDateTime(QDate(2024, 3, 5), QTime(2, 0), Qt::UTC); });
     }

@@ -1,9 +1,13 @@
 // The main frame: its caption, one instance per window, the close-then-show rule,
 // about and help, startup on a database that cannot be used.
 #include "app/Main.h"
+#include "store/Clock.h"
+#include "store/RecordWriter.h"
+#include "store/Statements.h"
 #include "support/AppFixture.h"
 
 #include <QFile>
+#include <QGuiApplication>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QStatusBar>
@@ -43,7 +47,7 @@ private Q_SLOTS:
         // A closed window is forgotten; the command opens a new one.
         analysis->close();
         flushDeletes();
-        QVERIFY(!Module1::anaQx7IfOpen());
+        QVERIFY(!app.windows().anaQx7IfOpen());
         app.menu("analys");
         QVERIFY(app.find("AnaQx7"));
     }
@@ -52,7 +56,6 @@ private Q_SLOTS:
         AppFixture app;
         const QString caption = app.frame()->windowTitle();
         QVERIFY2(caption.contains(QStringLiteral("温湿度采集软件")) &&
-                     caption.contains(".example ") &&
                      caption.endsWith(QStringLiteral(" 版本 V1.0")),
                  qPrintable(caption));
         app.menu("about");
@@ -61,11 +64,9 @@ private Q_SLOTS:
         QCOMPARE(about.title, QStringLiteral("温湿度采集软件"));
         QVERIFY(about.text.startsWith('\n'));
 
-        QUrl opened;
-        MDImain::setUrlOpener([&](const QUrl &u) { opened = u; });
         app.menu("content");
-        QCOMPARE(opened.path(), QStringLiteral("/man/Qx5/index.html"));
-        QVERIFY(opened.host().endsWith(".example"));
+        QCOMPARE(app.openedUrls.size(), 1);
+        QCOMPARE(app.openedUrls.first().path(), QStringLiteral("/man/Qx5/index.html"));
 
         app.menu("quit");
         QCOMPARE(app.endProgramCalls, 1);
@@ -77,16 +78,16 @@ private Q_SLOTS:
         auto *port = new FakeSerialPort();
         MDImain *frame = Main(dir.path(), port);
         QVERIFY(frame);
+        // No display name: the window system would append it to every title.
+        QCOMPARE(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
         QVERIFY(QFile::exists(dir.filePath("mydb.db")));
         QVERIFY(port->PortOpen());
         LiteStatement st =
-            Module1::dbconn().prepare("select count(*) from sqlite_master where type='table'");
+            frame->services().db().prepare("select count(*) from sqlite_master where type='table'");
         QVERIFY(st.Step());
         QCOMPARE(st.integer(0), 3);
         st.Close();
         delete frame;
-        Module1::resetState();
-        Module1::dbconn().Close();
     }
 
     // What is wrong with the saved port settings is said in the status
@@ -129,6 +130,37 @@ private Q_SLOTS:
         }
     }
 
+    // Records that still cannot be stored when the program ends are not
+    // dropped without a word: they go into a file beside the database, the
+    // operator is told how many, and the next start stores them first.
+    void recordsWaitingAtTheEndAreKept() {
+        AppFixture app;
+        {
+            LiteConnection other;
+            QVERIFY(app.db().holdExclusively(other));
+            const QString due = "2024-03-05 10:00:00";
+            QList<PendingWrite> writes;
+            for (const char *adr : {"1", "2"})
+                writes << PendingWrite{sql::insertRecord(adr, "20", "50"),
+                                       sql::insertRecordAt(adr, due, "20", "50"), due, 0};
+            app.services().writer().submit(writes);
+            app.menu("quit");
+            QCOMPARE(app.endProgramCalls, 1);
+            QCOMPARE(app.boxes.texts().size(), 1);
+            QVERIFY2(app.boxes.texts().first().startsWith("有2条记录未能写入数据库，已保存到文件"),
+                     qPrintable(app.boxes.texts().first()));
+            QVERIFY(other.Execute("ROLLBACK"));
+        }
+        AppServices again(app.db().path(), std::make_unique<FakeSerialPort>(), Clock::system());
+        QString error;
+        QVERIFY(again.open(&error));
+        QCOMPARE(again.pendingText(), "上次退出时未能保存的2条记录已写入数据库");
+        LiteStatement st =
+            again.db().prepare("select count(*) from th where mydate='2024-03-05 10:00:00'");
+        QVERIFY(st.Step());
+        QCOMPARE(st.integer(0), 2);
+    }
+
     void mainRefusesAFileThatIsNotADatabase() {
         QTemporaryDir dir;
         QFile f(dir.filePath("mydb.db"));
@@ -144,7 +176,6 @@ private Q_SLOTS:
         QVERIFY2(boxes.shown.first().text.contains("not a database"),
                  qPrintable(boxes.shown.first().text));
         QCOMPARE(boxes.shown.first().icon, MsgIcon::Critical);
-        QVERIFY(!Module1::dbconn().isOpen());
     }
 };
 

@@ -14,7 +14,7 @@ struct Dialog {
     Edit232 *w;
     explicit Dialog(AppFixture &app) {
         app.menu("rs232");
-        w = Module1::edit232IfOpen();
+        w = app.windows().edit232IfOpen();
     }
     template <class T>
     T *get(const char *name) const {
@@ -63,7 +63,7 @@ private Q_SLOTS:
 
         d.get<QPushButton>("Command3")->click();  // 退出
         flushDeletes();
-        QVERIFY(!Module1::edit232IfOpen());
+        QVERIFY(!app.windows().edit232IfOpen());
         QVERIFY(!port->PortOpen());  // exit leaves the port as it was
     }
 

@@ -65,20 +65,19 @@ class TestConsole : public QObject {
     // call the tick handlers themselves or give them a short period.
     void openConsole() {
         app->menu("sigboard");
-        form = Module1::form1IfOpen();
+        form = app->windows().form1IfOpen();
         QVERIFY(form);
         timer("Timer1")->setInterval(3600 * 1000);
         timer("Timer2")->setInterval(3600 * 1000);
     }
     void onFakePort() {
-        Form1::state().reset();
         app = std::make_unique<AppFixture>();
         openConsole();
     }
     // Bytes from the module, cut into a frame as the main window does.
     void reply(const QByteArray &bytes) {
         app->fakePort()->inject(bytes);
-        app->frame()->frames()->endOfFrame();
+        app->bus().frames()->endOfFrame();
     }
     void startAutomatic() {
         form->toggleAutomatic();
@@ -89,7 +88,6 @@ class TestConsole : public QObject {
     // console open with the converter at 127.0.0.1. The simulator's modules 1
     // and 2 read mild values, module 3 is in the cold room, below zero.
     void onSimulator(SimProcess::Links links, const QStringList &options = {}) {
-        Form1::state().reset();
         sim = std::make_unique<SimProcess>(links, QStringList{"--seed", "5"} + options);
         QVERIFY2(sim->start(), qPrintable(sim->errorString()));
         app = std::make_unique<AppFixture>(new SerialPort());
@@ -99,8 +97,7 @@ class TestConsole : public QObject {
                      qPrintable(app->boxes.texts().join('\n')));
         }
         openConsole();
-        frames =
-            std::make_unique<QSignalSpy>(app->frame()->frames(), &FrameAssembler::frameDelivered);
+        frames = std::make_unique<QSignalSpy>(app->bus().frames(), &FrameAssembler::frameDelivered);
         for (auto [name, v] :
              {std::pair{"Text13", "127"}, {"Text12", "0"}, {"Text9", "0"}, {"Text8", "1"}})
             set(name, QString::fromLatin1(v));
@@ -317,16 +314,16 @@ private Q_SLOTS:
         // so once and stops the polling.
         app->boxes.clear();
         set("Text4", QStringLiteral("01 04 00 00 00 01"));
-        Module1::bus()->seize(BusJob::ConsolePolling);
+        app->bus().seize(BusJob::ConsolePolling);
         app->fakePort()->setOpen(false);
         form->sendCommand();
-        QVERIFY(!Module1::bus()->isBusy());
+        QVERIFY(!app->bus().isBusy());
         startAutomatic();
         form->session()->serialPollTick();
         QCOMPARE(app->boxes.texts(), QStringList(2, QStringLiteral("请先打开串口")));
         QVERIFY(!timer("Timer2")->isActive());
         QCOMPARE(text("Command30"), QStringLiteral("开启自动采集"));
-        QVERIFY(!Module1::bus()->isBusy());
+        QVERIFY(!app->bus().isBusy());
     }
 
     void sendLogsRawReplies() {
@@ -369,7 +366,7 @@ private Q_SLOTS:
         onFakePort();
         startAutomatic();
         QCOMPARE(text("Command30"), QStringLiteral("关闭自动采集"));
-        QVERIFY(Module1::bus()->isBusy());
+        QVERIFY(app->bus().isBusy());
         form->session()->serialPollTick();
         QCOMPARE(app->fakePort()->written, QByteArrayList{hex("01040000000271CB")});
         const QByteArray warm = framed("010404012C0258");  // 30 °C, 60 %
@@ -389,14 +386,14 @@ private Q_SLOTS:
         QCOMPARE(text("rcv232"), receiveText(other));
         form->exitWindow();  // 退出
         flushDeletes();
-        QVERIFY(!Module1::form1IfOpen());
-        QVERIFY(!Module1::bus()->isBusy());
+        QVERIFY(!app->windows().form1IfOpen());
+        QVERIFY(!app->bus().isBusy());
         reply(kGood);  // reaches no closed window
 
         openConsole();
         QCOMPARE(text("Text17") + text("Text18") + text("Text10"), QStringLiteral("00最高温度"));
         QCOMPARE(log(), kDesign);
-        QCOMPARE(Form1::state().rcvmode, ReplyMode::Poll);
+        QCOMPARE(form->state().rcvmode, ReplyMode::Poll);
         startAutomatic();
         form->session()->serialPollTick();
         reply(kGood);
@@ -405,11 +402,11 @@ private Q_SLOTS:
             QStringLiteral("30/25 60/60"));
 
         // Closed by its close box while polling: the port is not left held.
-        QVERIFY(Module1::bus()->isBusy());
+        QVERIFY(app->bus().isBusy());
         form->parentWidget()->close();
         flushDeletes();
-        QVERIFY(!Module1::form1IfOpen());
-        QVERIFY(!Module1::bus()->isBusy());
+        QVERIFY(!app->windows().form1IfOpen());
+        QVERIFY(!app->bus().isBusy());
     }
 
     // Every reply with a pause in its middle: the serial line cuts it in two
@@ -470,7 +467,7 @@ private Q_SLOTS:
         timer("Timer2")->setInterval(100);  // a short period; the program's is 1000 ms
         QTRY_VERIFY_WITH_TIMEOUT(text("Text17").toInt() >= 6, kWaitMs);
         form->toggleAutomatic();
-        QVERIFY(!Module1::bus()->isBusy());
+        QVERIFY(!app->bus().isBusy());
     }
 
     // The program's own network period; then the converter goes away, and

@@ -51,12 +51,13 @@ QLabel *frameStatus(AppFixture &app) {
 // What the program does at its start, with `broker` saved as its MQTT settings and the
 // serial port saved before: true once the broker accepted.
 bool startPublishing(AppFixture &app, const MqttBroker &broker) {
-    if (!mqttsettings::save(Module1::dbconn(), broker.settings(), nullptr))
+    if (!mqttsettings::save(app.services().db(), broker.settings(), nullptr))
         return false;
     app.frame()->startMqtt();
     app.frame()->openSavedPort();
     return QTest::qWaitFor(
-        [] { return Module1::mqtt()->status().state == MqttStatus::State::Connected; }, kWait);
+        [&] { return app.services().mqtt().status().state == MqttStatus::State::Connected; },
+        kWait);
 }
 
 // Opens 温湿度采集 and starts polling, one module every `ms` milliseconds.
@@ -98,7 +99,7 @@ private Q_SLOTS:
         QCOMPARE(app.find<MqttSettingsDialog>("mqttSetting"), win.w);
         win.click("exit");
         flushDeletes();
-        QVERIFY(!Module1::mqttSettingIfOpen());
+        QVERIFY(!app.windows().mqttSettingIfOpen());
     }
 
     // Saving and testing refuse what the window cannot use, each time with a
@@ -121,7 +122,7 @@ private Q_SLOTS:
             QCOMPARE(app.boxes.shown.first().icon, MsgIcon::Warning);
             QCOMPARE(win.w->focusWidget()->objectName(), focus);
             QCOMPARE(settingRows(app), -1);  // nothing saved, no table made
-            QVERIFY(!Module1::mqtt()->isOn());
+            QVERIFY(!app.services().mqtt().isOn());
         }
     }
 
@@ -133,7 +134,7 @@ private Q_SLOTS:
         AppFixture app;
         QStringList lines;  // the frame's status lines
         QObject listening;
-        connect(Module1::mqtt(), &MqttPublisher::stateChanged, &listening,
+        connect(&app.services().mqtt(), &MqttPublisher::stateChanged, &listening,
                 [&](const QString &t) { lines << t; });
         {
             Window win(app);
@@ -179,7 +180,7 @@ private Q_SLOTS:
         win.enabled()->setChecked(false);
         win.click("save");
         QCOMPARE(settingRows(app), 0);
-        QVERIFY(!Module1::mqtt()->isOn());
+        QVERIFY(!app.services().mqtt().isOn());
         QVERIFY(frameStatus(app)->isHidden());
         QCOMPARE(win.state(), QStringLiteral("MQTT：未启用"));
         // The password is in no box and no status line.
@@ -201,9 +202,8 @@ private Q_SLOTS:
         AppFixture app(new SerialPort());
         for (int a : {1, 2, 3}) app.db().addModule(a);
         QVERIFY(startPublishing(app, broker));
-        QVERIFY(Module1::bus()->port()->PortOpen());
+        QVERIFY(app.bus().port()->PortOpen());
 
-        Module1::resetState();
         ModuleWindow *w = acquire(app, "150");
         // Each reading the window takes, as "address temperature/humidity", and when.
         QStringList taken;
@@ -218,7 +218,7 @@ private Q_SLOTS:
         });
         QVERIFY(QTest::qWaitFor([&] { return taken.size() >= 20; }, 2 * kWait));
         w->toggleAcquisition();
-        QVERIFY(Module1::acquisitionState().cycle.failCount > 0);  // the faults did happen
+        QVERIFY(app.services().acquisition().cycle().failCount > 0);  // the faults did happen
 
         QTRY_COMPARE_WITH_TIMEOUT(sub.count(), int(taken.size()), kWait);
         const QList<MqttSubscriber::Message> got = sub.messages();
@@ -254,10 +254,8 @@ private Q_SLOTS:
         app.db().exec("insert into alarmlimit (adr, tlow) values ('3', -4)");
         QVERIFY(startPublishing(app, broker));
 
-        ModuleWindow::setBeep([] {});
         ModuleWindow *w = acquire(app, "100");
         QTRY_COMPARE_WITH_TIMEOUT(sub.count(), 2, kWait);
-        w->toggleAcquisition();
         QStringList got;
         for (const MqttSubscriber::Message &m : sub.messages()) {
             const QJsonObject o = QJsonDocument::fromJson(m.payload).object();
@@ -269,9 +267,11 @@ private Q_SLOTS:
         got.sort();
         QCOMPARE(got,
                  (QStringList{"qx7/3/alarm 温度过低 开始 -5", "qx7/5/alarm 无应答 开始 null"}));
-        QVERIFY(Module1::writer().flush(5000));
-        QCOMPARE(app.db().scalar("select count(*) from alarmlog").toInt(), 2);
-        ModuleWindow::setBeep({});
+        // Stopping ends both.
+        w->toggleAcquisition();
+        QTRY_COMPARE_WITH_TIMEOUT(sub.count(), 4, kWait);
+        QVERIFY(app.services().writer().flush(5000));
+        QCOMPARE(app.db().scalar("select count(*) from alarmlog where state='结束'").toInt(), 2);
     }
 };
 

@@ -252,7 +252,7 @@ private Q_SLOTS:
         QCOMPARE(app.after("Check14"), 6);  // March
         QCOMPARE(app.after("Check14"), 6);  // cleared: no period
         QVERIFY(!ticked(w, "Check2"));
-        QCOMPARE(Module1::thsql(), kBase);
+        QCOMPARE(app.services().recordQuery(), kBase);
 
         type(w, "Text8", "0.5");
         click(w, "Check11");
@@ -332,7 +332,7 @@ private Q_SLOTS:
         QVERIFY(g->timer()->isActive());
         click(g, "Command1");  // 退出
         flushDeletes();
-        QVERIFY(!Module1::graphIfOpen());
+        QVERIFY(!app.windows().graphIfOpen());
     }
 
     void maintenance() {
@@ -347,7 +347,7 @@ private Q_SLOTS:
         // stays open.
         click(w, "Command1");
         QCOMPARE(lastBox(app), QStringLiteral("请在软件安装目录中，建立backup子目录！"));
-        QVERIFY(Module1::dbconn().isOpen());
+        QVERIFY(app.services().db().isOpen());
         QVERIFY(QDir(app.db().dir()).mkdir("backup"));
         click(w, "Command1");
         QCOMPARE(lastBox(app), QStringLiteral("数据库mydb.db备份成功！"));
@@ -368,7 +368,7 @@ private Q_SLOTS:
         QVERIFY(lastBox(app).contains("kept"));
         QCOMPARE(count(), 4);
         flushDeletes();
-        QVERIFY(Module1::dbaseIfOpen());
+        QVERIFY(app.windows().dbaseIfOpen());
         app.db().exec("drop trigger keep");
 
         // A bad address is refused at the click.
@@ -388,7 +388,7 @@ private Q_SLOTS:
         QCOMPARE(lastBox(app),
                  QStringLiteral("确认将删除数据库中模块1在2024-03-05 09:30:00之前的温湿度数据？"));
         flushDeletes();
-        QVERIFY(!Module1::dbaseIfOpen());
+        QVERIFY(!app.windows().dbaseIfOpen());
         QCOMPARE(app.db().scalar("select group_concat(mydate, ',') from th").toString(),
                  QStringLiteral("2024-03-05 09:00:00,2024-03-05 10:00:00,2024-03-06 11:00:00"));
     }

@@ -1,13 +1,16 @@
 // The database: schema of a new file, reading by name and failures, the
 // statement texts of other windows, value texts; and the record writer:
 // order, one transaction per group, a locked database that delays but loses
-// nothing, the time a late record keeps, the hour's bound, the hold for a
-// backup, and the last attempt at the end.
+// nothing, the second a record keeps, the hour's bound, a write that always
+// fails set aside, the hold for a backup, what is left at the end and the
+// file that keeps it for the next start.
 #include "store/LiteConnection.h"
+#include "store/PendingRecords.h"
 #include "store/RecordWriter.h"
 #include "store/Schema.h"
 #include "store/Statements.h"
 #include "store/ValueText.h"
+#include "support/FakeClock.h"
 #include "support/TestDatabase.h"
 
 #include <QSignalSpy>
@@ -17,12 +20,13 @@
 #include <memory>
 
 namespace {
-// A record of module `adr` with temperature `temp`; stored late it carries `late`.
-PendingWrite record(int adr, const QString &temp, qint64 dueMs,
-                    const QString &late = QStringLiteral("2024-03-05 10:00:00")) {
+const QString kDue = QStringLiteral("2024-03-05 10:00:00");
+
+// A record of module `adr` with temperature `temp` that fell due at `due`.
+PendingWrite record(int adr, const QString &temp, qint64 dueMs, const QString &due = kDue) {
     const QString a = QString::number(adr);
     return {sql::insertRecord(a, temp, QStringLiteral("50")),
-            sql::insertRecordAt(a, late, temp, QStringLiteral("50")), dueMs};
+            sql::insertRecordAt(a, due, temp, QStringLiteral("50")), due, dueMs};
 }
 }  // namespace
 
@@ -31,6 +35,9 @@ class TestStore : public QObject {
     // A fresh database for every test, and a writer on it.
     LiteConnection conn;
     std::unique_ptr<TestDatabase> db;
+    // Records fall due at kDue; the writer's clock stands five seconds later
+    // unless a test moves it.
+    FakeClock clock{QDateTime(QDate(2024, 3, 5), QTime(2, 0, 5), Qt::UTC)};
     std::unique_ptr<RecordWriter> writer;
 
     QStringList stored() {
@@ -43,7 +50,8 @@ class TestStore : public QObject {
 private Q_SLOTS:
     void init() {
         db = std::make_unique<TestDatabase>(conn);
-        writer = std::make_unique<RecordWriter>();
+        clock.setNow(QDateTime(QDate(2024, 3, 5), QTime(2, 0, 5), Qt::UTC));
+        writer = std::make_unique<RecordWriter>(clock);
         QVERIFY(writer->open(db->path()));
     }
     void cleanup() {
@@ -163,11 +171,35 @@ private Q_SLOTS:
         QVERIFY(!isRecordTime("2010-01-01 00:00:00' or 1=1"));
     }
 
+    // A record stored within the second it fell due runs the plain
+    // statement (the database stamps it); later, or too near the end of that
+    // second, the one with its due second, so no second is written twice or
+    // skipped after a short lock.
+    void recordKeepsItsSecond_data() {
+        QTest::addColumn<QString>("now");
+        QTest::addColumn<int>("msec");
+        QTest::addColumn<bool>("plain");
+        QTest::newRow("same second") << kDue << 200 << true;
+        QTest::newRow("end of the second") << kDue << 950 << false;
+        QTest::newRow("next second") << "2024-03-05 10:00:01" << 100 << false;
+        QTest::newRow("a minute later") << "2024-03-05 10:01:00" << 0 << false;
+    }
+    void recordKeepsItsSecond() {
+        QFETCH(QString, now);
+        QFETCH(int, msec);
+        QFETCH(bool, plain);
+        const PendingWrite w = record(1, "10", 0);
+        QCOMPARE(w.statementAt(now, msec), plain ? w.statement : w.lateStatement);
+    }
+
     // In order; a record stored at once gets the database's time, one stored
     // late the time it fell due.
     void storesInOrder() {
-        const qint64 now = RecordWriter::steadyMs();
+        const qint64 now = clock.steadyMs();
+        clock.setNow(QDateTime(QDate(2024, 3, 5), QTime(2, 0, 0, 100), Qt::UTC));
         writer->submit({record(1, "10", now), record(2, "20", now)});
+        QVERIFY(writer->flush(5000));
+        clock.advance(5000);
         writer->submit({record(3, "30", now - 5000, "2024-03-05 09:59:55")});
         QVERIFY(writer->flush(5000));
         QCOMPARE(stored(), (QStringList{"1:10", "2:20", "3:30"}));
@@ -182,7 +214,7 @@ private Q_SLOTS:
         QSignalSpy backlog(writer.get(), &RecordWriter::backlogChanged);
         LiteConnection other;
         QVERIFY(db->holdExclusively(other));
-        const qint64 now = RecordWriter::steadyMs();
+        const qint64 now = clock.steadyMs();
         writer->submit({record(1, "10", now)});
         writer->submit({record(2, "20", now)});
         QTRY_VERIFY(!backlog.isEmpty());
@@ -198,28 +230,13 @@ private Q_SLOTS:
                  2);
     }
 
-    // The writes of one moment land together or not at all; what failed is
-    // tried again.
-    void groupLandsWhole() {
-        db->exec(
-            "create trigger diskfull before insert on th when new.adr = 99 "
-            "begin select raise(abort, 'database or disk is full'); end");
-        const qint64 now = RecordWriter::steadyMs();
-        writer->submit({record(3, "30", now), record(99, "99", now)});
-        QVERIFY(!writer->flush(600));
-        QCOMPARE(stored(), QStringList());
-        db->exec("drop trigger diskfull");
-        QVERIFY(writer->flush(5000));
-        QCOMPARE(stored(), (QStringList{"3:30", "99:99"}));
-    }
-
     // What waits longer than an hour is dropped, oldest first, and said
     // once; a write marked `keep` (a row of the alarm log) outlasts it.
     void anHourAtMost() {
         QSignalSpy overflow(writer.get(), &RecordWriter::overflowed);
         LiteConnection other;
         QVERIFY(db->holdExclusively(other));
-        const qint64 now = RecordWriter::steadyMs();
+        const qint64 now = clock.steadyMs();
         PendingWrite kept = record(5, "50", now - RecordWriter::kKeepMs - 1500);
         kept.keep = true;
         writer->submit({record(1, "10", now - RecordWriter::kKeepMs - 2000), kept,
@@ -234,18 +251,62 @@ private Q_SLOTS:
         QCOMPARE(overflow.size(), 1);
     }
 
+    // A write that fails for a reason waiting does not mend (here an alarm
+    // log made with other columns) is set aside after a few tries with the
+    // writes of its moment (they land together or not at all), said once,
+    // and the records behind it go in.
+    void lastingFailureSetAside() {
+        db->exec("create table alarmlog (id INTEGER PRIMARY KEY, what TEXT)");
+        QSignalSpy setAside(writer.get(), &RecordWriter::setAside);
+        const QString alarm = sql::insertAlarmLog(1, kDue, "无应答", std::nullopt, "开始");
+        const qint64 now = clock.steadyMs();
+        writer->submit({record(1, "10", now)});
+        writer->submit({record(9, "90", now), {alarm, alarm, QString(), now, true}});
+        writer->submit({record(2, "20", now)});
+        writer->submit({record(3, "30", now)});
+        QVERIFY(writer->flush(5000));
+        QCOMPARE(stored(), (QStringList{"1:10", "2:20", "3:30"}));
+        QCOMPARE(setAside.size(), 1);
+        QCOMPARE(setAside.first().at(0).toInt(), 2);
+        QVERIFY(setAside.first().at(1).toString().contains("adr"));
+    }
+
     // Held for a backup, nothing goes in; let go, everything does. Closing
-    // stores what still waits.
-    void holdAndClose() {
+    // gives what waits its moment, and hands back (with its due second) what
+    // still could not be stored; the file beside the database keeps that for
+    // the next start, which stores it once.
+    void holdCloseAndKeep() {
         writer->suspend();
-        writer->submit({record(1, "10", RecordWriter::steadyMs())});
+        writer->submit({record(1, "10", clock.steadyMs())});
         QVERIFY(!writer->flush(300));
         QCOMPARE(stored(), QStringList());
         writer->resume();
         QVERIFY(writer->flush(5000));
-        writer->submit({record(2, "20", RecordWriter::steadyMs())});
-        writer->close();
+        writer->submit({record(2, "20", clock.steadyMs())});
+        QVERIFY(writer->close(5000).isEmpty());
         QCOMPARE(stored(), (QStringList{"1:10", "2:20"}));
+
+        QVERIFY(writer->open(db->path()));
+        LiteConnection other;
+        QVERIFY(db->holdExclusively(other));
+        writer->submit({record(3, "30", clock.steadyMs()), record(4, "40", clock.steadyMs())});
+        const QStringList left = writer->close(300);
+        QCOMPARE(left.size(), 2);
+        QVERIFY(left.first().contains(kDue));
+        const QString file = pendingrecords::pathFor(db->path());
+        QString error;
+        QVERIFY(pendingrecords::keep(file, left, &error));
+        int count = -1;
+        QVERIFY(!pendingrecords::storeInto(conn, file, &count, &error));  // still locked
+        QVERIFY(QFile::exists(file));
+        QVERIFY(other.Execute("ROLLBACK"));
+        QVERIFY2(pendingrecords::storeInto(conn, file, &count, &error), qPrintable(error));
+        QCOMPARE(count, 2);
+        QVERIFY(!QFile::exists(file));
+        QVERIFY(pendingrecords::storeInto(conn, file, &count, &error));
+        QCOMPARE(count, 0);
+        QCOMPARE(stored(), (QStringList{"1:10", "2:20", "3:30", "4:40"}));
+        QCOMPARE(db->scalar("select count(*) from th where adr > 2 and mydate='" + kDue + "'"), 2);
     }
 };
 

@@ -1,23 +1,31 @@
 #include "support/AppFixture.h"
 
-#include "store/RecordWriter.h"
+#include "store/Clock.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QTest>
 
-AppFixture::AppFixture(SerialPort *port) {
-    db_ = std::make_unique<TestDatabase>(Module1::dbconn());
-    Module1::setDatabasePath(db_->path());
-    Module1::writer().open(db_->path());
-    Module1::setEndProgram([this] { ++endProgramCalls; });
-    MDImain::setUrlOpener([](const QUrl &) {});
+AppFixture::AppFixture(SerialPort *port, const Clock *clock) {
+    db_ = std::make_unique<TestDatabase>(setup_);
     if (!port) {
         fakePort_ = new FakeSerialPort();
         fakePort_->setOpen(true);
         port = fakePort_;
     }
-    frame_ = new MDImain(port);
+    auto services = std::make_unique<AppServices>(db_->path(), std::unique_ptr<SerialPort>(port),
+                                                  clock ? *clock : Clock::system());
+    QString error;
+    if (!services->open(&error))
+        qFatal("cannot open the program's database: %s", qPrintable(error));
+    // The test reads and writes through the program's own connection.
+    db_->useConnection(services->db());
+    setup_.Close();
+    ProgramHooks hooks;
+    hooks.endProgram = [this] { ++endProgramCalls; };
+    hooks.openUrl = [this](const QUrl &url) { openedUrls << url; };
+    hooks.beep = [this] { ++beeps; };
+    frame_ = new MDImain(std::move(services), hooks);
     frame_->show();
 }
 
@@ -27,10 +35,6 @@ AppFixture::~AppFixture() {
         delete frame_;
     }
     flushDeletes();
-    Module1::resetState();
-    Module1::setEndProgram({});
-    MDImain::setUrlOpener({});
-    Module1::dbconn().Close();
 }
 
 void AppFixture::menu(const char *name) {

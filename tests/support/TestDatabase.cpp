@@ -6,11 +6,11 @@
 #include <QDir>
 #include <QTest>
 
-TestDatabase::TestDatabase(LiteConnection &conn) : conn_(conn) {
+TestDatabase::TestDatabase(LiteConnection &conn) : conn_(&conn) {
     QString error;
-    if (!conn_.Open(path()) || !schema::ensure(conn_, &error))
+    if (!conn_->Open(path()) || !schema::ensure(*conn_, &error))
         qFatal("cannot create test database %s: %s", qPrintable(path()),
-               qPrintable(error + conn_.lastError()));
+               qPrintable(error + conn_->lastError()));
 }
 
 QString TestDatabase::path() const {
@@ -18,13 +18,13 @@ QString TestDatabase::path() const {
 }
 
 void TestDatabase::exec(const QString &sql) {
-    if (!conn_.Execute(sql))
-        QFAIL(qPrintable(sql + QStringLiteral(": ") + conn_.lastError()));
+    if (!conn_->Execute(sql))
+        QFAIL(qPrintable(sql + QStringLiteral(": ") + conn_->lastError()));
 }
 
 QList<QVariantList> TestDatabase::rows(const QString &sql) {
     QList<QVariantList> out;
-    LiteStatement st = conn_.prepare(sql);
+    LiteStatement st = conn_->prepare(sql);
     if (!st.isValid()) {
         qWarning("%s: %s", qPrintable(sql), qPrintable(st.error()));
         return out;

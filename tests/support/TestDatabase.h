@@ -22,6 +22,9 @@ public:
     // The first column of the first row.
     QVariant scalar(const QString &sql);
 
+    // Goes on with `conn`, already open on this file (the program's own).
+    void useConnection(LiteConnection &conn) { conn_ = &conn; }
+
     // Registers a module the way the bus search does.
     void addModule(int address, const QString &model = QStringLiteral("0007"));
     // Opens `other` on this file and holds it exclusively, as another
@@ -32,5 +35,5 @@ public:
 
 private:
     QTemporaryDir tmp_;
-    LiteConnection &conn_;
+    LiteConnection *conn_;
 };

@@ -1,6 +1,5 @@
 #include "acquisition/ui/EditQx7.h"
 
-#include "acquisition/ModuleList.h"
 #include "alarms/AlarmLimits.h"
 #include "store/LiteConnection.h"
 #include "store/Statements.h"
@@ -17,8 +16,7 @@ namespace {
 const QString kYes = QStringLiteral("是");
 }  // namespace
 
-EditQx7::EditQx7(LiteConnection *db, Selection selection, QWidget *parent)
-    : QWidget(parent, Qt::Window), db_(db), selection_(std::move(selection)) {
+EditQx7::EditQx7(LiteConnection *db, QWidget *parent) : QWidget(parent, Qt::Window), db_(db) {
     setObjectName(QStringLiteral("EditQx7"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("修改QX-7参数"));
@@ -51,8 +49,6 @@ EditQx7::EditQx7(LiteConnection *db, Selection selection, QWidget *parent)
     connect(saveButton, &QPushButton::clicked, this, &EditQx7::save);
     connect(deleteButton, &QPushButton::clicked, this, &EditQx7::remove);
     connect(exitButton, &QPushButton::clicked, this, &QWidget::close);
-
-    fillFromSelection();
 }
 
 void EditQx7::buildLimitBoxes() {
@@ -100,18 +96,18 @@ void EditQx7::loadLimits(const QString &address) {
     }
 }
 
-bool EditQx7::haveSelection(const std::optional<ModuleRow> &row) {
-    if (row)
+bool EditQx7::haveModule() {
+    if (module_)
         return true;
-    msgBox(this, QStringLiteral("请先在模块列表中选择一个模块。"), MsgButtons::Ok,
+    msgBox(this, QStringLiteral("请先在模块列表中双击一个模块。"), MsgButtons::Ok,
            MsgIcon::Information);
     return false;
 }
 
-void EditQx7::fillFromSelection() {
-    const auto row = selection_();
-    if (!row)
+void EditQx7::showModule(const std::optional<ModuleRow> &row) {
+    if (!row || asking_)
         return;
+    module_ = row;
     setWindowTitle(QStringLiteral("修改地址为") + row->address.trimmed() +
                    QStringLiteral("的模块参数"));
     periodBox_->setText(row->recordPeriod);
@@ -122,8 +118,15 @@ void EditQx7::fillFromSelection() {
 
 void EditQx7::confirmAndRun(const QString &question, MsgIcon icon, const QString &title,
                             const QStringList &statements, const QString &failure) {
+    if (asking_)
+        return;
     QPointer<EditQx7> self(this);
-    if (!askYesNo(this, question, icon, title) || !self)
+    asking_ = true;
+    const bool yes = askYesNo(this, question, icon, title);
+    if (!self)
+        return;
+    asking_ = false;
+    if (!yes)
         return;
     QString error;
     if (!executeTogether(*db_, statements, &error)) {
@@ -135,8 +138,7 @@ void EditQx7::confirmAndRun(const QString &question, MsgIcon icon, const QString
 }
 
 void EditQx7::save() {
-    const auto row = selection_();
-    if (!haveSelection(row))
+    if (asking_ || !haveModule())
         return;
     // A period the list could not take back is refused here, before anything
     // is written.
@@ -156,7 +158,7 @@ void EditQx7::save() {
             return;
         }
     }
-    const QString address = row->address.trimmed();
+    const QString address = module_->address.trimmed();
     QStringList statements{sql::updateModule(QString::number(*seconds), enabledBox_->isChecked(),
                                              alarmBox_->isChecked(), address)};
     if (!limitsUnknown_)
@@ -167,10 +169,9 @@ void EditQx7::save() {
 }
 
 void EditQx7::remove() {
-    const auto row = selection_();
-    if (!haveSelection(row))
+    if (asking_ || !haveModule())
         return;
-    const QString address = row->address.trimmed();
+    const QString address = module_->address.trimmed();
     // The module's limits go with it; its records stay.
     confirmAndRun(
         QStringLiteral("确认要删除地址为：") + address + QStringLiteral(" 的模块吗?"),

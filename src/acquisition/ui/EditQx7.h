@@ -1,22 +1,21 @@
 #pragma once
 
+#include "acquisition/ModuleList.h"
 #include "widgets/MessageBoxes.h"
 
 #include <QWidget>
 
-#include <functional>
 #include <optional>
 
 class LiteConnection;
 class QCheckBox;
 class QLineEdit;
-struct ModuleRow;
 
 // The window "EditQx7" (修改QX-7参数): enabled flag, alarm flag and record
-// period of one registered module; also removes it. It edits the module
-// selected in the module list: `selection` gives that row at the moment of
-// each action, so a save acts on the row selected then. After a save or a
-// delete it reports modulesChanged() and closes.
+// period of one registered module; also removes it. It is handed the row of
+// the module list it edits, and always acts on the module it shows: a row
+// selected in the list later does not redirect it; showing another row fills
+// it anew. After a save or a delete it reports modulesChanged() and closes.
 //
 // Below the design's controls, four boxes hold the module's alarm limits
 // (table alarmlimit, empty for none); 保存 stores them in the same
@@ -24,13 +23,13 @@ struct ModuleRow;
 class EditQx7 : public QWidget {
     Q_OBJECT
 public:
-    using Selection = std::function<std::optional<ModuleRow>()>;
+    explicit EditQx7(LiteConnection *db, QWidget *parent = nullptr);
 
-    EditQx7(LiteConnection *db, Selection selection, QWidget *parent = nullptr);
-
-    // Fills the window from the selected row (the design contents stay when
-    // there is none).
-    void fillFromSelection();
+    // Shows the module of `row` (caption, values, limits). Without a row the
+    // window keeps what it shows (at first the design contents).
+    void showModule(const std::optional<ModuleRow> &row);
+    // The module shown, if any.
+    const std::optional<ModuleRow> &module() const { return module_; }
 
     void save();    // 保存
     void remove();  // 删除
@@ -40,8 +39,8 @@ Q_SIGNALS:
     void modulesChanged();
 
 private:
-    // Says that nothing is selected; false then.
-    bool haveSelection(const std::optional<ModuleRow> &row);
+    // Says that no module is shown; false then.
+    bool haveModule();
     // Asks; on Yes runs the statements (together), reports the change and
     // closes. A failure is shown (failure + what the database said), nothing
     // is stored and the editor stays open.
@@ -51,7 +50,9 @@ private:
     void loadLimits(const QString &address);
 
     LiteConnection *db_;
-    Selection selection_;
+    std::optional<ModuleRow> module_;
+    // A question is open: another save or delete waits for its answer.
+    bool asking_ = false;
     QCheckBox *enabledBox_ = nullptr;  // Check1
     QCheckBox *alarmBox_ = nullptr;    // Check2
     QLineEdit *periodBox_ = nullptr;   // Text1

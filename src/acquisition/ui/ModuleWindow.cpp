@@ -1,10 +1,10 @@
 #include "acquisition/ui/ModuleWindow.h"
 
 #include "acquisition/ModuleList.h"
+#include "alarms/AlarmRecorder.h"
 #include "widgets/Controls.h"
 #include "widgets/MessageBoxes.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -23,41 +23,36 @@ const QString kSearch = QStringLiteral("搜索模块");
 const QString kPortNotOpen = QStringLiteral("请先打开串口");
 
 constexpr int kTwipsPerPixel = 15;
-
-std::function<void()> &beepHook() {
-    static std::function<void()> beep = [] { QApplication::beep(); };
-    return beep;
-}
 }  // namespace
 
-void ModuleWindow::setBeep(std::function<void()> beep) {
-    beepHook() = beep ? std::move(beep) : [] { QApplication::beep(); };
-}
-
-ModuleWindow::ModuleWindow(BusLink *bus, LiteConnection *db, RecordWriter *writer,
-                           AcquisitionState *state, QWidget *parent)
-    : QWidget(parent) {
+ModuleWindow::ModuleWindow(AcquisitionJobs *jobs, AlarmRecorder *alarms, std::function<void()> beep,
+                           QWidget *parent)
+    : QWidget(parent), jobs_(jobs), alarms_(alarms) {
     setObjectName(QStringLiteral("module"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("多模块采集"));
-    jobs_ = new AcquisitionJobs(bus, db, writer, state, this);
+    // While the window is open its timers (Timer1, Timer2, Timer4) are found
+    // under it by name, as the window's own; the jobs go back to their owner
+    // when it closes.
+    jobs_->setParent(this);
     buildControls();
 
     connect(jobs_, &AcquisitionJobs::activityChanged, this, &ModuleWindow::showActivity);
     connect(jobs_, &AcquisitionJobs::notesChanged, this, &ModuleWindow::showNotes);
-    connect(jobs_, &AcquisitionJobs::alarmsChanged, this, &ModuleWindow::showAlarms);
+    connect(alarms_, &AlarmRecorder::noteChanged, this, &ModuleWindow::showNotes);
+    connect(alarms_, &AlarmRecorder::alarmsChanged, this, &ModuleWindow::showAlarms);
     // Nothing waits for an answer: the program usually runs unattended.
-    connect(jobs_, &AcquisitionJobs::alarmChanged, this, [](const AlarmEvent &e) {
-        if (e.started)
-            beepHook()();
+    connect(alarms_, &AlarmRecorder::alarmChanged, this, [beep](const AlarmEvent &e) {
+        if (e.started && beep)
+            beep();
     });
     connect(jobs_, &AcquisitionJobs::receiveBoxChanged, receiveBox_, &QLineEdit::setText);
     connect(jobs_, &AcquisitionJobs::pollSent, this, [this](const QString &address) {
         pollingLabel_->setText(AcquisitionCycle::pollingText(address));
-        countersLabel_->setText(jobs_->state().cycle.counterText());
+        countersLabel_->setText(jobs_->cycle().counterText());
     });
     connect(jobs_, &AcquisitionJobs::clockTicked, this,
-            [this] { runTimeLabel_->setText(jobs_->state().cycle.runTime.text()); });
+            [this] { runTimeLabel_->setText(jobs_->cycle().runTime.text()); });
     connect(jobs_, &AcquisitionJobs::searchProbed, this,
             [this](int address) { searchButton_->setText(BusSearch::caption(address)); });
     connect(jobs_, &AcquisitionJobs::moduleFound, this, &ModuleWindow::askAboutModule);
@@ -71,10 +66,14 @@ ModuleWindow::ModuleWindow(BusLink *bus, LiteConnection *db, RecordWriter *write
     });
 
     LoadGrid1();
+    showActivity();
     showAlarms();
 }
 
-ModuleWindow::~ModuleWindow() = default;
+ModuleWindow::~ModuleWindow() {
+    if (jobs_)
+        jobs_->setParent(nullptr);
+}
 
 void ModuleWindow::buildControls() {
     moduleCountLabel_ = makeControl<QLabel>(this, "Label4", QStringLiteral("系统中现有模块"));
@@ -212,7 +211,10 @@ std::optional<ModuleRow> ModuleWindow::selectedRow() const {
 }
 
 QString ModuleWindow::statusText() const {
-    return jobs_->notes().join(QLatin1Char('\n'));
+    QStringList notes = jobs_->notes();
+    if (!alarms_->note().isEmpty())
+        notes << alarms_->note();
+    return notes.join(QLatin1Char('\n'));
 }
 
 void ModuleWindow::showNotes() {
@@ -222,7 +224,7 @@ void ModuleWindow::showNotes() {
 }
 
 QString ModuleWindow::alarmText() const {
-    return jobs_->alarmText();
+    return alarms_->activeText();
 }
 
 void ModuleWindow::showAlarms() {
@@ -234,10 +236,11 @@ void ModuleWindow::showAlarms() {
 void ModuleWindow::showActivity() {
     const AcquisitionJobs::Activity activity = jobs_->activity();
     const bool idle = activity == AcquisitionJobs::Activity::Idle;
-    acquireButton_->setText(activity == AcquisitionJobs::Activity::Acquiring ? kStop : kAcquire);
+    // Waiting for a lost port is still acquiring: 停止 ends it.
+    acquireButton_->setText(jobs_->isAcquiring() ? kStop : kAcquire);
     acquireButton_->setEnabled(activity != AcquisitionJobs::Activity::Searching);
     changeButton_->setEnabled(idle);
-    searchButton_->setEnabled(activity != AcquisitionJobs::Activity::Acquiring);
+    searchButton_->setEnabled(!jobs_->isAcquiring());
     if (activity != AcquisitionJobs::Activity::Searching)
         searchButton_->setText(kSearch);
 }
@@ -266,7 +269,7 @@ void ModuleWindow::toggleAcquisition() {
 }
 
 void ModuleWindow::resetCounters() {
-    jobs_->state().cycle.resetCounters();
+    jobs_->cycle().resetCounters();
     countersLabel_->setText(AcquisitionCycle::resetCounterText());
 }
 

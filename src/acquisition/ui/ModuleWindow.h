@@ -2,30 +2,31 @@
 
 #include "acquisition/AcquisitionJobs.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
 #include <optional>
 
-class BusLink;
-class LiteConnection;
+class AlarmRecorder;
 class ModuleListModel;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTreeView;
-class RecordWriter;
 struct ModuleRow;
 
 // The window "module" (多模块采集): the registry list, the polling with its
 // counters and run time, the bus search and the address change. The jobs
-// themselves run in AcquisitionJobs; the window shows their state and hands
-// them the operator's clicks.
+// themselves run in AcquisitionJobs, which outlives the window; the window
+// shows their state and the alarms on, and hands the jobs the operator's
+// clicks. However the window goes, its jobs stop.
 class ModuleWindow : public QWidget {
     Q_OBJECT
 public:
-    ModuleWindow(BusLink *bus, LiteConnection *db, RecordWriter *writer, AcquisitionState *state,
+    // `beep` sounds when an alarm starts (once per alarm).
+    ModuleWindow(AcquisitionJobs *jobs, AlarmRecorder *alarms, std::function<void()> beep,
                  QWidget *parent = nullptr);
     ~ModuleWindow() override;
 
@@ -45,10 +46,6 @@ public:
     QString statusText() const;
     // The line under the list that names the alarms on; empty when none.
     QString alarmText() const;
-
-    // What sounds when an alarm starts (once per alarm): the system's beep
-    // unless a test puts its own; an empty function puts the beep back.
-    static void setBeep(std::function<void()> beep);
 
     // The operator's clicks.
     void toggleAcquisition();  // 采集 / 停止
@@ -74,7 +71,8 @@ private:
     // The period in a period box; a clear message and nothing when it is not one.
     std::optional<int> periodOrSay(QLineEdit *box, const QString &what);
 
-    AcquisitionJobs *jobs_ = nullptr;
+    QPointer<AcquisitionJobs> jobs_;
+    AlarmRecorder *alarms_;
 
     QLabel *moduleCountLabel_ = nullptr;  // Label4
     QTreeView *moduleList_ = nullptr;     // ListView1

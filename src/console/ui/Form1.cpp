@@ -27,8 +27,8 @@ const QString kDisconnect = QStringLiteral("断开");
 const QString kPortNotOpen = QStringLiteral("请先打开串口");
 }  // namespace
 
-Form1::Form1(BusLink *bus, QWidget *parent)
-    : QWidget(parent), session_(new ConsoleSession(bus, &state(), this)) {
+Form1::Form1(BusLink *bus, console::ConsoleState *state, QWidget *parent)
+    : QWidget(parent), state_(state), session_(new ConsoleSession(bus, state, this)) {
     setObjectName(QStringLiteral("Form1"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("操作单模块"));

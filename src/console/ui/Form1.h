@@ -20,11 +20,12 @@ class QPushButton;
 class Form1 : public QWidget {
     Q_OBJECT
 public:
-    explicit Form1(BusLink *bus, QWidget *parent = nullptr);
+    // `state` is what the console keeps across its openings.
+    Form1(BusLink *bus, console::ConsoleState *state, QWidget *parent = nullptr);
     ~Form1() override;
 
     // The state that lives for the whole run of the program.
-    static console::ConsoleState &state() { return console::ConsoleState::instance(); }
+    console::ConsoleState &state() const { return *state_; }
     console::ConsoleSession *session() const { return session_; }
     console::ConverterLink *link() const { return session_->link(); }
 
@@ -50,6 +51,7 @@ private:
     void showMeasurement(const Measurement &m, bool network);
     void showCounts();
 
+    console::ConsoleState *state_;
     console::ConsoleSession *session_;
     QComboBox *presetList_ = nullptr;         // Combo2
     QLineEdit *commandBox_ = nullptr;         // Text4
