@@ -8,22 +8,20 @@
 BusLink::BusLink(SerialPort *port, QObject *parent)
     : QObject(parent),
       port_(port),
-      router_(new ReceiveRouter()),
+      router_(std::make_unique<ReceiveRouter>()),
       frames_(nullptr),
       reopenTimer_(new QTimer(this)) {
     setObjectName(QStringLiteral("bus"));
     port_->setParent(this);
     port_->setObjectName(QStringLiteral("MSComm1"));
-    frames_ = new FrameAssembler(port_, router_, this);
+    frames_ = new FrameAssembler(port_, router_.get(), this);
     reopenTimer_->setObjectName(QStringLiteral("reopenTimer"));
     reopenTimer_->setInterval(kReopenIntervalMs);
     connect(reopenTimer_, &QTimer::timeout, this, &BusLink::reopenTick);
     connect(port_, &SerialPort::portLost, this, &BusLink::onPortLost);
 }
 
-BusLink::~BusLink() {
-    delete router_;
-}
+BusLink::~BusLink() = default;
 
 BusLink::PortState BusLink::portState() const {
     if (port_->PortOpen())
@@ -68,7 +66,7 @@ void BusLink::setHolder(BusJob job) {
     Q_EMIT holderChanged(job);
 }
 
-SendResult BusLink::send(const QByteArray &frame, QObject *window, ReceiveTarget *target) {
+SendResult BusLink::send(const QByteArray &frame) {
     switch (port_->Output(frame)) {
         case PortError::None:
             break;
@@ -77,8 +75,6 @@ SendResult BusLink::send(const QByteArray &frame, QObject *window, ReceiveTarget
         default:
             return SendResult::Failed;
     }
-    if (window)
-        router_->registerTarget(window, target);
     return SendResult::Sent;
 }
 

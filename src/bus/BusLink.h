@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 class FrameAssembler;
 class QTimer;
 class ReceiveRouter;
@@ -57,10 +59,6 @@ public:
     // The job that holds the port, if any.
     BusJob holder() const { return holder_; }
     bool isBusy() const { return holder_ != BusJob::None; }
-    // The same as isBusy(): the flag of the program's own vocabulary.
-    bool rs232busy() const { return isBusy(); }
-    // The window that receives the next receive text.
-    ReceiveRouter &rs232target() const { return *router_; }
     // Takes the port for `job` when no job holds it.
     bool take(BusJob job);
     // Takes the port whatever holds it (the console's polling does).
@@ -70,12 +68,11 @@ public:
     // Frees the port whoever holds it.
     void releaseAny();
 
-    // Writes one whole frame. When it went out and `window` is given, that
-    // window receives the replies from now on.
-    SendResult send(const QByteArray &frame, QObject *window = nullptr,
-                    ReceiveTarget *target = nullptr);
-    // The window that receives replies from now on (without sending).
-    void listen(QObject *window, ReceiveTarget *target);
+    // Writes one whole frame.
+    SendResult send(const QByteArray &frame);
+    // The one way to receive: `target` (alive as long as `owner`) receives
+    // every reply from now on, until another one registers (rs232target).
+    void listen(QObject *owner, ReceiveTarget *target);
 
     // One attempt of the recovery (the reopen timer's tick).
     void reopenTick();
@@ -96,7 +93,7 @@ private:
     void stopReopening();
 
     SerialPort *port_;
-    ReceiveRouter *router_;
+    std::unique_ptr<ReceiveRouter> router_;
     FrameAssembler *frames_;
     QTimer *reopenTimer_;
     BusJob holder_ = BusJob::None;

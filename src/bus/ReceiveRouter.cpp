@@ -17,25 +17,24 @@ private:
     ReceiveRouter *router_;
 };
 
-ReceiveRouter::ReceiveRouter() : watcher_(new CloseWatcher(this)) {}
+ReceiveRouter::ReceiveRouter() : watcher_(std::make_unique<CloseWatcher>(this)) {}
 
 ReceiveRouter::~ReceiveRouter() {
     unregister(window_.data());
-    delete watcher_;
 }
 
 void ReceiveRouter::registerTarget(QObject *window, ReceiveTarget *target) {
     if (window_ && window_.data() != window)
-        window_->removeEventFilter(watcher_);
+        window_->removeEventFilter(watcher_.get());
     window_ = window;
     target_ = window ? target : nullptr;
     if (window)
-        window->installEventFilter(watcher_);
+        window->installEventFilter(watcher_.get());
 }
 
 void ReceiveRouter::unregister(const QObject *window) {
     if (window && window_.data() == window) {
-        window_->removeEventFilter(watcher_);
+        window_->removeEventFilter(watcher_.get());
         window_ = nullptr;
         target_ = nullptr;
     }

@@ -4,6 +4,8 @@
 #include <QPointer>
 #include <QString>
 
+#include <memory>
+
 // A window that takes replies from the bus in its hidden box rcv232.
 class ReceiveTarget {
 public:
@@ -40,5 +42,5 @@ private:
 
     QPointer<QObject> window_;
     ReceiveTarget *target_ = nullptr;
-    CloseWatcher *watcher_;
+    std::unique_ptr<CloseWatcher> watcher_;
 };

@@ -135,7 +135,9 @@ PortError SerialPort::open() {
         errorString_ = QStringLiteral("port already open");
         return PortError::PortInUse;
     }
-    delete port_;
+    // A port that failed before goes (it is a child: nothing else holds it).
+    if (port_)
+        port_->deleteLater();
     port_ = new QSerialPort(this);
     port_->setPortName(deviceName());
     connect(port_, &QSerialPort::readyRead, this, [this] { Q_EMIT OnComm(kEvReceive); });

@@ -69,8 +69,16 @@ ConsoleSession::~ConsoleSession() {
 
 // ---- commands ----
 
+SendResult ConsoleSession::sendAndListen(const QByteArray &frame) {
+    // Replies come to the console once its frame has gone out.
+    const SendResult result = bus_->send(frame);
+    if (result == SendResult::Sent)
+        bus_->listen(this, this);
+    return result;
+}
+
 ConsoleSession::SendOutcome ConsoleSession::sendCommand(const QByteArray &command) {
-    switch (bus_->send(assembleFrame(command), this, this)) {
+    switch (sendAndListen(assembleFrame(command))) {
         case SendResult::Sent:
             state_->rcvmode = ReplyMode::Command;
             return SendOutcome::Sent;
@@ -118,7 +126,7 @@ void ConsoleSession::serialPollTick() {
     const auto address = pollAddress();
     if (!address)
         return;  // said in the window; the polling goes on
-    switch (bus_->send(measurementRequest(*address), this, this)) {
+    switch (sendAndListen(measurementRequest(*address))) {
         case SendResult::Sent:
             break;
         case SendResult::PortNotOpen:

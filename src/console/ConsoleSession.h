@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bus/BusLink.h"
 #include "bus/Frames.h"
 #include "bus/ReceiveRouter.h"
 #include "console/ConsoleReplies.h"
@@ -85,6 +86,7 @@ Q_SIGNALS:
     void receiveBoxChanged(const QString &text);
 
 private:
+    SendResult sendAndListen(const QByteArray &frame);
     std::optional<quint8> pollAddress();
     void setReceiveBox(const QString &text);
 

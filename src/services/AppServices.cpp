@@ -25,8 +25,7 @@ AppServices::AppServices(const QString &databasePath, std::unique_ptr<SerialPort
       bus_(std::make_unique<BusLink>(port ? port.release() : new SerialPort())),
       mqtt_(std::make_unique<MqttPublisher>()),
       alarms_(std::make_unique<AlarmRecorder>(db_.get(), writer_.get(), clock)),
-      acquisition_(
-          std::make_unique<AcquisitionJobs>(bus_.get(), db_.get(), writer_.get(), clock)) {
+      acquisition_(std::make_unique<AcquisitionJobs>(bus_.get(), db_.get(), writer_.get(), clock)) {
     mqtt_->setObjectName(QStringLiteral("mqttPublisher"));
     wire();
 }
@@ -49,8 +48,7 @@ void AppServices::wire() {
             });
     connect(jobs, &AcquisitionJobs::pollFailed, alarms,
             [alarms](int, quint8 address) { alarms->noReply(address); });
-    connect(jobs, &AcquisitionJobs::acquisitionStarted, alarms,
-            &AlarmRecorder::acquisitionStarted);
+    connect(jobs, &AcquisitionJobs::acquisitionStarted, alarms, &AlarmRecorder::acquisitionStarted);
     connect(jobs, &AcquisitionJobs::acquisitionStopped, alarms, &AlarmRecorder::acquisitionEnded);
     connect(jobs, &AcquisitionJobs::listLoaded, this, &AppServices::watchListedModules);
     // Each start and end of an alarm goes to the broker too, with its own time.
@@ -121,7 +119,8 @@ AppServices::PortOpening AppServices::openSavedPort() {
     }
     if (settings.speed &&
         port->setSettings(SerialPort::settingsFor(*settings.speed)) != PortError::None)
-        result.problems << QStringLiteral("串口参数无效：") + SerialPort::settingsFor(*settings.speed);
+        result.problems << QStringLiteral("串口参数无效：") +
+                               SerialPort::settingsFor(*settings.speed);
     return result;
 }
 

@@ -57,9 +57,9 @@ public:
 
     // Opens the serial port saved in syssetting.
     struct PortOpening {
-        std::optional<int> commPort;          // the saved port, if it could be read
-        PortError error = PortError::None;    // of the opening
-        QStringList problems;                 // with the saved settings, one a line
+        std::optional<int> commPort;        // the saved port, if it could be read
+        PortError error = PortError::None;  // of the opening
+        QStringList problems;               // with the saved settings, one a line
     };
     PortOpening openSavedPort();
     // Publishes over MQTT with the settings of table mqttsetting (none: off).
@@ -75,10 +75,10 @@ public:
     // file beside the database for the next start, and MQTT says offline.
     // A second call does nothing.
     struct Shutdown {
-        int kept = 0;    // records kept in `file` for the next start
-        int lost = 0;    // records that could not be kept anywhere
+        int kept = 0;  // records kept in `file` for the next start
+        int lost = 0;  // records that could not be kept anywhere
         QString file;
-        QString error;   // why they could not be kept
+        QString error;  // why they could not be kept
         bool done = false;
     };
     Shutdown shutdown(int waitMs = kShutdownWaitMs);
