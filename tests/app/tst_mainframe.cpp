@@ -139,10 +139,11 @@ private Q_SLOTS:
             LiteConnection other;
             QVERIFY(app.db().holdExclusively(other));
             const QString due = "2024-03-05 10:00:00";
+            const qint64 now = app.services().clock().steadyMs();
             QList<PendingWrite> writes;
             for (const char *adr : {"1", "2"})
                 writes << PendingWrite{sql::insertRecord(adr, "20", "50"),
-                                       sql::insertRecordAt(adr, due, "20", "50"), due, 0};
+                                       sql::insertRecordAt(adr, due, "20", "50"), due, now};
             app.services().writer().submit(writes);
             app.menu("quit");
             QCOMPARE(app.endProgramCalls, 1);
