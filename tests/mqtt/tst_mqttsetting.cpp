@@ -103,26 +103,50 @@ private Q_SLOTS:
 
     // Saving and testing refuse what the window cannot use, each time with a
     // warning, and put the focus on the box to correct.
+    void refusals_data() {
+        QTest::addColumn<QStringList>("fields");  // host, port, prefix, user name, password
+        QTest::addColumn<QString>("discovery");   // Home Assistant's prefix
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("focus");
+        const QString ha = "homeassistant";
+        QTest::newRow("host") << QStringList{"", "1883", "qx7", "", ""} << ha
+                              << "请填写MQTT代理的地址。"
+                              << "host";
+        QTest::newRow("port") << QStringList{"127.0.0.1", "4294985127", "qx7", "", ""} << ha
+                              << "端口必须是1到65535之间的整数。"
+                              << "port";
+        QTest::newRow("prefix") << QStringList{"127.0.0.1", "1883", "qx7/#", "", ""} << ha
+                                << "主题前缀不能含有“+”或“#”。"
+                                << "prefix";
+        QTest::newRow("prefix U+FFFE")
+            << QStringList{"127.0.0.1", "1883", QString("qx7") + QChar(0xFFFE), "", ""} << ha
+            << "主题前缀不能含有MQTT主题不允许的字符（U+FFFE）。"
+            << "prefix";
+        QTest::newRow("password") << QStringList{"127.0.0.1", "1883", "qx7", "", "pw"} << ha
+                                  << "填写密码时必须同时填写用户名。"
+                                  << "username";
+        QTest::newRow("discovery prefix")
+            << QStringList{"127.0.0.1", "1883", "qx7", "", ""} << "ha/+"
+            << "自动发现前缀不能含有“+”或“#”。"
+            << "discoveryPrefix";
+    }
     void refusals() {
-        // Host, port, prefix, user name and password; the warning; the box.
-        const std::tuple<QStringList, const char *, const char *> cases[] = {
-            {{"", "1883", "qx7", "", ""}, "请填写MQTT代理的地址。", "host"},
-            {{"127.0.0.1", "mqtt", "qx7", "", ""}, "端口必须是1到65535之间的整数。", "port"},
-            {{"127.0.0.1", "1883", "qx7/#", "", ""}, "主题前缀不能含有“+”或“#”。", "prefix"},
-            {{"127.0.0.1", "1883", "qx7", "", "pw"}, "填写密码时必须同时填写用户名。", "username"}};
-        for (const auto &[fields, message, focus] : cases) {
-            AppFixture app;
-            Window win(app);
-            win.enabled()->setChecked(true);
-            win.type(fields);
-            win.click("save");
-            win.click("test");
-            QCOMPARE(app.boxes.texts(), QStringList(2, message));
-            QCOMPARE(app.boxes.shown.first().icon, MsgIcon::Warning);
-            QCOMPARE(win.w->focusWidget()->objectName(), focus);
-            QCOMPARE(settingRows(app), -1);  // nothing saved, no table made
-            QVERIFY(!Module1::mqtt()->isOn());
-        }
+        QFETCH(QStringList, fields);
+        QFETCH(QString, discovery);
+        QFETCH(QString, message);
+        QFETCH(QString, focus);
+        AppFixture app;
+        Window win(app);
+        win.enabled()->setChecked(true);
+        win.type(fields);
+        win.box("discoveryPrefix")->setText(discovery);
+        win.click("save");
+        win.click("test");
+        QCOMPARE(app.boxes.texts(), QStringList(2, message));
+        QCOMPARE(app.boxes.shown.first().icon, MsgIcon::Warning);
+        QCOMPARE(win.w->focusWidget()->objectName(), focus);
+        QCOMPARE(settingRows(app), -1);  // nothing saved, no table made
+        QVERIFY(!Module1::mqtt()->isOn());
     }
 
     void saveTestAndSwitchOff() {
@@ -176,6 +200,10 @@ private Q_SLOTS:
         QVERIFY(win.enabled()->isChecked());
         QCOMPARE(win.box("prefix")->text() + ' ' + win.box("password")->text(),
                  QStringLiteral("site/hall1 pa'ss"));
+        // Home Assistant's discovery, on unless unticked: then stored as none.
+        win.w->findChild<QCheckBox *>("discovery")->setChecked(false);
+        win.click("save");
+        QCOMPARE(app.db().scalar("select discovery from mqttsetting"), QVariant(""));
         win.enabled()->setChecked(false);
         win.click("save");
         QCOMPARE(settingRows(app), 0);
