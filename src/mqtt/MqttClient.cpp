@@ -142,12 +142,19 @@ bool MqttClient::tcpConnected() {
     if (phase_ != Phase::Connecting)
         return true;
     // A connection that the other side refused or that timed out shows as a
-    // readable socket; the library would read nothing from it, again and again.
-    if (const int error = mqttsocket::pendingError(mosquitto_socket(client_))) {
+    // readable socket; the library would read nothing from it, again and
+    // again. A reset says that the line stood (on the loopback it may stand
+    // before the first look, the first TLS words already sent on it).
+    const int error = mqttsocket::pendingError(mosquitto_socket(client_));
+    using F = mqttsocket::Failure;
+    const F kind = mqttsocket::kind(error);
+    if (error == 0 || (kind != F::Refused && kind != F::TimedOut && kind != F::HostUnreachable &&
+                       kind != F::NetworkUnreachable))
+        phase_ = Phase::Greeting;
+    if (error != 0) {
         afterLibraryCall(MOSQ_ERR_ERRNO, error);
         return false;
     }
-    phase_ = Phase::Greeting;
     return true;
 }
 
@@ -219,7 +226,7 @@ QString MqttClient::failure(int rc, int systemError) const {
     // in the handshake: a broker that does not speak TLS on this port drops
     // it, and one whose certificate is not trusted is dropped. OpenSSL's own
     // words, when it gave any, tell which.
-    if (settings_.tls && phase_ == Phase::Greeting)
+    if (settings_.tls && (phase_ == Phase::Greeting || rc == MOSQ_ERR_TLS))
         return mqttstatus::tlsFailure(tlsError_);
     return mqttstatus::failure(rc, systemError);
 }
