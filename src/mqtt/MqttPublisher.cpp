@@ -133,8 +133,17 @@ void MqttPublisher::publishReading(int address, double temperature, double humid
     if (!settings_ || !connection_)
         return;
     QList<MqttMessage> messages = mqttformat::readingMessages(
-        settings_->prefix, address, temperature, humidity, time, clock_.now().toMSecsSinceEpoch());
+        settings_->prefix, address, temperature, humidity, time, unixMsNow());
     post([messages = std::move(messages)](MqttConnection *c) { c->enqueue(messages); });
+}
+
+qint64 MqttPublisher::unixMsNow() {
+    const qint64 steady = clock_.steadyMs();
+    if (!wallMinusSteadyMs_ || steady - wallReadAtMs_ >= 1000) {
+        wallMinusSteadyMs_ = clock_.now().toMSecsSinceEpoch() - steady;
+        wallReadAtMs_ = steady;
+    }
+    return steady + *wallMinusSteadyMs_;
 }
 
 void MqttPublisher::publishAlarm(int address, const QString &kind, const QString &state,

@@ -105,6 +105,10 @@ private:
     // The connection finishes in its thread, which then ends and goes; with
     // `timeoutMs` > 0 this waits (bounded) for that.
     bool retire(int timeoutMs);
+    // The present instant in milliseconds since 1970. The wall clock costs a
+    // look at the time zone at each reading; so it is read once a second, and
+    // the steady clock counts on from there.
+    qint64 unixMsNow();
 
     const Clock &clock_;
     QThread *thread_ = nullptr;             // ends and deletes itself once the connection finished
@@ -114,6 +118,8 @@ private:
     int queueLimit_ = MqttQueue::kDefaultLimit;
     QList<MqttModule> modules_;
     QByteArrayList announced_;  // the configuration topics handed to the connection
+    std::optional<qint64> wallMinusSteadyMs_;
+    qint64 wallReadAtMs_ = 0;  // on the steady clock
     MqttStatus status_;
     QString text_;
 };
