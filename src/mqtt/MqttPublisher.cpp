@@ -29,7 +29,8 @@ MqttPublisher::MqttPublisher(const Clock &clock, QObject *parent) : QObject(pare
 }
 
 MqttPublisher::~MqttPublisher() {
-    stop(0);
+    // As stop(0), without a word to receivers that may be going as well.
+    retire(0);
 }
 
 void MqttPublisher::apply(const std::optional<MqttSettings> &settings) {
