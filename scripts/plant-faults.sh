@@ -52,14 +52,18 @@ static const int appended = [] {
 "mqtt-prefix|src/mqtt/MqttFormat.cpp|return prefix.toUtf8() + '/' + QByteArray::number(address)|return \"qx7/\" + QByteArray::number(address)|module topics ignore the prefix"
 "mqtt-password|src/mqtt/MqttConnection.cpp|s.server = settings_.server();|s.server = settings_.server() + QLatin1Char(' ') + settings_.password;|the password shows in the status line"
 "mqtt-unbounded|src/mqtt/MqttQueue.cpp|while (size() > limit_ && !fifo_.empty())|while (size() > (1 << 30) && !fifo_.empty())|the queue grows without bound while the broker is away"
-"mqtt-no-will|src/mqtt/MqttConnection.cpp|        mosquitto_will_set(client_, topic.constData(), int(offline.size()), offline.constData(), 1,
-                           true);|        (void)topic;
-        (void)offline;|nobody says \"offline\" when the program dies"
-"mqtt-drop-in-flight|src/mqtt/MqttConnection.cpp|    closeClient();
-    queue_.requeueInFlight();
-    if (mode_ == Mode::Probe) {|    closeClient();
-    queue_.dropInFlight();
-    if (mode_ == Mode::Probe) {|the message on its way when the connection breaks is lost"
+"mqtt-no-will|src/mqtt/MqttClient.cpp|        mosquitto_will_set(client_, will->topic.constData(), int(will->payload.size()),
+                           will->payload.constData(), will->qos, will->retain);|        (void)will;|nobody says \"offline\" when the program dies"
+"mqtt-drop-in-flight|src/mqtt/MqttConnection.cpp|        transport_.reset();
+    }
+    queue_.requeueInFlight();|        transport_.reset();
+    }
+    queue_.dropInFlight();|the message on its way when the connection breaks is lost"
+"mqtt-goodbye-reconnects|src/mqtt/MqttConnection.cpp|        case State::SayingGoodbye:
+            onGoodbyeDone();
+            break;|        case State::SayingGoodbye:
+            onBackoffElapsed();
+            break;|a stop whose \"offline\" is never acknowledged connects again instead of ending"
 "mqtt-untick|src/mqtt/ui/MqttSettingsDialog.cpp|        if (publisher)
             publisher->apply(std::nullopt);|        (void)publisher;|saving with MQTT unticked leaves the publisher running"
 "console-any-address|src/console/ConsoleReplies.cpp|checkMeasurementReply(text, expectedAddress)|checkMeasurementReply(text, text.mid(1, 2).toInt(nullptr, 16))|the console believes a poll reply from any module"

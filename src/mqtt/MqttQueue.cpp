@@ -35,6 +35,8 @@ int MqttQueue::trim() {
         ++dropped;
     }
     dropped_ += quint64(dropped);
+    if (dropped > 0)
+        overflowing_ = true;
     return dropped;
 }
 
@@ -64,7 +66,13 @@ bool MqttQueue::acknowledge(int mid) {
     if (!inFlight_ || inFlight_->mid != mid)
         return false;
     inFlight_.reset();
+    noteIfEmpty();
     return true;
+}
+
+void MqttQueue::noteIfEmpty() {
+    if (isEmpty())
+        overflowing_ = false;
 }
 
 void MqttQueue::requeueInFlight() {
@@ -84,6 +92,7 @@ void MqttQueue::requeueInFlight() {
 
 void MqttQueue::dropInFlight() {
     inFlight_.reset();
+    noteIfEmpty();
 }
 
 int MqttQueue::size() const {
@@ -94,4 +103,5 @@ void MqttQueue::clear() {
     fifo_.clear();
     retained_.clear();
     inFlight_.reset();
+    overflowing_ = false;
 }

@@ -58,6 +58,8 @@ public:
     bool isEmpty() const { return size() == 0; }
     // Messages dropped because the queue was full, since it was made.
     quint64 dropped() const { return dropped_; }
+    // Messages were dropped since the queue was last empty.
+    bool overflowing() const { return overflowing_; }
     void clear();
 
 private:
@@ -66,6 +68,7 @@ private:
         int mid = -1;
     };
     int trim();
+    void noteIfEmpty();
     std::vector<MqttMessage>::iterator retainedFor(const QByteArray &topic);
 
     int limit_;
@@ -73,4 +76,5 @@ private:
     std::vector<MqttMessage> retained_;  // one per topic, in order of first arrival
     std::optional<InFlight> inFlight_;
     quint64 dropped_ = 0;
+    bool overflowing_ = false;
 };

@@ -1,9 +1,8 @@
 #include "mqtt/MqttStatus.h"
 
-#include <mosquitto.h>
+#include "mqtt/MqttSocket.h"
 
-#include <cerrno>
-#include <cstring>
+#include <mosquitto.h>
 
 namespace mqttstatus {
 
@@ -54,28 +53,29 @@ QString refusal(int code) {
 QString failure(int rc, int systemError) {
     switch (rc) {
         case MOSQ_ERR_ERRNO:
-            switch (systemError) {
-                case ECONNREFUSED:
+            switch (mqttsocket::kind(systemError)) {
+                case mqttsocket::Failure::Refused:
                     return QStringLiteral("连接被拒绝：代理未运行或端口不对");
-                case ETIMEDOUT:
+                case mqttsocket::Failure::TimedOut:
                     return QStringLiteral("连接超时");
-                case EHOSTUNREACH:
+                case mqttsocket::Failure::HostUnreachable:
                     return QStringLiteral("主机不可达");
-                case ENETUNREACH:
+                case mqttsocket::Failure::NetworkUnreachable:
                     return QStringLiteral("网络不可达");
-                case ECONNRESET:
+                case mqttsocket::Failure::Reset:
                     return QStringLiteral("连接被对方重置");
-                case EPIPE:
+                case mqttsocket::Failure::Broken:
                     return QStringLiteral("连接中断");
-                default:
-                    return QString::fromLocal8Bit(std::strerror(systemError));
+                case mqttsocket::Failure::Other:
+                    return mqttsocket::describe(systemError);
             }
+            return {};
         case MOSQ_ERR_EAI:
         case MOSQ_ERR_LOOKUP:
             return QStringLiteral("找不到主机");
         case MOSQ_ERR_TLS:
         case MOSQ_ERR_TLS_HANDSHAKE:
-            return QStringLiteral("TLS握手失败：证书不受信任或与主机名不符");
+            return tlsFailure({});
         case MOSQ_ERR_CONN_LOST:
             return QStringLiteral("连接中断");
         case MOSQ_ERR_KEEPALIVE:
@@ -88,6 +88,12 @@ QString failure(int rc, int systemError) {
         default:
             return QString::fromUtf8(mosquitto_strerror(rc));
     }
+}
+
+QString tlsFailure(const QString &opensslText) {
+    if (opensslText.contains(QLatin1String("certificate"), Qt::CaseInsensitive))
+        return QStringLiteral("TLS握手失败：证书不受信任或与主机名不符");
+    return QStringLiteral("TLS握手失败：代理没有以TLS应答（这个端口可能不使用TLS）");
 }
 
 }  // namespace mqttstatus

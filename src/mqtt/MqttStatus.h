@@ -38,5 +38,8 @@ QString refusal(int connackCode);
 // Why a connection could not be made or was lost, from the client library's
 // result and the system's error number.
 QString failure(int libraryResult, int systemError);
+// Why a TLS handshake failed, from OpenSSL's words (empty when it gave none):
+// a certificate that is not trusted, or a broker that does not answer in TLS.
+QString tlsFailure(const QString &opensslText);
 
 }  // namespace mqttstatus

@@ -23,7 +23,7 @@ AppServices::AppServices(const QString &databasePath, std::unique_ptr<SerialPort
       db_(std::make_unique<LiteConnection>()),
       writer_(std::make_unique<RecordWriter>(clock)),
       bus_(std::make_unique<BusLink>(port ? port.release() : new SerialPort())),
-      mqtt_(std::make_unique<MqttPublisher>()),
+      mqtt_(std::make_unique<MqttPublisher>(clock)),
       alarms_(std::make_unique<AlarmRecorder>(db_.get(), writer_.get(), clock)),
       acquisition_(std::make_unique<AcquisitionJobs>(bus_.get(), db_.get(), writer_.get(), clock)) {
     mqtt_->setObjectName(QStringLiteral("mqttPublisher"));
@@ -53,7 +53,7 @@ void AppServices::wire() {
     connect(jobs, &AcquisitionJobs::listLoaded, this, &AppServices::watchListedModules);
     // Each start and end of an alarm goes to the broker too, with its own time.
     connect(alarms, &AlarmRecorder::alarmChanged, mqtt, [mqtt](const AlarmEvent &e) {
-        mqtt->publishAlarm(e.address, e.kindText(), e.stateText(), e.value);
+        mqtt->publishAlarm(e.address, e.kindText(), e.stateText(), e.value, e.time);
     });
     connect(alarms, &AlarmRecorder::alarmsChanged, jobs,
             [jobs, alarms] { jobs->modules()->setAlarmed(alarms->alarmedAddresses()); });
@@ -61,14 +61,17 @@ void AppServices::wire() {
 
 void AppServices::watchListedModules() {
     // A list that could not be read says nothing about the modules: their
-    // alarms stay as they are.
+    // alarms stay as they are, and so do their announcements.
     if (!acquisition_->note(AcquisitionJobs::Note::ListLoad).isEmpty())
         return;
     const ModuleListModel &list = *acquisition_->modules();
     QList<AlarmModule> watched;
+    QList<MqttModule> announced;
     for (int position = 1; position <= list.count(); ++position) {
         const ModuleRow &row = list.at(position);
         const auto address = row.busAddress();
+        if (address)
+            announced.append({*address, row.model});
         // Only a module that is polled can be watched.
         if (row.alarm != QStringLiteral("是") || row.enabled != QStringLiteral("是") || !address)
             continue;
@@ -76,6 +79,7 @@ void AppServices::watchListedModules() {
     }
     alarms_->watch(watched);
     acquisition_->modules()->setAlarmed(alarms_->alarmedAddresses());
+    mqtt_->setModules(announced);
 }
 
 bool AppServices::open(QString *error) {

@@ -1,7 +1,6 @@
-// The window MQTT设置 and the program around it: the menu command, what the
-// window refuses, saving, testing and switching off, the frame's status line,
-// and, end to end, each reading the acquisition believes reaching a
-// subscriber on a real mosquitto once, in order, within a second.
+// The window MQTT设置 and the program around it: what the window refuses, saving, testing and
+// switching off, the frame's status line, and, end to end, each reading the acquisition believes
+// reaching a subscriber on a real mosquitto once, in order, within a second.
 #include "acquisition/ModuleList.h"
 #include "acquisition/ui/ModuleWindow.h"
 #include "bus/BusLink.h"
@@ -80,50 +79,48 @@ int settingRows(AppFixture &app) {
 class TestMqttSetting : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void menuOpensTheWindowBesideTheAcquisition() {
-        AppFixture app;
-        app.menu("board");
-        Window win(app);
-        QVERIFY(win.w && win.w->isVisible());
-        QVERIFY2(app.find("module"), "the acquisition window stays open");
-        // No settings yet: off, with the usual values to start from.
-        QVERIFY(!win.enabled()->isChecked());
-        QCOMPARE(win.box("host")->text() + ' ' + win.box("port")->text() + ' ' +
-                     win.box("prefix")->text(),
-                 QStringLiteral("127.0.0.1 1883 qx7"));
-        QCOMPARE(win.box("password")->echoMode(), QLineEdit::Password);
-        QCOMPARE(win.state(), QStringLiteral("MQTT：未启用"));
-        QVERIFY(frameStatus(app)->isHidden());
-
-        app.menu("mqtt");  // one window
-        QCOMPARE(app.find<MqttSettingsDialog>("mqttSetting"), win.w);
-        win.click("exit");
-        flushDeletes();
-        QVERIFY(!app.windows().mqttSettingIfOpen());
-    }
-
     // Saving and testing refuse what the window cannot use, each time with a
     // warning, and put the focus on the box to correct.
+    void refusals_data() {
+        QTest::addColumn<QStringList>("fields");  // host, port, prefix, user name, password
+        QTest::addColumn<QString>("discovery");   // Home Assistant's prefix
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("focus");
+        const QString ha = "homeassistant";
+        QTest::newRow("host") << QStringList{"", "1883", "qx7", "", ""} << ha
+                              << "请填写MQTT代理的地址。"
+                              << "host";
+        QTest::newRow("port") << QStringList{"127.0.0.1", "4294985127", "qx7", "", ""} << ha
+                              << "端口必须是1到65535之间的整数。"
+                              << "port";
+        QTest::newRow("prefix") << QStringList{"127.0.0.1", "1883", "qx7/#", "", ""} << ha
+                                << "主题前缀不能含有“+”或“#”。"
+                                << "prefix";
+        QTest::newRow("password") << QStringList{"127.0.0.1", "1883", "qx7", "", "pw"} << ha
+                                  << "填写密码时必须同时填写用户名。"
+                                  << "username";
+        QTest::newRow("discovery prefix")
+            << QStringList{"127.0.0.1", "1883", "qx7", "", ""} << "ha/+"
+            << "自动发现前缀不能含有“+”或“#”。"
+            << "discoveryPrefix";
+    }
     void refusals() {
-        // Host, port, prefix, user name and password; the warning; the box.
-        const std::tuple<QStringList, const char *, const char *> cases[] = {
-            {{"", "1883", "qx7", "", ""}, "请填写MQTT代理的地址。", "host"},
-            {{"127.0.0.1", "mqtt", "qx7", "", ""}, "端口必须是1到65535之间的整数。", "port"},
-            {{"127.0.0.1", "1883", "qx7/#", "", ""}, "主题前缀不能含有“+”或“#”。", "prefix"},
-            {{"127.0.0.1", "1883", "qx7", "", "pw"}, "填写密码时必须同时填写用户名。", "username"}};
-        for (const auto &[fields, message, focus] : cases) {
-            AppFixture app;
-            Window win(app);
-            win.enabled()->setChecked(true);
-            win.type(fields);
-            win.click("save");
-            win.click("test");
-            QCOMPARE(app.boxes.texts(), QStringList(2, message));
-            QCOMPARE(app.boxes.shown.first().icon, MsgIcon::Warning);
-            QCOMPARE(win.w->focusWidget()->objectName(), focus);
-            QCOMPARE(settingRows(app), -1);  // nothing saved, no table made
-            QVERIFY(!app.services().mqtt().isOn());
-        }
+        QFETCH(QStringList, fields);
+        QFETCH(QString, discovery);
+        QFETCH(QString, message);
+        QFETCH(QString, focus);
+        AppFixture app;
+        Window win(app);
+        win.enabled()->setChecked(true);
+        win.type(fields);
+        win.box("discoveryPrefix")->setText(discovery);
+        win.click("save");
+        win.click("test");
+        QCOMPARE(app.boxes.texts(), QStringList(2, message));
+        QCOMPARE(app.boxes.shown.first().icon, MsgIcon::Warning);
+        QCOMPARE(win.w->focusWidget()->objectName(), focus);
+        QCOMPARE(settingRows(app), -1);  // nothing saved, no table made
+        QVERIFY(!app.services().mqtt().isOn());
     }
 
     void saveTestAndSwitchOff() {
@@ -137,7 +134,17 @@ private Q_SLOTS:
         connect(&app.services().mqtt(), &MqttPublisher::stateChanged, &listening,
                 [&](const QString &t) { lines << t; });
         {
+            app.menu("board");
             Window win(app);
+            QVERIFY2(app.find("module"), "the acquisition window stays open");
+            // No settings yet: off, with the usual values to start from.
+            QVERIFY(!win.enabled()->isChecked());
+            QCOMPARE(win.box("host")->text() + ' ' + win.box("port")->text() + ' ' +
+                         win.box("prefix")->text() + ' ' + win.box("discoveryPrefix")->text(),
+                     QStringLiteral("127.0.0.1 1883 qx7 homeassistant"));
+            QCOMPARE(win.box("password")->echoMode(), QLineEdit::Password);
+            QCOMPARE(win.state(), QStringLiteral("MQTT：未启用"));
+            QVERIFY(frameStatus(app)->isHidden());
             win.enabled()->setChecked(true);
             win.type({"127.0.0.1", QString::number(broker.port()), "site/hall1", "alice", "wr0ng"});
             // 测试连接 tries without saving; the window waits for nothing meanwhile.
@@ -177,6 +184,10 @@ private Q_SLOTS:
         QVERIFY(win.enabled()->isChecked());
         QCOMPARE(win.box("prefix")->text() + ' ' + win.box("password")->text(),
                  QStringLiteral("site/hall1 pa'ss"));
+        // Home Assistant's discovery, on unless unticked: then stored as none.
+        win.w->findChild<QCheckBox *>("discovery")->setChecked(false);
+        win.click("save");
+        QCOMPARE(app.db().scalar("select discovery from mqttsetting"), QVariant(""));
         win.enabled()->setChecked(false);
         win.click("save");
         QCOMPARE(settingRows(app), 0);

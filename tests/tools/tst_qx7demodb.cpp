@@ -69,7 +69,7 @@ private Q_SLOTS:
         QCOMPARE(run({dir.path(), "--mqtt", "localhost:1999"}, &out), 0);
         QVERIFY(out.startsWith("kept"));
         QCOMPARE(rows(modules), (QStringList{"1/0007", "3/0007"}));
-        QCOMPARE(rows(broker), QStringList{"localhost/1999/qx7///0"});
+        QCOMPARE(rows(broker), QStringList{"localhost/1999/qx7///0/homeassistant"});
         QCOMPARE(run({dir.path(), "--mqtt", "off"}), 0);
         QVERIFY(rows(broker).isEmpty());
         db.Close();

@@ -43,6 +43,9 @@ void MqttSettingsDialog::buildControls() {
     password_ = makeControl<QLineEdit>(this, "password", QString());
     password_->setEchoMode(QLineEdit::Password);
     tls_ = makeControl<QCheckBox>(this, "tls", QStringLiteral("使用TLS加密（信任系统的CA证书）"));
+    discovery_ =
+        makeControl<QCheckBox>(this, "discovery", QStringLiteral("Home Assistant自动发现，前缀："));
+    discoveryPrefix_ = makeControl<QLineEdit>(this, "discoveryPrefix", QString());
     state_ = makeControl<QLabel>(this, "mqttState", QString());
     state_->setWordWrap(true);
     save_ = makeControl<QPushButton>(this, "save", QStringLiteral("保存"));
@@ -67,6 +70,8 @@ void MqttSettingsDialog::buildControls() {
     grid->addWidget(passwordLabel, 3, 0);
     grid->addWidget(password_, 3, 1, 1, 3);
     grid->addWidget(tls_, 4, 1, 1, 3);
+    grid->addWidget(discovery_, 5, 1);
+    grid->addWidget(discoveryPrefix_, 5, 2, 1, 2);
     grid->setColumnStretch(1, 1);
 
     auto *buttons = new QHBoxLayout;
@@ -85,6 +90,7 @@ void MqttSettingsDialog::buildControls() {
     connect(save_, &QPushButton::clicked, this, &MqttSettingsDialog::save);
     connect(test_, &QPushButton::clicked, this, &MqttSettingsDialog::testConnection);
     connect(exit_, &QPushButton::clicked, this, &QWidget::close);
+    connect(discovery_, &QCheckBox::toggled, discoveryPrefix_, &QWidget::setEnabled);
     if (publisher_)
         connect(publisher_, &MqttPublisher::stateChanged, this, &MqttSettingsDialog::showState);
 }
@@ -107,6 +113,11 @@ void MqttSettingsDialog::fill(const MqttSettings &s) {
     username_->setText(s.username);
     password_->setText(s.password);
     tls_->setChecked(s.tls);
+    discovery_->setChecked(!s.discoveryPrefix.isEmpty());
+    discoveryPrefix_->setEnabled(discovery_->isChecked());
+    discoveryPrefix_->setText(s.discoveryPrefix.isEmpty()
+                                  ? QString::fromLatin1(MqttSettings::kDefaultDiscoveryPrefix)
+                                  : s.discoveryPrefix);
 }
 
 void MqttSettingsDialog::showState(const QString &text) {
@@ -134,6 +145,12 @@ std::optional<MqttSettings> MqttSettingsDialog::typedSettings() {
     s.username = username_->text().trimmed();
     s.password = password_->text();
     s.tls = tls_->isChecked();
+    s.discoveryPrefix = discovery_->isChecked() ? discoveryPrefix_->text().trimmed() : QString();
+    if (discovery_->isChecked() && s.discoveryPrefix.isEmpty())
+        return refuse(QStringLiteral("请填写自动发现前缀，或不勾选自动发现。"), discoveryPrefix_);
+    if (const QString problem = mqttsettings::checkDiscoveryPrefix(s.discoveryPrefix);
+        !problem.isEmpty())
+        return refuse(problem, discoveryPrefix_);
     if (const QString problem = mqttsettings::check(s); !problem.isEmpty())
         return refuse(problem, username_);
     return s;

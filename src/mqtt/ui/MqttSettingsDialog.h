@@ -14,11 +14,11 @@ class QLineEdit;
 class QPushButton;
 
 // The window "mqttSetting" (MQTT设置): the broker that readings are published
-// to. 保存 stores the settings in table mqttsetting and the program publishes
-// with them at once; with 启用MQTT发布 unticked it removes the row, and
-// nothing is published. 测试连接 tries the typed settings once and says
-// whether the broker accepts them, or its reason. The password never appears
-// in a message.
+// to, and Home Assistant's discovery prefix (or none). 保存 stores the
+// settings in table mqttsetting and the program publishes with them at once;
+// with 启用MQTT发布 unticked it removes the row, and nothing is published.
+// 测试连接 tries the typed settings once and says whether the broker accepts
+// them, or its reason. The password never appears in a message.
 class MqttSettingsDialog : public QWidget {
     Q_OBJECT
 public:
@@ -48,6 +48,8 @@ private:
     QLineEdit *username_ = nullptr;
     QLineEdit *password_ = nullptr;
     QCheckBox *tls_ = nullptr;
+    QCheckBox *discovery_ = nullptr;
+    QLineEdit *discoveryPrefix_ = nullptr;
     QLabel *state_ = nullptr;
     QPushButton *save_ = nullptr;
     QPushButton *test_ = nullptr;
