@@ -10,6 +10,7 @@
 #include "console/ui/Form1.h"
 #include "mqtt/MqttPublisher.h"
 #include "mqtt/ui/MqttSettingsDialog.h"
+#include "notify/ui/NotifySettings.h"
 #include "records/ui/AnaQx7.h"
 #include "records/ui/DbaseWindow.h"
 #include "widgets/AppInfo.h"
@@ -113,6 +114,7 @@ void MDImain::buildMenus() {
     item(system, "sigboard", QStringLiteral("操作单模块"), &MDImain::showConsole);
     item(system, "board", QStringLiteral("温湿度采集"), &MDImain::showAcquisition);
     item(system, "mqtt", QStringLiteral("MQTT设置"), &MDImain::showMqttSettings);
+    item(system, "notify", QStringLiteral("通知设置"), &MDImain::showNotifySettings);
     item(system, "quit", QStringLiteral("退出"), &MDImain::quit);
 
     QMenu *run = menuBar()->addMenu(QStringLiteral("数据库"));
@@ -208,6 +210,11 @@ void MDImain::showAcquisition() {
 void MDImain::showMqttSettings() {
     // Beside the frame: the acquisition goes on while the broker is changed.
     Module1::showWindow(Module1::mqttSetting());
+}
+
+void MDImain::showNotifySettings() {
+    // Beside the frame, as MQTT设置.
+    Module1::showWindow(Module1::notifySettings());
 }
 
 void MDImain::startMqtt() {

@@ -51,6 +51,7 @@ public:
     void showConsole();
     void showAcquisition();
     void showMqttSettings();
+    void showNotifySettings();
     void quit();
     void showRecords();
     void showMaintenance();

@@ -11,6 +11,7 @@
 #include "mqtt/MqttFormat.h"
 #include "mqtt/MqttPublisher.h"
 #include "mqtt/ui/MqttSettingsDialog.h"
+#include "notify/ui/NotifySettings.h"
 #include "records/ui/AnaQx7.h"
 #include "records/ui/DbaseWindow.h"
 #include "records/ui/GraphWindow.h"
@@ -39,6 +40,7 @@ QPointer<GraphWindow> graphRef;
 QPointer<DbaseWindow> dbaseRef;
 QPointer<MqttSettingsDialog> mqttSettingRef;
 QPointer<AlarmLogWindow> alarmLogRef;
+QPointer<NotifySettings> notifySettingsRef;
 std::function<void()> endHook;
 
 // A working window lives in a maximised sub-window of the frame.
@@ -160,6 +162,10 @@ AlarmLogWindow *alarmLog() {
     return separate<AlarmLogWindow>(alarmLogRef,
                                     [] { return new AlarmLogWindow(&dbconn(), frame); });
 }
+NotifySettings *notifySettings() {
+    return separate<NotifySettings>(notifySettingsRef,
+                                    [] { return new NotifySettings(&dbconn(), frame); });
+}
 
 ModuleWindow *moduleIfOpen() {
     return moduleRef;
@@ -187,6 +193,9 @@ MqttSettingsDialog *mqttSettingIfOpen() {
 }
 AlarmLogWindow *alarmLogIfOpen() {
     return alarmLogRef;
+}
+NotifySettings *notifySettingsIfOpen() {
+    return notifySettingsRef;
 }
 
 void showWindow(QWidget *window) {

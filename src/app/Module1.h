@@ -18,6 +18,7 @@ class MDImain;
 class ModuleWindow;
 class MqttPublisher;
 class MqttSettingsDialog;
+class NotifySettings;
 class QWidget;
 class RecordWriter;
 struct AcquisitionState;
@@ -61,6 +62,7 @@ GraphWindow *graph();
 DbaseWindow *dbase();
 MqttSettingsDialog *mqttSetting();
 AlarmLogWindow *alarmLog();
+NotifySettings *notifySettings();
 
 // The window if it exists now, without creating it.
 ModuleWindow *moduleIfOpen();
@@ -72,6 +74,7 @@ GraphWindow *graphIfOpen();
 DbaseWindow *dbaseIfOpen();
 MqttSettingsDialog *mqttSettingIfOpen();
 AlarmLogWindow *alarmLogIfOpen();
+NotifySettings *notifySettingsIfOpen();
 
 // Shows a window created by an accessor above: maximised inside the frame for
 // the working windows, normal beside it for the others; brings an open one

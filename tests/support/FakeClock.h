@@ -2,13 +2,11 @@
 
 #include "store/Clock.h"
 
-#include <QTimeZone>
-
 // A clock that stands still until the test moves it: both clocks go on by
 // the same amount.
 class FakeClock : public Clock {
 public:
-    explicit FakeClock(QDateTime start = QDateTime(QDate(2024, 3, 5), QTime(10, 0), QTimeZone::UTC))
+    explicit FakeClock(QDateTime start = QDateTime(QDate(2024, 3, 5), QTime(10, 0), Qt::UTC))
         : wall_(std::move(start)) {}
     QDateTime now() const override { return wall_; }
     qint64 steadyMs() const override { return steady_; }
