@@ -37,7 +37,7 @@ QString idList(const QList<qint64> &ids) {
 
 QString pauseText(qint64 ms) {
     return ms % 60'000 == 0 ? QString::number(ms / 60'000) + QStringLiteral("分钟")
-                        : QString::number(ms / 1000) + QStringLiteral("秒");
+                            : QString::number(ms / 1000) + QStringLiteral("秒");
 }
 }  // namespace
 
@@ -198,10 +198,17 @@ void Notifier::Worker::handleTick() {
     std::map<qint64, NotifyChannel> channels;
     for (const NotifyChannel &c : list) channels.emplace(c.id, c);
     // Rows of a channel that is gone (removed by another program) go nowhere.
-    db_.Execute(QStringLiteral("update notifylog set state = ") + quoted(QString::fromUtf8(notify::kFailed)) +
-                QStringLiteral(", mydate = ") + quoted(recordTimeText(now_.wall)) +
-                QStringLiteral(", error = '渠道已删除' where state = ") + waiting() +
-                QStringLiteral(" and channel not in (select id from notifychannel)"));
+    // Looked for first: an UPDATE would take the write lock every second.
+    const QString orphans = QStringLiteral(" where state = ") + waiting() +
+                            QStringLiteral(" and channel not in (select id from notifychannel)");
+    LiteStatement st = db_.prepare(QStringLiteral("select count(*) from notifylog") + orphans);
+    const bool anyOrphan = st.isValid() && st.Step() && !st.done() && st.integer(0) > 0;
+    st.Close();
+    if (anyOrphan)
+        db_.Execute(QStringLiteral("update notifylog set state = ") +
+                    quoted(QString::fromUtf8(notify::kFailed)) + QStringLiteral(", mydate = ") +
+                    quoted(recordTimeText(now_.wall)) + QStringLiteral(", error = '渠道已删除'") +
+                    orphans);
     if (!lastReminderCheck_ || now_.steady - *lastReminderCheck_ >= kReminderCheckMs) {
         lastReminderCheck_ = now_.steady;
         queueReminders(channels);
@@ -241,18 +248,16 @@ void Notifier::Worker::giveUpOld(const std::map<qint64, NotifyChannel> &channels
         const QString reason =
             it->second.enabled ? QStringLiteral("24小时内未能发出") : QStringLiteral("渠道已停用");
         if (!db_.Execute(QStringLiteral("update notifylog set state = ") +
-                         quoted(QString::fromUtf8(notify::kFailed)) + QStringLiteral(", mydate = ") +
-                         quoted(recordTimeText(now_.wall)) +
+                         quoted(QString::fromUtf8(notify::kFailed)) +
+                         QStringLiteral(", mydate = ") + quoted(recordTimeText(now_.wall)) +
                          QStringLiteral(", error = case when error is null or error = '' then ") +
                          quoted(reason) + QStringLiteral(" else error end") + old +
                          QStringLiteral(" and channel = ") + QString::number(l.channel)))
             continue;
-        Q_EMIT owner_->gaveUp(l.channel, QStringLiteral("通知已放弃：") +
-                                             notifychannel::label(it->second) +
-                                             QString::number(l.rows) + QStringLiteral("条，") +
-                                             reason +
-                                             (l.error.isEmpty() ? QString()
-                                                                : QStringLiteral("：") + l.error));
+        Q_EMIT owner_->gaveUp(l.channel,
+                              QStringLiteral("通知已放弃：") + notifychannel::label(it->second) +
+                                  QString::number(l.rows) + QStringLiteral("条，") + reason +
+                                  (l.error.isEmpty() ? QString() : QStringLiteral("：") + l.error));
     }
 }
 
@@ -264,22 +269,31 @@ void Notifier::Worker::queueReminders(const std::map<qint64, NotifyChannel> &cha
         const QString c = QString::number(id);
         const QString since =
             quoted(recordTimeText(now_.wall.addSecs(-60LL * options->repeatMinutes)));
-        // An alarm of this channel whose start is the latest row of its module
-        // and kind, with nothing waiting and nothing sent for N minutes.
-        db_.Execute(
-            QStringLiteral("insert into notifylog (alarm, channel, mydate, state, tries, error) "
-                           "select a.id, ") +
-            c + QStringLiteral(", ") + quoted(recordTimeText(now_.wall)) + QStringLiteral(", ") +
-            waiting() +
-            QStringLiteral(", 0, '' from alarmlog a where a.state = '开始' "
-                           "and a.id in (select alarm from notifylog where channel = ") +
-            c +
-            QStringLiteral(") and not exists (select 1 from alarmlog b where b.id > a.id "
-                           "and b.adr = a.adr and b.kind = a.kind) "
-                           "and not exists (select 1 from notifylog n where n.alarm = a.id "
-                           "and n.channel = ") +
-            c + QStringLiteral(" and (n.state = ") + waiting() +
-            QStringLiteral(" or n.mydate > ") + since + QStringLiteral("))"));
+        // An alarm whose start is the latest row of its module and kind (one
+        // pass over alarmlog), that went to this channel, with nothing
+        // waiting for it there and nothing sent for N minutes.
+        const QString ofChannel = QStringLiteral(
+                                      "from notifylog n where n.alarm = a.id and "
+                                      "n.channel = ") +
+                                  c;
+        const QString select =
+            QStringLiteral("select a.id, ") + c + QStringLiteral(", ") +
+            quoted(recordTimeText(now_.wall)) + QStringLiteral(", ") + waiting() +
+            QStringLiteral(
+                ", 0, '' from alarmlog a where a.id in (select max(id) from alarmlog "
+                "group by adr, kind) and a.state = '开始' and exists (select 1 ") +
+            ofChannel + QStringLiteral(") and not exists (select 1 ") + ofChannel +
+            QStringLiteral(" and (n.state = ") + waiting() + QStringLiteral(" or n.mydate > ") +
+            since + QStringLiteral("))");
+        // Looked for first, so that the write lock is taken only for a reminder.
+        LiteStatement st =
+            db_.prepare(QStringLiteral("select count(*) from (") + select + QStringLiteral(")"));
+        const bool due = st.isValid() && st.Step() && !st.done() && st.integer(0) > 0;
+        st.Close();
+        if (due)
+            db_.Execute(QStringLiteral("insert into notifylog (alarm, channel, mydate, state, "
+                                       "tries, error) ") +
+                        select);
     }
 }
 
@@ -316,8 +330,8 @@ void Notifier::Worker::sendWaiting(const NotifyChannel &channel) {
         return;
     int used = 0;
     const OutMessage message = notifymsg::compose(events, &used);
-    Flight flight{channel, {}, std::make_unique<NotifyTransfer>(channel, message, now_.wall,
-                                                                 timeoutMs_)};
+    Flight flight{
+        channel, {}, std::make_unique<NotifyTransfer>(channel, message, now_.wall, timeoutMs_)};
     for (int i = 0; i < used; ++i) flight.rows << events.at(i).logId;
     ChannelState &state = states_[channel.id];
     state.nextAt = now_.steady + kSpacingMs;
@@ -332,9 +346,8 @@ void Notifier::Worker::sendWaiting(const NotifyChannel &channel) {
 }
 
 void Notifier::Worker::finish(CURL *easy, CURLcode code) {
-    const auto it = std::find_if(flights_.begin(), flights_.end(), [easy](const Flight &f) {
-        return f.transfer->handle() == easy;
-    });
+    const auto it = std::find_if(flights_.begin(), flights_.end(),
+                                 [easy](const Flight &f) { return f.transfer->handle() == easy; });
     if (it == flights_.end())
         return;
     Outcome outcome{it->channel, it->rows, it->transfer->result(code), 0};
@@ -360,8 +373,9 @@ bool Notifier::Worker::storeOutcomes() {
                              QStringLiteral(") and state = ") + waiting();
         const QString statement =
             o.answer.delivered
-                ? QStringLiteral("update notifylog set state = ") + quoted(QString::fromUtf8(notify::kSent)) +
-                      QStringLiteral(", mydate = ") + quoted(recordTimeText(now_.wall)) +
+                ? QStringLiteral("update notifylog set state = ") +
+                      quoted(QString::fromUtf8(notify::kSent)) + QStringLiteral(", mydate = ") +
+                      quoted(recordTimeText(now_.wall)) +
                       QStringLiteral(", tries = tries + 1, error = ''") + rows
                 : QStringLiteral("update notifylog set tries = tries + 1, error = ") +
                       quoted(o.answer.text) + rows;
@@ -433,9 +447,8 @@ void Notifier::testSend(const NotifyChannel &channel, QObject *context,
     QThread *thread = QThread::create([channel, timeoutMs, answer, cancel] {
         const QDateTime now = QDateTime::currentDateTime();
         NotifyTransfer transfer(
-            channel,
-            notifymsg::composeTest(notifychannel::label(channel), recordTimeText(now)), now,
-            timeoutMs);
+            channel, notifymsg::composeTest(notifychannel::label(channel), recordTimeText(now)),
+            now, timeoutMs);
         *answer = transfer.perform(cancel.get());
     });
     thread->setObjectName(QStringLiteral("notify-test"));

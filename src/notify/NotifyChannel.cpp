@@ -66,8 +66,7 @@ std::optional<ChannelOptions> parseOptions(const QString &text, QString *error) 
     QJsonParseError parseError;
     const QJsonDocument doc = QJsonDocument::fromJson(text.toUtf8(), &parseError);
     if (!doc.isObject())
-        return fail(parseError.error ? parseError.errorString()
-                                     : QStringLiteral("不是JSON对象"));
+        return fail(parseError.error ? parseError.errorString() : QStringLiteral("不是JSON对象"));
     const QJsonObject o = doc.object();
     auto string = [&](const char *key, QString *into) {
         const QJsonValue v = o.value(QLatin1String(key));
@@ -128,9 +127,9 @@ QString check(const NotifyChannel &channel) {
     if (!options)
         return error;
     const QUrl url(channel.target.trimmed(), QUrl::StrictMode);
-    const QStringList schemes =
-        isWebKind(channel.kind) ? QStringList{QStringLiteral("http"), QStringLiteral("https")}
-                                : QStringList{QStringLiteral("smtp"), QStringLiteral("smtps")};
+    const QStringList schemes = isWebKind(channel.kind)
+                                    ? QStringList{QStringLiteral("http"), QStringLiteral("https")}
+                                    : QStringList{QStringLiteral("smtp"), QStringLiteral("smtps")};
     if (!url.isValid() || url.host().isEmpty() || !schemes.contains(url.scheme()))
         return isWebKind(channel.kind)
                    ? QStringLiteral("地址应为 http:// 或 https:// 开头的完整网址")
@@ -165,8 +164,8 @@ bool loadAll(LiteConnection &db, QList<NotifyChannel> *channels, QString *error)
     if (st.isValid())
         st.Step();
     while (st.isValid() && !st.done()) {
-        channels->append({st.integer(0), st.text(1), st.text(2), st.text(3), st.text(4),
-                          st.text(5), st.integer(6) != 0});
+        channels->append({st.integer(0), st.text(1), st.text(2), st.text(3), st.text(4), st.text(5),
+                          st.integer(6) != 0});
         st.Step();
     }
     if (st.failed()) {
@@ -188,12 +187,14 @@ bool save(LiteConnection &db, NotifyChannel *channel, QString *error) {
                            QStringLiteral(", ") + QString::number(channel->enabled ? 1 : 0);
     QStringList statements = notify::createTables();
     if (channel->id == 0)
-        statements << QStringLiteral("insert into notifychannel "
-                                     "(kind, name, target, secret, options, enabled) values (") +
+        statements << QStringLiteral(
+                          "insert into notifychannel "
+                          "(kind, name, target, secret, options, enabled) values (") +
                           values + QLatin1Char(')');
     else
-        statements << QStringLiteral("replace into notifychannel "
-                                     "(id, kind, name, target, secret, options, enabled) values (") +
+        statements << QStringLiteral(
+                          "replace into notifychannel "
+                          "(id, kind, name, target, secret, options, enabled) values (") +
                           QString::number(channel->id) + QStringLiteral(", ") + values +
                           QLatin1Char(')');
     if (!executeTogether(db, statements, error))

@@ -71,8 +71,8 @@ QString unitOf(const QString &kind) {
 }
 
 QString eventLine(const NotifyEvent &e) {
-    QString out = moduleText(e) + (e.moduleName.trimmed().isEmpty() ? QStringLiteral(" ") : QString()) +
-                  e.kind;
+    QString out = moduleText(e) +
+                  (e.moduleName.trimmed().isEmpty() ? QStringLiteral(" ") : QString()) + e.kind;
     if (e.reminder)
         return out + QStringLiteral(" 仍在报警（始于 ") + e.time + QStringLiteral("）");
     if (e.value)
@@ -103,8 +103,8 @@ OutMessage compose(const QList<NotifyEvent> &events, int *used) {
     } else {
         out.text = title() + QString::number(lines.size()) + QStringLiteral("条：\n") +
                    lines.join(QLatin1Char('\n'));
-        out.subject = QStringLiteral("温湿度报警：") + QString::number(lines.size()) +
-                      QStringLiteral("条");
+        out.subject =
+            QStringLiteral("温湿度报警：") + QString::number(lines.size()) + QStringLiteral("条");
     }
     QJsonObject hook = eventObject(newest);
     hook.remove(QLatin1String("reminder"));
@@ -165,9 +165,9 @@ WebRequest webRequest(const NotifyChannel &channel, const OutMessage &message, q
                        QByteArray::number(epochMs) + "&sign=" +
                        QUrl::toPercentEncoding(QString::fromLatin1(dingtalkSign(secret, epochMs)));
     } else if (channel.kind == QLatin1String("feishu")) {
-        QJsonObject o{{QLatin1String("msg_type"), QStringLiteral("text")},
-                      {QLatin1String("content"),
-                       QJsonObject{{QLatin1String("text"), message.text}}}};
+        QJsonObject o{
+            {QLatin1String("msg_type"), QStringLiteral("text")},
+            {QLatin1String("content"), QJsonObject{{QLatin1String("text"), message.text}}}};
         if (!secret.isEmpty()) {
             const qint64 seconds = epochMs / 1000;
             o.insert(QLatin1String("timestamp"), QString::number(seconds));
@@ -189,8 +189,9 @@ QByteArray mail(const ChannelOptions &options, const OutMessage &message, const 
     out += "Subject: " + encodedHeader(message.subject) + "\r\n";
     out += "Message-ID: <" + QByteArray::number(date.toMSecsSinceEpoch()) + '.' +
            QByteArray::number(QRandomGenerator::global()->generate()) + "@qx7daq>\r\n";
-    out += "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"
-           "Content-Transfer-Encoding: base64\r\n\r\n";
+    out +=
+        "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"
+        "Content-Transfer-Encoding: base64\r\n\r\n";
     const QByteArray body = message.text.toUtf8().toBase64();
     for (qsizetype i = 0; i < body.size(); i += 76) out += body.mid(i, 76) + "\r\n";
     return out;
@@ -210,8 +211,8 @@ Answer judge(const QString &kind, long httpStatus, const QByteArray &body) {
     const QJsonObject o = QJsonDocument::fromJson(body).object();
     const QJsonValue code = o.value(codeKey);
     if (!code.isDouble())
-        return {false, QStringLiteral("答复无法识别：") +
-                           QString::fromUtf8(body.left(200)).simplified()};
+        return {false,
+                QStringLiteral("答复无法识别：") + QString::fromUtf8(body.left(200)).simplified()};
     const QString text = codeKey + QLatin1Char(' ') + QString::number(code.toInteger()) +
                          QStringLiteral("（") + o.value(messageKey).toString() +
                          QStringLiteral("）");

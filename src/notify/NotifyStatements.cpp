@@ -12,7 +12,8 @@ QStringList createTables() {
                        "mydate TEXT, state TEXT, tries INTEGER, error TEXT)"),
         // The notifier looks for the waiting rows of a channel every second,
         // and for the rows of an alarm; neither reads the whole table.
-        QStringLiteral("create index if not exists notifylog_waiting on notifylog (state, channel)"),
+        QStringLiteral(
+            "create index if not exists notifylog_waiting on notifylog (state, channel)"),
         QStringLiteral("create index if not exists notifylog_alarm on notifylog (alarm)"),
     };
 }

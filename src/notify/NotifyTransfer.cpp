@@ -114,9 +114,8 @@ notifymsg::Answer NotifyTransfer::result(int curlCode) const {
         return {false, setupError_};
     if (curlCode != CURLE_OK) {
         const QString detail = QString::fromUtf8(error_).trimmed();
-        return {false, detail.isEmpty()
-                           ? QString::fromUtf8(curl_easy_strerror(CURLcode(curlCode)))
-                           : detail};
+        return {false, detail.isEmpty() ? QString::fromUtf8(curl_easy_strerror(CURLcode(curlCode)))
+                                        : detail};
     }
     long status = 0;
     curl_easy_getinfo(static_cast<CURL *>(easy_), CURLINFO_RESPONSE_CODE, &status);

@@ -35,9 +35,9 @@ public:
 
     // What libcurl's callbacks read and write.
     struct Io {
-        QByteArray body;      // the POST body, or the whole mail
-        qsizetype sent = 0;   // of the mail
-        QByteArray answer;    // what the server answered (the first 64 KiB)
+        QByteArray body;     // the POST body, or the whole mail
+        qsizetype sent = 0;  // of the mail
+        QByteArray answer;   // what the server answered (the first 64 KiB)
         const std::atomic_bool *cancel = nullptr;
     };
 

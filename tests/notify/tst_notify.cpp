@@ -81,7 +81,8 @@ struct Site {
     // state, tries and error of every notifylog row, in order.
     QStringList log() {
         QStringList out;
-        for (const QVariantList &r : db.rows("select state, tries, error from notifylog order by id"))
+        for (const QVariantList &r :
+             db.rows("select state, tries, error from notifylog order by id"))
             out << r[0].toString() + QLatin1Char('/') + r[1].toString() + QLatin1Char('/') +
                        r[2].toString();
         return out;
@@ -131,12 +132,15 @@ void TestNotify::signing() {
              sign);
     // Where each service wants it: DingTalk in the URL, percent-encoded as the
     // sample's quote_plus does; Feishu in the body, the seconds as text.
-    const NotifyChannel c{0, kind, "x", "https://robot.invalid/send?access_token=t",
-                          QString::fromUtf8(secret), {}, true};
-    const auto r = notifymsg::webRequest(c, {{}, "hi", {}}, dingtalk ? timestamp : timestamp * 1000);
+    const NotifyChannel c{
+        0,  kind, "x", "https://robot.invalid/send?access_token=t", QString::fromUtf8(secret),
+        {}, true};
+    const auto r =
+        notifymsg::webRequest(c, {{}, "hi", {}}, dingtalk ? timestamp : timestamp * 1000);
     if (dingtalk) {
-        QCOMPARE(r.url, "https://robot.invalid/send?access_token=t&timestamp=1577262236757"
-                        "&sign=hmPWwU%2B7lVdm3ZZz0r9tSfx0L4Q26jWOZr9%2BGs6EZQM%3D");
+        QCOMPARE(r.url,
+                 "https://robot.invalid/send?access_token=t&timestamp=1577262236757"
+                 "&sign=hmPWwU%2B7lVdm3ZZz0r9tSfx0L4Q26jWOZr9%2BGs6EZQM%3D");
     } else {
         QCOMPARE(json(r.body).value("timestamp").toString(), "1599360473");
         QCOMPARE(json(r.body).value("sign").toString().toLatin1(), sign);
@@ -153,10 +157,11 @@ void TestNotify::messages() {
              "【温湿度报警】模块3（冷库）温度过低 -4.1℃ 开始 2026-12-07 05:10:42");
     const OutMessage three = notifymsg::compose({start, noReply, humid}, &used);
     QCOMPARE(used, 3);
-    QCOMPARE(three.text, "【温湿度报警】3条：\n"
-                         "模块3（冷库）温度过低 -4.1℃ 开始 2026-12-07 05:10:42\n"
-                         "模块5 无应答 开始 2026-12-07 05:11:00\n"
-                         "模块5 湿度过高 仍在报警（始于 2026-12-07 05:12:00）");
+    QCOMPARE(three.text,
+             "【温湿度报警】3条：\n"
+             "模块3（冷库）温度过低 -4.1℃ 开始 2026-12-07 05:10:42\n"
+             "模块5 无应答 开始 2026-12-07 05:11:00\n"
+             "模块5 湿度过高 仍在报警（始于 2026-12-07 05:12:00）");
     // The webhook's object: the newest event on top, all of them in "events".
     const QJsonObject hook = json(three.webhook);
     QCOMPARE(hook.value("adr").toInt(), 5);
@@ -185,12 +190,12 @@ void TestNotify::answers_data() {
         << false << "errcode 310000（sign not match）";
     QTest::newRow("feishu ok") << "feishu" << 200 << QByteArray(R"({"code":0,"msg":"success"})")
                                << true << "code 0（success）";
-    QTest::newRow("feishu without code")
-        << "feishu" << 200 << QByteArray(R"({"errcode":0})") << false << "答复无法识别：{\"errcode\":0}";
-    QTest::newRow("robot http 500") << "wecom" << 500 << QByteArray(R"({"errcode":0})") << false
-                                    << "HTTP 500";
-    QTest::newRow("robot not json") << "wecom" << 200 << QByteArray("<html>") << false
-                                    << "答复无法识别：<html>";
+    QTest::newRow("feishu without code") << "feishu" << 200 << QByteArray(R"({"errcode":0})")
+                                         << false << "答复无法识别：{\"errcode\":0}";
+    QTest::newRow("robot http 500")
+        << "wecom" << 500 << QByteArray(R"({"errcode":0})") << false << "HTTP 500";
+    QTest::newRow("robot not json")
+        << "wecom" << 200 << QByteArray("<html>") << false << "答复无法识别：<html>";
     QTest::newRow("webhook 204") << "webhook" << 204 << QByteArray() << true << "HTTP 204";
     QTest::newRow("webhook 404") << "webhook" << 404 << QByteArray() << false << "HTTP 404";
 }
@@ -211,9 +216,10 @@ void TestNotify::queueWithEachAlarm() {
     auto store = [&](int count) {
         QList<PendingWrite> writes;
         for (int i = 0; i < count; ++i) {
-            const QString s = schema::createAlarmLogTable() + QStringLiteral("; ") +
-                              sql::insertAlarmLog(3, "2026-12-07 05:10:42", "温度过低", -4.1, "开始") +
-                              QStringLiteral("; ") + notify::queueForLastAlarm();
+            const QString s =
+                schema::createAlarmLogTable() + QStringLiteral("; ") +
+                sql::insertAlarmLog(3, "2026-12-07 05:10:42", "温度过低", -4.1, "开始") +
+                QStringLiteral("; ") + notify::queueForLastAlarm();
             writes.append({s, s, RecordWriter::steadyMs(), true});
         }
         writer.submit(writes);
@@ -228,12 +234,12 @@ void TestNotify::queueWithEachAlarm() {
     const qint64 c = site.channel("wecom", "http://127.0.0.1:1/c");
     // Two alarms in one transaction: each row points at its own alarm.
     QVERIFY(store(2));
-    const auto rows = site.db.rows("select alarm, channel, state, tries from notifylog order by id");
+    const auto rows =
+        site.db.rows("select alarm, channel, state, tries from notifylog order by id");
     const QList<QVariantList> expected{
         {2, a, "等待", 0}, {2, c, "等待", 0}, {3, a, "等待", 0}, {3, c, "等待", 0}};
     QCOMPARE(rows.size(), expected.size());
-    for (int i = 0; i < rows.size(); ++i)
-        QCOMPARE(rows[i], expected[i]);
+    for (int i = 0; i < rows.size(); ++i) QCOMPARE(rows[i], expected[i]);
 }
 
 void TestNotify::onePerChannelThenGrouped() {

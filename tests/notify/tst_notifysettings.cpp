@@ -57,13 +57,13 @@ void TestNotifySettings::storeSwitchRemove() {
     type("wecom", {"值班群", "https://qyapi.weixin.qq.com/cgi-bin/webhook/send?key=k"});
     click("save");
     QCOMPARE(app_->boxes.shown.size(), 0);
-    QCOMPARE(rows("select kind, name, secret, options, enabled from notifychannel order by id"),
-             (QList<QVariantList>{
-                 {"email", "值班邮箱", "pw",
-                  R"({"from":"daq@site.example","repeat_minutes":30,"starttls":true,)"
-                  R"("to":["a@site.example","b@site.example"],"username":"daq"})",
-                  1},
-                 {"wecom", "值班群", "", "{}", 1}}));
+    QCOMPARE(
+        rows("select kind, name, secret, options, enabled from notifychannel order by id"),
+        (QList<QVariantList>{{"email", "值班邮箱", "pw",
+                              R"({"from":"daq@site.example","repeat_minutes":30,"starttls":true,)"
+                              R"("to":["a@site.example","b@site.example"],"username":"daq"})",
+                              1},
+                             {"wecom", "值班群", "", "{}", 1}}));
     // Chosen again, the first one shows as stored; switched off, then removed
     // with what still waited for it.
     choose(0);
@@ -87,9 +87,8 @@ void TestNotifySettings::refused_data() {
     QTest::addColumn<QStringList>("fields");
     QTest::addColumn<QString>("message");
     QTest::newRow("no name") << "wecom" << QStringList{"", "https://a.example/x"} << "请输入名称";
-    QTest::newRow("not a web address")
-        << "dingtalk" << QStringList{"d", "ftp://a.example/x"}
-        << "地址应为 http:// 或 https:// 开头的完整网址";
+    QTest::newRow("not a web address") << "dingtalk" << QStringList{"d", "ftp://a.example/x"}
+                                       << "地址应为 http:// 或 https:// 开头的完整网址";
     QTest::newRow("mail to a web address")
         << "email" << QStringList{"m", "https://a.example", "", "a@b.example", "c@d.example"}
         << "地址应为 smtp://主机:端口 或 smtps://主机:端口";
@@ -107,9 +106,9 @@ void TestNotifySettings::refused() {
     type(kind.toLatin1().constData(), fields);
     click("save");
     QTEST(app_->boxes.texts().value(0), "message");
-    QCOMPARE(app_->db().scalar("select count(*) from sqlite_master where name='notifychannel'")
-                 .toInt(),
-             0);
+    QCOMPARE(
+        app_->db().scalar("select count(*) from sqlite_master where name='notifychannel'").toInt(),
+        0);
 }
 
 void TestNotifySettings::testSend() {
@@ -129,14 +128,15 @@ void TestNotifySettings::testSend() {
     QVERIFY2(tls.listen(), qPrintable(tls.errorString()));
     type("webhook", {"hook", tls.url("/hook")});
     click("test");
-    QTRY_VERIFY(app_->boxes.texts().value(2).startsWith("测试消息未能送达：SSL certificate problem"));
+    QTRY_VERIFY(
+        app_->boxes.texts().value(2).startsWith("测试消息未能送达：SSL certificate problem"));
     w_->findChild<QLineEdit *>("cafile")->setText(tls.caFile());
     click("test");
     QTRY_COMPARE(app_->boxes.texts().value(3), "测试消息已送达：HTTP 200");
     // Nothing was stored.
-    QCOMPARE(app_->db().scalar("select count(*) from sqlite_master where name='notifychannel'")
-                 .toInt(),
-             0);
+    QCOMPARE(
+        app_->db().scalar("select count(*) from sqlite_master where name='notifychannel'").toInt(),
+        0);
 }
 
 QTEST_MAIN(TestNotifySettings)

@@ -36,8 +36,8 @@ bool makeLoopbackCertificate(const QString &dir, QString *error) {
              "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
     if (p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
         return true;
-    *error = QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(p.readAll()) +
-             p.errorString();
+    *error =
+        QStringLiteral("openssl failed: ") + QString::fromLocal8Bit(p.readAll()) + p.errorString();
     return false;
 }
 
@@ -120,8 +120,9 @@ void RobotServer::serve(QTcpSocket *socket) {
     requests.append({data.left(data.indexOf('\r')).split(' ').value(1), data.mid(end + 4, length)});
     if (answer == Answer::Silent)
         return;
-    const QByteArray body = answer == Answer::ServerError ? QByteArray("Internal Server Error")
-                                                          : answerBody(answer, requests.last().target);
+    const QByteArray body = answer == Answer::ServerError
+                                ? QByteArray("Internal Server Error")
+                                : answerBody(answer, requests.last().target);
     socket->write((answer == Answer::ServerError ? "HTTP/1.1 500 Internal Server Error\r\n"
                                                  : "HTTP/1.1 200 OK\r\n") +
                   QByteArray("Content-Type: application/json\r\nConnection: close\r\n") +
@@ -142,8 +143,8 @@ QString SmtpServer::caFile() const {
 
 bool SmtpServer::start() {
     const QDir dir(dir_.path());
-    QStringList args{QStringLiteral(QX7_TEST_SUPPORT_DIR "/smtp_server.py"),
-                     QString::number(port_), dir.path()};
+    QStringList args{QStringLiteral(QX7_TEST_SUPPORT_DIR "/smtp_server.py"), QString::number(port_),
+                     dir.path()};
     if (security_ != Security::Plain) {
         if (!QFile::exists(caFile()) && !makeLoopbackCertificate(dir.path(), &error_))
             return false;

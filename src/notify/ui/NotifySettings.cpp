@@ -125,9 +125,9 @@ bool NotifySettings::reload() {
     const bool ok = notifychannel::loadAll(*db_, &channels_, &error);
     list_->clear();
     for (const NotifyChannel &c : std::as_const(channels_)) {
-        auto *item = new QTreeWidgetItem(list_, {c.name, notifychannel::kindText(c.kind), c.target,
-                                                 c.enabled ? QStringLiteral("是")
-                                                           : QStringLiteral("否")});
+        auto *item =
+            new QTreeWidgetItem(list_, {c.name, notifychannel::kindText(c.kind), c.target,
+                                        c.enabled ? QStringLiteral("是") : QStringLiteral("否")});
         item->setData(0, Qt::UserRole, c.id);
     }
     if (!ok)
@@ -202,8 +202,8 @@ std::optional<NotifyChannel> NotifySettings::typedChannel() {
     c.enabled = enabled_->isChecked();
     ChannelOptions options;
     options.from = from_->text().trimmed();
-    for (const QString &to : to_->text().split(QRegularExpression(QStringLiteral("[,;，；]")),
-                                               Qt::SkipEmptyParts)) {
+    for (const QString &to :
+         to_->text().split(QRegularExpression(QStringLiteral("[,;，；]")), Qt::SkipEmptyParts)) {
         if (!to.trimmed().isEmpty())
             options.to << to.trimmed();
     }
@@ -287,9 +287,9 @@ void NotifySettings::testSend() {
         *channel, this,
         [this](bool delivered, const QString &answer) {
             test_->setEnabled(true);
-            const QString text =
-                (delivered ? QStringLiteral("测试消息已送达：") : QStringLiteral("测试消息未能送达：")) +
-                answer;
+            const QString text = (delivered ? QStringLiteral("测试消息已送达：")
+                                            : QStringLiteral("测试消息未能送达：")) +
+                                 answer;
             state_->setText(text);
             msgBox(this, text, MsgButtons::Ok, delivered ? MsgIcon::Information : MsgIcon::Warning,
                    kTitle);
