@@ -21,6 +21,19 @@ bool looksLikeAddress(const QString &text) {
            !a.contains(QLatin1Char(' ')) && !a.contains(QLatin1Char('<')) &&
            !a.contains(QLatin1Char('>'));
 }
+
+// All or nothing, with the write lock taken at the start: a database that
+// another connection holds is waited for (the busy timeout) rather than
+// refused half-way.
+bool writeTogether(LiteConnection &db, const QStringList &statements, QString *error) {
+    LiteTransaction tx(db, LiteTransaction::Mode::Immediate);
+    bool ok = tx.isActive();
+    for (const QString &sql : statements) ok = ok && db.Execute(sql);
+    ok = ok && tx.commit();
+    if (!ok && error)
+        *error = db.lastError();
+    return ok;
+}
 }  // namespace
 
 QString bareAddress(const QString &text) {
@@ -197,7 +210,7 @@ bool save(LiteConnection &db, NotifyChannel *channel, QString *error) {
                           "(id, kind, name, target, secret, options, enabled) values (") +
                           QString::number(channel->id) + QStringLiteral(", ") + values +
                           QLatin1Char(')');
-    if (!executeTogether(db, statements, error))
+    if (!writeTogether(db, statements, error))
         return false;
     if (channel->id == 0) {
         LiteStatement st = db.prepare(QStringLiteral("select last_insert_rowid()"));
@@ -218,7 +231,7 @@ bool remove(LiteConnection &db, qint64 id, QString *error) {
                       QString::fromUtf8(notify::kWaiting) + QStringLiteral("' and channel = ") +
                       channel
                << QStringLiteral("delete from notifychannel where id = ") + channel;
-    return executeTogether(db, statements, error);
+    return writeTogether(db, statements, error);
 }
 
 }  // namespace notifychannel

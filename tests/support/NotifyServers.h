@@ -4,86 +4,47 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QObject>
-#include <QPointer>
-#include <QTemporaryDir>
 
-#include <memory>
-
-class QTcpServer;
-class QTcpSocket;
-
-// A certificate and key for 127.0.0.1 made with openssl in `dir`
-// (dir/cert.pem, which a client trusts as its own CA, and dir/key.pem).
-bool makeLoopbackCertificate(const QString &dir, QString *error);
-
-// An HTTP server on 127.0.0.1 that answers POSTs as a group robot, a
-// webhook or a broken server would, in the test's own thread. The answer's
-// shape follows the path: /feishu... answers {"code": …}, any other path
-// {"errcode": …}.
+// One of the notification tests' local servers (notify_servers.py, run by
+// Debian's python3, which has python3-aiosmtpd) as a child process on
+// 127.0.0.1, at a port chosen once, so that after stop() a start() comes
+// back on the same one (a server down for a while).
 //
-//     RobotServer robots;
-//     QVERIFY(robots.listen());
-//     ... robots.url("/wecom") ... robots.requests ...
-//     robots.close();          // down: connections are refused
-//     robots.listen(port);     // back on the same port
-class RobotServer : public QObject {
-    Q_OBJECT
+//     NotifyServer robot(NotifyServer::Kind::Http);
+//     QVERIFY2(robot.start(), qPrintable(robot.errorString()));
+//     ... robot.url("/wecom?key=k") ... robot.requests() ...
+class NotifyServer : public ChildProcess {
 public:
-    enum class Answer { Success, ErrorCode, ServerError, Silent };
+    // A robot or webhook over HTTP or HTTPS; an SMTP server, plain or with
+    // STARTTLS (a login is then required when `user` is given).
+    enum class Kind { Http, Https, Smtp, SmtpStartTls };
     struct Request {
         QByteArray target;  // path and query
         QByteArray body;
     };
 
-    // With `tls`, HTTPS with a certificate of its own (caFile()).
-    explicit RobotServer(bool tls = false);
-    ~RobotServer() override;
+    explicit NotifyServer(Kind kind, const QString &user = {}, const QString &password = {});
 
-    bool listen(quint16 port = 0);
-    // Stops listening and drops every connection.
-    void close();
-    quint16 port() const { return port_; }
-    QString url(const QString &path) const;
-    QString caFile() const;
-    QString errorString() const { return error_; }
-
-    Answer answer = Answer::Success;
-    QList<Request> requests;
-
-private:
-    void take(QTcpSocket *socket);
-    void serve(QTcpSocket *socket);
-
-    bool tls_;
-    QTemporaryDir dir_;
-    std::unique_ptr<QTcpServer> server_;
-    QList<QPointer<QTcpSocket>> sockets_;
-    quint16 port_ = 0;
-    QString error_;
-};
-
-// Debian's aiosmtpd as a child process (tests/support/smtp_server.py) on
-// 127.0.0.1 at a free port, keeping each mail it accepts.
-class SmtpServer : public ChildProcess {
-public:
-    enum class Security { Plain, StartTls, Smtps };
-    // A login is required when `user` is not empty (over TLS only).
-    explicit SmtpServer(Security security, const QString &user = {}, const QString &password = {});
-
-    // Starts and waits until it serves; false, with the reason and log in
+    // Starts and waits until it serves; false, with the reason and its log in
     // errorString(), when it does not.
     bool start();
-    quint16 port() const { return port_; }
-    QString caFile() const;
-    // The mails accepted so far, oldest first, each with its envelope lines.
-    QList<QByteArray> mails() const;
     QString errorString() const { return error_; }
+    quint16 port() const { return port_; }
+    // http(s)://127.0.0.1:PORT<path>, or smtp://127.0.0.1:PORT.
+    QString url(const QString &path = {}) const;
+    // The server's own certificate, to trust as a CA (HTTPS, STARTTLS).
+    QString caFile() const;
+
+    // How the robot answers from now on: "success", "errcode" (a refusal
+    // with HTTP 200), "500" or "silent" (no answer at all).
+    void answer(const char *mode) const;
+    // What it received so far, oldest first (over all its runs).
+    QList<Request> requests() const;
+    QList<QByteArray> mails() const;  // with X-Envelope-From/To lines first
 
 private:
-    Security security_;
-    QString user_;
-    QString password_;
+    Kind kind_;
+    QStringList extra_;
     quint16 port_ = 0;
     QString error_;
 };

@@ -74,7 +74,7 @@ void NotifySettings::buildControls() {
     cafile_ = makeControl<QLineEdit>(this, "cafile");
     cafile_->setPlaceholderText(QStringLiteral("可选：另外信任的CA证书文件"));
     repeat_ = makeControl<QLineEdit>(this, "repeat");
-    repeat_->setPlaceholderText(QStringLiteral("0：不重复"));
+    repeat_->setPlaceholderText(QStringLiteral("报警未结束时每隔几分钟再发一次，0：不重发"));
     enabled_ = makeControl<QCheckBox>(this, "enabled", QStringLiteral("启用"));
     state_ = makeControl<QLabel>(this, "notifyState", QString());
     state_->setWordWrap(true);
@@ -90,7 +90,7 @@ void NotifySettings::buildControls() {
     form->addRow(QStringLiteral("用户名："), username_);
     form->addRow(QString(), starttls_);
     form->addRow(QStringLiteral("CA文件："), cafile_);
-    form->addRow(QStringLiteral("报警持续时每隔（分钟）重发："), repeat_);
+    form->addRow(QStringLiteral("重复提醒（分钟）："), repeat_);
     form->addRow(QString(), enabled_);
 
     auto button = [this](const char *name, const QString &text, void (NotifySettings::*slot)()) {
