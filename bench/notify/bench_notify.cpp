@@ -55,13 +55,13 @@ bool waitFor(const std::function<bool()> &arrived) {
 // Submits one alarm to the writer as the acquisition does, at a different
 // moment of the notifier's second each time, and returns the milliseconds
 // until `arrived` holds (or -1).
-double alarmToArrival(int run, RecordWriter &writer,
-                      const std::function<bool()> &arrived) {
+double alarmToArrival(int run, RecordWriter &writer, const std::function<bool()> &arrived) {
     QTest::qWait(run * 379 % 1000);
-    const QString s = schema::createAlarmLogTable() + QStringLiteral("; ") +
-                      sql::insertAlarmLog(3, recordTimeText(QDateTime::currentDateTimeUtc()),
-                                          QStringLiteral("温度过低"), -4.1, QStringLiteral("开始")) +
-                      QStringLiteral("; ") + notify::queueForLastAlarm();
+    const QString s =
+        schema::createAlarmLogTable() + QStringLiteral("; ") +
+        sql::insertAlarmLog(3, recordTimeText(QDateTime::currentDateTimeUtc()),
+                            QStringLiteral("温度过低"), -4.1, QStringLiteral("开始")) +
+        QStringLiteral("; ") + notify::queueForLastAlarm();
     QElapsedTimer t;
     t.start();
     writer.submit({{s, s, RecordWriter::steadyMs(), true}});
@@ -106,16 +106,20 @@ int main(int argc, char **argv) {
         const qsizetype before = smtp.mails().size();
         mail << alarmToArrival(i, writer, [&] { return smtp.mails().size() > before; });
     }
-    const NotifyChannel test{0, QStringLiteral("webhook"), QStringLiteral("t"),
-                             hook.url(QStringLiteral("/test")), {}, {}, true};
+    const NotifyChannel test{0,
+                             QStringLiteral("webhook"),
+                             QStringLiteral("t"),
+                             hook.url(QStringLiteral("/test")),
+                             {},
+                             {},
+                             true};
     for (int i = 0; i < 20; ++i) {
         QElapsedTimer t;
         t.start();
         const qsizetype before = hook.requests().size();
         Notifier::testSend(test, &app, [](bool, const QString &) {});
-        alone << (waitFor([&] { return hook.requests().size() > before; })
-                      ? t.nsecsElapsed() / 1e6
-                      : -1);
+        alone << (waitFor([&] { return hook.requests().size() > before; }) ? t.nsecsElapsed() / 1e6
+                                                                           : -1);
     }
     print("alarm queued -> request at the webhook", web);
     print("alarm queued -> mail at the SMTP server", mail);

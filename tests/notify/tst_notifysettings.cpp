@@ -52,7 +52,6 @@ void TestNotifySettings::storeSwitchRemove() {
                    "a@site.example, b@site.example", "daq", "30"});
     w_->findChild<QCheckBox *>("starttls")->setChecked(true);
     click("save");
-    type("wecom", {"值班群", "https://qyapi.weixin.qq.com/cgi-bin/webhook/send?key=k"});
     click("add");
     type("wecom", {"值班群", "https://qyapi.weixin.qq.com/cgi-bin/webhook/send?key=k"});
     click("save");
