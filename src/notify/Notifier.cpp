@@ -60,6 +60,8 @@ public:
         std::lock_guard lock(mutex_);
         return !tickPending_ && !ticking_ && busyChannels_ == 0;
     }
+    // Held by the thread around every database operation, and by suspend().
+    std::mutex &database() { return database_; }
 
 private:
     struct ChannelState {
@@ -96,6 +98,7 @@ private:
     CURLM *multi_ = nullptr;
     std::thread thread_;
 
+    std::mutex database_;
     mutable std::mutex mutex_;
     bool stop_ = false;
     bool tickPending_ = false;
@@ -160,6 +163,7 @@ void Notifier::Worker::run() {
             }
         }
         if (tick) {
+            std::lock_guard database(database_);
             handleTick();
             std::lock_guard lock(mutex_);
             ticking_ = false;
@@ -171,12 +175,17 @@ void Notifier::Worker::run() {
             if (m->msg == CURLMSG_DONE)
                 finish(m->easy_handle, m->data.result);
         }
+        if (!outcomes_.empty()) {
+            std::lock_guard database(database_);
+            storeOutcomes();
+        }
         curl_multi_poll(multi_, nullptr, 0, kTickMs, nullptr);
     }
     // What is under way is abandoned: its rows still wait in the database.
     for (Flight &f : flights_)
         curl_multi_remove_handle(multi_, static_cast<CURL *>(f.transfer->handle()));
     flights_.clear();
+    std::lock_guard database(database_);
     storeOutcomes();
 }
 
@@ -363,7 +372,6 @@ void Notifier::Worker::finish(CURL *easy, CURLcode code) {
         outcome.pause = state.pause;
     }
     outcomes_.push_back(std::move(outcome));
-    storeOutcomes();
 }
 
 bool Notifier::Worker::storeOutcomes() {
@@ -421,8 +429,23 @@ bool Notifier::start(QString *error) {
 }
 
 void Notifier::stop() {
+    resume();
     timer_->stop();
     worker_.reset();
+}
+
+void Notifier::suspend() {
+    if (worker_ && !suspended_) {
+        worker_->database().lock();
+        suspended_ = true;
+    }
+}
+
+void Notifier::resume() {
+    if (suspended_) {
+        worker_->database().unlock();
+        suspended_ = false;
+    }
 }
 
 bool Notifier::isRunning() const {

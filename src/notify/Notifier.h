@@ -61,6 +61,13 @@ public:
     void stop();
     bool isRunning() const;
 
+    // Holds the notifier between two of its database operations (a backup
+    // copies the file meanwhile) and lets it go on; both from the thread that
+    // owns the notifier. Suspending waits for an operation under way (at
+    // most about a second); messages on their way meanwhile are stored after.
+    void suspend();
+    void resume();
+
     // The timer's handler: reads the clock and lets the thread look at the
     // outbox. Tests call it after moving their clock.
     void tick();
@@ -91,4 +98,5 @@ private:
     int timeoutMs_ = kDefaultTimeoutMs;
     QTimer *timer_ = nullptr;
     std::unique_ptr<Worker> worker_;
+    bool suspended_ = false;
 };
