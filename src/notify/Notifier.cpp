@@ -13,8 +13,10 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -42,7 +44,10 @@ QString pauseText(qint64 ms) {
 }  // namespace
 
 // The thread that does the work, with its connection and its libcurl multi
-// handle. Everything but post(), idle() and the constructor runs on it.
+// handle. The owner's thread calls start(), stop(), post(), idle() and
+// database(); everything else runs on the worker's thread, whose idea of the
+// time is that of the last tick (pauses are measured from the tick that
+// saw a message fail).
 class Notifier::Worker {
 public:
     struct Now {
