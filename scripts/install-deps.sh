@@ -12,6 +12,8 @@ packages=(
     mosquitto           # MQTT broker: the tests and the demo start their own on 127.0.0.1
     mosquitto-clients   # mosquitto_sub, to watch what the program publishes
     openssl             # the MQTT TLS test makes its own certificates
+    libcurl4-openssl-dev  # alarm notifications: group robots, webhooks and e-mail over HTTP(S)/SMTP
+    python3-aiosmtpd    # the notification tests' SMTP server (plain and STARTTLS)
     cmake ninja-build g++ pkg-config
     clang-format        # the format check of CI (scripts/check-format.sh)
     xvfb xauth x11-utils  # an X server for the test of the window titles, and xprop

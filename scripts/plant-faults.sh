@@ -106,6 +106,10 @@ QStringList receiveFields|receive texts are written in lower case"
 "csv-last-page|src/records/RecordCsv.cpp|: index.lastId;|: index.pageStarts[size_t(pages - 1)];|the CSV file loses all but the first record of the last page"
 "cancel-busy-wait|src/records/RecordScan.cpp|(self->control_ && self->control_->cancelled())|(self == nullptr)|a cancelled pass still waits ten seconds for a file another program holds"
 "filter-hum-low|src/records/RecordQuery.cpp|recordHumidityCondition(rule.compare, texts.humLow.trimmed())|recordHumidityCondition(rule.compare, texts.humHigh.trimmed())|the humidity's lower bound takes the upper bound's text"
+"notify-rowid|src/notify/NotifyStatements.cpp|\"select (select max(id) from alarmlog), id,|\"select last_insert_rowid(), id,|the second channel's message of an alarm points at another alarm"
+"notify-flood|src/notify/Notifier.cpp|state.nextAt = now_.steady + kSpacingMs;|state.nextAt = now_.steady;|alarms within 10 s go out as one message each"
+"notify-errcode|src/notify/NotifyMessage.cpp|return {code.toInteger() == 0 && code.toDouble() == 0, text};|return {true, text};|a robot's refusal counts as delivered"
+"notify-no-backoff|src/notify/Notifier.cpp|qMin(state.pause * 2, kMaxRetryMs)|kFirstRetryMs|a channel that keeps failing is tried every 10 s"
 )
 
 if [ "${1:-}" = "--list" ]; then

@@ -9,6 +9,7 @@
 #include "console/ui/Form1.h"
 #include "mqtt/MqttPublisher.h"
 #include "mqtt/ui/MqttSettingsDialog.h"
+#include "notify/ui/NotifySettings.h"
 #include "records/ui/AnaQx7.h"
 #include "records/ui/DbaseWindow.h"
 #include "services/AppServices.h"
@@ -103,6 +104,7 @@ void MDImain::buildMenus() {
     item(system, "sigboard", QStringLiteral("操作单模块"), &MDImain::showConsole);
     item(system, "board", QStringLiteral("温湿度采集"), &MDImain::showAcquisition);
     item(system, "mqtt", QStringLiteral("MQTT设置"), &MDImain::showMqttSettings);
+    item(system, "notify", QStringLiteral("通知设置"), &MDImain::showNotifySettings);
     item(system, "quit", QStringLiteral("退出"), &MDImain::quit);
 
     QMenu *run = menuBar()->addMenu(QStringLiteral("数据库"));
@@ -171,6 +173,11 @@ void MDImain::showAcquisition() {
 void MDImain::showMqttSettings() {
     // Beside the frame: the acquisition goes on while the broker is changed.
     windows_->showWindow(windows_->mqttSetting());
+}
+
+void MDImain::showNotifySettings() {
+    // Beside the frame, as MQTT设置.
+    windows_->showWindow(windows_->notifySettings());
 }
 
 void MDImain::startMqtt() {

@@ -52,6 +52,7 @@ public:
     void showConsole();
     void showAcquisition();
     void showMqttSettings();
+    void showNotifySettings();
     void quit();
     void showRecords();
     void showMaintenance();

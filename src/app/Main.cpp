@@ -38,6 +38,7 @@ MDImain *Main(const QString &dataDir, SerialPort *port) {
     });
     frame->show();
     frame->startMqtt();
+    frame->services().startNotifier();
     frame->openSavedPort();
     return frame;
 }

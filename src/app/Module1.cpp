@@ -7,6 +7,7 @@
 #include "bus/ui/Edit232.h"
 #include "console/ui/Form1.h"
 #include "mqtt/ui/MqttSettingsDialog.h"
+#include "notify/ui/NotifySettings.h"
 #include "records/ui/AnaQx7.h"
 #include "records/ui/DbaseWindow.h"
 #include "records/ui/GraphWindow.h"
@@ -120,6 +121,10 @@ AlarmLogWindow *Module1::alarmLog() {
     return ensure(alarmLog_, [this] { return new AlarmLogWindow(&services_.db(), owner_); });
 }
 
+NotifySettings *Module1::notifySettings() {
+    return ensure(notifySettings_, [this] { return new NotifySettings(&services_.db(), owner_); });
+}
+
 ModuleWindow *Module1::moduleIfOpen() const {
     return module_;
 }
@@ -146,6 +151,9 @@ MqttSettingsDialog *Module1::mqttSettingIfOpen() const {
 }
 AlarmLogWindow *Module1::alarmLogIfOpen() const {
     return alarmLog_;
+}
+NotifySettings *Module1::notifySettingsIfOpen() const {
+    return notifySettings_;
 }
 
 void Module1::showWindow(QWidget *window) {

@@ -15,6 +15,7 @@ class Form1;
 class GraphWindow;
 class ModuleWindow;
 class MqttSettingsDialog;
+class NotifySettings;
 class QMdiArea;
 class QWidget;
 
@@ -42,6 +43,7 @@ public:
     DbaseWindow *dbase();
     MqttSettingsDialog *mqttSetting();
     AlarmLogWindow *alarmLog();
+    NotifySettings *notifySettings();
 
     // The window if it exists now, without creating it.
     ModuleWindow *moduleIfOpen() const;
@@ -53,6 +55,7 @@ public:
     DbaseWindow *dbaseIfOpen() const;
     MqttSettingsDialog *mqttSettingIfOpen() const;
     AlarmLogWindow *alarmLogIfOpen() const;
+    NotifySettings *notifySettingsIfOpen() const;
 
     // Shows a window made here: maximised inside the frame for the working
     // windows, normal beside it for the others; brings an open one to the
@@ -78,4 +81,5 @@ private:
     QPointer<DbaseWindow> dbase_;
     QPointer<MqttSettingsDialog> mqttSetting_;
     QPointer<AlarmLogWindow> alarmLog_;
+    QPointer<NotifySettings> notifySettings_;
 };

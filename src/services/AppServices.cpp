@@ -6,6 +6,8 @@
 #include "bus/BusLink.h"
 #include "bus/PortSettings.h"
 #include "mqtt/MqttPublisher.h"
+#include "notify/Notifier.h"
+#include "notify/NotifyStatements.h"
 #include "store/Clock.h"
 #include "store/LiteConnection.h"
 #include "store/PendingRecords.h"
@@ -24,9 +26,13 @@ AppServices::AppServices(const QString &databasePath, std::unique_ptr<SerialPort
       writer_(std::make_unique<RecordWriter>(clock)),
       bus_(std::make_unique<BusLink>(port ? port.release() : new SerialPort())),
       mqtt_(std::make_unique<MqttPublisher>(clock)),
+      notifier_(std::make_unique<Notifier>(databasePath, clock)),
       alarms_(std::make_unique<AlarmRecorder>(db_.get(), writer_.get(), clock)),
       acquisition_(std::make_unique<AcquisitionJobs>(bus_.get(), db_.get(), writer_.get(), clock)) {
     mqtt_->setObjectName(QStringLiteral("mqttPublisher"));
+    // Every alarm row queues its messages in the same transaction: a crash
+    // or a restart loses none.
+    alarms_->setAfterInsert(notify::queueForLastAlarm());
     wire();
 }
 
@@ -132,6 +138,13 @@ QString AppServices::startMqtt() {
     return mqtt_->applyFrom(*db_);
 }
 
+QString AppServices::startNotifier() {
+    QString error;
+    if (!notifier_->start(&error))
+        return error;
+    return {};
+}
+
 AppServices::Shutdown AppServices::shutdown(int waitMs) {
     if (shutdown_.done)
         return shutdown_;
@@ -152,6 +165,7 @@ AppServices::Shutdown AppServices::shutdown(int waitMs) {
         }
     }
     mqtt_->stop(waitMs);
+    notifier_->stop();
     return shutdown_;
 }
 

@@ -16,6 +16,7 @@ class BusLink;
 class Clock;
 class LiteConnection;
 class MqttPublisher;
+class Notifier;
 class RecordWriter;
 
 // The parts of the program that outlive any window, made and wired in one
@@ -50,6 +51,8 @@ public:
     AcquisitionJobs &acquisition() { return *acquisition_; }
     AlarmRecorder &alarms() { return *alarms_; }
     MqttPublisher &mqtt() { return *mqtt_; }
+    // Sends the alarms to the people of the notification channels.
+    Notifier &notifier() { return *notifier_; }
     // What the console keeps across its window's openings.
     console::ConsoleState &console() { return console_; }
     // The text of the last record query; the chart runs it again.
@@ -65,6 +68,9 @@ public:
     // Publishes over MQTT with the settings of table mqttsetting (none: off).
     // The reason when they cannot be used.
     QString startMqtt();
+    // Starts sending the alarm messages that wait in table notifylog (and
+    // those to come). The reason when it cannot.
+    QString startNotifier();
 
     // What the start did with records an earlier run could not store: how
     // many it stored now, or why they still wait; empty when there were none.
@@ -72,7 +78,8 @@ public:
 
     // Ends the run: the acquisition stops (its alarms end), the records still
     // waiting get up to `waitMs` to be stored, what remains is kept in the
-    // file beside the database for the next start, and MQTT says offline.
+    // file beside the database for the next start, MQTT says offline and the
+    // notifications stop (what waits is sent at the next start).
     // A second call does nothing.
     struct Shutdown {
         int kept = 0;  // records kept in `file` for the next start
@@ -98,6 +105,7 @@ private:
     std::unique_ptr<RecordWriter> writer_;
     std::unique_ptr<BusLink> bus_;
     std::unique_ptr<MqttPublisher> mqtt_;
+    std::unique_ptr<Notifier> notifier_;
     std::unique_ptr<AlarmRecorder> alarms_;
     std::unique_ptr<AcquisitionJobs> acquisition_;
     console::ConsoleState console_;
