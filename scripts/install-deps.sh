@@ -9,6 +9,7 @@ packages=(
     libsqlite3-dev      # SQLite 3, used directly
     sqlite3             # the sqlite3 shell (benchmarks compare against it)
     libmosquitto-dev    # MQTT client library: readings and alarms to a broker
+    libsystemd-dev      # readiness and watchdog of the logger run as a systemd service
     mosquitto           # MQTT broker: the tests and the demo start their own on 127.0.0.1
     mosquitto-clients   # mosquitto_sub, to watch what the program publishes
     openssl             # the MQTT TLS test makes its own certificates

@@ -110,6 +110,7 @@ void AcquisitionJobs::setPollPeriod(int periodMs) {
 }
 
 void AcquisitionJobs::pollTick() {
+    ++pollTicks_;
     const int pendingPosition = cycle_.pendingPosition();
     const quint8 pendingAddress = cycle_.pendingAddress();
     const PollStep step = cycle_.tick(*modules_);

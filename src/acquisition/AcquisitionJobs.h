@@ -56,6 +56,9 @@ public:
     }
     bool isSearching() const { return activity_ == Activity::Searching; }
     int pollPeriod() const;
+    // Poll ticks since the start of the program: it goes on while the
+    // polling is alive (a watchdog looks at it).
+    quint64 pollTicks() const { return pollTicks_; }
     QTimer *searchTimer() const { return searchTimer_; }
 
     // The registry list and the record schedule anew from dbQx7. False when
@@ -150,6 +153,7 @@ private:
     QTimer *clockTimer_;
     QTimer *searchTimer_;
     Activity activity_ = Activity::Idle;
+    quint64 pollTicks_ = 0;
     QString receiveBox_;
     QMap<Note, QString> notes_;
 };

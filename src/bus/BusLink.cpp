@@ -34,6 +34,18 @@ PortError BusLink::openPort() {
     return port_->open();
 }
 
+PortError BusLink::openOrKeepTrying() {
+    const PortError e = openPort();
+    if (e != PortError::None && e != PortError::BadSettings) {
+        reopening_ = true;
+        reopenTimer_->start();
+        setStatus(QStringLiteral("串口COM%1无法打开（%2），每2秒重试…")
+                      .arg(port_->CommPort())
+                      .arg(port_->errorString()));
+    }
+    return e;
+}
+
 void BusLink::closePort() {
     stopReopening();
     port_->close();

@@ -54,6 +54,10 @@ public:
     // The operator opens or closes the port (at start, in the settings
     // dialog): a recovery under way ends.
     PortError openPort();
+    // Opens the port, or, when it cannot be opened now, keeps trying every
+    // kReopenIntervalMs as for a lost port (a program that runs unattended
+    // waits for its adapter).
+    PortError openOrKeepTrying();
     void closePort();
 
     // The job that holds the port, if any.

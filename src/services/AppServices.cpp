@@ -16,6 +16,7 @@
 #include "store/ValueText.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 AppServices::AppServices(const QString &databasePath, std::unique_ptr<SerialPort> port,
                          const Clock &clock, QObject *parent)
@@ -88,13 +89,20 @@ void AppServices::watchListedModules() {
     mqtt_->setModules(announced);
 }
 
-bool AppServices::open(QString *error) {
+bool AppServices::open(QString *error, bool existingOnly) {
     QString reason;
-    bool ok = db_->Open(databasePath_);
-    if (!ok)
+    bool ok = true;
+    if (existingOnly && !QFileInfo::exists(databasePath_)) {
+        ok = false;
+        reason = QStringLiteral("文件不存在");
+    } else if (!db_->Open(databasePath_)) {
+        ok = false;
         reason = db_->lastError();
-    else
+    } else if (existingOnly) {
+        ok = schema::check(*db_, &reason) && writer_->open(databasePath_, &reason);
+    } else {
         ok = schema::ensure(*db_, &reason) && writer_->open(databasePath_, &reason);
+    }
     if (!ok) {
         db_->Close();
         if (error)
@@ -113,7 +121,7 @@ bool AppServices::open(QString *error) {
     return true;
 }
 
-AppServices::PortOpening AppServices::openSavedPort() {
+AppServices::PortOpening AppServices::openSavedPort(bool keepTrying) {
     PortOpening result;
     const PortSettings settings = PortSettings::load(*db_);
     result.problems = settings.problems;
@@ -122,15 +130,13 @@ AppServices::PortOpening AppServices::openSavedPort() {
         return result;
     SerialPort *port = bus_->port();
     port->setCommPort(*settings.commPort);
-    if (!port->PortOpen()) {
-        result.error = bus_->openPort();
-        if (result.error != PortError::None && result.error != PortError::BadSettings)
-            return result;
-    }
+    // The speed goes with the port whenever it opens (now or on a retry).
     if (settings.speed &&
         port->setSettings(SerialPort::settingsFor(*settings.speed)) != PortError::None)
         result.problems << QStringLiteral("串口参数无效：") +
                                SerialPort::settingsFor(*settings.speed);
+    if (!port->PortOpen())
+        result.error = keepTrying ? bus_->openOrKeepTrying() : bus_->openPort();
     return result;
 }
 

@@ -37,11 +37,12 @@ public:
     // Ends the run as shutdown() does, if that has not happened.
     ~AppServices() override;
 
-    // Opens the database (creating the tables of a new or empty file) and
-    // the record writer, and stores the records an earlier run left waiting
-    // (see pendingText()). False, with the reason, when the database cannot
-    // be used; nothing was changed then.
-    bool open(QString *error);
+    // Opens the database and the record writer, and stores the records an
+    // earlier run left waiting (see pendingText()). A new or empty file gets
+    // the program's tables, unless `existingOnly` (the file must then exist
+    // and hold them). False, with the reason, when the database cannot be
+    // used; nothing was changed then.
+    bool open(QString *error, bool existingOnly = false);
 
     const QString &databasePath() const { return databasePath_; }
     const Clock &clock() const { return clock_; }
@@ -64,7 +65,9 @@ public:
         PortError error = PortError::None;  // of the opening
         QStringList problems;               // with the saved settings, one a line
     };
-    PortOpening openSavedPort();
+    // With `keepTrying`, a port that cannot be opened now is tried again
+    // every 2 s, as a lost one.
+    PortOpening openSavedPort(bool keepTrying = false);
     // Publishes over MQTT with the settings of table mqttsetting (none: off).
     // The reason when they cannot be used.
     QString startMqtt();

@@ -61,6 +61,20 @@ std::optional<bool> hasTable(LiteConnection &conn, const QString &name, QString 
     return found;
 }
 
+bool check(LiteConnection &conn, QString *error) {
+    for (const char *table : {"syssetting", "dbQx7", "th"}) {
+        QString reason;
+        const auto found = hasTable(conn, QString::fromLatin1(table), &reason);
+        if (!found || !*found) {
+            if (error)
+                *error =
+                    found ? QStringLiteral("数据库中没有表") + QString::fromLatin1(table) : reason;
+            return false;
+        }
+    }
+    return true;
+}
+
 bool ensure(LiteConnection &conn, QString *error) {
     auto fail = [&](const QString &what) {
         if (error)

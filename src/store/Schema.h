@@ -22,6 +22,11 @@ inline constexpr int kDefaultRecordPeriod = 60;
 // file cannot be read as a database or the tables cannot be created.
 bool ensure(LiteConnection &conn, QString *error);
 
+// True when the database holds the program's three tables; false, with the
+// reason in *error, when it cannot be read or a table is missing. Changes
+// nothing.
+bool check(LiteConnection &conn, QString *error);
+
 // The statements that create an empty database, in order.
 QStringList createStatements();
 

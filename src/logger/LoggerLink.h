@@ -1,0 +1,108 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QLocalServer;
+class QLocalSocket;
+class QTimer;
+
+// What a running logger tells the desktop program on the same machine,
+// about once a second: its live readings and alarms. The desktop program
+// shows them instead of acquiring itself (the logger holds the port).
+struct LoggerModule {
+    QString address;  // the list's address text
+    QString model;
+    QString enabled;
+    QString temperature;  // as the acquisition shows it ("" before the first reading)
+    QString humidity;
+    QString recordPeriod;
+    QString alarmFlag;  // 报警: 是 or 否
+    bool alarmed = false;
+
+    bool operator==(const LoggerModule &) const = default;
+};
+
+struct LoggerStatus {
+    qint64 pid = 0;
+    bool acquiring = false;
+    QString runTime;    // "1小时5分3秒"
+    QString counters;   // "成功采集次数：N 失败次数：M"
+    QString alarms;     // "正在报警：…", or empty
+    QStringList notes;  // the port, the database, …
+    QList<LoggerModule> modules;
+
+    QByteArray toJson() const;
+    static std::optional<LoggerStatus> fromJson(const QByteArray &line);
+    bool operator==(const LoggerStatus &) const = default;
+};
+
+namespace loggerlink {
+// The name the logger of the data folder `dataDir` listens on: a socket
+// file in that folder where the platform allows, a name derived from the
+// folder otherwise.
+QString serverName(const QString &dataDir);
+// The lock file that makes one logger per data folder.
+QString lockPath(const QString &dataDir);
+}  // namespace loggerlink
+
+// The logger's side: sends the status to every program that connects.
+class LoggerStatusServer : public QObject {
+    Q_OBJECT
+public:
+    explicit LoggerStatusServer(QObject *parent = nullptr);
+    ~LoggerStatusServer() override;
+    // False, with the reason, when the name cannot be served.
+    bool listen(const QString &name, QString *error);
+    // The status from now on, sent to everyone connected (about once a
+    // second: silence means the logger is gone).
+    void publish(const LoggerStatus &status);
+    int clients() const;
+
+private:
+    QLocalServer *server_;
+    QList<QLocalSocket *> clients_;
+    QByteArray last_;
+};
+
+// The desktop program's side: watches for the logger of its data folder,
+// connects when it runs, and hands on what it says.
+class LoggerWatch : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kRetryMs = 2000;
+    // No news for this long: the logger is taken to be gone.
+    static constexpr int kSilenceMs = 5000;
+
+    explicit LoggerWatch(const QString &dataDir, QObject *parent = nullptr);
+    // Looks at once (connects when the logger is there), then every kRetryMs.
+    void start();
+    // A logger holds the data folder now.
+    bool isPresent() const { return present_; }
+    // What it said last.
+    const LoggerStatus &status() const { return status_; }
+    // Tries to connect and waits at most `timeoutMs` (the program's start,
+    // before it touches the port): true when a logger answered.
+    bool connectNow(int timeoutMs);
+
+Q_SIGNALS:
+    void presentChanged(bool present);
+    void statusChanged(const LoggerStatus &status);
+
+private:
+    void tryConnect();
+    void onReadyRead();
+    void setPresent(bool present);
+
+    QString name_;
+    QLocalSocket *socket_;
+    QTimer *retry_;
+    QTimer *silence_;
+    QByteArray buffer_;
+    bool present_ = false;
+    LoggerStatus status_;
+};
