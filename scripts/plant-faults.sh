@@ -85,7 +85,7 @@ QStringList receiveFields|receive texts are written in lower case"
     frame.append(char(low));|every frame carries its CRC high byte first"
 "port-index|src/bus/PortSettings.cpp|sql::updatePortSetting(commPort - 1)|sql::updatePortSetting(commPort)|the serial settings dialog saves the port one too high"
 "writer-partial|src/store/RecordWriter.cpp|ok = ok && tx.commit();|ok = tx.commit() && ok;|part of a group that failed is stored, and again when it is retried"
-"sim-bad-crc|tools/qx7sim/SimBus.cpp|!crcMatches(request)) {|false) {|the simulator answers a request with a wrong CRC"
+"sim-bad-crc|tools/qx7sim/SimBus.cpp|!sealOk(request)) {|false) {|the simulator answers a request with a wrong CRC"
 "demodb-module|tools/qx7demodb/main.cpp|QStringList modules{QStringLiteral(\"1\"), QStringLiteral(\"2\"), QStringLiteral(\"3\")};|QStringList modules{QStringLiteral(\"1\"), QStringLiteral(\"2\")};|the demo database registers modules 1 and 2 only"
 "console-beside|src/app/MDImain.cpp|void MDImain::showAcquisition() {
     closeActiveChild();|void MDImain::showAcquisition() {|温湿度采集 leaves the console open beside it"
