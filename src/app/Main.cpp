@@ -3,6 +3,7 @@
 #include "app/MDImain.h"
 #include "app/Module1.h"
 #include "bus/SerialPort.h"
+#include "store/DataFolder.h"
 #include "store/RecordWriter.h"
 #include "store/Schema.h"
 #include "widgets/MessageBoxes.h"
@@ -13,14 +14,16 @@
 // No application display name is set: the window system would append it to
 // every title, and each window's title is exactly its own.
 MDImain *Main(const QString &dataDir, SerialPort *port) {
-    const QString dir = dataDir.isEmpty() ? QCoreApplication::applicationDirPath() : dataDir;
+    // --data, else the program's folder when writable, else the user's.
+    const DataFolder folder = chooseDataFolder(dataDir);
+    const QString dir = folder.ok() ? folder.path : QCoreApplication::applicationDirPath();
     const QString path = QDir(dir).absoluteFilePath(QString::fromLatin1(schema::kDatabaseFile));
     Module1::setDatabasePath(path);
 
     LiteConnection &db = Module1::dbconn();
-    QString reason;
-    bool ok = db.Open(path);
-    if (!ok)
+    QString reason = folder.error;
+    bool ok = folder.ok() && db.Open(path);
+    if (folder.ok() && !ok)
         reason = db.lastError();
     else
         ok = schema::ensure(db, &reason) && Module1::writer().open(path, &reason);
@@ -41,6 +44,9 @@ MDImain *Main(const QString &dataDir, SerialPort *port) {
     auto *frame = new MDImain(port);
     frame->setAttribute(Qt::WA_DeleteOnClose);
     frame->show();
+    if (folder.userLocation)
+        frame->showStatus(QStringLiteral("程序所在文件夹不可写，数据保存在：%1")
+                              .arg(QDir::toNativeSeparators(path)));
     frame->startMqtt();
     frame->openSavedPort();
     return frame;
