@@ -16,7 +16,9 @@
 MDImain *Main(const QString &dataDir, SerialPort *port) {
     // --data, else the program's folder when writable, else the user's.
     const DataFolder folder = chooseDataFolder(dataDir);
-    const QString dir = folder.ok() ? folder.path : QCoreApplication::applicationDirPath();
+    const QString dir = folder.ok()         ? folder.path
+                        : dataDir.isEmpty() ? QCoreApplication::applicationDirPath()
+                                            : dataDir;
     const QString path = QDir(dir).absoluteFilePath(QString::fromLatin1(schema::kDatabaseFile));
     Module1::setDatabasePath(path);
 
@@ -25,7 +27,7 @@ MDImain *Main(const QString &dataDir, SerialPort *port) {
     bool ok = folder.ok() && db.Open(path);
     if (folder.ok() && !ok)
         reason = db.lastError();
-    else
+    else if (ok)
         ok = schema::ensure(db, &reason) && Module1::writer().open(path, &reason);
     if (!ok) {
         db.Close();
