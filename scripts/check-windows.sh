@@ -40,10 +40,19 @@ sed "s/@PROJECT_VERSION@/$version/" src/AppVersion.h.in >"$work/generated/AppVer
 
 # -Wno-attributes: the Linux build of the Qt headers meets the dllimport of
 # Windows with a warning on every file.
-flags=(-std=c++20 -fsyntax-only -Wno-attributes -DUNICODE -D_UNICODE -DQT_NO_CAST_FROM_BYTEARRAY
+flags=(-std=c++20 -Wno-attributes -DUNICODE -D_UNICODE -DQT_NO_CAST_FROM_BYTEARRAY
     -Isrc -I"$work/generated" -I"$qt")
 for m in "$qt"/Qt*; do flags+=(-I"$m"); done
 flags+=(-idirafter "$work/include")
+
+# The Qt headers nearly every file includes, parsed once into a precompiled
+# header that each compile starts from: a third of the time. (A source that
+# forgets one of them is still caught by the real build.)
+printf '#include <%s>\n' QtCore/QObject QtCore/QString QtCore/QStringList QtCore/QDateTime \
+    QtCore/QTimer QtCore/QVariant QtCore/QHash QtCore/QMap QtWidgets/QWidget \
+    QtWidgets/QLineEdit QtWidgets/QPushButton >"$work/qt.h"
+"$cxx" "${flags[@]}" -x c++-header "$work/qt.h" -o "$work/qt.h.gch"
+flags+=(-fsyntax-only -include "$work/qt.h")
 
 folders=("$@")
 [ ${#folders[@]} -eq 0 ] && folders=(src tools)
@@ -63,6 +72,7 @@ check() {
 export -f check
 printf '%s\n' "${files[@]}" | xargs -P "$(nproc)" -I{} bash -c 'check "$@"' _ {} "${flags[@]}"
 
+rm -f "$work/qt.h.gch"
 failed=()
 for f in "${files[@]}"; do
     log="$work/log/${f//\//_}.txt"
