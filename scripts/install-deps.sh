@@ -19,6 +19,14 @@ packages=(
     clang-format        # the format check of CI (scripts/check-format.sh)
     xvfb xauth x11-utils  # an X server for the test of the window titles, and xprop
     fonts-wqy-microhei  # a CJK font: the whole interface is Chinese
+    # The Debian packages (scripts/package.sh) and their checks (scripts/check-package.sh)
+    dpkg-dev            # dpkg-shlibdeps: the packages' library dependencies
+    lintian             # the packages' check
+    desktop-file-utils  # desktop-file-validate: the menu entry
+    appstream           # appstreamcli: the AppStream data
+    systemd             # systemd-analyze and systemd-sysusers: the logger's unit and user
+    g++-mingw-w64-x86-64  # the Windows readiness check (scripts/check-windows.sh)
+    librsvg2-bin        # rsvg-convert: packaging/icons/render.sh draws the icon's PNG sizes
 )
 
 missing=()

@@ -3,6 +3,7 @@
 #include "app/MDImain.h"
 #include "services/AppServices.h"
 #include "store/Clock.h"
+#include "store/DataFolder.h"
 #include "store/Schema.h"
 #include "widgets/MessageBoxes.h"
 
@@ -13,13 +14,17 @@
 // No application display name is set: the window system would append it to
 // every title, and each window's title is exactly its own.
 MDImain *Main(const QString &dataDir, SerialPort *port) {
-    const QString dir = dataDir.isEmpty() ? QCoreApplication::applicationDirPath() : dataDir;
+    // --data, else the program's folder when writable, else the user's.
+    const DataFolder folder = chooseDataFolder(dataDir);
+    const QString dir = folder.ok()         ? folder.path
+                        : dataDir.isEmpty() ? QCoreApplication::applicationDirPath()
+                                            : dataDir;
     const QString path = QDir(dir).absoluteFilePath(QString::fromLatin1(schema::kDatabaseFile));
 
     auto services =
         std::make_unique<AppServices>(path, std::unique_ptr<SerialPort>(port), Clock::system());
-    QString reason;
-    if (!services->open(&reason)) {
+    QString reason = folder.error;
+    if (!folder.ok() || !services->open(&reason)) {
         msgBox(nullptr,
                QStringLiteral("无法打开数据库文件：\n%1\n\n原因：%2\n\n程序将退出。")
                    .arg(QDir::toNativeSeparators(path), reason),
@@ -37,6 +42,9 @@ MDImain *Main(const QString &dataDir, SerialPort *port) {
             guard->services().shutdown();
     });
     frame->show();
+    if (folder.userLocation)
+        frame->showStatus(QStringLiteral("程序所在文件夹不可写，数据保存在：%1")
+                              .arg(QDir::toNativeSeparators(path)));
     frame->startMqtt();
     frame->services().startNotifier();
     frame->openSavedPort();

@@ -168,8 +168,7 @@ void Logger::wire() {
         Q_EMIT log(QStringLiteral("数据库超过一小时无法写入，最早的%1条记录已丢弃").arg(dropped));
     });
     connect(&s.writer(), &RecordWriter::setAside, this, [this](int writes, const QString &error) {
-        Q_EMIT log(
-            QStringLiteral("有%1条记录无法写入数据库（%2），已放弃").arg(writes).arg(error));
+        Q_EMIT log(QStringLiteral("有%1条记录无法写入数据库（%2），已放弃").arg(writes).arg(error));
     });
     connect(&s.mqtt(), &MqttPublisher::stateChanged, this, [this](const QString &text) {
         if (!text.isEmpty())
@@ -215,8 +214,8 @@ void Logger::checkSettings() {
         return;
     const bool first = dataVersion_ < 0;
     dataVersion_ = version;
-    const QString modules =
-        settingsFingerprint(QStringLiteral("dbQx7")) + settingsFingerprint(QStringLiteral("alarmlimit"));
+    const QString modules = settingsFingerprint(QStringLiteral("dbQx7")) +
+                            settingsFingerprint(QStringLiteral("alarmlimit"));
     const QString mqtt = settingsFingerprint(QStringLiteral("mqttsetting"));
     if (first) {
         modulesPrint_ = modules;

@@ -14,10 +14,10 @@ namespace {
 constexpr int kMaxSocketPath = 100;
 
 QJsonObject moduleJson(const LoggerModule &m) {
-    return {{QStringLiteral("adr"), m.address},       {QStringLiteral("model"), m.model},
-            {QStringLiteral("enabled"), m.enabled},   {QStringLiteral("temp"), m.temperature},
-            {QStringLiteral("hum"), m.humidity},      {QStringLiteral("scan"), m.recordPeriod},
-            {QStringLiteral("alarm"), m.alarmFlag},   {QStringLiteral("alarmed"), m.alarmed}};
+    return {{QStringLiteral("adr"), m.address},     {QStringLiteral("model"), m.model},
+            {QStringLiteral("enabled"), m.enabled}, {QStringLiteral("temp"), m.temperature},
+            {QStringLiteral("hum"), m.humidity},    {QStringLiteral("scan"), m.recordPeriod},
+            {QStringLiteral("alarm"), m.alarmFlag}, {QStringLiteral("alarmed"), m.alarmed}};
 }
 }  // namespace
 
@@ -46,18 +46,16 @@ std::optional<LoggerStatus> LoggerStatus::fromJson(const QByteArray &line) {
     s.runTime = o.value(QStringLiteral("runTime")).toString();
     s.counters = o.value(QStringLiteral("counters")).toString();
     s.alarms = o.value(QStringLiteral("alarms")).toString();
-    for (const QJsonValue &v : o.value(QStringLiteral("notes")).toArray())
-        s.notes << v.toString();
+    for (const QJsonValue &v : o.value(QStringLiteral("notes")).toArray()) s.notes << v.toString();
     for (const QJsonValue &v : o.value(QStringLiteral("modules")).toArray()) {
         const QJsonObject m = v.toObject();
-        s.modules.append({m.value(QStringLiteral("adr")).toString(),
-                          m.value(QStringLiteral("model")).toString(),
-                          m.value(QStringLiteral("enabled")).toString(),
-                          m.value(QStringLiteral("temp")).toString(),
-                          m.value(QStringLiteral("hum")).toString(),
-                          m.value(QStringLiteral("scan")).toString(),
-                          m.value(QStringLiteral("alarm")).toString(),
-                          m.value(QStringLiteral("alarmed")).toBool()});
+        s.modules.append(
+            {m.value(QStringLiteral("adr")).toString(), m.value(QStringLiteral("model")).toString(),
+             m.value(QStringLiteral("enabled")).toString(),
+             m.value(QStringLiteral("temp")).toString(), m.value(QStringLiteral("hum")).toString(),
+             m.value(QStringLiteral("scan")).toString(),
+             m.value(QStringLiteral("alarm")).toString(),
+             m.value(QStringLiteral("alarmed")).toBool()});
     }
     return s;
 }

@@ -10,9 +10,9 @@
 #ifdef Q_OS_WIN
 #include <windows.h>
 #else
-#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
+#include <csignal>
 #endif
 
 namespace {

@@ -1,9 +1,11 @@
 // qx7logger: the acquisition without a window, for a PC left alone.
 //
 //     qx7logger [--data DIR] [--period MS]
+#include "AppVersion.h"
 #include "logger/Logger.h"
 #include "logger/ServiceHost.h"
 #include "store/Clock.h"
+#include "store/DataFolder.h"
 #include "store/ValueText.h"
 
 #include <QCommandLineParser>
@@ -38,7 +40,8 @@ int main(int argc, char *argv[]) {
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption dataOption(
-        QStringLiteral("data"), QStringLiteral("mydb.db所在的目录（默认：程序所在目录）。"),
+        QStringLiteral("data"),
+        QStringLiteral("mydb.db所在的文件夹。默认为程序所在文件夹，不可写时为用户数据文件夹"),
         QStringLiteral("DIR"));
     const QCommandLineOption periodOption(QStringLiteral("period"),
                                           QStringLiteral("采集周期，毫秒（默认600）。"),
@@ -50,8 +53,16 @@ int main(int argc, char *argv[]) {
         return refuse(QStringLiteral("不认识的参数：") + parser.positionalArguments().join(u' '));
 
     Logger::Options options;
-    options.dataDir = parser.isSet(dataOption) ? parser.value(dataOption)
-                                               : QCoreApplication::applicationDirPath();
+    // Without --data, the desktop program's rule: its folder, or the user's
+    // data location when that cannot be written.
+    if (parser.isSet(dataOption)) {
+        options.dataDir = parser.value(dataOption);
+    } else {
+        const DataFolder folder = chooseDataFolder(QString());
+        if (!folder.ok())
+            return refuse(folder.error);
+        options.dataDir = folder.path;
+    }
     const auto period = parseWholeNumber(parser.value(periodOption), 1, 3'600'000);
     if (!period)
         return refuse(QStringLiteral("采集周期“%1”无效：须为1到3600000之间的整数（毫秒）")

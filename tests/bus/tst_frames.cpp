@@ -9,21 +9,23 @@
 class TestFrames : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void crcVectors() {
-        const std::tuple<QByteArray, int, int> cases[] = {
-            {QByteArray(), 0xFF, 0xFF},
-            {QByteArray("123456789"), 0x37, 0x4B},  // the check value
-            {hex("010400000001"), 0x31, 0xCA},      // read the temperature
-            {hex("010400000002"), 0x71, 0xCB},      // the measurement request
-            {hex("0103000D0001"), 0x15, 0xC9},      // read the turnaround
-            {hex("01040400FA0258"), 0xDB, 0x2F}};   // a reply
-        for (const auto &[data, low, high] : cases) {
-            quint8 lo = 0, hi = 0;
-            GetCrc16(data, lo, hi);
-            QCOMPARE(int(lo), low);
-            QCOMPARE(int(hi), high);
-            QCOMPARE(assembleFrame(data), data + char(low) + char(high));
-        }
+    void crc_data() {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<int>("low");
+        QTest::addColumn<int>("high");
+        QTest::newRow("empty") << QByteArray() << 0xFF << 0xFF;
+        QTest::newRow("check value") << QByteArray("123456789") << 0x37 << 0x4B;
+        QTest::newRow("measurement request") << hex("010400000002") << 0x71 << 0xCB;
+    }
+    void crc() {
+        QFETCH(QByteArray, data);
+        QFETCH(int, low);
+        QFETCH(int, high);
+        quint8 lo = 0, hi = 0;
+        GetCrc16(data, lo, hi);
+        QCOMPARE(int(lo), low);
+        QCOMPARE(int(hi), high);
+        QCOMPARE(assembleFrame(data), data + char(low) + char(high));  // low byte first
     }
 
     void requestsAndReceiveTexts() {
@@ -37,56 +39,71 @@ private Q_SLOTS:
         QCOMPARE(receiveTextBytes(QStringLiteral(" 01 04 FA")), hex("0104FA"));
     }
 
+    // The bytes of a command text; for a refused one, the first token above FF and its text.
+    void commandText_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("badToken");
+        QTest::addColumn<QString>("badText");
+        const QByteArray none;
+        QTest::newRow("plain") << "01 04 00 00 00 01" << hex("010400000001") << -1 << "";
+        QTest::newRow("blanks around") << "  01 04 00 00 00 01 " << hex("010400000001") << -1 << "";
+        QTest::newRow("empty token") << "01  04" << hex("010004") << -1 << "";
+        QTest::newRow("placeholder") << QStringLiteral("01 06 00 00 00 xx(请将xx改为新的模块地址)")
+                                     << hex("010600000000") << -1 << "";
+        QTest::newRow("digit then junk") << "1G" << hex("01") << -1 << "";
+        QTest::newRow("lower case") << "0d" << hex("0D") << -1 << "";
+        QTest::newRow("four digits") << "0001" << hex("01") << -1 << "";
+        QTest::newRow("blanks only") << "   " << none << -1 << "";
+        QTest::newRow("above FF") << "01 04 100" << none << 2 << "100";
+        QTest::newRow("first above FF") << "FFFF 01" << none << 0 << "FFFF";
+        QTest::newRow("overflow") << "01 FFFFFFFFFFFFFFFFFFFF" << none << 1
+                                  << "FFFFFFFFFFFFFFFFFFFF";
+    }
     void commandText() {
-        // The bytes; refused, none at all, the first token above FF and its text.
-        const std::tuple<QString, QByteArray, int, QString> cases[] = {
-            {"01 04 00 00 00 01", hex("010400000001"), -1, ""},
-            {"  01 04 00 00 00 01 ", hex("010400000001"), -1, ""},
-            {"01  04", hex("010004"), -1, ""},
-            {QStringLiteral("01 06 00 00 00 xx(请将xx改为新的模块地址)"), hex("010600000000"), -1,
-             ""},
-            {"1G", hex("01"), -1, ""},
-            {"0d", hex("0D"), -1, ""},
-            {"0001", hex("01"), -1, ""},
-            {"   ", QByteArray(), -1, ""},
-            {"01 04 100", QByteArray(), 2, "100"},
-            {"FFFF 01", QByteArray(), 0, "FFFF"},
-            {"01 FFFFFFFFFFFFFFFFFFFF", QByteArray(), 1, "FFFFFFFFFFFFFFFFFFFF"}};
-        for (const auto &[original, bytes, badToken, badText] : cases) {
-            QString text = original;
-            const CommandBytes c = commandTextToBytes(text);
-            QCOMPARE(text, original.trimmed());  // written back
-            QCOMPARE(c.bytes, bytes);
-            QCOMPARE(c.badToken, badToken);
-            QCOMPARE(c.badText, badText);
-        }
+        QFETCH(QString, text);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, badToken);
+        QFETCH(QString, badText);
+        QString box = text;
+        const CommandBytes c = commandTextToBytes(box);
+        QCOMPARE(box, text.trimmed());  // written back
+        QCOMPARE(c.bytes, bytes);
+        QCOMPARE(c.badToken, badToken);
+        QCOMPARE(c.badText, badText);
     }
 
-    // Replies to a request for module 1.
-    void replyCheck() {
+    // Replies to a request for module 1, as receive text and as raw bytes.
+    void replyCheck_data() {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<ReplyVerdict>("verdict");
+        QTest::addColumn<QString>("message");
         using V = ReplyVerdict;
-        const std::tuple<QByteArray, V, QString> cases[] = {
-            {hex("01040400FA0258DB2F"), V::Ok, ""},
-            {hex("01040400FA0258DB30"), V::BadCrc,
-             QStringLiteral("采集到的数据CRC错，请检查通信线路或发送软件！")},
-            {hex("018402C2C1"), V::WrongFunction,
-             QStringLiteral("模块无法识别上位机发的采集命令，请检查通信线路或发送软件！")},
-            {hex("01040400FA"), V::Incomplete,
-             QStringLiteral("采集到的数据不完整，请检查通信线路！")},
-            {hex("02040400FA0258DB2F"), V::WrongAddress,
-             QStringLiteral("接收的包无法辩识，请检查通信线路！")},
-            {hex("01"), V::NoVerdict, ""},
-            {hex("01040400FA0258DB2F00"), V::Ok, ""}};  // tokens after the ninth are ignored
-        for (const auto &[reply, verdict, message] : cases) {
-            const ReplyCheck text = checkMeasurementReply(receiveText(reply), 1);
-            QCOMPARE(text.verdict, verdict);
-            QCOMPARE(text.message(), message);
-            const ReplyCheck raw = checkMeasurementFrame(reply, 1);
-            QCOMPARE(raw.verdict, verdict);
-            if (text.ok()) {
-                QCOMPARE(text.bytes, reply.left(7));
-                QCOMPARE(raw.bytes, reply.left(7));
-            }
+        QTest::newRow("ok") << hex("01040400FA0258DB2F") << V::Ok << "";
+        QTest::newRow("bad CRC") << hex("01040400FA0258DB30") << V::BadCrc
+                                 << QStringLiteral("采集到的数据CRC错，请检查通信线路或发送软件！");
+        QTest::newRow("exception")
+            << hex("018402C2C1") << V::WrongFunction
+            << QStringLiteral("模块无法识别上位机发的采集命令，请检查通信线路或发送软件！");
+        QTest::newRow("short") << hex("01040400FA") << V::Incomplete
+                               << QStringLiteral("采集到的数据不完整，请检查通信线路！");
+        QTest::newRow("other module") << hex("02040400FA0258DB2F") << V::WrongAddress
+                                      << QStringLiteral("接收的包无法辩识，请检查通信线路！");
+        QTest::newRow("lone byte") << hex("01") << V::NoVerdict << "";
+        QTest::newRow("bytes after the ninth") << hex("01040400FA0258DB2F00") << V::Ok << "";
+    }
+    void replyCheck() {
+        QFETCH(QByteArray, reply);
+        QFETCH(ReplyVerdict, verdict);
+        QFETCH(QString, message);
+        const ReplyCheck text = checkMeasurementReply(receiveText(reply), 1);
+        QCOMPARE(text.verdict, verdict);
+        QCOMPARE(text.message(), message);
+        const ReplyCheck raw = checkMeasurementFrame(reply, 1);
+        QCOMPARE(raw.verdict, verdict);
+        if (text.ok()) {
+            QCOMPARE(text.bytes, reply.left(7));
+            QCOMPARE(raw.bytes, reply.left(7));
         }
     }
 

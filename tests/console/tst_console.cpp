@@ -130,33 +130,22 @@ private Q_SLOTS:
         form = nullptr;
     }
 
-    // A command that converts, with its CRC ("low high"); one that does not, with a part of
-    // the error.
-    void commands() {
-        const std::tuple<QString, QByteArray, QString> cases[] = {
-            {"01 04 00 00 00 01", hex("010400000001"), "31 CA"},
-            {"01 03 00 00 00 03", hex("010300000003"), "05 CB"},
-            {*presetCommand(3), hex("010600000000"), "89 CA"},  // the placeholder counts as 00
-            {"01 100 00", QByteArray(), "“100”超过FF"},
-            {"", QByteArray(), "请先输入命令"}};
-        for (const auto &[original, bytes, expected] : cases) {
-            QString text = original;
-            const CommandResult r = convertCommand(text);
-            QCOMPARE(text, original.trimmed());  // the box shows the trimmed text
-            QCOMPARE(r.bytes, bytes);
-            QCOMPARE(r.ok(), !bytes.isEmpty());
-            if (r.ok())
-                QCOMPARE(crcTexts(r.bytes).low + ' ' + crcTexts(r.bytes).high, expected);
-            else
-                QVERIFY2(r.error.contains(expected), qPrintable(r.error));
-        }
-    }
-
-    void addresses() {
-        for (auto [text, value] : {std::pair{"10", 10}, {" 7 ", 7}, {"0", 0}, {"255", 255}})
-            QCOMPARE(moduleAddress(QString::fromLatin1(text)), std::optional<quint8>(value));
+    // The address box: a whole decimal number from 0 to 255; -1 for refused.
+    void addresses_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("address");
+        QTest::newRow("decimal") << "10" << 10;
+        QTest::newRow("blanks") << " 7 " << 7;
+        QTest::newRow("0") << "0" << 0;
+        QTest::newRow("255") << "255" << 255;
         for (const char *bad : {"256", "-1", "1.5", "abc", "", "0x10", "1 2"})
-            QVERIFY2(!moduleAddress(QString::fromLatin1(bad)), bad);
+            QTest::addRow("refused '%s'", bad) << bad << -1;
+    }
+    void addresses() {
+        QFETCH(QString, text);
+        QFETCH(int, address);
+        const std::optional<quint8> got = moduleAddress(text);
+        QCOMPARE(got ? int(*got) : -1, address);
     }
 
     void extremesCompareNumbers() {
@@ -173,64 +162,82 @@ private Q_SLOTS:
     }
 
     // What the window does with a receive text: log it, count it, show a reading ("T H").
-    void serialReplies() {
+    void serialReplies_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<ReplyMode>("mode");
+        QTest::addColumn<bool>("polling");
+        QTest::addColumn<QString>("log");
+        QTest::addColumn<C>("count");
+        QTest::addColumn<QString>("shown");
         const QString good = receiveText(kGood), cold = receiveText(framed("010404FF9C01F4"));
         const QString reg = receiveText(hex("01030200017984"));
-        // A humidity register of 0x8000 or more: logged, the temperature shown, nothing counted.
         const QString wet = receiveText(framed("01040401008000"));
-        const QString badCrc = replyMessage(ReplyVerdict::BadCrc);
-        const QString otherModule = replyMessage(ReplyVerdict::WrongAddress);
         const ReplyMode command = ReplyMode::Command, poll = ReplyMode::Poll;
-        const std::tuple<QString, ReplyMode, bool, QString, C, QString> cases[] = {
-            {reg, command, false, reg, C::None, ""},  // a command's reply, logged raw
-            {good, command, true, good, C::None, ""},
-            {good, poll, true, good, C::Success, "25 60"},
-            {good, poll, false, "", C::None, ""},  // polling stopped since
-            {" ", poll, true, "", C::None, ""},
-            {cold, poll, true, cold, C::Success, "-10 50"},
-            {receiveText(kBadCrc), poll, true, badCrc, C::Failure, ""},
-            {wet, poll, true, wet, C::None, "25.6 3276.8"},
-            {receiveText(framed("02040400FA0258")), poll, true, otherModule, C::Failure, ""},
-            {receiveText(hex("01")), poll, true, "", C::None, ""}};  // a lone byte
-        for (const auto &[text, mode, polling, log, count, shown] : cases) {
-            const SerialReplyOutcome out = decideSerialReply(text, mode, polling, 1);
-            QCOMPARE(out.logLine, log);
-            QCOMPARE(out.count, count);
-            QCOMPARE(out.keepText, count == C::Failure);
-            const auto m = out.measurement;
-            QCOMPARE(m ? m->temperatureText() + ' ' + m->humidityText() : QString(), shown);
-        }
+        QTest::newRow("command's reply, raw") << reg << command << false << reg << C::None << "";
+        QTest::newRow("command, polling") << good << command << true << good << C::None << "";
+        QTest::newRow("poll") << good << poll << true << good << C::Success << "25 60";
+        QTest::newRow("polling stopped since") << good << poll << false << "" << C::None << "";
+        QTest::newRow("blank") << " " << poll << true << "" << C::None << "";
+        QTest::newRow("below zero") << cold << poll << true << cold << C::Success << "-10 50";
+        QTest::newRow("bad CRC") << receiveText(kBadCrc) << poll << true
+                                 << replyMessage(ReplyVerdict::BadCrc) << C::Failure << "";
+        // A humidity register of 0x8000 or more: logged, the temperature shown, nothing counted.
+        QTest::newRow("humidity 0x8000") << wet << poll << true << wet << C::None << "25.6 3276.8";
+        QTest::newRow("other module")
+            << receiveText(framed("02040400FA0258")) << poll << true
+            << replyMessage(ReplyVerdict::WrongAddress) << C::Failure << "";
+        QTest::newRow("lone byte") << receiveText(hex("01")) << poll << true << "" << C::None << "";
+    }
+    void serialReplies() {
+        QFETCH(QString, text);
+        QFETCH(ReplyMode, mode);
+        QFETCH(bool, polling);
+        QFETCH(QString, log);
+        QFETCH(C, count);
+        QFETCH(QString, shown);
+        const SerialReplyOutcome out = decideSerialReply(text, mode, polling, 1);
+        QCOMPARE(out.logLine, log);
+        QCOMPARE(out.count, count);
+        QCOMPARE(out.keepText, count == C::Failure);
+        const auto m = out.measurement;
+        QCOMPARE(m ? m->temperatureText() + ' ' + m->humidityText() : QString(), shown);
     }
 
     // Pieces as they come off the socket, the whole replies found, whether a bad CRC was seen.
-    void reassembly() {
+    void reassembly_data() {
+        QTest::addColumn<L>("pieces");
+        QTest::addColumn<L>("replies");
+        QTest::addColumn<bool>("badCrc");
         const QByteArray second = framed("010404006201F4");
         L bytewise;
         for (char c : kGood) bytewise << QByteArray(1, c);
-        const std::tuple<L, L, bool> cases[] = {
-            {L{kGood}, L{kGood}, false},
-            {bytewise, L{kGood}, false},
-            {L{kGood + second}, L{kGood, second}, false},
-            {L{kGood + second.left(2), second.mid(2)}, L{kGood, second}, false},
-            {L{hex("000001") + kGood}, L{kGood}, false},  // noise first
-            {L{kBadCrc}, L{}, true},
-            {L{hex("018402C2C1")}, L{hex("018402C2C1")}, false},  // an exception
-            {L{hex("01030200017984")}, L{}, false},               // a register's reply
-            {L{kGood.left(5), kGood}, L{kGood}, true},            // a stale half, then whole
-            {L{kBadCrc, kGood}, L{kGood}, true}};
-        for (const auto &[pieces, replies, badCrc] : cases) {
-            ReplyAssembler assembler;
-            L got;
-            bool sawBadCrc = false;
-            for (const QByteArray &piece : pieces) {
-                const ReplyAssembler::Result r = assembler.add(piece);
-                got += r.replies;
-                sawBadCrc = sawBadCrc || r.badCrc > 0;
-            }
-            QCOMPARE(got, replies);
-            QCOMPARE(sawBadCrc, badCrc);
-            QVERIFY(assembler.pending() < modbus::kMeasurementReplyLength);
+        QTest::newRow("whole") << L{kGood} << L{kGood} << false;
+        QTest::newRow("byte by byte") << bytewise << L{kGood} << false;
+        QTest::newRow("two at once") << L{kGood + second} << L{kGood, second} << false;
+        QTest::newRow("across pieces")
+            << L{kGood + second.left(2), second.mid(2)} << L{kGood, second} << false;
+        QTest::newRow("noise first") << L{hex("000001") + kGood} << L{kGood} << false;
+        QTest::newRow("bad CRC") << L{kBadCrc} << L{} << true;
+        QTest::newRow("exception") << L{hex("018402C2C1")} << L{hex("018402C2C1")} << false;
+        QTest::newRow("register's reply") << L{hex("01030200017984")} << L{} << false;
+        QTest::newRow("stale half, then whole") << L{kGood.left(5), kGood} << L{kGood} << true;
+        QTest::newRow("bad, then good") << L{kBadCrc, kGood} << L{kGood} << true;
+    }
+    void reassembly() {
+        QFETCH(L, pieces);
+        QFETCH(L, replies);
+        QFETCH(bool, badCrc);
+        ReplyAssembler assembler;
+        L got;
+        bool sawBadCrc = false;
+        for (const QByteArray &piece : pieces) {
+            const ReplyAssembler::Result r = assembler.add(piece);
+            got += r.replies;
+            sawBadCrc = sawBadCrc || r.badCrc > 0;
         }
+        QCOMPARE(got, replies);
+        QCOMPARE(sawBadCrc, badCrc);
+        QVERIFY(assembler.pending() < modbus::kMeasurementReplyLength);
     }
 
     // The link against a server on this machine: a reply, the reply check,
@@ -309,6 +316,11 @@ private Q_SLOTS:
         QVERIFY(app->boxes.texts().at(0).contains(QStringLiteral("“100”超过FF")));
         QVERIFY(app->fakePort()->written.isEmpty());
         QCOMPARE(crc(), QStringLiteral("C1 C2"));
+        app->boxes.clear();
+        set("Text4", QString());
+        form->showCrc();
+        QCOMPARE(app->boxes.texts(),
+                 QStringList(QStringLiteral("请先输入命令，例如：01 04 00 00 00 01")));
 
         // A closed port: 发送 says so and leaves the port free; a poll says
         // so once and stops the polling.

@@ -1,12 +1,13 @@
 #include "SimBus.h"
 
-#include "bus/Frames.h"
-#include "bus/HexText.h"
+#include "SimFrames.h"
 
 #include <QStringList>
 
 #include <algorithm>
 #include <cmath>
+
+using namespace simframe;
 
 namespace {
 // Readings the modules start from and drift around, by position on the bus.
@@ -32,13 +33,9 @@ void appendWord(QByteArray &out, quint16 v) {
 }
 
 bool isHoldingRegister(quint16 reg) {
-    return reg == modbus::kRegAddress || reg == modbus::kRegSpeed || reg == modbus::kRegModel ||
-           reg == modbus::kRegTurnaround;
+    return reg == kRegAddress || reg == kRegSpeed || reg == kRegModel || reg == kRegTurnaround;
 }
 
-QString hex(QByteArrayView bytes) {
-    return receiveText(bytes).mid(1);
-}
 }  // namespace
 
 double SimRamp::valueAt(qint64 nowMs) {
@@ -148,14 +145,13 @@ void SimBus::walk(SimModule &m, qint64 nowMs) {
 QByteArray SimBus::exception(quint8 address, quint8 function, quint8 code, QString *note) {
     *note = QStringLiteral("exception %1").arg(code, 2, 16, QLatin1Char('0'));
     const char body[3] = {char(address), char(function | 0x80), char(code)};
-    return assembleFrame(QByteArrayView(body, 3));
+    return sealed(QByteArrayView(body, 3));
 }
 
 QByteArray SimBus::answer(SimModule &m, QByteArrayView request, QString *note) {
     const quint8 address = quint8(request[0]);
     const quint8 function = quint8(request[1]);
-    if (function != modbus::kReadInput && function != modbus::kReadHolding &&
-        function != modbus::kWriteSingle)
+    if (function != kReadInput && function != kReadHolding && function != kWriteSingle)
         return exception(address, function, simex::kIllegalFunction, note);
     if (request.size() != 8)
         return exception(address, function, simex::kIllegalValue, note);
@@ -166,21 +162,20 @@ QByteArray SimBus::answer(SimModule &m, QByteArrayView request, QString *note) {
     out.append(char(address));
     out.append(char(function));
 
-    if (function == modbus::kReadInput) {
+    if (function == kReadInput) {
         if (second < 1 || second > 125)
             return exception(address, function, simex::kIllegalValue, note);
-        if (first > modbus::kRegHumidity || first + second - 1 > modbus::kRegHumidity)
+        if (first > kRegHumidity || first + second - 1 > kRegHumidity)
             return exception(address, function, simex::kIllegalAddress, note);
         out.append(char(second * 2));
         for (quint16 reg = first; reg < first + second; ++reg)
-            appendWord(out, reg == modbus::kRegTemperature ? quint16(m.temperatureRaw())
-                                                           : m.humidityRaw());
-        *note = QStringLiteral("%1 °C %2 %")
-                    .arg(tenthsText(m.temperatureRaw()), tenthsText(m.humidityRaw()));
-        return assembleFrame(out);
+            appendWord(out, reg == kRegTemperature ? quint16(m.temperatureRaw()) : m.humidityRaw());
+        *note =
+            QStringLiteral("%1 °C %2 %").arg(tenths(m.temperatureRaw()), tenths(m.humidityRaw()));
+        return sealed(out);
     }
 
-    if (function == modbus::kReadHolding) {
+    if (function == kReadHolding) {
         if (second < 1 || second > 125)
             return exception(address, function, simex::kIllegalValue, note);
         QList<quint16> values;
@@ -188,13 +183,13 @@ QByteArray SimBus::answer(SimModule &m, QByteArrayView request, QString *note) {
             if (!isHoldingRegister(quint16(reg)))
                 return exception(address, function, simex::kIllegalAddress, note);
             switch (reg) {
-                case modbus::kRegAddress:
+                case kRegAddress:
                     values << m.address;
                     break;
-                case modbus::kRegSpeed:
+                case kRegSpeed:
                     values << m.speedCode;
                     break;
-                case modbus::kRegModel:
+                case kRegModel:
                     values << m.model;
                     break;
                 default:
@@ -204,14 +199,14 @@ QByteArray SimBus::answer(SimModule &m, QByteArrayView request, QString *note) {
         }
         out.append(char(values.size() * 2));
         for (quint16 v : values) appendWord(out, v);
-        return assembleFrame(out);
+        return sealed(out);
     }
 
     // Write single register: the reply echoes the request.
     if (!isHoldingRegister(first))
         return exception(address, function, simex::kIllegalAddress, note);
     switch (first) {
-        case modbus::kRegAddress: {
+        case kRegAddress: {
             const quint8 newAddress = quint8(second & 0xFF);
             if (newAddress < 1 || newAddress > 247)
                 return exception(address, function, simex::kIllegalValue, note);
@@ -221,10 +216,10 @@ QByteArray SimBus::answer(SimModule &m, QByteArrayView request, QString *note) {
             *note = QStringLiteral("address now %1").arg(newAddress);
             break;
         }
-        case modbus::kRegSpeed:
+        case kRegSpeed:
             m.speedCode = second;
             break;
-        case modbus::kRegModel:
+        case kRegModel:
             m.model = second;
             break;
         default:
@@ -237,7 +232,7 @@ QByteArray SimBus::answer(SimModule &m, QByteArrayView request, QString *note) {
 SimReply SimBus::handle(QByteArrayView request, qint64 nowMs) {
     SimReply reply;
     reply.log = hex(request);
-    if (request.size() < 4 || !crcMatches(request)) {
+    if (request.size() < 4 || !sealOk(request)) {
         reply.log += QStringLiteral(" -> silent (bad CRC)");
         return reply;
     }
@@ -246,7 +241,7 @@ SimReply SimBus::handle(QByteArrayView request, qint64 nowMs) {
 
     if (address == 0) {
         // Broadcast: every module carries out a write, none answers.
-        if (quint8(request[1]) == modbus::kWriteSingle && request.size() == 8) {
+        if (quint8(request[1]) == kWriteSingle && request.size() == 8) {
             QString note;
             for (SimModule &m : modules_) answer(m, request, &note);
         }
@@ -304,9 +299,9 @@ QList<QByteArray> RequestFramer::feed(QByteArrayView bytes) {
     QList<QByteArray> out;
     while (buffer_.size() >= 8) {
         const quint8 function = quint8(buffer_[1]);
-        const bool known = function == modbus::kReadInput || function == modbus::kReadHolding ||
-                           function == modbus::kWriteSingle;
-        if (!known || !crcMatches(QByteArrayView(buffer_).first(8)))
+        const bool known =
+            function == kReadInput || function == kReadHolding || function == kWriteSingle;
+        if (!known || !sealOk(QByteArrayView(buffer_).first(8)))
             break;
         out << buffer_.left(8);
         buffer_.remove(0, 8);

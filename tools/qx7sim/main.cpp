@@ -2,36 +2,13 @@
 // port. See --help.
 
 #include "SimBus.h"
+#include "SimPlatform.h"
 #include "SimServer.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QSocketNotifier>
 
-#include <sys/socket.h>
-#include <unistd.h>
-#include <csignal>
 #include <cstdio>
-
-namespace {
-int signalPipe[2] = {-1, -1};
-
-void onSignal(int) {
-    const char c = 1;
-    [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &c, 1);
-}
-
-void catchStopSignals() {
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sa.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGHUP, &sa, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-}
-}  // namespace
 
 int main(int argc, char *argv[]) {
     QCoreApplication app(argc, argv);
@@ -48,18 +25,10 @@ int main(int argc, char *argv[]) {
     if (!options.seedGiven)
         options.seed = quint32(QDateTime::currentMSecsSinceEpoch());
 
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
-        std::perror("qx7sim: socketpair");
+    if (!quitOnStopSignals(&app, &error)) {
+        std::fprintf(stderr, "qx7sim: %s\n", qPrintable(error));
         return 1;
     }
-    catchStopSignals();
-    QSocketNotifier stopNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&] {
-        char c;
-        [[maybe_unused]] const ssize_t n = ::read(signalPipe[0], &c, 1);
-        simLog(QStringLiteral("stopping"));
-        app.quit();
-    });
 
     SimServer server(options);
     if (!server.start(&error)) {

@@ -1,0 +1,65 @@
+// Where the data lives: a folder asked for, the program's folder when a file
+// can be created in it, else the user's data location.
+#include "store/DataFolder.h"
+
+#include <QDir>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestDataFolder : public QObject {
+    Q_OBJECT
+    QTemporaryDir home;
+    QString user;  // the user's data location under `home`
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(home.isValid());
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath("share")));
+        user = home.filePath("share/qx7daq");
+        QCOMPARE(userDataLocation(), user);  // the desktop program's, whoever asks
+        QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("tst_datafolder"));
+    }
+
+    void choice_data() {
+        QTest::addColumn<QString>("requested");
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<bool>("userLocation");
+        // No file can be created in /proc, not even by root (who may write to
+        // any folder whose permissions say no).
+        const QString readOnly = QStringLiteral("/proc");
+        QTest::newRow("writable") << "" << home.path() << home.path() << false;
+        QTest::newRow("read-only") << "" << readOnly << user << true;
+        QTest::newRow("--data") << home.filePath("asked/deeper") << readOnly
+                                << home.filePath("asked/deeper") << false;
+    }
+    void choice() {
+        QFETCH(QString, requested);
+        QFETCH(QString, program);
+        QFETCH(QString, chosen);
+        QFETCH(bool, userLocation);
+        const DataFolder folder = chooseDataFolder(requested, program);
+        QVERIFY2(folder.ok(), qPrintable(folder.error));
+        QCOMPARE(folder.path, chosen);
+        QCOMPARE(folder.userLocation, userLocation);
+        QVERIFY(QFileInfo(chosen).isDir());  // created when missing
+        QCOMPARE(QFileInfo::exists(chosen + "/backup"), userLocation);
+        QCOMPARE(QDir(program).entryList(QDir::Hidden | QDir::Files).filter(".qx7probe"),
+                 QStringList());  // the probe is gone
+    }
+
+    void noFolderToBeHad() {
+        // The user's location cannot be created either: a file stands in its way.
+        QFile blocker(home.filePath("blocked"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(blocker.fileName()));
+        const DataFolder folder = chooseDataFolder(QString(), QStringLiteral("/proc"));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath("share")));
+        QVERIFY(!folder.ok());
+        QVERIFY2(folder.error.contains(blocker.fileName()), qPrintable(folder.error));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDataFolder)
+#include "tst_datafolder.moc"
