@@ -4,7 +4,7 @@
 
 // What the MQTT connection needs of the system's sockets, beside what
 // libmosquitto does itself. One implementation per platform: POSIX sockets
-// (MqttSocketPosix.cpp) and Winsock (MqttSocketWindows.cpp); CMake compiles
+// (MqttSocket_posix.cpp) and Winsock (MqttSocket_win.cpp); CMake compiles
 // the one for the platform it builds on.
 namespace mqttsocket {
 
