@@ -17,7 +17,6 @@ packages=(
     python3-aiosmtpd    # the notification tests' SMTP server (plain and STARTTLS)
     cmake ninja-build g++ pkg-config
     clang-format        # the format check of CI (scripts/check-format.sh)
-    xvfb xauth x11-utils  # an X server for the test of the window titles, and xprop
     fonts-wqy-microhei  # a CJK font: the whole interface is Chinese
     # The Debian packages (scripts/package.sh) and their checks (scripts/check-package.sh)
     dpkg-dev            # dpkg-shlibdeps: the packages' library dependencies
