@@ -1,14 +1,13 @@
 #include "alarms/AlarmLog.h"
 
+#include "records/CsvFile.h"
 #include "records/FilterText.h"
-#include "records/RecordCsv.h"
 #include "store/LiteConnection.h"
 #include "store/Schema.h"
 #include "store/Statements.h"
 #include "store/ValueText.h"
 
 #include <QColor>
-#include <QSaveFile>
 
 namespace alarmlog {
 
@@ -70,24 +69,14 @@ QStringList headers() {
 }
 
 QString exportCsv(const QList<AlarmLogRow> &rows, const QString &path) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    QByteArray out("\xEF\xBB\xBF");
-    out += headers().join(QLatin1Char(',')).toUtf8() + "\r\n";
-    for (const AlarmLogRow &r : rows) {
-        const QString cells[] = {r.address, r.time, r.kind, r.value, r.state};
-        for (int i = 0; i < 5; ++i) {
-            if (i)
-                out += ',';
-            out += csvField(cells[i].toUtf8());
-        }
-        out += "\r\n";
-    }
-    if (file.write(out) != out.size())
-        return file.errorString();
-    if (!file.commit())
-        return file.errorString();
+    CsvFile file(path);
+    if (!file.open(headers()))
+        return file.error();
+    QByteArray out;
+    for (const AlarmLogRow &r : rows)
+        CsvFile::appendLine(out, {r.address, r.time, r.kind, r.value, r.state});
+    if (!file.write(out) || !file.commit())
+        return file.error();
     return {};
 }
 

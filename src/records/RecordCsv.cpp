@@ -1,22 +1,13 @@
 #include "records/RecordCsv.h"
 
 #include "records/BackgroundPass.h"
+#include "records/CsvFile.h"
 #include "records/RecordLoader.h"
 #include "records/RecordModel.h"
 #include "records/RecordScan.h"
 #include "store/LiteConnection.h"
 
-#include <QSaveFile>
-
 #include <algorithm>
-
-QByteArray csvField(const QByteArray &utf8) {
-    if (!utf8.contains(',') && !utf8.contains('"') && !utf8.contains('\n') && !utf8.contains('\r'))
-        return utf8;
-    QByteArray out = utf8;
-    out.replace("\"", "\"\"");
-    return '"' + out + '"';
-}
 
 namespace {
 // Pages read in one go: a stretch of 65536 rows, one short read.
@@ -30,7 +21,7 @@ void appendRows(const RecordTable &table, QByteArray &out) {
                 out += ',';
             cell.clear();
             table.appendCellUtf8(row, column, cell);
-            out += csvField(cell);
+            out += CsvFile::field(cell);
         }
         out += "\r\n";
     }
@@ -40,20 +31,17 @@ void appendRows(const RecordTable &table, QByteArray &out) {
 CsvResult exportCsv(const QString &databasePath, const RecordIndex &index, const QString &path,
                     PassControl &control) {
     CsvResult result;
-    // Unless committed, the file under its own name is never touched.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        result.error = file.errorString();
-        return result;
-    }
     LiteConnection conn;
     if (!conn.OpenReadOnly(databasePath)) {
         result.error = conn.lastError();
         return result;
     }
-
-    QByteArray chunk("\xEF\xBB\xBF");
-    chunk += RecordModel::headers().join(QLatin1Char(',')).toUtf8() + "\r\n";
+    CsvFile file(path);
+    if (!file.open(RecordModel::headers())) {
+        result.error = file.error();
+        return result;
+    }
+    QByteArray chunk;
     const qint64 pages = qint64(index.pageStarts.size());
     for (qint64 p = 0; p < pages; p += kPagesAtOnce) {
         if (control.cancelled()) {
@@ -69,25 +57,21 @@ CsvResult exportCsv(const QString &databasePath, const RecordIndex &index, const
             result.error = load.error;
             return result;
         }
+        chunk.clear();
         appendRows(load.table, chunk);
         result.rows += load.table.size();
-        if (file.write(chunk) != chunk.size()) {
-            result.error = file.errorString();
+        if (!file.write(chunk)) {
+            result.error = file.error();
             return result;
         }
-        chunk.clear();
         control.setProgress(int(std::min<qint64>(999, 1000 * std::min(next, pages) / pages)));
-    }
-    if (file.write(chunk) != chunk.size()) {
-        result.error = file.errorString();
-        return result;
     }
     if (!control.claimCompletion()) {
         result.cancelled = true;
         return result;
     }
     if (!file.commit()) {
-        result.error = file.errorString();
+        result.error = file.error();
         return result;
     }
     control.setProgress(1000);

@@ -9,33 +9,38 @@ namespace {
 class ModalMessageBoxes final : public MessageBoxes {
 public:
     MsgAnswer show(QWidget *parent, const MsgRequest &r) override {
-        QMessageBox box(parent);
-        box.setWindowTitle(r.title);
-        box.setText(r.text);
+        // Not on the stack: the window under the box may go while the box
+        // is open (its frame closed meanwhile), and take the box with it.
+        auto *box = new QMessageBox(parent);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowTitle(r.title);
+        box->setText(r.text);
         switch (r.icon) {
             case MsgIcon::None:
-                box.setIcon(QMessageBox::NoIcon);
+                box->setIcon(QMessageBox::NoIcon);
                 break;
             case MsgIcon::Information:
-                box.setIcon(QMessageBox::Information);
+                box->setIcon(QMessageBox::Information);
                 break;
             case MsgIcon::Question:
-                box.setIcon(QMessageBox::Question);
+                box->setIcon(QMessageBox::Question);
                 break;
             case MsgIcon::Warning:
-                box.setIcon(QMessageBox::Warning);
+                box->setIcon(QMessageBox::Warning);
                 break;
             case MsgIcon::Critical:
-                box.setIcon(QMessageBox::Critical);
+                box->setIcon(QMessageBox::Critical);
                 break;
         }
         if (r.buttons == MsgButtons::YesNo) {
-            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-            box.setDefaultButton(QMessageBox::Yes);
+            box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            box->setDefaultButton(QMessageBox::Yes);
         } else {
-            box.setStandardButtons(QMessageBox::Ok);
+            box->setStandardButtons(QMessageBox::Ok);
         }
-        const int answer = box.exec();
+        // exec() deletes the box when it returns; a box that went with its
+        // window answers No.
+        const int answer = box->exec();
         if (r.buttons == MsgButtons::Ok)
             return MsgAnswer::Ok;
         return answer == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;

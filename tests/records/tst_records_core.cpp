@@ -25,6 +25,9 @@
 #include <QThread>
 
 #include <sqlite3.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <atomic>
 #include <limits>
@@ -290,6 +293,40 @@ private Q_SLOTS:
         f.close();
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), csv + "4,\"a,\"\"b\"\"\",,-0.5\r\n");
+    }
+
+    // A file that cannot be written says what the system said (a full disk: that it is full),
+    // never "Unknown error", and leaves nothing behind: writing onto a full device, and past the
+    // size a file may have (the last lines go out when the file is put in place).
+    void csvWriteFailures_data() {
+        QTest::addColumn<QString>("path");  // empty: a new file in the test's directory
+        QTest::addColumn<int>("sizeLimit");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("full device") << "/dev/full" << 0 << "磁盘已满（No space left on device）";
+        QTest::newRow("size limit") << "" << 200 << "File too large";
+    }
+    void csvWriteFailures() {
+        QFETCH(QString, path);
+        QFETCH(int, sizeLimit);
+        QFETCH(QString, said);
+        Records r;
+        const ListResult listed = r.list(kBase);
+        const QDir dir(r.db.dir());
+        const QStringList before = dir.entryList(QDir::Files);
+        rlimit limit{};
+        getrlimit(RLIMIT_FSIZE, &limit);
+        const rlimit unlimited = limit;
+        if (sizeLimit > 0) {
+            std::signal(SIGXFSZ, SIG_IGN);  // the write fails instead
+            limit.rlim_cur = rlim_t(sizeLimit);
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        PassControl control;
+        const CsvResult result = exportCsv(
+            r.db.path(), listed.index, path.isEmpty() ? dir.filePath("out.csv") : path, control);
+        setrlimit(RLIMIT_FSIZE, &unlimited);
+        QCOMPARE(result.error, said);
+        QCOMPARE(dir.entryList(QDir::Files), before);
     }
 
     // ---- chart numbers --------------------------------------------------

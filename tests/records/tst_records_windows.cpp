@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
@@ -82,6 +83,20 @@ QStringList figures(QWidget *w) {
         out << text(w, name);
     return out;
 }
+// A step of a test through the program: "menu:NAME" runs a menu command, "WINDOW/CONTROL"
+// clicks a control of a window, "WINDOW/BOX=TEXT" types into a box.
+void run(AppFixture &app, const QString &step) {
+    if (step.startsWith("menu:"))
+        return app.menu(qPrintable(step.mid(5)));
+    QWidget *window = app.find(step.section('/', 0, 0));
+    QVERIFY2(window, qPrintable(step));
+    const QString control = step.section('/', 1).section('=', 0, 0);
+    if (step.contains('='))
+        type(window, qPrintable(control), step.section('=', 1));
+    else
+        click(window, qPrintable(control));
+}
+
 const QStringList kBareFigures = {"合计",       "最高温度：", "最低温度：", "平均温度：",
                                   "最高湿度：", "最低湿度：", "平均湿度："};
 }  // namespace
@@ -333,6 +348,32 @@ private Q_SLOTS:
         click(g, "Command1");  // 退出
         flushDeletes();
         QVERIFY(!Module1::graphIfOpen());
+    }
+
+    // Closing the frame while a dialog of a record window waits for the operator crashes
+    // nothing: the dialog goes with its window, and the window's code does not run on.
+    void closingTheFrameUnderADialog_data() {
+        QTest::addColumn<QStringList>("steps");  // the last one opens the dialog
+        QTest::newRow("list export") << QStringList{"menu:analys", "AnaQx7/Command4"};
+        QTest::newRow("list bound")
+            << QStringList{"menu:analys", "AnaQx7/Text4=x", "AnaQx7/Check3"};
+        QTest::newRow("chart period")
+            << QStringList{"menu:analys", "AnaQx7/Command3", "graph/Text5=x", "graph/Check1"};
+        QTest::newRow("deletion") << QStringList{"menu:backup", "dbase/Command3"};
+        QTest::newRow("alarm log export") << QStringList{"menu:alarmlog", "AlarmLog/exportCsv"};
+        QTest::newRow("alarm log module")
+            << QStringList{"menu:alarmlog", "AlarmLog/moduleBox=x", "AlarmLog/onlyModule"};
+    }
+    void closingTheFrameUnderADialog() {
+        QFETCH(QStringList, steps);
+        AppFixture app;
+        for (const QString &step : steps.mid(0, steps.size() - 1)) run(app, step);
+        MessageBoxes *answering = installMessageBoxes(nullptr);  // the real, modal boxes
+        QPointer<MDImain> frame = app.frame();
+        QTimer::singleShot(300, [frame] { delete frame.data(); });
+        run(app, steps.last());
+        QTRY_VERIFY(frame.isNull());
+        installMessageBoxes(answering);
     }
 
     void maintenance() {

@@ -7,12 +7,12 @@
 #include "widgets/MessageBoxes.h"
 
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -112,8 +112,10 @@ bool AlarmLogWindow::reload() {
 }
 
 void AlarmLogWindow::filterClicked(QCheckBox *box) {
-    // A filter whose text is refused is not ticked.
-    if (!reload() && box->isChecked()) {
+    // A filter whose text is refused is not ticked (unless the window went
+    // while the refusal was shown).
+    const QPointer<QCheckBox> guard(box);
+    if (!reload() && guard && box->isChecked()) {
         box->setChecked(false);
         reload();
     }
@@ -134,10 +136,10 @@ QString AlarmLogWindow::exportCsv(const QString &path) const {
 }
 
 void AlarmLogWindow::exportClicked() {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出CSV"), QString(),
-                                                      QStringLiteral("CSV 文件 (*.csv)"));
-    if (path.isEmpty())
-        return;
+    chooseCsvFile(this, [this](const QString &path) { exportTo(path); });
+}
+
+void AlarmLogWindow::exportTo(const QString &path) {
     const QString error = exportCsv(path);
     if (error.isEmpty())
         msgBox(this, QStringLiteral("已导出%1条报警记录。").arg(model_->rows().size()),

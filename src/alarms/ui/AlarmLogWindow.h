@@ -35,6 +35,7 @@ private:
     void filterClicked(QCheckBox *box);
     void quickPeriod(int which);
     void exportClicked();
+    void exportTo(const QString &path);
 
     LiteConnection *db_;
     AlarmLogModel *model_ = nullptr;

@@ -12,7 +12,6 @@
 #include "widgets/MessageBoxes.h"
 
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -416,9 +415,5 @@ void AnaQx7::exportEnded(const CsvJob &job, bool completed) {
 }
 
 void AnaQx7::chooseExportFile() {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出CSV"), QString(),
-                                                      QStringLiteral("CSV 文件 (*.csv)"));
-    if (path.isEmpty())
-        return;
-    exportCsv(path);
+    chooseCsvFile(this, [this](const QString &path) { exportCsv(path); });
 }
