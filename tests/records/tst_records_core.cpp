@@ -353,18 +353,37 @@ private Q_SLOTS:
             QCOMPARE(chart::readoutIndex(count, x), qsizetype(index));
     }
 
-    // A column of many points keeps its first, lowest, highest and last, in order.
-    void decimatorKeepsExtremesInOrder() {
+    // A column of many points keeps its first, lowest, highest and last, in order. Anything but
+    // a finite number breaks the curve; pieces within one column become the stretches they
+    // cover there (overlapping ones joined), a lone point none. Points are "x:value", pieces
+    // are separated by "|".
+    void decimator_data() {
+        QTest::addColumn<QString>("fed");
+        QTest::addColumn<QString>("drawn");
+        QTest::newRow("extremes in order")
+            << "10:5 10.1:9 10.2:1 10.3:7 10.4:3 11:4 12:nan 13:6 14:8"
+            << "10:5 10.1:9 10.2:1 10.4:3 11:4|13:6 14:8";
+        QTest::newRow("pieces in a column")
+            << "10:5 10.1:6 10.2:inf 10.3:1 10.4:2 10.5:nan 10.6:5.5 10.7:9 10.8:-inf 10.9:20 11:1"
+            << "10:1 10:2|10:5 10:9|10.9:20 11:1";
+        QTest::newRow("lone points") << "10:1 11:nan 12:2 13:nan 14:3 15:4"
+                                     << "14:3 15:4";
+    }
+    void decimator() {
+        QFETCH(QString, fed);
+        QFETCH(QString, drawn);
         chart::Decimator d;
-        const std::pair<double, double> points[] = {
-            {10.0, 5}, {10.1, 9},       {10.2, 1}, {10.3, 7}, {10.4, 3},
-            {11.0, 4}, {12.0, qQNaN()}, {13.0, 6}, {14.0, 8}};  // NaN breaks the curve
-        for (const auto &[x, v] : points) d.add(x, v);
+        for (const QString &point : fed.split(' '))
+            d.add(point.section(':', 0, 0).toDouble(), point.section(':', 1).toDouble());
         d.finish();
-        QCOMPARE(d.polylines().size(), size_t(2));
-        const std::vector<QPointF> first = {{10.0, 5}, {10.1, 9}, {10.2, 1}, {10.4, 3}, {11.0, 4}};
-        QCOMPARE(d.polylines()[0], first);
-        QCOMPARE(d.segmentCount(), 4 + 1);
+        QStringList pieces;
+        for (const auto &line : d.polylines()) {
+            QStringList points;
+            for (const QPointF &p : line)
+                points << QString::number(p.x()) + ':' + QString::number(p.y());
+            pieces << points.join(' ');
+        }
+        QCOMPARE(pieces.join('|'), drawn);
     }
 
     // ---- maintenance ----------------------------------------------------

@@ -1,0 +1,175 @@
+// How long the record windows keep their thread from answering, on data that
+// is large or hostile.
+//
+//   bench_stalls [--records N] [chart] [alarmlog] [maintenance]
+//
+// Each line names what was done, the longest time the window's thread did not
+// answer (the longest gap between the ticks of a 5 ms timer, the action itself
+// included) and how long the work took in all:
+//   chart: opening the chart over N records (default 1,000,000) with clean
+//          values, every tenth value NULL, every tenth ±1e308, every tenth Inf
+#include "app/Module1.h"
+#include "records/BackgroundPass.h"
+#include "records/ui/GraphWindow.h"
+#include "store/LiteConnection.h"
+#include "store/Schema.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+long peakMegabytes() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+// The longest gap between the ticks of a timer on the window's thread.
+class StallWatch {
+public:
+    StallWatch() {
+        timer_.setInterval(5);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { tick(); });
+    }
+    // Runs `action`, then the event loop until `done` holds; returns the
+    // longest stall in ms and the whole time in s.
+    std::pair<double, double> measure(const std::function<void()> &action,
+                                      const std::function<bool()> &done) {
+        QElapsedTimer all;
+        all.start();
+        worst_ = 0;
+        clock_.start();
+        last_ = 0;
+        timer_.start();
+        QCoreApplication::processEvents();
+        tick();
+        action();
+        while (!done()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        tick();
+        timer_.stop();
+        return {double(worst_) / 1e6, double(all.nsecsElapsed()) / 1e9};
+    }
+
+private:
+    void tick() {
+        const qint64 now = clock_.nsecsElapsed();
+        worst_ = std::max(worst_, now - last_);
+        last_ = now;
+    }
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 last_ = 0;
+    qint64 worst_ = 0;
+};
+
+void report(const char *what, std::pair<double, double> figures, const QString &note = {}) {
+    std::printf("%s: longest stall %.0f ms, %.2f s in all%s%s\n", what, figures.first,
+                figures.second, note.isEmpty() ? "" : "  ", qPrintable(note));
+    std::fflush(stdout);
+}
+
+bool exec(LiteConnection &conn, const QString &sql) {
+    if (conn.Execute(sql))
+        return true;
+    std::fprintf(stderr, "%s: %s\n", qPrintable(sql.left(80)), qPrintable(conn.lastError()));
+    return false;
+}
+
+// th with `rows` records, four modules in turn, one a second; every tenth
+// value of both curves replaced by `odd` (an SQL expression of i), if any.
+bool fillRecords(LiteConnection &conn, qint64 rows, const QString &odd) {
+    const QString temp = odd.isEmpty() ? QStringLiteral("20 + (i % 100) / 10.0")
+                                       : QStringLiteral("case when i % 10 = 9 then %1 else 20 + "
+                                                        "(i % 100) / 10.0 end")
+                                             .arg(odd);
+    return exec(conn, QStringLiteral("delete from th")) &&
+           exec(conn, QStringLiteral("with recursive n(i) as (select 0 union all select i + 1 "
+                                     "from n where i < %1) insert into th (adr, mydate, temp, hum) "
+                                     "select 1 + i % 4, datetime(1704067200 + i, 'unixepoch'), "
+                                     "%2, 100 - (%2) from n")
+                              .arg(rows - 1)
+                              .arg(temp));
+}
+
+void chartStalls(LiteConnection &conn, qint64 rows) {
+    const std::pair<const char *, QString> kinds[] = {
+        {"chart, clean values", QString()},
+        {"chart, every tenth value NULL", QStringLiteral("null")},
+        {"chart, every tenth value ±1e308",
+         QStringLiteral("case when i % 20 = 9 then 1e308 else -1e308 end")},
+        {"chart, every tenth value Inf", QStringLiteral("9e999")},
+    };
+    QString query = QStringLiteral("select * from th where id<>0");
+    for (const auto &[what, odd] : kinds) {
+        if (!fillRecords(conn, rows, odd))
+            return;
+        QPointer<GraphWindow> graph;
+        const auto figures = StallWatch().measure(
+            [&] {
+                graph = new GraphWindow(&conn, &query);
+                graph->resize(1900, 1000);
+                graph->show();
+            },
+            [&] { return !graph->isBusy(); });
+        report(what, figures,
+               QStringLiteral("(%1 records, %2 + %3 segments)")
+                   .arg(graph->plotCount())
+                   .arg(graph->data().temp.segmentCount())
+                   .arg(graph->data().hum.segmentCount()));
+        delete graph;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_LOGGING_RULES", "qt.qpa.*=false");
+    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
+        if (type != QtDebugMsg && type != QtInfoMsg &&
+            !text.startsWith(QLatin1String("This plugin")))
+            std::fprintf(stderr, "%s\n", qPrintable(text));
+    });
+    QApplication app(argc, argv);
+    qint64 records = 1000000;
+    QStringList parts;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--records") && i + 1 < args.size())
+            records = args[++i].toLongLong();
+        else if (QStringList{"chart", "alarmlog", "maintenance"}.contains(args[i]))
+            parts << args[i];
+        else {
+            std::fprintf(stderr, "usage: bench_stalls [--records N] [chart] [alarmlog] "
+                                 "[maintenance]\n");
+            return 2;
+        }
+    }
+    if (parts.isEmpty())
+        parts = {"chart", "alarmlog", "maintenance"};
+    QTemporaryDir dir;
+    const QString path = QDir(dir.path()).filePath(QStringLiteral("mydb.db"));
+    LiteConnection &conn = Module1::dbconn();
+    QString error;
+    if (!conn.Open(path) || !schema::ensure(conn, &error)) {
+        std::fprintf(stderr, "cannot create %s\n", qPrintable(path));
+        return 1;
+    }
+    Module1::setDatabasePath(path);
+    if (parts.contains("chart"))
+        chartStalls(conn, records);
+    std::printf("peak memory: %ld MB\n", peakMegabytes());
+    return 0;
+}
