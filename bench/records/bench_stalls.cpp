@@ -8,17 +8,22 @@
 // included) and how long the work took in all:
 //   chart: opening the chart over N records (default 1,000,000) with clean
 //          values, every tenth value NULL, every tenth ±1e308, every tenth Inf
+//   alarm log: opening 报警记录 over N alarm rows (the last 92 days, a row every
+//          8 s), then 今日, then 导出CSV of every row, then 今日; with the peak memory
+#include "alarms/ui/AlarmLogWindow.h"
 #include "app/Module1.h"
 #include "records/BackgroundPass.h"
 #include "records/ui/GraphWindow.h"
 #include "store/LiteConnection.h"
 #include "store/Schema.h"
+#include "widgets/MessageBoxes.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QPointer>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -28,6 +33,17 @@
 #include <functional>
 
 namespace {
+
+// The boxes the windows show at the end of their work, answered at once.
+class Answering : public MessageBoxes {
+public:
+    MsgAnswer show(QWidget *, const MsgRequest &r) override {
+        said = r.text;
+        return r.buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::Yes;
+    }
+    QString said;
+};
+Answering answering;
 
 long peakMegabytes() {
     rusage usage{};
@@ -90,16 +106,17 @@ bool exec(LiteConnection &conn, const QString &sql) {
 // value of both curves replaced by `odd` (an SQL expression of i), if any.
 bool fillRecords(LiteConnection &conn, qint64 rows, const QString &odd) {
     const QString temp = odd.isEmpty() ? QStringLiteral("20 + (i % 100) / 10.0")
-                                       : QStringLiteral("case when i % 10 = 9 then %1 else 20 + "
-                                                        "(i % 100) / 10.0 end")
+                                       : QStringLiteral(
+                                             "case when i % 10 = 9 then %1 else 20 + "
+                                             "(i % 100) / 10.0 end")
                                              .arg(odd);
     return exec(conn, QStringLiteral("delete from th")) &&
            exec(conn, QStringLiteral("with recursive n(i) as (select 0 union all select i + 1 "
                                      "from n where i < %1) insert into th (adr, mydate, temp, hum) "
                                      "select 1 + i % 4, datetime(1704067200 + i, 'unixepoch'), "
                                      "%2, 100 - (%2) from n")
-                              .arg(rows - 1)
-                              .arg(temp));
+                          .arg(rows - 1)
+                          .arg(temp));
 }
 
 void chartStalls(LiteConnection &conn, qint64 rows) {
@@ -131,6 +148,41 @@ void chartStalls(LiteConnection &conn, qint64 rows) {
     }
 }
 
+void alarmLogStalls(LiteConnection &conn, qint64 rows, const QString &dir) {
+    const QString kinds =
+        QStringLiteral("'温度过高', '温度过低', '湿度过高', '湿度过低', '无应答'");
+    if (!exec(conn, schema::createAlarmLogTable()) ||
+        !exec(conn,
+              QStringLiteral(
+                  "with recursive n(i) as (select 0 union all select i + 1 from n where i < "
+                  "%1) insert into alarmlog (adr, mydate, kind, value, state) select 1 + i %% "
+                  "7, datetime('now', '+8 hour', '-' || ((%1 - i) * 8) || ' seconds'), "
+                  "json_extract(json_array(%2), '$[' || (i / 2 %% 5) || ']'), case when i / "
+                  "2 %% 5 = 4 then null else 20 + i %% 300 / 10.0 end, case when i %% 2 "
+                  "then '结束' else '开始' end from n")
+                  .arg(rows - 1)
+                  .arg(kinds)
+                  .replace(QStringLiteral("%%"), QStringLiteral("%"))))
+        return;
+    QPointer<AlarmLogWindow> w;
+    const auto opening = StallWatch().measure(
+        [&] {
+            w = new AlarmLogWindow(&conn);
+            w->show();
+        },
+        [&] { return !w->isBusy(); });
+    report("alarm log, opening", opening, QStringLiteral("(%1 rows)").arg(rows));
+    const auto csv = StallWatch().measure(
+        [&] { w->exportCsv(QDir(dir).filePath(QStringLiteral("alarms.csv"))); },
+        [&] { return !w->isBusy(); });
+    report("alarm log, 导出CSV", csv, answering.said);
+    const auto today =
+        StallWatch().measure([&] { w->findChild<QPushButton *>(QStringLiteral("today"))->click(); },
+                             [&] { return !w->isBusy(); });
+    report("alarm log, 今日", today, QStringLiteral("(%1 rows)").arg(w->model()->totalRows()));
+    delete w;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -143,6 +195,7 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "%s\n", qPrintable(text));
     });
     QApplication app(argc, argv);
+    installMessageBoxes(&answering);
     qint64 records = 1000000;
     QStringList parts;
     const QStringList args = app.arguments();
@@ -152,8 +205,9 @@ int main(int argc, char **argv) {
         else if (QStringList{"chart", "alarmlog", "maintenance"}.contains(args[i]))
             parts << args[i];
         else {
-            std::fprintf(stderr, "usage: bench_stalls [--records N] [chart] [alarmlog] "
-                                 "[maintenance]\n");
+            std::fprintf(stderr,
+                         "usage: bench_stalls [--records N] [chart] [alarmlog] "
+                         "[maintenance]\n");
             return 2;
         }
     }
@@ -170,6 +224,8 @@ int main(int argc, char **argv) {
     Module1::setDatabasePath(path);
     if (parts.contains("chart"))
         chartStalls(conn, records);
+    if (parts.contains("alarmlog"))
+        alarmLogStalls(conn, records, dir.path());
     std::printf("peak memory: %ld MB\n", peakMegabytes());
     return 0;
 }

@@ -28,7 +28,7 @@ void appendRows(const RecordTable &table, QByteArray &out) {
 }
 }  // namespace
 
-CsvResult exportCsv(const QString &databasePath, const RecordIndex &index, const QString &path,
+CsvResult exportCsv(const QString &databasePath, const PageIndex &index, const QString &path,
                     PassControl &control) {
     CsvResult result;
     LiteConnection conn;
@@ -37,7 +37,7 @@ CsvResult exportCsv(const QString &databasePath, const RecordIndex &index, const
         return result;
     }
     CsvFile file(path);
-    if (!file.open(RecordModel::headers())) {
+    if (!file.open(RecordModel::columnHeaders())) {
         result.error = file.error();
         return result;
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "records/RecordPages.h"
+#include "records/PagedListModel.h"
 
 #include <QString>
 
@@ -19,5 +19,5 @@ struct CsvResult {
 // line per record with the cells as the list shows them. Nothing is left
 // under `path` when the export fails or is cancelled. Runs on the calling
 // thread.
-CsvResult exportCsv(const QString &databasePath, const RecordIndex &index, const QString &path,
+CsvResult exportCsv(const QString &databasePath, const PageIndex &index, const QString &path,
                     PassControl &control);

@@ -57,10 +57,17 @@ QString rowAt(const QString &statement, const QString &idColumn, qint64 first, q
 }  // namespace recordsql
 
 namespace {
-// The records table and its row key as SQLite knows every table's.
-const char *const kFirstId = "select min(rowid) from th";
-const char *const kLastId = "select max(rowid) from th";
-const char *const kNextId = "select min(rowid) from th where rowid > ?1";
+// The table's row key as SQLite knows every table's.
+QByteArray firstIdOf(const QString &table) {
+    return "select min(rowid) from " + recordsql::quoted(table).toUtf8();
+}
+QByteArray lastIdOf(const QString &table) {
+    return "select max(rowid) from " + recordsql::quoted(table).toUtf8();
+}
+QString nextIdOf(const QString &table) {
+    return QStringLiteral("select min(rowid) from %1 where rowid > ?1")
+        .arg(recordsql::quoted(table));
+}
 const char *const kFunction = "qx7_scan";
 
 // One whole number or null from a statement without parameters.
@@ -77,9 +84,10 @@ bool scalar(sqlite3 *db, const char *sql, qint64 *value, bool *isNull) {
 }  // namespace
 
 RecordScan::RecordScan(QString databasePath, QString statement, std::vector<int> positions,
-                       qint64 sliceIds)
+                       qint64 sliceIds, QString table)
     : path_(std::move(databasePath)),
       statement_(std::move(statement)),
+      table_(std::move(table)),
       positions_(std::move(positions)),
       sliceIds_(sliceIds > 0 ? sliceIds : kSliceIds) {}
 
@@ -115,8 +123,6 @@ bool RecordScan::open() {
         LiteStatement probe = conn_.prepare(recordsql::inner(statement_));
         if (!probe.isValid())
             return fail(probe.error());
-        if (probe.columnCount() < 5)
-            return fail(QStringLiteral("查询结果少于5列"));
         idColumn_ = recordsql::quoted(probe.ColumnName(0));
         for (int p : positions_) {
             if (p < 0 || p >= probe.columnCount())
@@ -126,7 +132,8 @@ bool RecordScan::open() {
     }
 
     bool noFirst = true, noLast = true;
-    if (!scalar(db, kFirstId, &firstId_, &noFirst) || !scalar(db, kLastId, &lastId_, &noLast))
+    if (!scalar(db, firstIdOf(table_).constData(), &firstId_, &noFirst) ||
+        !scalar(db, lastIdOf(table_).constData(), &lastId_, &noLast))
         return fail(QString::fromUtf8(sqlite3_errmsg(db)));
     empty_ = noFirst || noLast;
     if (empty_)
@@ -135,7 +142,7 @@ bool RecordScan::open() {
     if (sqlite3_create_function_v2(db, kFunction, -1, SQLITE_UTF8, this, nullptr, &stepRow,
                                    &finalRow, nullptr) != SQLITE_OK)
         return fail(QString::fromUtf8(sqlite3_errmsg(db)));
-    nextId_ = prepare(QString::fromLatin1(kNextId));
+    nextId_ = prepare(nextIdOf(table_));
     if (!nextId_)
         return false;
     return compile(false);

@@ -21,6 +21,11 @@ public:
     }
     qint64 integer(int i) const { return sqlite3_value_int64(v_[i]); }
     double real(int i) const { return sqlite3_value_double(v_[i]); }
+    // A text's bytes (any other value as the text SQLite makes of it).
+    QByteArrayView utf8(int i) const {
+        const auto *p = reinterpret_cast<const char *>(sqlite3_value_text(v_[i]));
+        return QByteArrayView(p, sqlite3_value_bytes(v_[i]));
+    }
     // As LiteStatement::value gives it: integer, real, text, bytes or null.
     QVariant value(int i) const;
 
@@ -63,9 +68,9 @@ public:
     static constexpr qint64 kSliceIds = 65536;
 
     // `positions`: the result columns whose values reach the visitor; the row
-    // key (position 0) comes with every row anyway.
+    // key (position 0, the id of `table`) comes with every row anyway.
     RecordScan(QString databasePath, QString statement, std::vector<int> positions,
-               qint64 sliceIds = kSliceIds);
+               qint64 sliceIds = kSliceIds, QString table = QStringLiteral("th"));
     ~RecordScan();
     RecordScan(const RecordScan &) = delete;
     RecordScan &operator=(const RecordScan &) = delete;
@@ -105,6 +110,7 @@ private:
 
     QString path_;
     QString statement_;
+    QString table_;
     std::vector<int> positions_;
     qint64 sliceIds_;
     const PassControl *control_ = nullptr;

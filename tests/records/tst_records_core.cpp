@@ -59,10 +59,10 @@ QStringList everyRow(LiteConnection &conn, const QString &sql) {
     return joined(load.table.size(), [&](qint64 r, int c) { return load.table.cell(r, c); });
 }
 // The same rows read page by page through an index.
-QStringList pagedRows(LiteConnection &conn, const RecordIndex &index) {
-    RecordPages pages(conn);
-    pages.setIndex(index);
-    return joined(pages.rows(), [&](qint64 r, int c) { return pages.cell(r, c); });
+QStringList pagedRows(LiteConnection &conn, const PageIndex &index) {
+    RecordModel model(conn);
+    model.setIndex(index);
+    return joined(model.totalRows(), [&](qint64 r, int c) { return model.cell(r, c); });
 }
 
 // A database; with `mixed`, records of three modules, some values no numbers, gaps in the ids.
@@ -579,7 +579,7 @@ private Q_SLOTS:
         const auto cell = [&](qint64 row, int c) {
             return model.index(int(row), c).data().toString();
         };
-        RecordIndex start = l.index;
+        PageIndex start = l.index;
         start.pageStarts.clear();
         start.rows = 0;
         model.setIndex(start);
@@ -599,7 +599,7 @@ private Q_SLOTS:
             QCOMPARE(model.windowTop(), first);
             QCOMPARE(joined(model.rowCount(), cell), all.mid(first, count));
         }
-        QVERIFY(model.pages().pagesRead() <= 16);  // pages are read as asked for, and kept
+        QVERIFY(model.pagesRead() <= 16);  // pages are read as asked for, and kept
     }
 
     // ---- the chart --------------------------------------------------------

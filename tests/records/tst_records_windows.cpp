@@ -240,7 +240,7 @@ private Q_SLOTS:
         QTest::keyClick(view, Qt::Key_Home);
         QCOMPARE(bar->value(), 0);
         QCOMPARE(view->rowSelection().ranges(), (std::vector<RowSelection::Range>{{0, 0}}));
-        QVERIFY(w->model()->pages().pagesRead() < 10);
+        QVERIFY(w->model()->pagesRead() < 10);
 
         // The same query read again (更新, Timer1) stays where it was scrolled to.
         bar->setValue(1500);

@@ -33,7 +33,7 @@ struct AnaQx7::ListJob {
 // An export and its outcome.
 struct AnaQx7::CsvJob {
     QString databasePath;
-    RecordIndex index;
+    PageIndex index;
     QString path;
     CsvResult result;
 };
@@ -152,7 +152,7 @@ void AnaQx7::buildControls() {
     const int twips[] = {500, 2000, 550, 550};
     const QString widest[] = {QStringLiteral("255"), QStringLiteral("2024-12-31 23:59:59"),
                               QStringLiteral("-40.0"), QStringLiteral("100.0")};
-    const QStringList headers = RecordModel::headers();
+    const QStringList headers = RecordModel::columnHeaders();
     for (int c = 0; c < 4; ++c) {
         const int text = qMax(fontMetrics().horizontalAdvance(headers[c]),
                               fontMetrics().horizontalAdvance(widest[c]));
@@ -292,10 +292,10 @@ bool AnaQx7::LoadGrid1(bool fromTimer) {
     job->statement = statement;
     // Another query: its rows show as they are counted. The same query again
     // (更新, Timer1): the list stays as it is until the new count is complete.
-    following_ = model_->recordIndex().statement != statement || model_->totalRows() == 0;
+    following_ = model_->pageIndex().statement != statement || model_->totalRows() == 0;
     generation_ = 0;
     if (following_) {
-        RecordIndex empty;
+        PageIndex empty;
         empty.statement = statement;
         model_->setIndex(std::move(empty));
         showBareStatistics();
@@ -310,24 +310,8 @@ bool AnaQx7::LoadGrid1(bool fromTimer) {
 }
 
 void AnaQx7::takeGrowth() {
-    if (!listJob_ || !following_)
-        return;
-    const RecordIndex &shown = model_->recordIndex();
-    IndexGrowth g = listJob_->pass.growth(generation_, shown.pageStarts.size());
-    if (g.idColumn.isEmpty())
-        return;
-    if (g.generation != generation_ || shown.idColumn.isEmpty()) {
-        // The pass started over (or its first rows): the list starts over too.
-        RecordIndex fresh;
-        fresh.statement = listJob_->statement;
-        fresh.idColumn = g.idColumn;
-        fresh.pageRows = listJob_->pass.pageRows();
-        model_->setIndex(std::move(fresh));
-        generation_ = g.generation;
-        g = listJob_->pass.growth(generation_, 0);
-    }
-    if (g.rows > model_->totalRows() || !g.moreStarts.empty())
-        model_->grow(g.rows, g.lastId, g.moreStarts);
+    if (listJob_ && following_)
+        ::takeGrowth(*model_, listJob_->pass, listJob_->statement, &generation_);
 }
 
 void AnaQx7::listPassEnded(ListJob &job, bool completed, bool fromTimer) {
@@ -350,25 +334,10 @@ void AnaQx7::listPassEnded(ListJob &job, bool completed, bool fromTimer) {
         reportFailure(r.error, fromTimer);
         return;
     }
-    if (following_) {
-        // The rows shown are the complete index's already; keep the place the
-        // operator scrolled to.
-        const RecordIndex &shown = model_->recordIndex();
-        const size_t known = shown.pageStarts.size();
-        const bool prefix =
-            !shown.idColumn.isEmpty() && shown.rows <= r.index.rows &&
-            known <= r.index.pageStarts.size() &&
-            (known == 0 || shown.pageStarts[known - 1] == r.index.pageStarts[known - 1]);
-        if (!prefix) {
-            model_->setIndex(std::move(r.index));
-        } else {
-            model_->grow(r.index.rows, r.index.lastId,
-                         std::vector<qint64>(r.index.pageStarts.begin() + qsizetype(known),
-                                             r.index.pageStarts.end()));
-        }
-    } else {
+    if (following_)
+        completeIndex(*model_, std::move(r.index));  // keeps the place scrolled to
+    else
         model_->setIndex(std::move(r.index), true);
-    }
     if (r.stats.count > 0) {
         fromBox_->setText(r.firstTime);
         toBox_->setText(r.lastTime);
@@ -390,7 +359,7 @@ bool AnaQx7::exportCsv(const QString &path) {
         return false;
     auto job = std::make_shared<CsvJob>();
     job->databasePath = db_->path();
-    job->index = model_->recordIndex();
+    job->index = model_->pageIndex();
     job->path = path;
     statusLine_->clear();
     pass_->start(
