@@ -97,8 +97,8 @@ QStringList receiveFields|receive texts are written in lower case"
 "list-scrolled|src/records/PagedListModel.cpp|return cell(top_ + index.row(), index.column());|return cell(index.row(), index.column());|the list shows its first records wherever it is scrolled to"
 "stats-mean|src/records/RecordStats.cpp|sumOther_ * 10.0|sumOther_|values not kept in tenths count a tenth of themselves in the mean"
 "chart-bucket-end|src/records/ChartData.cpp|std::min<qint64>(first + bucketRows_, count_) - 1;|std::min<qint64>(first + bucketRows_, count_);|a chart bucket over several pixel columns is drawn from its four summary points"
-"csv-last-page|src/records/RecordCsv.cpp|: index.lastId;|: index.pageStarts[size_t(pages - 1)];|the CSV file loses all but the first record of the last page"
-"cancel-busy-wait|src/records/RecordScan.cpp|(self->control_ && self->control_->cancelled())|(self == nullptr)|a cancelled pass still waits ten seconds for a file another program holds"
+"csv-last-page|src/records/RecordCsv.cpp|scan.limitTo(index.lastId);|scan.limitTo(index.pageStarts.empty() ? 0 : index.pageStarts.back());|the CSV file loses all but the first record of the last page"
+"cancel-busy-wait|src/store/RowScan.cpp|if (self->cancelled() || tries >= self->waitTries_)|if (tries >= self->waitTries_)|a cancelled pass still waits ten seconds for a file another program holds"
 "filter-hum-low|src/records/RecordQuery.cpp|recordHumidityCondition(rule.compare, texts.humLow.trimmed())|recordHumidityCondition(rule.compare, texts.humHigh.trimmed())|the humidity's lower bound takes the upper bound's text"
 )
 

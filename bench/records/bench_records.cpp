@@ -130,7 +130,7 @@ void settle(W *w) {
 double firstScreen() {
     QElapsedTimer timer;
     timer.start();
-    auto *w = new AnaQx7(&Module1::dbconn(), &Module1::thsql());
+    auto *w = new AnaQx7(&Module1::dbconn(), &Module1::thsql(), Clock::system());
     w->show();
     RecordListView *view = w->listView();
     while (w->model()->rowCount() < view->recordsOnScreen() && w->isBusy()) {
@@ -161,7 +161,7 @@ int run(const QString &path) {
     double screen = 1e9;
     for (int i = 0; i < kRuns; ++i) screen = std::min(screen, firstScreen());
 
-    auto *list = new AnaQx7(&Module1::dbconn(), &Module1::thsql());
+    auto *list = new AnaQx7(&Module1::dbconn(), &Module1::thsql(), Clock::system());
     list->show();
     settle(list);
     auto *graph = Module1::graph();

@@ -167,7 +167,7 @@ void alarmLogStalls(LiteConnection &conn, qint64 rows, const QString &dir) {
     QPointer<AlarmLogWindow> w;
     const auto opening = StallWatch().measure(
         [&] {
-            w = new AlarmLogWindow(&conn);
+            w = new AlarmLogWindow(&conn, Clock::system());
             w->show();
         },
         [&] { return !w->isBusy(); });

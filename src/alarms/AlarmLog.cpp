@@ -3,7 +3,6 @@
 #include "records/BackgroundPass.h"
 #include "records/CsvFile.h"
 #include "records/FilterText.h"
-#include "records/RecordScan.h"
 #include "store/LiteConnection.h"
 #include "store/Statements.h"
 #include "store/ValueText.h"
@@ -19,22 +18,17 @@ namespace {
 // Pages read in one go by the export: one short read of the file.
 constexpr qint64 kPagesAtOnce = 64;
 
-// The export's lines of a stretch: positions 1 to 5 of the query as the list
-// shows them, and the notification summary of the row.
-class CsvLines : public ScanVisitor {
+// The export's lines of a stretch: the cells of result positions 1 to 5 as
+// the list shows them, then the row's notification summary.
+class CsvLines : public RowSink {
 public:
-    void row(qint64 id, const ScanValues &values) override {
+    void row(qint64 id, const ScanValue *values) override {
         for (int i = 0; i < 5; ++i) {
-            switch (values.type(i)) {
-                case LiteStatement::Type::Null:
-                    break;
-                case LiteStatement::Type::Text:
-                    lines += CsvFile::field(values.utf8(i).toByteArray());
-                    break;
-                default:
-                    lines += CsvFile::field(cellText(values.value(i)).toUtf8());
-                    break;
-            }
+            const ScanValue &v = values[i];
+            if (v.type == ScanValue::Type::Text)
+                lines += CsvFile::field(v.bytes.toByteArray());
+            else if (v.type != ScanValue::Type::Null)
+                lines += CsvFile::field(cellText(v.toVariant()).toUtf8());
             lines += ',';
         }
         if (const auto it = notes.find(id); it != notes.end())
@@ -46,7 +40,7 @@ public:
         lines.clear();
         rows = 0;
     }
-    std::map<qint64, QString> notes;
+    std::map<qint64, QString> notes;  // of the stretch, read before it
     QByteArray lines;
     qint64 rows = 0;
 };
@@ -60,9 +54,9 @@ QString check(const AlarmLogFilter &filter) {
             return problem;
     }
     if (filter.byPeriod) {
-        QString problem = filtertext::checkTime(filter.from, QStringLiteral("限制时间段，从"));
+        QString problem = filtertext::checkTimeText(filter.from, QStringLiteral("限制时间段，从"));
         if (problem.isEmpty())
-            problem = filtertext::checkTime(filter.to, QStringLiteral("到"));
+            problem = filtertext::checkTimeText(filter.to, QStringLiteral("到"));
         if (!problem.isEmpty())
             return problem;
     }
@@ -84,22 +78,22 @@ QStringList headers() {
             QStringLiteral("数值"), QStringLiteral("状态"), QStringLiteral("通知")};
 }
 
-std::vector<AlarmLogRow> readRows(LiteConnection &db, const PageIndex &index, qint64 first,
-                                  qint64 last) {
-    std::vector<AlarmLogRow> rows;
-    LiteStatement st =
-        db.prepare(recordsql::rowsBetween(index.statement, index.idColumn, first, last));
-    for (st.Step(); !st.done(); st.Step()) {
-        rows.push_back({st.integer(0), cellText(st.value(1)), cellText(st.value(2)),
-                        cellText(st.value(3)), cellText(st.value(4)), cellText(st.value(5)),
-                        QString()});
-    }
-    const std::map<qint64, QString> notes = notifySummaries(db, first, last);
+void Rows::row(qint64 id, const ScanValue *values) {
+    AlarmLogRow r;
+    r.id = id;
+    QString *cells[] = {&r.address, &r.time, &r.kind, &r.value, &r.state};
+    for (int i = 0; i < 5; ++i) *cells[i] = cellText(values[i].toVariant());
+    rows.push_back(std::move(r));
+}
+
+void Rows::addSummaries(LiteConnection &db) {
+    if (rows.empty())
+        return;
+    const std::map<qint64, QString> notes = notifySummaries(db, rows.front().id, rows.back().id);
     for (AlarmLogRow &r : rows) {
         if (const auto it = notes.find(r.id); it != notes.end())
             r.notify = it->second;
     }
-    return rows;
 }
 
 QString notifySummary(const std::map<QString, int> &channelsByState) {
@@ -148,9 +142,8 @@ std::map<qint64, QString> notifySummaries(LiteConnection &db, qint64 first, qint
 CsvResult exportCsv(const QString &databasePath, const PageIndex &index, const QString &path,
                     PassControl &control) {
     CsvResult result;
-    RecordScan scan(databasePath, index.statement, {1, 2, 3, 4, 5}, RecordScan::kSliceIds,
-                    QStringLiteral("alarmlog"));
-    scan.setControl(&control);
+    RowScan scan(databasePath, index.statement, QStringLiteral("alarmlog"), Rows::positions());
+    scan.setCancelled([&control] { return control.cancelled(); });
     if (!index.pageStarts.empty() && !scan.open()) {
         result.error = scan.error();
         return result;
@@ -196,15 +189,19 @@ CsvResult exportCsv(const QString &databasePath, const PageIndex &index, const Q
 
 }  // namespace alarmlog
 
-AlarmLogModel::AlarmLogModel(LiteConnection &db, QObject *parent)
-    : PagedListModel(parent), db_(db) {}
+AlarmLogModel::AlarmLogModel(const QString &databasePath, QObject *parent)
+    : PagedListModel(parent),
+      scan_(databasePath, QStringLiteral("alarmlog"), alarmlog::Rows::positions()) {}
 
 const AlarmLogRow *AlarmLogModel::rowAt(qint64 row) const {
     const PageIndex &index = pageIndex();
     if (row < 0 || row >= index.rows)
         return nullptr;
     const auto &page = pages_.get(index, row / index.pageRows, [&](qint64 first, qint64 last) {
-        return alarmlog::readRows(db_, index, first, last);
+        alarmlog::Rows read;
+        if (scan_.read(index, first, last, read))
+            read.addSummaries(*scan_.connection());
+        return std::move(read.rows);
     });
     const size_t at = size_t(row % index.pageRows);
     return at < page.size() ? &page[at] : nullptr;

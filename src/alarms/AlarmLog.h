@@ -53,9 +53,17 @@ QString statement(const AlarmLogFilter &filter);
 // The column headers: 地址, 时间, 报警类型, 数值, 状态, 通知.
 QStringList headers();
 
-// The rows of the log's query in `index` with ids first .. last.
-std::vector<AlarmLogRow> readRows(LiteConnection &db, const PageIndex &index, qint64 first,
-                                  qint64 last);
+// The rows of the log handed on by a scan of its query (result positions 1
+// to 5), for a page or a stretch of the export.
+class Rows : public RowSink {
+public:
+    static std::vector<int> positions() { return {1, 2, 3, 4, 5}; }
+    void row(qint64 id, const ScanValue *values) override;
+    void restart() override { rows.clear(); }
+    // Adds what notifySummaries says of each row.
+    void addSummaries(LiteConnection &db);
+    std::vector<AlarmLogRow> rows;
+};
 
 // How the messages of one alarm row went out, from the states of its rows in
 // notifylog (one per channel) and how many channels are in each: the state
@@ -78,7 +86,7 @@ CsvResult exportCsv(const QString &databasePath, const PageIndex &index, const Q
 class AlarmLogModel : public PagedListModel {
     Q_OBJECT
 public:
-    explicit AlarmLogModel(LiteConnection &db, QObject *parent = nullptr);
+    explicit AlarmLogModel(const QString &databasePath, QObject *parent = nullptr);
 
     QString cell(qint64 row, int column) const override;
     QStringList headers() const override { return alarmlog::headers(); }
@@ -91,6 +99,6 @@ protected:
     void dropPages(qint64 page) override { pages_.dropFrom(page); }
 
 private:
-    LiteConnection &db_;
+    mutable PageScan scan_;
     mutable KeptPages<std::vector<AlarmLogRow>> pages_;
 };

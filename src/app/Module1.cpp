@@ -139,7 +139,7 @@ Edit232 *edit232() {
 }
 AnaQx7 *anaQx7() {
     return separate<AnaQx7>(anaQx7Ref, [] {
-        auto *w = new AnaQx7(&dbconn(), &thsql(), frame);
+        auto *w = new AnaQx7(&dbconn(), &thsql(), Clock::system(), frame);
         QObject::connect(w, &AnaQx7::chartRequested, [] { showWindow(graph()); });
         return w;
     });
@@ -149,16 +149,17 @@ GraphWindow *graph() {
                                  [] { return new GraphWindow(&dbconn(), &thsql(), frame); });
 }
 DbaseWindow *dbase() {
-    return separate<DbaseWindow>(
-        dbaseRef, [] { return new DbaseWindow(&dbconn(), &writer(), databasePath(), frame); });
+    return separate<DbaseWindow>(dbaseRef, [] {
+        return new DbaseWindow(&dbconn(), &writer(), databasePath(), Clock::system(), frame);
+    });
 }
 MqttSettingsDialog *mqttSetting() {
     return separate<MqttSettingsDialog>(
         mqttSettingRef, [] { return new MqttSettingsDialog(&dbconn(), mqtt(), frame); });
 }
 AlarmLogWindow *alarmLog() {
-    return separate<AlarmLogWindow>(alarmLogRef,
-                                    [] { return new AlarmLogWindow(&dbconn(), frame); });
+    return separate<AlarmLogWindow>(
+        alarmLogRef, [] { return new AlarmLogWindow(&dbconn(), Clock::system(), frame); });
 }
 
 ModuleWindow *moduleIfOpen() {

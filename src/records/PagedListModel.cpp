@@ -4,9 +4,19 @@
 
 std::pair<qint64, qint64> PageIndex::pageIds(qint64 p) const {
     const qint64 first = pageStarts[size_t(p)];
-    const qint64 last =
-        p + 1 < qint64(pageStarts.size()) ? pageStarts[size_t(p + 1)] - 1 : lastId;
+    const qint64 last = p + 1 < qint64(pageStarts.size()) ? pageStarts[size_t(p + 1)] - 1 : lastId;
     return {first, last};
+}
+
+bool PageScan::read(const PageIndex &index, qint64 first, qint64 last, RowSink &sink) {
+    if (!scan_ || statement_ != index.statement) {
+        statement_ = index.statement;
+        scan_ = std::make_unique<RowScan>(path_, statement_, table_, positions_);
+        scan_->setWaitLimit(100);
+        if (!scan_->open())
+            return false;
+    }
+    return scan_->runRange(sink, first, last);
 }
 
 int PagedListModel::rowsShown() const {

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "store/RowScan.h"
+
 #include <QAbstractTableModel>
 #include <QString>
 
 #include <list>
+#include <memory>
 #include <vector>
 
 // Rows of a list per page: a list reads one page at a time.
@@ -63,6 +66,29 @@ private:
     };
     std::list<Kept> kept_;  // the last used first
     int read_ = 0;
+};
+
+// Reads the pages of a list on the window's thread: a scan of the list's
+// query (RowScan), opened when first needed for an index. It waits for a file
+// held by another program no longer than a moment; a page that cannot be
+// read stays empty until the list is read again.
+class PageScan {
+public:
+    PageScan(QString databasePath, QString table, std::vector<int> positions)
+        : path_(std::move(databasePath)),
+          table_(std::move(table)),
+          positions_(std::move(positions)) {}
+    // The rows of `index` with ids first .. last to `sink`.
+    bool read(const PageIndex &index, qint64 first, qint64 last, RowSink &sink);
+    // The scan's connection (null before the first read).
+    LiteConnection *connection() { return scan_ ? &scan_->connection() : nullptr; }
+
+private:
+    QString path_;
+    QString table_;
+    std::vector<int> positions_;
+    QString statement_;
+    std::unique_ptr<RowScan> scan_;
 };
 
 // A list of any length as a model that is a window onto it: the model's rows

@@ -14,7 +14,7 @@ struct CsvResult {
 };
 
 // Writes the listed records (the rows of `index`, read again from the database
-// file at `databasePath` a stretch at a time) to a CSV file that spreadsheet
+// file at `databasePath` in one pass) to a CSV file that spreadsheet
 // programs open (CsvFile): the header line 地址,采集时间,温度,湿度, then one
 // line per record with the cells as the list shows them. Nothing is left
 // under `path` when the export fails or is cancelled. Runs on the calling

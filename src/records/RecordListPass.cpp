@@ -1,56 +1,21 @@
 #include "records/RecordListPass.h"
 
 #include "records/BackgroundPass.h"
-#include "records/RecordTable.h"
 #include "store/ValueText.h"
 
 #include <algorithm>
 
 namespace {
 
-using Type = LiteStatement::Type;
-
-// One temperature or humidity value into its figures, as the list has always
-// counted it: a number as it is (whole tenths summed exactly), a text when it
-// reads as a number, nothing for a null.
-void countFigure(const ScanValues &values, int i, FigureStats &stats) {
-    double number = 0;
-    switch (values.type(i)) {
-        case Type::Real:
-            number = values.real(i);
-            break;
-        case Type::Integer:
-            number = double(values.integer(i));
-            break;
-        case Type::Null:
-            return;
-        default:
-            if (const auto v = parseDecimal(cellText(values.value(i))))
-                stats.add(*v);
-            return;
-    }
-    qint16 tenths = 0;
-    if (RecordTable::toTenths(number, &tenths))
-        stats.addTenths(tenths);
-    else
-        stats.add(number);
-}
-
-// The time cell (position 2) of the row with that id.
-QString timeOf(LiteConnection &conn, const QString &statement, const QString &idColumn, qint64 id) {
-    LiteStatement st = conn.prepare(recordsql::rowsBetween(statement, idColumn, id, id));
-    st.Step();
-    return st.done() ? QString() : cellText(st.value(2));
-}
+// The time (position 2) of the row of `statement` with that id, as cells show it.
+class TimeOf : public RowSink {
+public:
+    void row(qint64, const ScanValue *values) override { time = cellText(values[0].toVariant()); }
+    void restart() override { time.clear(); }
+    QString time;
+};
 
 }  // namespace
-
-void ListPass::row(qint64 id, const ScanValues &values) {
-    note(id);
-    countFigure(values, 0, stats_.temp);
-    countFigure(values, 1, stats_.hum);
-    ++stats_.count;
-}
 
 void ListPass::restart() {
     stats_ = {};
@@ -96,14 +61,14 @@ IndexResult runIndexPass(const QString &databasePath, const QString &statement,
                          const QString &table, IndexPass &pass, const std::vector<int> &positions,
                          PassControl &control, qint64 sliceIds) {
     IndexResult result;
-    RecordScan scan(databasePath, statement, positions, sliceIds, table);
-    scan.setControl(&control);
+    RowScan scan(databasePath, statement, table, positions, sliceIds);
+    scan.setCancelled([&control] { return control.cancelled(); });
     if (!scan.open()) {
         result.error = scan.error();
         return result;
     }
     pass.setIdColumn(scan.idColumn());
-    if (!scan.run(pass, control)) {
+    if (!scan.run(pass, [&control](int permille) { control.setProgress(permille); })) {
         if (!control.cancelled())
             result.error = scan.error();
         return result;
@@ -128,12 +93,14 @@ ListResult runListPass(const QString &databasePath, const QString &statement, Li
         return result;
     result.index = std::move(indexed.index);
     result.stats = pass.stats();
-    if (pass.rows() > 0) {
-        LiteConnection conn;
-        if (conn.OpenReadOnly(databasePath)) {
-            result.firstTime = timeOf(conn, statement, result.index.idColumn, pass.firstRowId());
-            result.lastTime = timeOf(conn, statement, result.index.idColumn, pass.lastRowId());
-        }
+    RowScan times(databasePath, statement, QStringLiteral("th"), {2});
+    if (pass.rows() > 0 && times.open()) {
+        TimeOf t;
+        times.runRange(t, pass.firstRowId(), pass.firstRowId());
+        result.firstTime = t.time;
+        t.restart();
+        times.runRange(t, pass.lastRowId(), pass.lastRowId());
+        result.lastTime = t.time;
     }
     return result;
 }

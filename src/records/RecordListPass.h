@@ -1,8 +1,8 @@
 #pragma once
 
 #include "records/PagedListModel.h"
-#include "records/RecordScan.h"
 #include "records/RecordStats.h"
+#include "store/RowScan.h"
 
 #include <mutex>
 
@@ -20,11 +20,11 @@ struct IndexGrowth {
 
 // One pass over a list's query that counts its rows and notes where each page
 // of the list starts, handing both on slice by slice while it runs.
-class IndexPass : public ScanVisitor {
+class IndexPass : public RowSink {
 public:
     explicit IndexPass(int pageRows = kPageRows) : pageRows_(pageRows) {}
 
-    void row(qint64 id, const ScanValues &) override { note(id); }
+    void row(qint64 id, const ScanValue *) override { note(id); }
     void sliceDone(qint64 lastId) override;
     void restart() override;
 
@@ -75,7 +75,12 @@ public:
     using IndexPass::IndexPass;
     static std::vector<int> positions() { return {3, 4}; }
 
-    void row(qint64 id, const ScanValues &values) override;
+    void row(qint64 id, const ScanValue *values) override {
+        note(id);
+        stats_.temp.add(values[0]);
+        stats_.hum.add(values[1]);
+        ++stats_.count;
+    }
     void restart() override;
     const RecordStats &stats() const { return stats_; }
 
@@ -95,7 +100,7 @@ struct IndexResult {
 // `control` is cancelled (the result is then not to be shown).
 IndexResult runIndexPass(const QString &databasePath, const QString &statement,
                          const QString &table, IndexPass &pass, const std::vector<int> &positions,
-                         PassControl &control, qint64 sliceIds = RecordScan::kSliceIds);
+                         PassControl &control, qint64 sliceIds = RowScan::kSliceIds);
 
 // What the record list's pass found.
 struct ListResult {
@@ -108,7 +113,7 @@ struct ListResult {
 
 // The record list's pass over `statement` (a query of th).
 ListResult runListPass(const QString &databasePath, const QString &statement, ListPass &pass,
-                       PassControl &control, qint64 sliceIds = RecordScan::kSliceIds);
+                       PassControl &control, qint64 sliceIds = RowScan::kSliceIds);
 
 // The list in `model` follows `pass` while it runs: the rows counted beyond
 // those shown, and a new list when the pass started over (`generation` is the

@@ -1,10 +1,7 @@
 #include "records/RecordModel.h"
 
-#include "records/RecordLoader.h"
-#include "records/RecordScan.h"
-
-RecordModel::RecordModel(LiteConnection &conn, QObject *parent)
-    : PagedListModel(parent), conn_(conn) {}
+RecordModel::RecordModel(const QString &databasePath, QObject *parent)
+    : PagedListModel(parent), scan_(databasePath, QStringLiteral("th"), RecordRows::positions()) {}
 
 QString RecordModel::cell(qint64 row, int column) const {
     const PageIndex &index = pageIndex();
@@ -12,11 +9,10 @@ QString RecordModel::cell(qint64 row, int column) const {
         return {};
     const RecordTable &page =
         pages_.get(index, row / index.pageRows, [&](qint64 first, qint64 last) {
-            // A page that cannot be read (the table gone meanwhile) stays
-            // empty until the list is read again.
-            return loadRecords(conn_,
-                               recordsql::rowsBetween(index.statement, index.idColumn, first, last))
-                .table;
+            RecordRows rows;
+            if (!scan_.read(index, first, last, rows))
+                rows.table.clear();
+            return std::move(rows.table);
         });
     return page.cell(row % index.pageRows, column);
 }

@@ -3,8 +3,6 @@
 #include "records/PagedListModel.h"
 #include "records/RecordTable.h"
 
-class LiteConnection;
-
 // The records of the list, four columns (地址, 采集时间, 温度, 湿度), read page
 // by page from the database: each cell reads exactly as the full query's
 // would (RecordTable). Memory stays the same however many records there are,
@@ -12,7 +10,7 @@ class LiteConnection;
 class RecordModel : public PagedListModel {
     Q_OBJECT
 public:
-    explicit RecordModel(LiteConnection &conn, QObject *parent = nullptr);
+    explicit RecordModel(const QString &databasePath, QObject *parent = nullptr);
 
     QString cell(qint64 row, int column) const override;
     QStringList headers() const override { return columnHeaders(); }
@@ -25,6 +23,6 @@ protected:
     void dropPages(qint64 page) override { pages_.dropFrom(page); }
 
 private:
-    LiteConnection &conn_;
+    mutable PageScan scan_;
     mutable KeptPages<RecordTable> pages_;
 };

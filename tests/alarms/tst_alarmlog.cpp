@@ -2,10 +2,10 @@
 // list's checks and conditions), its quick periods and its CSV export.
 #include "alarms/AlarmLog.h"
 #include "alarms/ui/AlarmLogWindow.h"
-#include "records/Clock.h"
 #include "store/Schema.h"
 #include "store/Statements.h"
 #include "support/AppFixture.h"
+#include "support/FakeClock.h"
 
 #include <QAbstractItemModelTester>
 #include <QCheckBox>
@@ -30,13 +30,6 @@ QStringList listed(const AlarmLogWindow *w) {
 class TestAlarmLog : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init() {
-        Module1::resetState();
-        // 2024-03-05 10:00 in the records' time.
-        recordsclock::set([] { return QDateTime(QDate(2024, 3, 5), QTime(2, 0), Qt::UTC); });
-    }
-    void cleanup() { recordsclock::set({}); }
-
     void statements() {
         AlarmLogFilter f{true, " 3 ", true, "2024-03-05 00:00:00", " 2024-03-05 23:59:59 "};
         QCOMPARE(alarmlog::check(f), QString());
@@ -44,7 +37,7 @@ private Q_SLOTS:
                  "select * from alarmlog where id<>0 AND adr = 3 AND datetime(mydate) >= "
                  "'2024-03-05 00:00:00' AND datetime(mydate) <= '2024-03-05 23:59:59' order by id");
         // A bad address: the window's test (and the record query's, which shares the check).
-        f.to = "2024-03-05";
+        f.to = "2024-03-05\n";
         QVERIFY(alarmlog::check(f).contains("“到”"));
         f.byPeriod = false;  // a filter that is off is not checked
         QCOMPARE(alarmlog::check(f), QString());
@@ -56,13 +49,17 @@ private Q_SLOTS:
         AppFixture app;
         app.menu("board");
         app.menu("alarmlog");
-        auto *w = app.find<AlarmLogWindow>("AlarmLog");
-        QVERIFY(w && w->isVisible() && app.find("module"));
+        auto *fromMenu = app.find<AlarmLogWindow>("AlarmLog");
+        QVERIFY(fromMenu && fromMenu->isVisible() && app.find("module"));
+        app.menu("alarmlog");
+        QCOMPARE(app.find<AlarmLogWindow>("AlarmLog"), fromMenu);
+        delete fromMenu;
+        // Opened at 2024-03-05 10:00 in the records' time.
+        const FakeClock clock(QDateTime(QDate(2024, 3, 5), QTime(2, 0), Qt::UTC));
+        auto *w = new AlarmLogWindow(&Module1::dbconn(), clock, app.frame());
         QAbstractItemModelTester tester(w->model());
         QCOMPARE(listed(w), QStringList());
         QCOMPARE(app.find<QLabel>("total")->text(), "合计：0条报警记录");
-        app.menu("alarmlog");
-        QCOMPARE(app.find<AlarmLogWindow>("AlarmLog"), w);
         QVERIFY(app.boxes.shown.isEmpty());
         QCOMPARE(app.db().scalar("select count(*) from sqlite_master where name='alarmlog'"), 0);
 

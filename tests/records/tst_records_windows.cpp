@@ -1,13 +1,13 @@
 // The record list, the chart and the maintenance window on a test database:
 // opened through the frame's menus, driven through their controls.
 #include "records/BackgroundPass.h"
-#include "records/Clock.h"
 #include "records/RecordModel.h"
 #include "records/ui/AnaQx7.h"
 #include "records/ui/DbaseWindow.h"
 #include "records/ui/GraphWindow.h"
 #include "records/ui/RecordListView.h"
 #include "support/AppFixture.h"
+#include "support/FakeClock.h"
 
 #include <QAbstractItemModelTester>
 #include <QCheckBox>
@@ -35,13 +35,17 @@ QString lastBox(const AppFixture &app) {
     return app.boxes.shown.isEmpty() ? QString() : app.boxes.shown.last().text;
 }
 
-// The program on a database of four records (or none), with the record list open.
+// The program on a database of four records (or none), with the record list open (from
+// the menu, or on a clock of the test's).
 struct ListApp : AppFixture {
     AnaQx7 *w;
-    explicit ListApp(bool withRecords = true) {
+    explicit ListApp(bool withRecords = true, const Clock *clock = nullptr) {
         if (withRecords)
             addDay(db());
-        menu("analys");
+        if (clock)
+            (w = new AnaQx7(&Module1::dbconn(), &Module1::thsql(), *clock, frame()))->show();
+        else
+            menu("analys");
         w = find<AnaQx7>("AnaQx7");
     }
     qint64 listed() const { return w->model()->totalRows(); }
@@ -104,8 +108,6 @@ const QStringList kBareFigures = {"合计",       "最高温度：", "最低温�
 class TestRecordsWindows : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void cleanup() { recordsclock::set({}); }
-
     void listFiltersStatisticsAndExport() {
         ListApp app;
         AnaQx7 *w = app.w;
@@ -253,8 +255,8 @@ private Q_SLOTS:
     // bounds to the second are the core test's); a wrong refresh period is refused; a
     // failure on a tick goes to the status line, not into a box.
     void quickFiltersAndAutomaticRefresh() {
-        recordsclock::set([] { return QDateTime(QDate(2024, 3, 5), QTime(15, 59, 59), Qt::UTC); });
-        ListApp app;
+        const FakeClock clock(QDateTime(QDate(2024, 3, 5), QTime(15, 59, 59), Qt::UTC));
+        ListApp app(true, &clock);
         AnaQx7 *w = app.w;
         // Beside the day's records (2024-03-05 and one on the 6th): the evening before, and
         // the last second of the month.
@@ -377,11 +379,11 @@ private Q_SLOTS:
     }
 
     void maintenance() {
-        recordsclock::set([] { return QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)); });
+        const FakeClock clock(QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)));  // local time
         AppFixture app;
         addDay(app.db());
-        app.menu("backup");
-        auto *w = app.find<DbaseWindow>("dbase");
+        QPointer<DbaseWindow> w = new DbaseWindow(&Module1::dbconn(), &Module1::writer(),
+                                                  Module1::databasePath(), clock, app.frame());
         const auto count = [&] { return app.db().scalar("select count(*) from th").toInt(); };
 
         // Backup: a message without the backup directory, the copy with it; the connection
@@ -409,7 +411,7 @@ private Q_SLOTS:
         QVERIFY(lastBox(app).contains("kept"));
         QCOMPARE(count(), 4);
         flushDeletes();
-        QVERIFY(Module1::dbaseIfOpen());
+        QVERIFY(w);
         app.db().exec("drop trigger keep");
 
         // A bad address is refused at the click.
@@ -429,7 +431,7 @@ private Q_SLOTS:
         QCOMPARE(lastBox(app),
                  QStringLiteral("确认将删除数据库中模块1在2024-03-05 09:30:00之前的温湿度数据？"));
         flushDeletes();
-        QVERIFY(!Module1::dbaseIfOpen());
+        QVERIFY(!w);
         QCOMPARE(app.db().scalar("select group_concat(mydate, ',') from th").toString(),
                  QStringLiteral("2024-03-05 09:00:00,2024-03-05 10:00:00,2024-03-06 11:00:00"));
     }

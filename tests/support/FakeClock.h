@@ -8,7 +8,8 @@
 // the same amount.
 class FakeClock : public Clock {
 public:
-    explicit FakeClock(QDateTime start = QDateTime(QDate(2024, 3, 5), QTime(10, 0), QTimeZone::UTC))
+    explicit FakeClock(QDateTime start = QDateTime(QDate(2024, 3, 5), QTime(10, 0),
+                                                   QTimeZone::utc()))
         : wall_(std::move(start)) {}
     QDateTime now() const override { return wall_; }
     qint64 steadyMs() const override { return steady_; }

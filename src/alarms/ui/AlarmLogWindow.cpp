@@ -1,7 +1,6 @@
 #include "alarms/ui/AlarmLogWindow.h"
 
 #include "records/BackgroundPass.h"
-#include "records/Clock.h"
 #include "records/RecordListPass.h"
 #include "records/RecordQuery.h"
 #include "records/ui/RecordListView.h"
@@ -30,8 +29,8 @@ struct AlarmLogWindow::ListJob {
     IndexResult result;
 };
 
-AlarmLogWindow::AlarmLogWindow(LiteConnection *db, QWidget *parent)
-    : QWidget(parent, Qt::Window), db_(db) {
+AlarmLogWindow::AlarmLogWindow(LiteConnection *db, const Clock &clock, QWidget *parent)
+    : QWidget(parent, Qt::Window), db_(db), clock_(clock) {
     setObjectName(QStringLiteral("AlarmLog"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("报警记录"));
@@ -39,7 +38,7 @@ AlarmLogWindow::AlarmLogWindow(LiteConnection *db, QWidget *parent)
 
     // The filters as in the record list: a module, a period (today by
     // default), and the quick periods.
-    const PeriodTexts today = ::quickPeriod(QuickPeriod::Today, recordsclock::now());
+    const PeriodTexts today = ::quickPeriod(QuickPeriod::Today, clock_.now());
     moduleCheck_ = makeControl<QCheckBox>(this, "onlyModule", QStringLiteral("只看模块："));
     moduleBox_ = makeControl<QLineEdit>(this, "moduleBox", QStringLiteral("1"));
     moduleBox_->setFixedWidth(60);
@@ -72,7 +71,7 @@ AlarmLogWindow::AlarmLogWindow(LiteConnection *db, QWidget *parent)
     filters->addLayout(buttons, 2, 0, 1, 2);
     filters->setColumnStretch(1, 1);
 
-    model_ = new AlarmLogModel(*db_, this);
+    model_ = new AlarmLogModel(db_->path(), this);
     list_ = makeControl<RecordListView>(this, "alarmList", model_);
     setUpRecordTable(list_);
     list_->setCornerButtonEnabled(false);
@@ -179,7 +178,7 @@ void AlarmLogWindow::filterClicked(QCheckBox *box) {
 void AlarmLogWindow::quickPeriod(int which) {
     const QuickPeriod periods[] = {QuickPeriod::Today, QuickPeriod::ThisWeek,
                                    QuickPeriod::ThisMonth};
-    const PeriodTexts p = ::quickPeriod(periods[which], recordsclock::now());
+    const PeriodTexts p = ::quickPeriod(periods[which], clock_.now());
     fromBox_->setText(p.from);
     toBox_->setText(p.to);
     periodCheck_->setChecked(true);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "alarms/AlarmLog.h"
+#include "store/Clock.h"
 
 #include <QWidget>
 
@@ -23,7 +24,8 @@ class RecordListView;
 class AlarmLogWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit AlarmLogWindow(LiteConnection *db, QWidget *parent = nullptr);
+    // `clock` gives the quick periods (今日, 本周, 本月) their day.
+    AlarmLogWindow(LiteConnection *db, const Clock &clock, QWidget *parent = nullptr);
 
     // Starts listing the log through the filters that are ticked (replacing a
     // pass still running); the list fills while the pass runs and shows its
@@ -46,6 +48,7 @@ private:
     void listEnded(ListJob &job, bool completed);
 
     LiteConnection *db_;
+    const Clock &clock_;
     AlarmLogModel *model_ = nullptr;
     BackgroundPass *pass_ = nullptr;
     std::shared_ptr<ListJob> listJob_;  // the list pass under way

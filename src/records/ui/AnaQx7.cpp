@@ -1,7 +1,6 @@
 #include "records/ui/AnaQx7.h"
 
 #include "records/BackgroundPass.h"
-#include "records/Clock.h"
 #include "records/FilterText.h"
 #include "records/RecordCsv.h"
 #include "records/RecordListPass.h"
@@ -38,8 +37,8 @@ struct AnaQx7::CsvJob {
     CsvResult result;
 };
 
-AnaQx7::AnaQx7(LiteConnection *db, QString *query, QWidget *parent)
-    : QWidget(parent, Qt::Window), db_(db), lastQuery_(query) {
+AnaQx7::AnaQx7(LiteConnection *db, QString *query, const Clock &clock, QWidget *parent)
+    : QWidget(parent, Qt::Window), db_(db), lastQuery_(query), clock_(clock) {
     setObjectName(QStringLiteral("AnaQx7"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("提取温湿度采集记录"));
@@ -141,7 +140,7 @@ void AnaQx7::buildControls() {
         buttons->addWidget(b);
     placeInGaps(autoRefreshBox_, {refreshPeriodBox_});
 
-    model_ = new RecordModel(*db_, this);
+    model_ = new RecordModel(db_->path(), this);
     recordList_ = makeControl<RecordListView>(this, "ListView1", model_);
     setUpRecordTable(recordList_);
     recordList_->setCornerButtonEnabled(false);
@@ -237,7 +236,7 @@ void AnaQx7::quickClicked(int which, bool ticked) {
     if (ticked) {
         const QuickPeriod periods[] = {QuickPeriod::Today, QuickPeriod::ThisWeek,
                                        QuickPeriod::ThisMonth};
-        const PeriodTexts p = quickPeriod(periods[which], recordsclock::now());
+        const PeriodTexts p = quickPeriod(periods[which], clock_.now());
         fromBox_->setText(p.from);
         toBox_->setText(p.to);
         query_.setPeriod(p.from, p.to);

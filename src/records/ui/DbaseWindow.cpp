@@ -1,6 +1,5 @@
 #include "records/ui/DbaseWindow.h"
 
-#include "records/Clock.h"
 #include "store/LiteConnection.h"
 #include "store/RecordWriter.h"
 #include "widgets/Controls.h"
@@ -15,8 +14,12 @@
 #include <QVBoxLayout>
 
 DbaseWindow::DbaseWindow(LiteConnection *db, RecordWriter *writer, const QString &databasePath,
-                         QWidget *parent)
-    : QWidget(parent, Qt::Window), db_(db), writer_(writer), databasePath_(databasePath) {
+                         const Clock &clock, QWidget *parent)
+    : QWidget(parent, Qt::Window),
+      db_(db),
+      writer_(writer),
+      clock_(clock),
+      databasePath_(databasePath) {
     setObjectName(QStringLiteral("dbase"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("数据库维护"));
@@ -100,7 +103,7 @@ void DbaseWindow::backup() {
     // never holds half of a write.
     if (writer_)
         writer_->suspend();
-    const BackupResult r = backupDatabase(*db_, databasePath_, recordsclock::now().toLocalTime());
+    const BackupResult r = backupDatabase(*db_, databasePath_, clock_.now().toLocalTime());
     if (writer_)
         writer_->resume();
     switch (r.outcome) {

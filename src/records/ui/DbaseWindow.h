@@ -1,6 +1,7 @@
 #pragma once
 
 #include "records/Maintenance.h"
+#include "store/Clock.h"
 
 #include <QWidget>
 
@@ -13,9 +14,10 @@ class RecordWriter;
 class DbaseWindow : public QWidget {
     Q_OBJECT
 public:
-    // `writer` (may be null) is held while the backup copies the file.
+    // `writer` (may be null) is held while the backup copies the file;
+    // `clock` gives the backup's file name its time.
     DbaseWindow(LiteConnection *db, RecordWriter *writer, const QString &databasePath,
-                QWidget *parent = nullptr);
+                const Clock &clock, QWidget *parent = nullptr);
 
     const DeletionConditions &conditions() const { return conditions_; }
 
@@ -29,6 +31,7 @@ private:
 
     LiteConnection *db_;
     RecordWriter *writer_;
+    const Clock &clock_;
     QString databasePath_;
     DeletionConditions conditions_;
     QLineEdit *firstTimeBox_;   // Text1

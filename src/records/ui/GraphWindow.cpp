@@ -114,7 +114,7 @@ QImage drawPlot(const Job &job, const ChartData *data, const QString &note, QStr
 }  // namespace
 
 GraphWindow::GraphWindow(LiteConnection *db, const QString *query, QWidget *parent)
-    : QWidget(parent, Qt::Window), db_(db), query_(query) {
+    : QWidget(parent, Qt::Window), db_(db), query_(query), times_(db->path()) {
     setObjectName(QStringLiteral("graph"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("温湿度图形曲线"));
@@ -262,7 +262,7 @@ void GraphWindow::pointerMoved(double x) {
     if (k == readoutIndex_)
         return;
     readoutIndex_ = k;
-    readout_->setText(chartTimeAt(*db_, data_, k));
+    readout_->setText(times_.at(data_, k));
 }
 
 void GraphWindow::setAutoRedraw(bool ticked) {

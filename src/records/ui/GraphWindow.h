@@ -85,6 +85,7 @@ private:
     LiteConnection *db_;
     const QString *query_;
     ChartData data_;
+    ChartTimes times_;
     QStringList notes_;
     BackgroundPass *pass_;
     bool superseding_ = false;
