@@ -92,9 +92,9 @@ struct RowScan::Native {
                     break;
                 default:
                     out->type = ScanValue::Type::Text;
-                    out->bytes = QByteArrayView(
-                        reinterpret_cast<const char *>(sqlite3_value_text(v)),
-                        sqlite3_value_bytes(v));
+                    out->bytes =
+                        QByteArrayView(reinterpret_cast<const char *>(sqlite3_value_text(v)),
+                                       sqlite3_value_bytes(v));
                     break;
             }
         }
@@ -123,8 +123,8 @@ struct RowScan::Native {
     }
 };
 
-RowScan::RowScan(QString databasePath, QString statement, QString table,
-                 std::vector<int> positions, qint64 sliceIds)
+RowScan::RowScan(QString databasePath, QString statement, QString table, std::vector<int> positions,
+                 qint64 sliceIds)
     : path_(std::move(databasePath)),
       statement_(std::move(statement)),
       table_(std::move(table)),
@@ -151,6 +151,9 @@ bool RowScan::open() {
         return fail(conn_.lastError());
     sqlite3 *db = conn_.handle();
     sqlite3_busy_handler(db, &Native::busy, this);
+    // A pass reads each page once: a small cache serves it as well as a large
+    // one, and the system's file cache does the rest.
+    conn_.Execute(QStringLiteral("PRAGMA cache_size = -256"));
 
     {
         LiteStatement probe = conn_.prepare(inner(statement_));
@@ -173,9 +176,8 @@ bool RowScan::open() {
     if (noFirst || noLast)
         lastId_ = 0;
 
-    if (sqlite3_create_function_v2(db, kFunction, -1, SQLITE_UTF8, this, nullptr,
-                                   &Native::stepRow, &Native::finalRow,
-                                   nullptr) != SQLITE_OK)
+    if (sqlite3_create_function_v2(db, kFunction, -1, SQLITE_UTF8, this, nullptr, &Native::stepRow,
+                                   &Native::finalRow, nullptr) != SQLITE_OK)
         return fail(QString::fromUtf8(sqlite3_errmsg(db)));
     nextId_ = Native::prepare(
         *this, QStringLiteral("select min(rowid) from %1 where rowid > ?1").arg(table));
