@@ -8,20 +8,28 @@
 // included) and how long the work took in all:
 //   chart: opening the chart over N records (default 1,000,000) with clean
 //          values, every tenth value NULL, every tenth ±1e308, every tenth Inf
+//   maintenance: 数据库备份 of th with 2,000,000 records, then 删除 of the first
+//          250,000 of them; and for comparison the same work done at once on
+//          the calling thread (a plain copy of the file, the statement)
 //   alarm log: opening 报警记录 over N alarm rows (the last 92 days, a row every
 //          8 s), then 今日, then 导出CSV of every row, then 今日; with the peak memory
 #include "alarms/ui/AlarmLogWindow.h"
 #include "app/Module1.h"
 #include "records/BackgroundPass.h"
+#include "records/ui/DbaseWindow.h"
 #include "records/ui/GraphWindow.h"
 #include "store/LiteConnection.h"
 #include "store/Schema.h"
 #include "widgets/MessageBoxes.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -148,6 +156,45 @@ void chartStalls(LiteConnection &conn, qint64 rows) {
     }
 }
 
+void maintenanceStalls(LiteConnection &conn, const QString &dir) {
+    if (!fillRecords(conn, 2000000, QString()))
+        return;
+    const QString path = conn.path();
+    QDir(dir).mkdir(QStringLiteral("backup"));
+    QPointer<DbaseWindow> w = new DbaseWindow(nullptr, path, Clock::system());
+    w->show();
+    const auto backup = StallWatch().measure(
+        [&] { w->findChild<QPushButton *>(QStringLiteral("Command1"))->click(); },
+        [&] { return !w->isBusy(); });
+    report("maintenance, 数据库备份", backup,
+           QStringLiteral("(%1 MB) %2").arg(QFileInfo(path).size() >> 20).arg(answering.said));
+    w->findChild<QLineEdit *>(QStringLiteral("Text1"))
+        ->setText(QStringLiteral("2024-01-03 21:26:40"));
+    w->findChild<QCheckBox *>(QStringLiteral("Check1"))->click();
+    const auto deletion = StallWatch().measure(
+        [&] { w->findChild<QPushButton *>(QStringLiteral("Command3"))->click(); },
+        [&] { return w.isNull(); });
+    LiteStatement left = conn.prepare(QStringLiteral("select count(*) from th"));
+    left.Step();
+    report("maintenance, 删除 250000 of 2000000 records", deletion,
+           QStringLiteral("(%1 left)").arg(left.integer(0)));
+
+    // The same work at once, as the window did it on its own thread before.
+    const QString copy = QDir(dir).filePath(QStringLiteral("plain.db"));
+    QElapsedTimer t;
+    t.start();
+    QFile::copy(path, copy);
+    const double copied = t.nsecsElapsed() / 1e9;
+    LiteConnection plain;
+    plain.Open(copy);
+    t.restart();
+    plain.Execute(
+        QStringLiteral("delete from th where adr<>0 AND datetime(mydate) < '2024-01-06 "
+                       "18:53:20'"));
+    std::printf("maintenance at once: copy of the file %.2f s, deletion of 250000 records %.2f s\n",
+                copied, t.nsecsElapsed() / 1e9);
+}
+
 void alarmLogStalls(LiteConnection &conn, qint64 rows, const QString &dir) {
     const QString kinds =
         QStringLiteral("'温度过高', '温度过低', '湿度过高', '湿度过低', '无应答'");
@@ -224,6 +271,8 @@ int main(int argc, char **argv) {
     Module1::setDatabasePath(path);
     if (parts.contains("chart"))
         chartStalls(conn, records);
+    if (parts.contains("maintenance"))
+        maintenanceStalls(conn, dir.path());
     if (parts.contains("alarmlog"))
         alarmLogStalls(conn, records, dir.path());
     std::printf("peak memory: %ld MB\n", peakMegabytes());

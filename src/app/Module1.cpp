@@ -150,7 +150,7 @@ GraphWindow *graph() {
 }
 DbaseWindow *dbase() {
     return separate<DbaseWindow>(dbaseRef, [] {
-        return new DbaseWindow(&dbconn(), &writer(), databasePath(), Clock::system(), frame);
+        return new DbaseWindow(&writer(), databasePath(), Clock::system(), frame);
     });
 }
 MqttSettingsDialog *mqttSetting() {

@@ -26,8 +26,10 @@
 #include <sys/resource.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <limits>
+#include <thread>
 
 namespace {
 const QString kBase = QStringLiteral("select * from th where id<>0");
@@ -470,28 +472,56 @@ private Q_SLOTS:
         QCOMPARE(c.statement(), "delete from th where " + condition);
     }
 
-    // The copy replaces one of the same second and holds every record; a failed copy leaves
-    // the connection open.
+    // Backups while another connection commits every 100 ms, each commit moving rows all over
+    // the file: every copy is one whole state of the file (integrity_check ok, the count that
+    // every commit keeps). A copy of the same second replaces the one before; a missing
+    // directory and a copy that cannot be put in place say so.
     void backup() {
         Records r(false);
-        r.db.addRecord(1, "2024-03-05 10:00:00", "30", "50");
+        r.db.exec(
+            "with recursive n(i) as (select 0 union all select i + 1 from n where i < 99999) "
+            "insert into th (adr, mydate, temp, hum) select 1 + i % 4, datetime(1709600000 + i, "
+            "'unixepoch'), i % 50, 50 from n");
         const QDateTime when(QDate(2024, 3, 5), QTime(14, 7, 9));
+        PassControl control;
+        QCOMPARE(backupDatabase(r.db.path(), when, control).outcome,
+                 BackupResult::MissingDirectory);
         QVERIFY(QDir(r.db.dir()).mkdir("backup"));
-        QCOMPARE(backupDatabase(r.conn, r.db.path(), when).outcome, BackupResult::Done);
-        r.db.addRecord(1, "2024-03-05 10:00:01", "31", "51");  // the connection is open again
-        const BackupResult same = backupDatabase(r.conn, r.db.path(), when);  // replaced
-        QCOMPARE(same.outcome, BackupResult::Done);
-        QCOMPARE(same.target, QDir(r.db.dir()).filePath("backup/2024.03.05_14.07.09_mydb.db"));
-        LiteConnection copy;
-        QVERIFY(copy.Open(same.target));
-        LiteStatement st = copy.prepare("select count(*) from th");
-        QVERIFY(st.Step() && st.integer(0) == 2);
+        std::atomic<bool> stop{false};
+        std::atomic<int> commits{0};
+        std::thread writer([&stop, &commits, path = r.db.path()] {
+            LiteConnection w;
+            w.Open(path);
+            w.setBusyTimeout(10000);
+            while (!stop) {
+                commits += w.Execute(
+                    "begin; delete from th where id in (select id from th order by random() limit "
+                    "2000); insert into th (adr, mydate, temp, hum) select adr, mydate, temp, hum "
+                    "from th order by random() limit 2000; commit");
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        });
+        for (int i = 0; i < 6; ++i) {
+            const BackupResult b = backupDatabase(r.db.path(), when.addSecs(i % 5), control);
+            QCOMPARE(b.outcome, BackupResult::Done);
+            LiteConnection copy;
+            QVERIFY(copy.Open(b.target));
+            LiteStatement check =
+                copy.prepare("select (select * from pragma_integrity_check), count(*) from th");
+            QVERIFY(check.Step() && !check.done());
+            QCOMPARE(check.text(0) + " " + check.text(1), QStringLiteral("ok 100000"));
+        }
+        stop = true;
+        writer.join();
+        QVERIFY(commits > 0);
+        QCOMPARE(QDir(r.db.dir()).entryList({"*.db"}, QDir::Files).size(), 1);
+        QCOMPARE(QDir(r.db.dir() + "/backup").entryList(QDir::Files).size(), 5);
 
         // A directory where the copy should go: it can be neither removed nor written.
-        QVERIFY(QDir(r.db.dir()).mkpath("backup/2024.03.05_14.07.10_mydb.db/x"));
-        QCOMPARE(backupDatabase(r.conn, r.db.path(), when.addSecs(1)).outcome,
+        QVERIFY(QDir(r.db.dir()).mkpath("backup/2024.03.05_14.07.15_mydb.db/x"));
+        QCOMPARE(backupDatabase(r.db.path(), when.addSecs(6), control).outcome,
                  BackupResult::CopyFailed);
-        r.db.addRecord(1, "2024-03-05 10:00:02", "32", "52");  // the connection is open again
+        QCOMPARE(QDir(r.db.dir() + "/backup").entryList(QDir::Files).size(), 5);
     }
 
     // ---- the list ---------------------------------------------------------
