@@ -41,8 +41,8 @@ int busy(void *waiting, int tries) {
 }  // namespace
 
 bool copyDatabase(const QString &source, const QString &target,
-                  const std::function<bool()> &cancelled,
-                  const std::function<void(int)> &progress, QString *error) {
+                  const std::function<bool()> &cancelled, const std::function<void(int)> &progress,
+                  QString *error) {
     auto fail = [error](const QString &what) {
         if (error)
             *error = what;

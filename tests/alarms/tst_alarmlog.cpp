@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <map>
+
 namespace {
 // The rows listed once the window's pass has ended, the first five cells of each.
 QStringList listed(const AlarmLogWindow *w) {
@@ -41,6 +43,29 @@ private Q_SLOTS:
         QVERIFY(alarmlog::check(f).contains("“到”"));
         f.byPeriod = false;  // a filter that is off is not checked
         QCOMPARE(alarmlog::check(f), QString());
+    }
+
+    // How the messages of an alarm went out, from the states of its channels: the state alone
+    // when they agree, otherwise each state with its count. States are "state:channels".
+    void notifySummary_data() {
+        QTest::addColumn<QString>("states");
+        QTest::addColumn<QString>("shown");
+        const std::pair<const char *, const char *> rows[] = {
+            {"已发送:1", "已发送"},
+            {"等待:3", "等待"},
+            {"失败:1 已发送:2", "已发送2，失败1"},
+            {"失败:1 等待:1 已发送:1", "已发送1，等待1，失败1"},
+            {"已发送:1 重试:1", "已发送1，重试1"}};
+        for (const auto &[states, shown] : rows)
+            QTest::newRow(states) << QString(states) << QString(shown);
+    }
+    void notifySummary() {
+        QFETCH(QString, states);
+        QFETCH(QString, shown);
+        std::map<QString, int> channels;
+        for (const QString &s : states.split(' '))
+            channels[s.section(':', 0, 0)] = s.section(':', 1).toInt();
+        QCOMPARE(alarmlog::notifySummary(channels), shown);
     }
 
     // Opened beside the working windows; a file without the log shows an empty one and
@@ -100,10 +125,17 @@ private Q_SLOTS:
         app.find<QPushButton>("today")->click();
         QCOMPARE(listed(w).size(), 2);
 
-        // A row logged since shows after 更新; the export holds what is listed.
+        // A row logged since shows after 更新, and so do the messages that went out (the table
+        // the notifier keeps, one row per alarm and channel); the export holds what is listed.
         app.db().exec(sql::insertAlarmLog(5, "2024-03-05 09:30:00", "无应答", {}, "结束"));
+        app.db().exec(
+            "create table notifylog (id INTEGER PRIMARY KEY AUTOINCREMENT, alarm INTEGER, channel "
+            "INTEGER, mydate TEXT, state TEXT, tries INTEGER, error TEXT); insert into notifylog "
+            "(alarm, channel, state) values (2, 1, '已发送'), (2, 2, '已发送'), (3, 1, '已发送'), "
+            "(3, 2, '失败'), (3, 3, '已发送'), (1, 1, '等待')");
         app.find<QPushButton>("refresh")->click();
         QCOMPARE(listed(w).size(), 3);
+        QCOMPARE(w->model()->cell(1, 5), "已发送2，失败1");
         QTemporaryDir dir;
         QVERIFY(w->exportCsv(dir.filePath("alarms.csv")));
         QVERIFY(QTest::qWaitFor([w] { return !w->isBusy(); }, 10000));
@@ -112,8 +144,8 @@ private Q_SLOTS:
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("\xEF\xBB\xBF"
                                          "地址,时间,报警类型,数值,状态,通知\r\n"
-                                         "3,2024-03-05 01:00:00,温度过低,-3.5,结束,\r\n"
-                                         "5,2024-03-05 09:00:00,无应答,,开始,\r\n"
+                                         "3,2024-03-05 01:00:00,温度过低,-3.5,结束,已发送\r\n"
+                                         "5,2024-03-05 09:00:00,无应答,,开始,已发送2，失败1\r\n"
                                          "5,2024-03-05 09:30:00,无应答,,结束,\r\n"));
     }
 };
