@@ -61,14 +61,17 @@ struct BackgroundPass::Running {
 
 QThreadPool *BackgroundPass::pool() {
     static QThreadPool *pool = [] {
-        auto *p = new QThreadPool(QCoreApplication::instance());
+        QCoreApplication *app = QCoreApplication::instance();
+        auto *p = new QThreadPool(app);
         // A backup of a large file, an export and the passes of the lists and
         // the chart may all run at once.
         p->setMaxThreadCount(std::max(4, QThread::idealThreadCount()));
-        QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, p, [p] {
-            quitting = true;
-            p->waitForDone();
-        });
+        if (app) {
+            QObject::connect(app, &QCoreApplication::aboutToQuit, p, [p] {
+                quitting = true;
+                p->waitForDone();
+            });
+        }
         return p;
     }();
     return pool;

@@ -15,6 +15,10 @@ double FigureStats::mean() const {
 }
 
 void FigureStats::add(const ScanValue &value) {
+    // An infinite number (or one that is not a number) is no reading: it
+    // would make the mean and an extreme say nothing.
+    if (value.isNumber() && !std::isfinite(value.real))
+        return;
     if (value.isNumber()) {
         qint16 tenths = 0;
         if (RecordTable::toTenths(value.real, &tenths))

@@ -22,8 +22,9 @@ public:
         sumOther_ += value;
         note(value);
     }
-    // A value as the database holds it: a number as it is (whole tenths
-    // summed exactly), a text when it reads as a number, nothing otherwise.
+    // A value as the database holds it: a finite number as it is (whole
+    // tenths summed exactly), a text when it reads as a number, nothing
+    // otherwise.
     void add(const ScanValue &value);
 
     qint64 count() const { return count_; }
