@@ -98,7 +98,7 @@ QStringList receiveFields|receive texts are written in lower case"
 "stats-mean|src/records/RecordStats.cpp|sumOther_ * 10.0|sumOther_|values not kept in tenths count a tenth of themselves in the mean"
 "chart-bucket-end|src/records/ChartData.cpp|std::min<qint64>(first + bucketRows_, count_) - 1;|std::min<qint64>(first + bucketRows_, count_);|a chart bucket over several pixel columns is drawn from its four summary points"
 "csv-last-page|src/records/RecordCsv.cpp|scan.limitTo(index.lastId);|scan.limitTo(index.pageStarts.empty() ? 0 : index.pageStarts.back());|the CSV file loses all but the first record of the last page"
-"cancel-busy-wait|src/store/RowScan.cpp|if (self->cancelled() || tries >= self->waitTries_)|if (tries >= self->waitTries_)|a cancelled pass still waits ten seconds for a file another program holds"
+"cancel-busy-wait|src/store/RowScan.h|return cancelled_ && cancelled_();|return false;|a cancelled pass still waits ten seconds for a file another program holds"
 "filter-hum-low|src/records/RecordQuery.cpp|recordHumidityCondition(rule.compare, texts.humLow.trimmed())|recordHumidityCondition(rule.compare, texts.humHigh.trimmed())|the humidity's lower bound takes the upper bound's text"
 )
 
