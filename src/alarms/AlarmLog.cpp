@@ -1,16 +1,50 @@
 #include "alarms/AlarmLog.h"
 
+#include "records/BackgroundPass.h"
+#include "records/CsvFile.h"
 #include "records/FilterText.h"
-#include "records/RecordCsv.h"
 #include "store/LiteConnection.h"
-#include "store/Schema.h"
 #include "store/Statements.h"
 #include "store/ValueText.h"
 
 #include <QColor>
-#include <QSaveFile>
+
+#include <algorithm>
+#include <climits>
 
 namespace alarmlog {
+
+namespace {
+// Pages read in one go by the export: one short read of the file.
+constexpr qint64 kPagesAtOnce = 64;
+
+// The export's lines of a stretch: the cells of result positions 1 to 5 as
+// the list shows them, then the row's notification summary.
+class CsvLines : public RowSink {
+public:
+    void row(qint64 id, const ScanValue *values) override {
+        for (int i = 0; i < 5; ++i) {
+            const ScanValue &v = values[i];
+            if (v.type == ScanValue::Type::Text)
+                lines += CsvFile::field(v.bytes.toByteArray());
+            else if (v.type != ScanValue::Type::Null)
+                lines += CsvFile::field(cellText(v.toVariant()).toUtf8());
+            lines += ',';
+        }
+        if (const auto it = notes.find(id); it != notes.end())
+            lines += CsvFile::field(it->second.toUtf8());
+        lines += "\r\n";
+        ++rows;
+    }
+    void restart() override {
+        lines.clear();
+        rows = 0;
+    }
+    std::map<qint64, QString> notes;  // of the stretch, read before it
+    QByteArray lines;
+    qint64 rows = 0;
+};
+}  // namespace
 
 QString check(const AlarmLogFilter &filter) {
     if (filter.byModule) {
@@ -20,9 +54,9 @@ QString check(const AlarmLogFilter &filter) {
             return problem;
     }
     if (filter.byPeriod) {
-        QString problem = filtertext::checkTime(filter.from, QStringLiteral("限制时间段，从"));
+        QString problem = filtertext::checkTimeText(filter.from, QStringLiteral("限制时间段，从"));
         if (problem.isEmpty())
-            problem = filtertext::checkTime(filter.to, QStringLiteral("到"));
+            problem = filtertext::checkTimeText(filter.to, QStringLiteral("到"));
         if (!problem.isEmpty())
             return problem;
     }
@@ -39,99 +73,148 @@ QString statement(const AlarmLogFilter &filter) {
     return out + sql::alarmLogOrder();
 }
 
-bool load(LiteConnection &db, const QString &statement, QList<AlarmLogRow> *rows, QString *error) {
-    rows->clear();
-    const auto exists = schema::hasTable(db, QStringLiteral("alarmlog"), error);
-    if (!exists)
-        return false;
-    if (!*exists)
-        return true;
-    LiteStatement st = db.prepare(statement);
-    if (st.isValid())
-        st.Step();
-    while (st.isValid() && !st.done()) {
-        rows->append({cellText(st.value(1)), cellText(st.value(2)), cellText(st.value(3)),
-                      cellText(st.value(4)), cellText(st.value(5))});
-        st.Step();
-    }
-    const bool ok = !st.failed();
-    if (!ok) {
-        rows->clear();
-        if (error)
-            *error = st.error();
-    }
-    st.Close();
-    return ok;
-}
-
 QStringList headers() {
     return {QStringLiteral("地址"), QStringLiteral("时间"), QStringLiteral("报警类型"),
-            QStringLiteral("数值"), QStringLiteral("状态")};
+            QStringLiteral("数值"), QStringLiteral("状态"), QStringLiteral("通知")};
 }
 
-QString exportCsv(const QList<AlarmLogRow> &rows, const QString &path) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return file.errorString();
-    QByteArray out("\xEF\xBB\xBF");
-    out += headers().join(QLatin1Char(',')).toUtf8() + "\r\n";
-    for (const AlarmLogRow &r : rows) {
-        const QString cells[] = {r.address, r.time, r.kind, r.value, r.state};
-        for (int i = 0; i < 5; ++i) {
-            if (i)
-                out += ',';
-            out += csvField(cells[i].toUtf8());
-        }
-        out += "\r\n";
+void Rows::row(qint64 id, const ScanValue *values) {
+    AlarmLogRow r;
+    r.id = id;
+    QString *cells[] = {&r.address, &r.time, &r.kind, &r.value, &r.state};
+    for (int i = 0; i < 5; ++i) *cells[i] = cellText(values[i].toVariant());
+    rows.push_back(std::move(r));
+}
+
+void Rows::addSummaries(LiteConnection &db) {
+    if (rows.empty())
+        return;
+    const std::map<qint64, QString> notes = notifySummaries(db, rows.front().id, rows.back().id);
+    for (AlarmLogRow &r : rows) {
+        if (const auto it = notes.find(r.id); it != notes.end())
+            r.notify = it->second;
     }
-    if (file.write(out) != out.size())
-        return file.errorString();
-    if (!file.commit())
-        return file.errorString();
-    return {};
+}
+
+QString notifySummary(const std::map<QString, int> &channelsByState) {
+    if (channelsByState.size() == 1)
+        return channelsByState.begin()->first;
+    QStringList parts;
+    const QString order[] = {QStringLiteral("已发送"), QStringLiteral("等待"),
+                             QStringLiteral("失败")};
+    for (const QString &state : order) {
+        if (const auto it = channelsByState.find(state); it != channelsByState.end())
+            parts << state + QString::number(it->second);
+    }
+    for (const auto &[state, channels] : channelsByState) {
+        if (!std::count(std::begin(order), std::end(order), state))
+            parts << state + QString::number(channels);
+    }
+    return parts.join(QStringLiteral("，"));
+}
+
+std::map<qint64, QString> notifySummaries(LiteConnection &db, qint64 first, qint64 last) {
+    std::map<qint64, QString> out;
+    // The index on notifylog(alarm) that the notifier makes keeps this to the
+    // rows asked for; a file without the table has no messages.
+    LiteStatement st = db.prepare(
+        QStringLiteral("select alarm, state, count(*) from notifylog where alarm >= %1 and alarm "
+                       "<= %2 group by alarm, state order by alarm")
+            .arg(first)
+            .arg(last));
+    std::map<QString, int> states;
+    qint64 alarm = 0;
+    auto flush = [&] {
+        if (!states.empty())
+            out.emplace(alarm, notifySummary(states));
+        states.clear();
+    };
+    for (st.Step(); !st.done(); st.Step()) {
+        if (st.integer(0) != alarm)
+            flush();
+        alarm = st.integer(0);
+        states[cellText(st.value(1))] += int(st.integer(2));
+    }
+    flush();
+    return out;
+}
+
+CsvResult exportCsv(const QString &databasePath, const PageIndex &index, const QString &path,
+                    PassControl &control) {
+    CsvResult result;
+    RowScan scan(databasePath, index.statement, QStringLiteral("alarmlog"), Rows::positions());
+    scan.setCancelled([&control] { return control.cancelled(); });
+    if (!index.pageStarts.empty() && !scan.open()) {
+        result.error = scan.error();
+        return result;
+    }
+    CsvFile file(path);
+    if (!file.open(headers())) {
+        result.error = file.error();
+        return result;
+    }
+    const qint64 pages = qint64(index.pageStarts.size());
+    CsvLines stretch;
+    for (qint64 p = 0; p < pages; p += kPagesAtOnce) {
+        if (control.cancelled()) {
+            result.cancelled = true;
+            return result;
+        }
+        const qint64 first = index.pageStarts[size_t(p)];
+        const qint64 last = index.pageIds(std::min(p + kPagesAtOnce, pages) - 1).second;
+        stretch.restart();
+        stretch.notes = notifySummaries(scan.connection(), first, last);
+        if (!scan.runRange(stretch, first, last)) {
+            result.error = scan.error();
+            return result;
+        }
+        result.rows += stretch.rows;
+        if (!file.write(stretch.lines)) {
+            result.error = file.error();
+            return result;
+        }
+        control.setProgress(int(std::min<qint64>(999, 1000 * (p + kPagesAtOnce) / pages)));
+    }
+    if (!control.claimCompletion()) {
+        result.cancelled = true;
+        return result;
+    }
+    if (!file.commit()) {
+        result.error = file.error();
+        return result;
+    }
+    control.setProgress(1000);
+    return result;
 }
 
 }  // namespace alarmlog
 
-void AlarmLogModel::setRows(QList<AlarmLogRow> rows) {
-    beginResetModel();
-    rows_ = std::move(rows);
-    endResetModel();
+AlarmLogModel::AlarmLogModel(const QString &databasePath, QObject *parent)
+    : PagedListModel(parent),
+      scan_(databasePath, QStringLiteral("alarmlog"), alarmlog::Rows::positions()) {}
+
+const AlarmLogRow *AlarmLogModel::rowAt(qint64 row) const {
+    const PageIndex &index = pageIndex();
+    if (row < 0 || row >= index.rows)
+        return nullptr;
+    const auto &page = pages_.get(index, row / index.pageRows, [&](qint64 first, qint64 last) {
+        alarmlog::Rows read;
+        if (scan_.read(index, first, last, read))
+            read.addSummaries(*scan_.connection());
+        return std::move(read.rows);
+    });
+    const size_t at = size_t(row % index.pageRows);
+    return at < page.size() ? &page[at] : nullptr;
 }
 
-int AlarmLogModel::rowCount(const QModelIndex &parent) const {
-    return parent.isValid() ? 0 : int(rows_.size());
+QString AlarmLogModel::cell(qint64 row, int column) const {
+    const AlarmLogRow *r = rowAt(row);
+    return r ? r->cells().value(column) : QString();
 }
 
-int AlarmLogModel::columnCount(const QModelIndex &parent) const {
-    return parent.isValid() ? 0 : 5;
-}
-
-QVariant AlarmLogModel::data(const QModelIndex &index, int role) const {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+QVariant AlarmLogModel::cellRole(qint64 row, int, int role) const {
+    if (role != Qt::ForegroundRole)
         return {};
-    const AlarmLogRow &r = rows_.at(index.row());
-    if (role == Qt::ForegroundRole)
-        return r.state == QStringLiteral("开始") ? QVariant(QColor(176, 0, 0)) : QVariant();
-    if (role != Qt::DisplayRole)
-        return {};
-    switch (index.column()) {
-        case 0:
-            return r.address;
-        case 1:
-            return r.time;
-        case 2:
-            return r.kind;
-        case 3:
-            return r.value;
-        case 4:
-            return r.state;
-    }
-    return {};
-}
-
-QVariant AlarmLogModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= 5)
-        return {};
-    return alarmlog::headers().at(section);
+    const AlarmLogRow *r = rowAt(row);
+    return r && r->state == QStringLiteral("开始") ? QVariant(QColor(176, 0, 0)) : QVariant();
 }

@@ -92,7 +92,7 @@ Edit232 *Module1::edit232() {
 
 AnaQx7 *Module1::anaQx7() {
     return ensure(anaQx7_, [this] {
-        auto *w = new AnaQx7(&services_.db(), &services_.recordQuery(), owner_);
+        auto *w = new AnaQx7(&services_.db(), &services_.recordQuery(), services_.clock(), owner_);
         connect(w, &AnaQx7::chartRequested, this, [this] { showWindow(graph()); });
         return w;
     });
@@ -106,7 +106,7 @@ GraphWindow *Module1::graph() {
 
 DbaseWindow *Module1::dbase() {
     return ensure(dbase_, [this] {
-        return new DbaseWindow(&services_.db(), &services_.writer(), services_.databasePath(),
+        return new DbaseWindow(&services_.writer(), services_.databasePath(), services_.clock(),
                                owner_);
     });
 }
@@ -118,7 +118,9 @@ MqttSettingsDialog *Module1::mqttSetting() {
 }
 
 AlarmLogWindow *Module1::alarmLog() {
-    return ensure(alarmLog_, [this] { return new AlarmLogWindow(&services_.db(), owner_); });
+    return ensure(alarmLog_, [this] {
+        return new AlarmLogWindow(&services_.db(), services_.clock(), owner_);
+    });
 }
 
 NotifySettings *Module1::notifySettings() {

@@ -1,100 +1,129 @@
 #include "records/BackgroundPass.h"
 
 #include <QCoreApplication>
+#include <QFutureWatcher>
+#include <QPromise>
 #include <QThread>
-#include <QTimer>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 
-#include <algorithm>
+namespace {
+// Set when the program ends: all work stops.
+std::atomic<bool> quitting{false};
+}  // namespace
+
+PassControl::PassControl(QPromise<void> &promise, std::shared_ptr<std::atomic<int>> state)
+    : promise_(&promise), state_(std::move(state)) {}
+
+bool PassControl::cancelled() const {
+    return state_->load(std::memory_order_acquire) == Cancelled ||
+           (promise_ && promise_->isCanceled()) || quitting.load(std::memory_order_relaxed);
+}
+
+void PassControl::setProgress(int permille) {
+    progress_ = permille;
+    if (promise_)
+        promise_->setProgressValue(permille);
+}
 
 bool PassControl::claimCompletion() {
     int expected = Running;
-    return state_.compare_exchange_strong(expected, Claimed, std::memory_order_acq_rel) ||
+    return state_->compare_exchange_strong(expected, Claimed, std::memory_order_acq_rel) ||
            expected == Claimed;
 }
 
 bool PassControl::cancel() {
     int expected = Running;
-    return state_.compare_exchange_strong(expected, Cancelled, std::memory_order_acq_rel) ||
+    return state_->compare_exchange_strong(expected, Cancelled, std::memory_order_acq_rel) ||
            expected == Cancelled;
 }
 
-BackgroundPass::BackgroundPass(QObject *parent) : QObject(parent), poll_(new QTimer(this)) {
-    poll_->setInterval(50);
-    connect(poll_, &QTimer::timeout, this, [this] {
-        if (current_)
-            Q_EMIT progressChanged(current_->control.progress());
-    });
-    // Windows outlive the event loop at the program's end; their passes must
-    // not run on into it.
-    if (QCoreApplication *app = QCoreApplication::instance())
-        connect(app, &QCoreApplication::aboutToQuit, this, &BackgroundPass::stopAll);
+struct BackgroundPass::Running {
+    QFuture<void> future;
+    std::shared_ptr<std::atomic<int>> state;
+    QFutureWatcher<void> *watcher;
+    Done done;
+
+    // Marks the work cancelled; false when it had claimed its end already.
+    bool markCancelled() {
+        int expected = PassControl::Running;
+        return state->compare_exchange_strong(expected, PassControl::Cancelled) ||
+               expected == PassControl::Cancelled;
+    }
+    // The work is told to stop and does not report to the window any more.
+    void stop() {
+        markCancelled();
+        watcher->disconnect();
+        watcher->deleteLater();
+        future.cancel();
+    }
+};
+
+QThreadPool *BackgroundPass::pool() {
+    static QThreadPool *pool = [] {
+        QCoreApplication *app = QCoreApplication::instance();
+        auto *p = new QThreadPool(app);
+        // A backup of a large file, an export and the passes of the lists and
+        // the chart may all run at once.
+        p->setMaxThreadCount(std::max(4, QThread::idealThreadCount()));
+        if (app) {
+            QObject::connect(app, &QCoreApplication::aboutToQuit, p, [p] {
+                quitting = true;
+                p->waitForDone();
+            });
+        }
+        return p;
+    }();
+    return pool;
 }
+
+BackgroundPass::BackgroundPass(QObject *parent) : QObject(parent) {}
 
 BackgroundPass::~BackgroundPass() {
-    stopAll();
-}
-
-void BackgroundPass::stopAll() {
-    if (current_)
-        current_->control.cancel();
-    current_.reset();
-    poll_->stop();
-    for (const Thread &r : threads_) {
-        r.thread->wait();
-        delete r.thread;
-    }
-    threads_.clear();
+    if (running_)
+        running_->stop();
 }
 
 void BackgroundPass::start(Work work, Done done) {
-    if (current_)
-        cancel();
-    auto job = std::make_shared<Job>();
-    job->done = std::move(done);
-    // The thread keeps the job (and so its control) alive until it ends,
-    // whatever the window does meanwhile.
-    QThread *thread = QThread::create([job, work = std::move(work)] { work(job->control); });
-    // The job, not the thread's address, names the thread when it has ended.
-    connect(
-        thread, &QThread::finished, this, [this, job] { threadEnded(job); }, Qt::QueuedConnection);
-    threads_.push_back({thread, job});
-    current_ = job;
+    cancel();
+    if (running_)
+        running_->stop();  // claimed its end: it goes on unheard
+    auto state = std::make_shared<std::atomic<int>>(PassControl::Running);
+    auto *watcher = new QFutureWatcher<void>(this);
+    running_ = std::make_unique<Running>(Running{{}, state, watcher, std::move(done)});
+    connect(watcher, &QFutureWatcherBase::progressValueChanged, this,
+            &BackgroundPass::progressChanged);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this] { end(true); });
+    running_->future =
+        QtConcurrent::run(pool(), [work = std::move(work), state](QPromise<void> &promise) {
+            promise.setProgressRange(0, 1000);
+            PassControl control(promise, state);
+            work(control);
+        });
+    watcher->setFuture(running_->future);
     ++started_;
-    thread->start();
-    poll_->start();
     Q_EMIT runningChanged(true);
     Q_EMIT progressChanged(0);
 }
 
 void BackgroundPass::cancel() {
-    if (current_ && current_->control.cancel())
-        endCurrent(false);
+    // Work that had claimed its end ends as completed, when it has.
+    if (running_ && running_->markCancelled()) {
+        running_->stop();
+        end(false);
+    }
 }
 
 int BackgroundPass::progress() const {
-    return current_ ? current_->control.progress() : 0;
+    return running_ ? running_->watcher->progressValue() : 0;
 }
 
-void BackgroundPass::threadEnded(const std::shared_ptr<Job> &job) {
-    const auto it = std::find_if(threads_.begin(), threads_.end(),
-                                 [&job](const Thread &r) { return r.job == job; });
-    if (it == threads_.end())
-        return;  // stopped and gone already
-    // finished is sent just before the thread's end: wait for the rest.
-    it->thread->wait();
-    delete it->thread;
-    threads_.erase(it);
-    if (job == current_)
-        endCurrent(true);
-}
-
-void BackgroundPass::endCurrent(bool completed) {
-    const std::shared_ptr<Job> job = std::move(current_);
-    current_.reset();
-    poll_->stop();
+void BackgroundPass::end(bool completed) {
+    const std::unique_ptr<Running> ended = std::move(running_);
+    ended->watcher->deleteLater();
     Q_EMIT runningChanged(false);
-    if (job->done)
-        job->done(completed);
+    if (ended->done)
+        ended->done(completed);
 }
 
 RefreshAction refreshAction(bool passRunning, bool byTimer) {

@@ -1,7 +1,6 @@
 #include "records/ChartData.h"
 
 #include "records/BackgroundPass.h"
-#include "store/LiteConnection.h"
 #include "store/ValueText.h"
 
 #include <algorithm>
@@ -9,7 +8,7 @@
 #include <limits>
 
 namespace {
-using Type = LiteStatement::Type;
+using Type = ScanValue::Type;
 
 // Second looks at buckets in one read: short enough that a writer waits no
 // longer than for a slice of the first pass.
@@ -17,27 +16,22 @@ constexpr int kRereadsPerRead = 128;
 
 // A value as the chart draws it: a number, or NaN (a break in the curve) for
 // a null, a text that is no number or bytes.
-double numberOf(const ScanValues &values, int i) {
-    switch (values.type(i)) {
-        case Type::Real:
-            return values.real(i);
-        case Type::Integer:
-            return double(values.integer(i));
-        case Type::Text:
-            if (const auto v = parseDecimal(values.value(i).toString()))
-                return *v;
-            [[fallthrough]];
-        default:
-            return std::numeric_limits<double>::quiet_NaN();
+double numberOf(const ScanValue &value) {
+    if (value.isNumber())
+        return value.real;
+    if (value.type == Type::Text) {
+        if (const auto v = parseDecimal(QString::fromUtf8(value.bytes)))
+            return *v;
     }
+    return std::numeric_limits<double>::quiet_NaN();
 }
 
 // Every row of a stretch read again: both curves' values in order.
-class Reread : public ScanVisitor {
+class Reread : public RowSink {
 public:
-    void row(qint64, const ScanValues &values) override {
-        temp.push_back(numberOf(values, 0));
-        hum.push_back(numberOf(values, 1));
+    void row(qint64, const ScanValue *values) override {
+        temp.push_back(numberOf(values[0]));
+        hum.push_back(numberOf(values[1]));
     }
     void restart() override {
         temp.clear();
@@ -125,7 +119,7 @@ void ChartPass::compact() {
     inBucket_ = bucketRows_;  // the last bucket is full: the next row starts one
 }
 
-void ChartPass::row(qint64 id, const ScanValues &values) {
+void ChartPass::row(qint64 id, const ScanValue *values) {
     const qint64 k = count_;
     if (inBucket_ == bucketRows_ || buckets_.empty()) {
         if (qsizetype(buckets_.size()) == maxBuckets_)
@@ -135,8 +129,8 @@ void ChartPass::row(qint64 id, const ScanValues &values) {
     }
     ++inBucket_;
     Bucket &b = buckets_.back();
-    b.temp.add(k, numberOf(values, 0));
-    b.hum.add(k, numberOf(values, 1));
+    b.temp.add(k, numberOf(values[0]));
+    b.hum.add(k, numberOf(values[1]));
     ++count_;
 }
 
@@ -160,7 +154,7 @@ void feed(chart::Decimator &d, const ChartPass::Summary &s, double step) {
 }
 }  // namespace
 
-ChartData ChartPass::finish(RecordScan &scan, PassControl &control) {
+ChartData ChartPass::finish(RowScan &scan, PassControl &control) {
     ChartData data;
     data.count = count_;
     data.idColumn = scan.idColumn();
@@ -218,11 +212,11 @@ ChartData ChartPass::finish(RecordScan &scan, PassControl &control) {
 
 ChartData loadChart(const QString &databasePath, const QString &statement, double pixelWidth,
                     PassControl &control, qint64 sliceIds, qsizetype maxBuckets) {
-    RecordScan scan(databasePath, statement, ChartPass::positions(), sliceIds);
-    scan.setControl(&control);
+    RowScan scan(databasePath, statement, QStringLiteral("th"), ChartPass::positions(), sliceIds);
+    scan.setCancelled([&control] { return control.cancelled(); });
     ChartPass pass(pixelWidth, maxBuckets);
     ChartData data;
-    if (scan.open() && scan.run(pass, control))
+    if (scan.open() && scan.run(pass, [&control](int permille) { control.setProgress(permille); }))
         data = pass.finish(scan, control);
     else
         data.error = control.cancelled() ? QString() : scan.error();
@@ -232,15 +226,44 @@ ChartData loadChart(const QString &databasePath, const QString &statement, doubl
     return data;
 }
 
-QString chartTimeAt(LiteConnection &conn, const ChartData &data, qsizetype k) {
+namespace {
+// Row `offset` of a bucket: its time.
+class TimeAt : public RowSink {
+public:
+    explicit TimeAt(qint64 offset) : offset_(offset) {}
+    void row(qint64, const ScanValue *values) override {
+        if (seen_++ == offset_)
+            time = cellText(values[0].toVariant());
+    }
+    void restart() override {
+        seen_ = 0;
+        time.clear();
+    }
+    QString time;
+
+private:
+    qint64 offset_;
+    qint64 seen_ = 0;
+};
+}  // namespace
+
+QString ChartTimes::at(const ChartData &data, qsizetype k) {
     if (k < 0 || k >= data.count || data.bucketRows <= 0)
         return {};
     const size_t bucket = size_t(k / data.bucketRows);
     if (bucket >= data.bucketStarts.size())
         return {};
-    LiteStatement st =
-        conn.prepare(recordsql::rowAt(data.statement, data.idColumn, data.bucketStarts[bucket],
-                                      data.lastId, k % data.bucketRows));
-    st.Step();
-    return st.done() ? QString() : cellText(st.value(2));
+    if (!scan_ || statement_ != data.statement) {
+        statement_ = data.statement;
+        scan_ =
+            std::make_unique<RowScan>(path_, statement_, QStringLiteral("th"), std::vector<int>{2});
+        scan_->setWaitLimit(100);
+        if (!scan_->open())
+            return {};
+    }
+    const qint64 last =
+        bucket + 1 < data.bucketStarts.size() ? data.bucketStarts[bucket + 1] - 1 : data.lastId;
+    TimeAt reading(k % data.bucketRows);
+    scan_->runRange(reading, data.bucketStarts[bucket], last);
+    return reading.time;
 }

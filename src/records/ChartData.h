@@ -1,13 +1,13 @@
 #pragma once
 
 #include "records/ChartGeometry.h"
-#include "records/RecordScan.h"
+#include "store/RowScan.h"
 
 #include <QString>
 
+#include <memory>
 #include <vector>
 
-class LiteConnection;
 class PassControl;
 
 // What one redraw reads from the record query: the number of records and both
@@ -36,7 +36,7 @@ struct ChartData {
 // end, or mix numbers with values that break a curve, are read once more in
 // full. The curves are then exactly those of feeding every record to
 // chart::Decimator, which draws the same pixels as joining every pair.
-class ChartPass : public ScanVisitor {
+class ChartPass : public RowSink {
 public:
     // At most `maxBuckets` buckets (an even number; 0: 64 per pixel column, so
     // that the buckets read twice are a small share of the records).
@@ -44,14 +44,14 @@ public:
 
     static std::vector<int> positions() { return {3, 4}; }
 
-    void row(qint64 id, const ScanValues &values) override;
+    void row(qint64 id, const ScanValue *values) override;
     void restart() override;
 
     qsizetype count() const { return count_; }
     qint64 bucketRows() const { return bucketRows_; }
 
     // After the scan: the curves, reading again on `scan` what needs it.
-    ChartData finish(RecordScan &scan, PassControl &control);
+    ChartData finish(RowScan &scan, PassControl &control);
 
     struct Point {
         qint64 k;
@@ -85,9 +85,20 @@ private:
 // The chart's reading of `statement` on the database file at `databasePath`,
 // on the calling thread, for a plot `pixelWidth` pixels wide.
 ChartData loadChart(const QString &databasePath, const QString &statement, double pixelWidth,
-                    PassControl &control, qint64 sliceIds = RecordScan::kSliceIds,
+                    PassControl &control, qint64 sliceIds = RowScan::kSliceIds,
                     qsizetype maxBuckets = 0);
 
-// The time (position 2) of record k of the chart as the database holds it;
-// empty outside 0 .. count - 1.
-QString chartTimeAt(LiteConnection &conn, const ChartData &data, qsizetype k);
+// The times of the chart's records for the readout, read when asked for, on
+// the window's thread.
+class ChartTimes {
+public:
+    explicit ChartTimes(QString databasePath) : path_(std::move(databasePath)) {}
+    // The time (position 2) of record k of `data` as the database holds it;
+    // empty outside 0 .. count - 1.
+    QString at(const ChartData &data, qsizetype k);
+
+private:
+    QString path_;
+    QString statement_;
+    std::unique_ptr<RowScan> scan_;
+};

@@ -12,7 +12,8 @@ std::optional<Range> readRange(const QString &low, const QString &high, const QS
                                QString *note) {
     const auto l = parseDecimal(low);
     const auto h = parseDecimal(high);
-    if (!l || !h) {
+    // Ends too far apart for a double are no scale either.
+    if (!l || !h || !std::isfinite(*h - *l)) {
         *note = QStringLiteral("%1范围“%2”到“%3”不是数字").arg(what, low.trimmed(), high.trimmed());
         return std::nullopt;
     }
@@ -76,13 +77,15 @@ QString humidityCornerText(const QString &lowText) {
 void Decimator::add(double px, double value) {
     if (!std::isfinite(value) || !std::isfinite(px)) {
         flushColumn();
-        endLine();
+        endPiece();
         ++seen_;
         return;
     }
     const auto column = qint64(std::floor(px));
     if (n_ > 0 && column != column_)
         flushColumn();
+    if (!stretches_.empty() && column != stretchColumn_)
+        flushStretches();
     const Point p{px, value, seen_++};
     if (n_ == 0) {
         column_ = column;
@@ -100,6 +103,8 @@ void Decimator::add(double px, double value) {
 void Decimator::flushColumn() {
     if (n_ == 0)
         return;
+    if (line_.empty())
+        lineColumn_ = column_;
     // The extremes between the first and the last point, in their order.
     Point middle[2] = {min_, max_};
     if (middle[0].i > middle[1].i)
@@ -115,15 +120,46 @@ void Decimator::flushColumn() {
     n_ = 0;
 }
 
-void Decimator::endLine() {
-    if (!line_.empty())
+void Decimator::endPiece() {
+    if (line_.size() >= 2 && lineColumn_ == column_) {
+        // Within one column: the stretch it covers there.
+        if (!stretches_.empty() && stretchColumn_ != column_)
+            flushStretches();
+        stretchColumn_ = column_;
+        const auto [low, high] =
+            std::minmax_element(line_.begin(), line_.end(),
+                                [](const QPointF &a, const QPointF &b) { return a.y() < b.y(); });
+        stretches_.push_back({line_.front().x(), low->y(), high->y()});
+    } else if (line_.size() >= 2) {
         lines_.push_back(std::move(line_));
+    }
     line_.clear();
+}
+
+void Decimator::flushStretches() {
+    // Overlapping stretches become one, drawn at the x of the column's first.
+    const double x = stretches_.front().x;
+    std::sort(stretches_.begin(), stretches_.end(),
+              [](const Stretch &a, const Stretch &b) { return a.low < b.low; });
+    Stretch joined = stretches_.front();
+    auto put = [this, x](const Stretch &s) { lines_.push_back({{x, s.low}, {x, s.high}}); };
+    for (const Stretch &s : stretches_) {
+        if (s.low <= joined.high) {
+            joined.high = std::max(joined.high, s.high);
+        } else {
+            put(joined);
+            joined = s;
+        }
+    }
+    put(joined);
+    stretches_.clear();
 }
 
 void Decimator::finish() {
     flushColumn();
-    endLine();
+    endPiece();
+    if (!stretches_.empty())
+        flushStretches();
 }
 
 qsizetype Decimator::segmentCount() const {

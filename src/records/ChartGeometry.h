@@ -54,7 +54,12 @@ QString humidityCornerText(const QString &lowText);
 // Thins a curve to at most four points per pixel column (the first, the
 // lowest, the highest and the last, in their order), which draws the same
 // pixels as joining every pair of records. Points are fed in order as
-// (pixel x, value); a value that is not a number breaks the curve.
+// (pixel x, value); a value that is not a finite number breaks the curve.
+// Pieces of a broken curve that begin and end within one pixel column (data
+// with frequent gaps) are kept as the vertical stretches they cover there,
+// overlapping ones joined, and a piece of one point alone, which has no
+// segment, is dropped: the column shows the same, with a few lines instead
+// of one per piece.
 class Decimator {
 public:
     void add(double px, double value);
@@ -70,15 +75,22 @@ private:
         double x, v;
         qsizetype i;
     };
+    struct Stretch {
+        double x, low, high;
+    };
     void flushColumn();
-    void endLine();
+    void endPiece();
+    void flushStretches();
 
     std::vector<std::vector<QPointF>> lines_;
     std::vector<QPointF> line_;
+    qint64 lineColumn_ = 0;  // where line_ began
     qint64 column_ = 0;
     qsizetype n_ = 0;     // points in the current column
     qsizetype seen_ = 0;  // points fed so far
     Point first_{}, last_{}, min_{}, max_{};
+    std::vector<Stretch> stretches_;  // pieces that stayed within stretchColumn_
+    qint64 stretchColumn_ = 0;
 };
 
 }  // namespace chart

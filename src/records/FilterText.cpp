@@ -20,6 +20,14 @@ QString checkTime(const QString &text, const QString &box) {
         .arg(text, box);
 }
 
+QString checkTimeText(const QString &text, const QString &box) {
+    bool safe = text.isValidUtf16();
+    for (const QChar c : text) safe = safe && c.unicode() >= 0x20 && c.unicode() != 0x7f;
+    if (safe)
+        return {};
+    return QStringLiteral("“%2”的时间“%1”含有不能用在查询中的字符。").arg(text, box);
+}
+
 QString checkBound(const QString &text, const QString &what, const QString &box) {
     if (parseDecimal(text))
         return {};

@@ -1,6 +1,8 @@
 #include "records/Maintenance.h"
 
+#include "records/BackgroundPass.h"
 #include "records/FilterText.h"
+#include "store/DatabaseCopy.h"
 #include "store/LiteConnection.h"
 #include "store/Schema.h"
 #include "store/Statements.h"
@@ -90,11 +92,18 @@ QString DeletionConditions::question() const {
     return q + QStringLiteral("的温湿度数据？");
 }
 
-bool deleteRecords(LiteConnection &db, const DeletionConditions &conditions, QString *error) {
-    if (db.Execute(conditions.statement()))
-        return true;
+bool deleteRecords(const QString &databasePath, const DeletionConditions &conditions,
+                   QString *error) {
+    LiteConnection db;
+    if (QFileInfo(databasePath).isFile() && db.Open(databasePath)) {
+        // The acquisition's writer or another program may be in the middle
+        // of a write: wait for it rather than fail.
+        db.setBusyTimeout(10000);
+        if (db.Execute(conditions.statement()))
+            return true;
+    }
     if (error)
-        *error = db.lastError();
+        *error = db.lastError().isEmpty() ? databasePath : db.lastError();
     return false;
 }
 
@@ -103,27 +112,19 @@ QString backupFileName(const QDateTime &localTime) {
            QString::fromLatin1(schema::kDatabaseFile);
 }
 
-BackupResult backupDatabase(LiteConnection &conn, const QString &databasePath,
-                            const QDateTime &localTime) {
+BackupResult backupDatabase(const QString &databasePath, const QDateTime &localTime,
+                            PassControl &control) {
     BackupResult r;
     const QFileInfo db(databasePath);
     const QDir backupDir(db.absoluteDir().filePath(QStringLiteral("backup")));
     r.target = backupDir.filePath(backupFileName(localTime));
-
-    conn.Close();
     if (!QFileInfo(backupDir.path()).isDir()) {
         r.outcome = BackupResult::MissingDirectory;
-    } else {
-        QFile::remove(r.target);  // a copy of the same second is replaced
-        QFile source(databasePath);
-        if (!source.copy(r.target)) {
-            r.outcome = BackupResult::CopyFailed;
-            r.detail = source.errorString();
-        }
+        return r;
     }
-    if (!conn.Open(databasePath)) {
-        r.outcome = BackupResult::ReopenFailed;
-        r.detail = conn.lastError();
-    }
+    if (!copyDatabase(
+            databasePath, r.target, [&control] { return control.cancelled(); },
+            [&control](int permille) { control.setProgress(permille); }, &r.detail))
+        r.outcome = r.detail.isEmpty() ? BackupResult::Cancelled : BackupResult::CopyFailed;
     return r;
 }

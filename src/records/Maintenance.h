@@ -3,7 +3,7 @@
 #include <QDateTime>
 #include <QString>
 
-class LiteConnection;
+class PassControl;
 
 // The check boxes of the deletion window: the three time conditions
 // (Check1 to Check3) and the module condition (Check4).
@@ -51,21 +51,25 @@ private:
     QList<TimeCondition> ticked_;  // in the order of their clicks
 };
 
-// Runs the deletion of `conditions`: one statement, so that when it fails
-// nothing is deleted. False, with the database's answer, on failure.
-bool deleteRecords(LiteConnection &db, const DeletionConditions &conditions, QString *error);
+// Runs the deletion of `conditions` on the database file at `databasePath`,
+// through a connection of its own that waits for another program's write to
+// end: one statement, so that when it fails nothing is deleted. False, with
+// the database's answer, on failure. For a thread of its own.
+bool deleteRecords(const QString &databasePath, const DeletionConditions &conditions,
+                   QString *error);
 
 // yyyy.MM.dd_hh.mm.ss_mydb.db of a local time.
 QString backupFileName(const QDateTime &localTime);
 
-// Copies the database file into the directory backup beside it: closes the
-// connection, copies (replacing a file of the same name) and opens the
-// connection again, also when the copy failed.
+// Copies the database file into the directory backup beside it, replacing a
+// file of the same name, as one consistent state of the file while other
+// connections and programs go on writing (copyDatabase). For a thread of its
+// own; `control` follows it and can stop it (no file then).
 struct BackupResult {
-    enum Outcome { Done, MissingDirectory, CopyFailed, ReopenFailed };
+    enum Outcome { Done, MissingDirectory, CopyFailed, Cancelled };
     Outcome outcome = Done;
     QString target;  // the path of the copy
     QString detail;  // what failed
 };
-BackupResult backupDatabase(LiteConnection &conn, const QString &databasePath,
-                            const QDateTime &localTime);
+BackupResult backupDatabase(const QString &databasePath, const QDateTime &localTime,
+                            PassControl &control);

@@ -1,93 +1,80 @@
 #include "records/RecordCsv.h"
 
 #include "records/BackgroundPass.h"
-#include "records/RecordLoader.h"
+#include "records/CsvFile.h"
 #include "records/RecordModel.h"
-#include "records/RecordScan.h"
-#include "store/LiteConnection.h"
+#include "records/RecordTable.h"
 
-#include <QSaveFile>
-
-#include <algorithm>
-
-QByteArray csvField(const QByteArray &utf8) {
-    if (!utf8.contains(',') && !utf8.contains('"') && !utf8.contains('\n') && !utf8.contains('\r'))
-        return utf8;
-    QByteArray out = utf8;
-    out.replace("\"", "\"\"");
-    return '"' + out + '"';
-}
+#include <memory>
 
 namespace {
-// Pages read in one go: a stretch of 65536 rows, one short read.
-constexpr qint64 kPagesAtOnce = 256;
+// The records of each slice of the pass, written to the file as lines. A pass
+// that starts over starts the file over.
+class CsvWriter : public RecordRows {
+public:
+    explicit CsvWriter(QString path) : path_(std::move(path)) { restart(); }
 
-void appendRows(const RecordTable &table, QByteArray &out) {
-    QByteArray cell;
-    for (qsizetype row = 0; row < table.size(); ++row) {
-        for (int column = 0; column < RecordTable::ColumnCount; ++column) {
-            if (column)
-                out += ',';
-            cell.clear();
-            table.appendCellUtf8(row, column, cell);
-            out += csvField(cell);
+    void sliceDone(qint64) override {
+        QByteArray lines, cell;
+        for (qsizetype row = 0; row < table.size(); ++row) {
+            for (int column = 0; column < RecordTable::ColumnCount; ++column) {
+                if (column)
+                    lines += ',';
+                cell.clear();
+                table.appendCellUtf8(row, column, cell);
+                lines += CsvFile::field(cell);
+            }
+            lines += "\r\n";
         }
-        out += "\r\n";
+        rows += table.size();
+        table.clear();
+        ok = ok && file->write(lines);
     }
-}
+    void restart() override {
+        RecordRows::restart();
+        rows = 0;
+        file = std::make_unique<CsvFile>(path_);
+        ok = file->open(RecordModel::columnHeaders());
+    }
+
+    std::unique_ptr<CsvFile> file;
+    bool ok = false;
+    qint64 rows = 0;
+
+private:
+    QString path_;
+};
 }  // namespace
 
-CsvResult exportCsv(const QString &databasePath, const RecordIndex &index, const QString &path,
+CsvResult exportCsv(const QString &databasePath, const PageIndex &index, const QString &path,
                     PassControl &control) {
     CsvResult result;
-    // Unless committed, the file under its own name is never touched.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        result.error = file.errorString();
+    CsvWriter writer(path);
+    if (!writer.ok) {
+        result.error = writer.file->error();
         return result;
     }
-    LiteConnection conn;
-    if (!conn.OpenReadOnly(databasePath)) {
-        result.error = conn.lastError();
+    RowScan scan(databasePath, index.statement, QStringLiteral("th"), RecordRows::positions());
+    scan.setCancelled([&control] { return control.cancelled(); });
+    scan.limitTo(index.lastId);
+    const bool read = index.rows == 0 || (scan.open() && scan.run(writer, [&](int permille) {
+                          control.setProgress(std::min(permille, 999));
+                      }));
+    if (control.cancelled()) {
+        result.cancelled = true;
         return result;
     }
-
-    QByteArray chunk("\xEF\xBB\xBF");
-    chunk += RecordModel::headers().join(QLatin1Char(',')).toUtf8() + "\r\n";
-    const qint64 pages = qint64(index.pageStarts.size());
-    for (qint64 p = 0; p < pages; p += kPagesAtOnce) {
-        if (control.cancelled()) {
-            result.cancelled = true;
-            return result;
-        }
-        const qint64 next = p + kPagesAtOnce;
-        const qint64 last = next < pages ? index.pageStarts[size_t(next)] - 1 : index.lastId;
-        const RecordLoad load =
-            loadRecords(conn, recordsql::rowsBetween(index.statement, index.idColumn,
-                                                     index.pageStarts[size_t(p)], last));
-        if (!load.ok()) {
-            result.error = load.error;
-            return result;
-        }
-        appendRows(load.table, chunk);
-        result.rows += load.table.size();
-        if (file.write(chunk) != chunk.size()) {
-            result.error = file.errorString();
-            return result;
-        }
-        chunk.clear();
-        control.setProgress(int(std::min<qint64>(999, 1000 * std::min(next, pages) / pages)));
-    }
-    if (file.write(chunk) != chunk.size()) {
-        result.error = file.errorString();
+    if (!read || !writer.ok) {
+        result.error = read ? writer.file->error() : scan.error();
         return result;
     }
+    result.rows = writer.rows;
     if (!control.claimCompletion()) {
         result.cancelled = true;
         return result;
     }
-    if (!file.commit()) {
-        result.error = file.errorString();
+    if (!writer.file->commit()) {
+        result.error = writer.file->error();
         return result;
     }
     control.setProgress(1000);

@@ -1,75 +1,38 @@
 #include "records/RecordListPass.h"
 
 #include "records/BackgroundPass.h"
-#include "records/RecordTable.h"
 #include "store/ValueText.h"
 
 #include <algorithm>
 
 namespace {
 
-using Type = LiteStatement::Type;
-
-// One temperature or humidity value into its figures, as the list has always
-// counted it: a number as it is (whole tenths summed exactly), a text when it
-// reads as a number, nothing for a null.
-void countFigure(const ScanValues &values, int i, FigureStats &stats) {
-    double number = 0;
-    switch (values.type(i)) {
-        case Type::Real:
-            number = values.real(i);
-            break;
-        case Type::Integer:
-            number = double(values.integer(i));
-            break;
-        case Type::Null:
-            return;
-        default:
-            if (const auto v = parseDecimal(cellText(values.value(i))))
-                stats.add(*v);
-            return;
-    }
-    qint16 tenths = 0;
-    if (RecordTable::toTenths(number, &tenths))
-        stats.addTenths(tenths);
-    else
-        stats.add(number);
-}
-
-// The time cell (position 2) of the row with that id.
-QString timeOf(LiteConnection &conn, const QString &statement, const QString &idColumn, qint64 id) {
-    LiteStatement st = conn.prepare(recordsql::rowsBetween(statement, idColumn, id, id));
-    st.Step();
-    return st.done() ? QString() : cellText(st.value(2));
-}
+// The time (position 2) of the row of `statement` with that id, as cells show it.
+class TimeOf : public RowSink {
+public:
+    void row(qint64, const ScanValue *values) override { time = cellText(values[0].toVariant()); }
+    void restart() override { time.clear(); }
+    QString time;
+};
 
 }  // namespace
 
-void ListPass::row(qint64 id, const ScanValues &values) {
-    if (inPage_ == 0)
-        pending_.push_back(id);
-    if (++inPage_ == pageRows_)
-        inPage_ = 0;
-    if (stats_.count == 0)
-        firstRowId_ = id;
-    lastRowId_ = id;
-    countFigure(values, 0, stats_.temp);
-    countFigure(values, 1, stats_.hum);
-    ++stats_.count;
+void ListPass::restart() {
+    stats_ = {};
+    IndexPass::restart();
 }
 
-void ListPass::sliceDone(qint64 lastId) {
+void IndexPass::sliceDone(qint64 lastId) {
     std::lock_guard lock(mutex_);
     starts_.insert(starts_.end(), pending_.begin(), pending_.end());
     pending_.clear();
-    shownRows_ = stats_.count;
+    shownRows_ = rows_;
     shownLastId_ = lastId;
 }
 
-void ListPass::restart() {
-    stats_ = {};
+void IndexPass::restart() {
     inPage_ = 0;
-    firstRowId_ = lastRowId_ = 0;
+    rows_ = firstRowId_ = lastRowId_ = 0;
     pending_.clear();
     std::lock_guard lock(mutex_);
     ++generation_;
@@ -77,12 +40,12 @@ void ListPass::restart() {
     shownRows_ = shownLastId_ = 0;
 }
 
-void ListPass::setIdColumn(const QString &idColumn) {
+void IndexPass::setIdColumn(const QString &idColumn) {
     std::lock_guard lock(mutex_);
     idColumn_ = idColumn;
 }
 
-IndexGrowth ListPass::growth(int generation, size_t knownPages) const {
+IndexGrowth IndexPass::growth(int generation, size_t knownPages) const {
     std::lock_guard lock(mutex_);
     IndexGrowth g;
     g.generation = generation_;
@@ -94,17 +57,18 @@ IndexGrowth ListPass::growth(int generation, size_t knownPages) const {
     return g;
 }
 
-ListResult runListPass(const QString &databasePath, const QString &statement, ListPass &pass,
-                       PassControl &control, qint64 sliceIds) {
-    ListResult result;
-    RecordScan scan(databasePath, statement, ListPass::positions(), sliceIds);
-    scan.setControl(&control);
+IndexResult runIndexPass(const QString &databasePath, const QString &statement,
+                         const QString &table, IndexPass &pass, const std::vector<int> &positions,
+                         PassControl &control, qint64 sliceIds) {
+    IndexResult result;
+    RowScan scan(databasePath, statement, table, positions, sliceIds);
+    scan.setCancelled([&control] { return control.cancelled(); });
     if (!scan.open()) {
         result.error = scan.error();
         return result;
     }
     pass.setIdColumn(scan.idColumn());
-    if (!scan.run(pass, control)) {
+    if (!scan.run(pass, [&control](int permille) { control.setProgress(permille); })) {
         if (!control.cancelled())
             result.error = scan.error();
         return result;
@@ -116,10 +80,62 @@ ListResult runListPass(const QString &databasePath, const QString &statement, Li
     result.index.pageStarts = std::move(all.moreStarts);
     result.index.rows = pass.rows();
     result.index.lastId = scan.lastId();
+    return result;
+}
+
+ListResult runListPass(const QString &databasePath, const QString &statement, ListPass &pass,
+                       PassControl &control, qint64 sliceIds) {
+    ListResult result;
+    IndexResult indexed = runIndexPass(databasePath, statement, QStringLiteral("th"), pass,
+                                       ListPass::positions(), control, sliceIds);
+    result.error = std::move(indexed.error);
+    if (!result.error.isEmpty() || control.cancelled())
+        return result;
+    result.index = std::move(indexed.index);
     result.stats = pass.stats();
-    if (pass.rows() > 0) {
-        result.firstTime = timeOf(scan.connection(), statement, scan.idColumn(), pass.firstRowId());
-        result.lastTime = timeOf(scan.connection(), statement, scan.idColumn(), pass.lastRowId());
+    RowScan times(databasePath, statement, QStringLiteral("th"), {2});
+    if (pass.rows() > 0 && times.open()) {
+        TimeOf t;
+        times.runRange(t, pass.firstRowId(), pass.firstRowId());
+        result.firstTime = t.time;
+        t.restart();
+        times.runRange(t, pass.lastRowId(), pass.lastRowId());
+        result.lastTime = t.time;
     }
     return result;
+}
+
+void takeGrowth(PagedListModel &model, const IndexPass &pass, const QString &statement,
+                int *generation) {
+    const PageIndex &shown = model.pageIndex();
+    IndexGrowth g = pass.growth(*generation, shown.pageStarts.size());
+    if (g.idColumn.isEmpty())
+        return;
+    if (g.generation != *generation || shown.idColumn.isEmpty()) {
+        // The pass started over (or its first rows): the list starts over too.
+        PageIndex fresh;
+        fresh.statement = statement;
+        fresh.idColumn = g.idColumn;
+        fresh.pageRows = pass.pageRows();
+        model.setIndex(std::move(fresh));
+        *generation = g.generation;
+        g = pass.growth(*generation, 0);
+    }
+    if (g.rows > model.totalRows() || !g.moreStarts.empty())
+        model.grow(g.rows, g.lastId, g.moreStarts);
+}
+
+void completeIndex(PagedListModel &model, PageIndex index) {
+    const PageIndex &shown = model.pageIndex();
+    const size_t known = shown.pageStarts.size();
+    const bool prefix = !shown.idColumn.isEmpty() && shown.statement == index.statement &&
+                        shown.rows <= index.rows && known <= index.pageStarts.size() &&
+                        (known == 0 || shown.pageStarts[known - 1] == index.pageStarts[known - 1]);
+    if (!prefix) {
+        model.setIndex(std::move(index));
+        return;
+    }
+    model.grow(
+        index.rows, index.lastId,
+        std::vector<qint64>(index.pageStarts.begin() + qsizetype(known), index.pageStarts.end()));
 }

@@ -55,9 +55,9 @@ QString RecordQuery::click(RecordCondition condition, bool ticked, const Texts &
             text = sql::recordAddressCondition(texts.address.trimmed());
             break;
         case Time:
-            error = filtertext::checkTime(texts.from, QStringLiteral("限制时间段，从"));
+            error = filtertext::checkTimeText(texts.from, QStringLiteral("限制时间段，从"));
             if (error.isEmpty())
-                error = filtertext::checkTime(texts.to, QStringLiteral("到"));
+                error = filtertext::checkTimeText(texts.to, QStringLiteral("到"));
             text = sql::recordTimeCondition(texts.from.trimmed(), texts.to.trimmed());
             break;
         case TempHigh:

@@ -26,8 +26,9 @@ inline constexpr int kRecordConditions = 10;
 // six fragments when its box is clicked, from the text box as it stands at
 // that moment; the statement is the base text followed by the six fragments in
 // a fixed order. A text that is not what its box needs (a letter in a bound, a
-// time in another form) is refused at the click: the fragment keeps what it
-// had and the caller gets a message that names the box.
+// control character in a time) is refused at the click: the fragment keeps
+// what it had and the caller gets a message that names the box. A time in
+// another form than the records' runs and compares as text.
 class RecordQuery {
 public:
     // The texts of the boxes that the conditions read.

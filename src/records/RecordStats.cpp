@@ -1,5 +1,7 @@
 #include "records/RecordStats.h"
 
+#include "records/RecordTable.h"
+#include "store/RowScan.h"
 #include "store/ValueText.h"
 
 #include <QRegularExpression>
@@ -10,6 +12,23 @@ double FigureStats::mean() const {
     if (count_ == 0)
         return 0;
     return (double(sumTenths_) + sumOther_ * 10.0) / (10.0 * double(count_));
+}
+
+void FigureStats::add(const ScanValue &value) {
+    // An infinite number (or one that is not a number) is no reading: it
+    // would make the mean and an extreme say nothing.
+    if (value.isNumber() && !std::isfinite(value.real))
+        return;
+    if (value.isNumber()) {
+        qint16 tenths = 0;
+        if (RecordTable::toTenths(value.real, &tenths))
+            addTenths(tenths);
+        else
+            add(value.real);
+    } else if (value.type == ScanValue::Type::Text) {
+        if (const auto v = parseDecimal(QString::fromUtf8(value.bytes)))
+            add(*v);
+    }
 }
 
 QString formatPattern(double value, const QString &pattern) {

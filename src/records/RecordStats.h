@@ -5,6 +5,8 @@
 
 #include <limits>
 
+struct ScanValue;
+
 // Summary figures of one quantity over the listed records: highest, lowest
 // and the arithmetic mean. Values that are kept in tenths are summed exactly
 // as whole numbers, so the mean does not depend on the order of the records.
@@ -20,6 +22,10 @@ public:
         sumOther_ += value;
         note(value);
     }
+    // A value as the database holds it: a finite number as it is (whole
+    // tenths summed exactly), a text when it reads as a number, nothing
+    // otherwise.
+    void add(const ScanValue &value);
 
     qint64 count() const { return count_; }
     double highest() const { return high_; }

@@ -87,6 +87,37 @@ void appendUtf8(qint64 packed, QByteArray &out) {
 
 }  // namespace recordtime
 
+void RecordTable::appendRecord(const ScanValue *v) {
+    using Type = ScanValue::Type;
+    appendRow();
+    switch (v[0].type) {
+        case Type::Integer:
+            setAdr(v[0].integer);
+            break;
+        case Type::Real:
+            setNumber(Adr, v[0].real);
+            break;
+        case Type::Null:
+            break;
+        default:
+            setText(Adr, cellText(v[0].toVariant()));
+            break;
+    }
+    if (v[1].type == Type::Text)
+        setTime(v[1].bytes);
+    else if (v[1].type != Type::Null)
+        setText(Time, cellText(v[1].toVariant()));
+    for (const Column c : {Temp, Hum}) {
+        const ScanValue &value = v[c];
+        if (value.isNumber())
+            setNumber(c, value.real);
+        else if (value.type != Type::Null)
+            // A text the column could not take as a number (the stored form
+            // of a value written by hand, say): shown as it is.
+            setText(c, cellText(value.toVariant()));
+    }
+}
+
 void RecordTable::appendRow() {
     if ((size_ & (kBlockSize - 1)) == 0 && qsizetype(blocks_.size()) == (size_ >> kBlockBits))
         blocks_.push_back(std::make_unique_for_overwrite<Row[]>(kBlockSize));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/RowScan.h"
+
 #include <QByteArrayView>
 #include <QString>
 
@@ -36,6 +38,10 @@ public:
 
     qsizetype size() const { return size_; }
     bool isEmpty() const { return size_ == 0; }
+
+    // Appends a record from the values of result positions 1 to 4 (adr,
+    // mydate, temp, hum) as a scan hands them on.
+    void appendRecord(const ScanValue *values);
 
     // Appending, column by column: start a row, then set each of its cells.
     void appendRow();
@@ -85,4 +91,13 @@ private:
     std::vector<std::unique_ptr<Row[]>> blocks_;
     qsizetype size_ = 0;
     std::unordered_map<quint64, QString> odd_;
+};
+
+// Records into a table as a scan hands them on (result positions 1 to 4).
+class RecordRows : public RowSink {
+public:
+    static std::vector<int> positions() { return {1, 2, 3, 4}; }
+    void row(qint64, const ScanValue *values) override { table.appendRecord(values); }
+    void restart() override { table.clear(); }
+    RecordTable table;
 };

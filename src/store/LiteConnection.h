@@ -102,7 +102,6 @@ public:
     // Every statement text this connection runs, as SQLite expands it, goes
     // to `trace` (tests look at what reaches the database); empty: none.
     void setTrace(std::function<void(const QString &)> trace);
-    sqlite3 *handle() const { return db_; }
 
     // Rows changed by the last INSERT, UPDATE or DELETE.
     int changes() const;
@@ -113,6 +112,10 @@ public:
     void setBusyTimeout(int ms);
 
 private:
+    // The raw handle stays in store: only the scan that reads records with
+    // SQLite's own calls uses it.
+    friend class RowScan;
+    sqlite3 *handle() const { return db_; }
     bool openWith(const QString &path, int flags);
 
     void fail(int rc, const QString &text);

@@ -2,10 +2,10 @@
 // list's checks and conditions), its quick periods and its CSV export.
 #include "alarms/AlarmLog.h"
 #include "alarms/ui/AlarmLogWindow.h"
-#include "records/Clock.h"
 #include "store/Schema.h"
 #include "store/Statements.h"
 #include "support/AppFixture.h"
+#include "support/FakeClock.h"
 
 #include <QAbstractItemModelTester>
 #include <QCheckBox>
@@ -15,11 +15,16 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <map>
+
 namespace {
+// The rows listed once the window's pass has ended, the first five cells of each.
 QStringList listed(const AlarmLogWindow *w) {
+    if (!QTest::qWaitFor([w] { return !w->isBusy(); }, 10000))
+        return {"busy"};
     QStringList out;
-    for (const AlarmLogRow &r : w->model()->rows())
-        out << QStringList{r.address, r.time, r.kind, r.value, r.state}.join(u' ');
+    for (qint64 row = 0; row < w->model()->totalRows(); ++row)
+        out << w->model()->rowAt(row)->cells().mid(0, 5).join(u' ');
     return out;
 }
 }  // namespace
@@ -27,12 +32,6 @@ QStringList listed(const AlarmLogWindow *w) {
 class TestAlarmLog : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init() {
-        // 2024-03-05 10:00 in the records' time.
-        recordsclock::set([] { return QDateTime(QDate(2024, 3, 5), QTime(2, 0), Qt::UTC); });
-    }
-    void cleanup() { recordsclock::set({}); }
-
     void statements() {
         AlarmLogFilter f{true, " 3 ", true, "2024-03-05 00:00:00", " 2024-03-05 23:59:59 "};
         QCOMPARE(alarmlog::check(f), QString());
@@ -40,10 +39,33 @@ private Q_SLOTS:
                  "select * from alarmlog where id<>0 AND adr = 3 AND datetime(mydate) >= "
                  "'2024-03-05 00:00:00' AND datetime(mydate) <= '2024-03-05 23:59:59' order by id");
         // A bad address: the window's test (and the record query's, which shares the check).
-        f.to = "2024-03-05";
+        f.to = "2024-03-05\n";
         QVERIFY(alarmlog::check(f).contains("“到”"));
         f.byPeriod = false;  // a filter that is off is not checked
         QCOMPARE(alarmlog::check(f), QString());
+    }
+
+    // How the messages of an alarm went out, from the states of its channels: the state alone
+    // when they agree, otherwise each state with its count. States are "state:channels".
+    void notifySummary_data() {
+        QTest::addColumn<QString>("states");
+        QTest::addColumn<QString>("shown");
+        const std::pair<const char *, const char *> rows[] = {
+            {"已发送:1", "已发送"},
+            {"等待:3", "等待"},
+            {"失败:1 已发送:2", "已发送2，失败1"},
+            {"失败:1 等待:1 已发送:1", "已发送1，等待1，失败1"},
+            {"已发送:1 重试:1", "已发送1，重试1"}};
+        for (const auto &[states, shown] : rows)
+            QTest::newRow(states) << QString(states) << QString(shown);
+    }
+    void notifySummary() {
+        QFETCH(QString, states);
+        QFETCH(QString, shown);
+        std::map<QString, int> channels;
+        for (const QString &s : states.split(' '))
+            channels[s.section(':', 0, 0)] = s.section(':', 1).toInt();
+        QCOMPARE(alarmlog::notifySummary(channels), shown);
     }
 
     // Opened beside the working windows; a file without the log shows an empty one and
@@ -52,12 +74,17 @@ private Q_SLOTS:
         AppFixture app;
         app.menu("board");
         app.menu("alarmlog");
-        auto *w = app.find<AlarmLogWindow>("AlarmLog");
-        QVERIFY(w && w->isVisible() && app.find("module"));
-        QAbstractItemModelTester tester(w->model());
-        QCOMPARE(app.find<QLabel>("total")->text(), "合计：0条报警记录");
+        auto *fromMenu = app.find<AlarmLogWindow>("AlarmLog");
+        QVERIFY(fromMenu && fromMenu->isVisible() && app.find("module"));
         app.menu("alarmlog");
-        QCOMPARE(app.find<AlarmLogWindow>("AlarmLog"), w);
+        QCOMPARE(app.find<AlarmLogWindow>("AlarmLog"), fromMenu);
+        delete fromMenu;
+        // Opened at 2024-03-05 10:00 in the records' time.
+        const FakeClock clock(QDateTime(QDate(2024, 3, 5), QTime(2, 0), Qt::UTC));
+        auto *w = new AlarmLogWindow(&app.services().db(), clock, app.frame());
+        QAbstractItemModelTester tester(w->model());
+        QCOMPARE(listed(w), QStringList());
+        QCOMPARE(app.find<QLabel>("total")->text(), "合计：0条报警记录");
         QVERIFY(app.boxes.shown.isEmpty());
         QCOMPARE(app.db().scalar("select count(*) from sqlite_master where name='alarmlog'"), 0);
 
@@ -98,19 +125,28 @@ private Q_SLOTS:
         app.find<QPushButton>("today")->click();
         QCOMPARE(listed(w).size(), 2);
 
-        // A row logged since shows after 更新; the export holds what is listed.
+        // A row logged since shows after 更新, and so do the messages that went out (the table
+        // the notifier keeps, one row per alarm and channel); the export holds what is listed.
         app.db().exec(sql::insertAlarmLog(5, "2024-03-05 09:30:00", "无应答", {}, "结束"));
+        app.db().exec(
+            "create table notifylog (id INTEGER PRIMARY KEY AUTOINCREMENT, alarm INTEGER, channel "
+            "INTEGER, mydate TEXT, state TEXT, tries INTEGER, error TEXT); insert into notifylog "
+            "(alarm, channel, state) values (2, 1, '已发送'), (2, 2, '已发送'), (3, 1, '已发送'), "
+            "(3, 2, '失败'), (3, 3, '已发送'), (1, 1, '等待')");
         app.find<QPushButton>("refresh")->click();
+        QCOMPARE(listed(w).size(), 3);
+        QCOMPARE(w->model()->cell(1, 5), "已发送2，失败1");
         QTemporaryDir dir;
-        QCOMPARE(w->exportCsv(dir.filePath("alarms.csv")), QString());
+        QVERIFY(w->exportCsv(dir.filePath("alarms.csv")));
+        QVERIFY(QTest::qWaitFor([w] { return !w->isBusy(); }, 10000));
+        QCOMPARE(app.boxes.texts().last(), "已导出3条报警记录。");
         QFile f(dir.filePath("alarms.csv"));
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), QByteArray("\xEF\xBB\xBF"
-                                         "地址,时间,报警类型,数值,状态\r\n"
-                                         "3,2024-03-05 01:00:00,温度过低,-3.5,结束\r\n"
-                                         "5,2024-03-05 09:00:00,无应答,,开始\r\n"
-                                         "5,2024-03-05 09:30:00,无应答,,结束\r\n"));
-        QVERIFY(!w->exportCsv(dir.filePath("missing/alarms.csv")).isEmpty());
+                                         "地址,时间,报警类型,数值,状态,通知\r\n"
+                                         "3,2024-03-05 01:00:00,温度过低,-3.5,结束,已发送\r\n"
+                                         "5,2024-03-05 09:00:00,无应答,,开始,已发送2，失败1\r\n"
+                                         "5,2024-03-05 09:30:00,无应答,,结束,\r\n"));
     }
 };
 

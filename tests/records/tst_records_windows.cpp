@@ -1,13 +1,13 @@
 // The record list, the chart and the maintenance window on a test database:
 // opened through the frame's menus, driven through their controls.
 #include "records/BackgroundPass.h"
-#include "records/Clock.h"
 #include "records/RecordModel.h"
 #include "records/ui/AnaQx7.h"
 #include "records/ui/DbaseWindow.h"
 #include "records/ui/GraphWindow.h"
 #include "records/ui/RecordListView.h"
 #include "support/AppFixture.h"
+#include "support/FakeClock.h"
 
 #include <QAbstractItemModelTester>
 #include <QCheckBox>
@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
@@ -34,13 +35,17 @@ QString lastBox(const AppFixture &app) {
     return app.boxes.shown.isEmpty() ? QString() : app.boxes.shown.last().text;
 }
 
-// The program on a database of four records (or none), with the record list open.
+// The program on a database of four records (or none), with the record list open (from
+// the menu, or on a clock of the test's).
 struct ListApp : AppFixture {
     AnaQx7 *w;
-    explicit ListApp(bool withRecords = true) {
+    explicit ListApp(bool withRecords = true, const Clock *clock = nullptr) {
         if (withRecords)
             addDay(db());
-        menu("analys");
+        if (clock)
+            (w = new AnaQx7(&services().db(), &services().recordQuery(), *clock, frame()))->show();
+        else
+            menu("analys");
         w = find<AnaQx7>("AnaQx7");
     }
     qint64 listed() const { return w->model()->totalRows(); }
@@ -82,6 +87,20 @@ QStringList figures(QWidget *w) {
         out << text(w, name);
     return out;
 }
+// A step of a test through the program: "menu:NAME" runs a menu command, "WINDOW/CONTROL"
+// clicks a control of a window, "WINDOW/BOX=TEXT" types into a box.
+void run(AppFixture &app, const QString &step) {
+    if (step.startsWith("menu:"))
+        return app.menu(qPrintable(step.mid(5)));
+    QWidget *window = app.find(step.section('/', 0, 0));
+    QVERIFY2(window, qPrintable(step));
+    const QString control = step.section('/', 1).section('=', 0, 0);
+    if (step.contains('='))
+        type(window, qPrintable(control), step.section('=', 1));
+    else
+        click(window, qPrintable(control));
+}
+
 const QStringList kBareFigures = {"合计",       "最高温度：", "最低温度：", "平均温度：",
                                   "最高湿度：", "最低湿度：", "平均湿度："};
 }  // namespace
@@ -89,8 +108,6 @@ const QStringList kBareFigures = {"合计",       "最高温度：", "最低温�
 class TestRecordsWindows : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void cleanup() { recordsclock::set({}); }
-
     void listFiltersStatisticsAndExport() {
         ListApp app;
         AnaQx7 *w = app.w;
@@ -225,7 +242,7 @@ private Q_SLOTS:
         QTest::keyClick(view, Qt::Key_Home);
         QCOMPARE(bar->value(), 0);
         QCOMPARE(view->rowSelection().ranges(), (std::vector<RowSelection::Range>{{0, 0}}));
-        QVERIFY(w->model()->pages().pagesRead() < 10);
+        QVERIFY(w->model()->pagesRead() < 10);
 
         // The same query read again (更新, Timer1) stays where it was scrolled to.
         bar->setValue(1500);
@@ -238,8 +255,8 @@ private Q_SLOTS:
     // bounds to the second are the core test's); a wrong refresh period is refused; a
     // failure on a tick goes to the status line, not into a box.
     void quickFiltersAndAutomaticRefresh() {
-        recordsclock::set([] { return QDateTime(QDate(2024, 3, 5), QTime(15, 59, 59), Qt::UTC); });
-        ListApp app;
+        const FakeClock clock(QDateTime(QDate(2024, 3, 5), QTime(15, 59, 59), Qt::UTC));
+        ListApp app(true, &clock);
         AnaQx7 *w = app.w;
         // Beside the day's records (2024-03-05 and one on the 6th): the evening before, and
         // the last second of the month.
@@ -335,27 +352,62 @@ private Q_SLOTS:
         QVERIFY(!app.windows().graphIfOpen());
     }
 
+    // Closing the frame while a dialog of a record window waits for the operator crashes
+    // nothing: the dialog goes with its window, and the window's code does not run on.
+    void closingTheFrameUnderADialog_data() {
+        QTest::addColumn<QStringList>("steps");  // the last one opens the dialog
+        QTest::newRow("list export") << QStringList{"menu:analys", "AnaQx7/Command4"};
+        QTest::newRow("list bound")
+            << QStringList{"menu:analys", "AnaQx7/Text4=x", "AnaQx7/Check3"};
+        QTest::newRow("chart period")
+            << QStringList{"menu:analys", "AnaQx7/Command3", "graph/Text5=x", "graph/Check1"};
+        QTest::newRow("deletion") << QStringList{"menu:backup", "dbase/Command3"};
+        QTest::newRow("alarm log export") << QStringList{"menu:alarmlog", "AlarmLog/exportCsv"};
+        QTest::newRow("alarm log module")
+            << QStringList{"menu:alarmlog", "AlarmLog/moduleBox=x", "AlarmLog/onlyModule"};
+    }
+    void closingTheFrameUnderADialog() {
+        QFETCH(QStringList, steps);
+        AppFixture app;
+        for (const QString &step : steps.mid(0, steps.size() - 1)) run(app, step);
+        MessageBoxes *answering = installMessageBoxes(nullptr);  // the real, modal boxes
+        QPointer<MDImain> frame = app.frame();
+        QTimer::singleShot(300, [frame] { delete frame.data(); });
+        run(app, steps.last());
+        QTRY_VERIFY(frame.isNull());
+        installMessageBoxes(answering);
+    }
+
     void maintenance() {
-        recordsclock::set([] { return QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)); });
+        const FakeClock clock(QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9)));  // local time
         AppFixture app;
         addDay(app.db());
-        app.menu("backup");
-        auto *w = app.find<DbaseWindow>("dbase");
+        QPointer<DbaseWindow> w = new DbaseWindow(
+            &app.services().writer(), app.services().databasePath(), clock, app.frame());
         const auto count = [&] { return app.db().scalar("select count(*) from th").toInt(); };
+        // Clicks a button and lets what it started end: then the last box.
+        const auto after = [&](const char *button) {
+            click(w, button);
+            return QTest::qWaitFor([&] { return !w || !w->isBusy(); }, 10000) ? lastBox(app)
+                                                                              : "busy";
+        };
 
-        // Backup: a message without the backup directory, the copy with it; the connection
-        // stays open.
-        click(w, "Command1");
-        QCOMPARE(lastBox(app), QStringLiteral("请在软件安装目录中，建立backup子目录！"));
-        QVERIFY(app.services().db().isOpen());
+        // Backup: a message without the backup directory, the copy with it; while it runs
+        // the window says so and takes no other work.
+        QCOMPARE(after("Command1"), QStringLiteral("请在软件安装目录中，建立backup子目录！"));
         QVERIFY(QDir(app.db().dir()).mkdir("backup"));
         click(w, "Command1");
+        QVERIFY(text(w, "progress").startsWith("正在备份数据库") && w->isBusy());
+        QVERIFY(!in(w, "Command3")->isEnabled());
+        SETTLE(w);
         QCOMPARE(lastBox(app), QStringLiteral("数据库mydb.db备份成功！"));
+        QVERIFY(text(w, "progress").isEmpty() && in(w, "Command3")->isEnabled());
         QVERIFY(QFile::exists(QDir(app.db().dir()).filePath("backup/2024.03.05_14.07.09_mydb.db")));
 
         // No to the question deletes nothing (the question's words: the core test, and below).
         app.boxes.answers = {MsgAnswer::No};
         click(w, "Command3");
+        QVERIFY(!w->isBusy());
         QCOMPARE(count(), 4);
 
         // A failed deletion says what failed and deletes nothing; the window stays.
@@ -363,12 +415,11 @@ private Q_SLOTS:
             "create trigger keep before delete on th when old.adr = 2 begin select "
             "raise(abort, 'kept'); end");
         app.boxes.clear();
-        click(w, "Command3");
+        QVERIFY(after("Command3").contains("kept"));
         QCOMPARE(app.boxes.shown.size(), 2);
-        QVERIFY(lastBox(app).contains("kept"));
         QCOMPARE(count(), 4);
         flushDeletes();
-        QVERIFY(app.windows().dbaseIfOpen());
+        QVERIFY(w);
         app.db().exec("drop trigger keep");
 
         // A bad address is refused at the click.
@@ -384,11 +435,10 @@ private Q_SLOTS:
         type(w, "Text3", "2");
         type(w, "Text1", "2024-03-05 09:30:00");
         click(w, "Check1");
-        click(w, "Command3");  // Yes
-        QCOMPARE(lastBox(app),
+        QCOMPARE(after("Command3"),  // Yes
                  QStringLiteral("确认将删除数据库中模块1在2024-03-05 09:30:00之前的温湿度数据？"));
         flushDeletes();
-        QVERIFY(!app.windows().dbaseIfOpen());
+        QVERIFY(!w);
         QCOMPARE(app.db().scalar("select group_concat(mydate, ',') from th").toString(),
                  QStringLiteral("2024-03-05 09:00:00,2024-03-05 10:00:00,2024-03-06 11:00:00"));
     }

@@ -1,32 +1,44 @@
 #include "alarms/ui/AlarmLogWindow.h"
 
-#include "records/Clock.h"
+#include "records/BackgroundPass.h"
+#include "records/RecordListPass.h"
 #include "records/RecordQuery.h"
+#include "records/ui/RecordListView.h"
 #include "records/ui/WindowParts.h"
+#include "store/LiteConnection.h"
+#include "store/Schema.h"
 #include "widgets/Controls.h"
 #include "widgets/MessageBoxes.h"
 
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
-#include <QTableView>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
-AlarmLogWindow::AlarmLogWindow(LiteConnection *db, QWidget *parent)
-    : QWidget(parent, Qt::Window), db_(db) {
+// A list pass and what it found, shared by the window and the pass's thread.
+struct AlarmLogWindow::ListJob {
+    QString databasePath;
+    QString statement;
+    IndexPass pass;
+    IndexResult result;
+};
+
+AlarmLogWindow::AlarmLogWindow(LiteConnection *db, const Clock &clock, QWidget *parent)
+    : QWidget(parent, Qt::Window), db_(db), clock_(clock) {
     setObjectName(QStringLiteral("AlarmLog"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("报警记录"));
-    resize(640, 480);
+    resize(700, 480);
 
     // The filters as in the record list: a module, a period (today by
     // default), and the quick periods.
-    const PeriodTexts today = ::quickPeriod(QuickPeriod::Today, recordsclock::now());
+    const PeriodTexts today = ::quickPeriod(QuickPeriod::Today, clock_.now());
     moduleCheck_ = makeControl<QCheckBox>(this, "onlyModule", QStringLiteral("只看模块："));
     moduleBox_ = makeControl<QLineEdit>(this, "moduleBox", QStringLiteral("1"));
     moduleBox_->setFixedWidth(60);
@@ -39,7 +51,7 @@ AlarmLogWindow::AlarmLogWindow(LiteConnection *db, QWidget *parent)
                             makeControl<QPushButton>(this, "thisWeek", QStringLiteral("本周")),
                             makeControl<QPushButton>(this, "thisMonth", QStringLiteral("本月"))};
     auto *refresh = makeControl<QPushButton>(this, "refresh", QStringLiteral("更新"));
-    auto *exportButton = makeControl<QPushButton>(this, "exportCsv", QStringLiteral("导出CSV"));
+    exportButton_ = makeControl<QPushButton>(this, "exportCsv", QStringLiteral("导出CSV"));
 
     auto *filters = new QGridLayout();
     filters->addWidget(moduleCheck_, 0, 0);
@@ -55,21 +67,22 @@ AlarmLogWindow::AlarmLogWindow(LiteConnection *db, QWidget *parent)
     for (QPushButton *b : quick) buttons->addWidget(b);
     buttons->addStretch();
     buttons->addWidget(refresh);
-    buttons->addWidget(exportButton);
+    buttons->addWidget(exportButton_);
     filters->addLayout(buttons, 2, 0, 1, 2);
     filters->setColumnStretch(1, 1);
 
-    model_ = new AlarmLogModel(this);
-    list_ = makeControl<QTableView>(this, "alarmList");
-    list_->setModel(model_);
+    model_ = new AlarmLogModel(db_->path(), this);
+    list_ = makeControl<RecordListView>(this, "alarmList", model_);
     setUpRecordTable(list_);
+    list_->setCornerButtonEnabled(false);
     list_->horizontalHeader()->setStretchLastSection(true);
-    const QString widest[] = {QStringLiteral("地址 "), QStringLiteral("2024-12-31 23:59:59"),
+    const QString widest[] = {QStringLiteral("地址 "),    QStringLiteral("2024-12-31 23:59:59"),
                               QStringLiteral("报警类型"), QStringLiteral("-40.0"),
-                              QStringLiteral("状态")};
-    for (int c = 0; c < 5; ++c)
+                              QStringLiteral("状态"),     QStringLiteral("已发送2，失败1")};
+    for (int c = 0; c < 6; ++c)
         list_->setColumnWidth(c, fontMetrics().horizontalAdvance(widest[c]) + 24);
-    totalLabel_ = makeControl<QLabel>(this, "total", QString());
+    totalLabel_ = makeControl<QLabel>(this, "total", QStringLiteral("合计：0条报警记录"));
+    pass_ = new BackgroundPass(this);
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(filters);
@@ -81,7 +94,17 @@ AlarmLogWindow::AlarmLogWindow(LiteConnection *db, QWidget *parent)
     for (int i = 0; i < 3; ++i)
         connect(quick[i], &QPushButton::clicked, this, [this, i] { quickPeriod(i); });
     connect(refresh, &QPushButton::clicked, this, &AlarmLogWindow::reload);
-    connect(exportButton, &QPushButton::clicked, this, &AlarmLogWindow::exportClicked);
+    connect(exportButton_, &QPushButton::clicked, this,
+            [this] { chooseCsvFile(this, [this](const QString &path) { exportCsv(path); }); });
+    connect(model_, &PagedListModel::totalChanged, this, [this](qint64 rows) {
+        totalLabel_->setText(QStringLiteral("合计：%1条报警记录").arg(rows));
+    });
+    connect(pass_, &BackgroundPass::progressChanged, this, [this] {
+        if (listJob_)
+            takeGrowth(*model_, listJob_->pass, listJob_->statement, &generation_);
+    });
+    // An export writes what the list shows; it waits for the list.
+    connect(pass_, &BackgroundPass::runningChanged, exportButton_, &QWidget::setDisabled);
 
     reload();
 }
@@ -91,29 +114,62 @@ AlarmLogFilter AlarmLogWindow::filter() const {
             fromBox_->text(), toBox_->text()};
 }
 
+bool AlarmLogWindow::isBusy() const {
+    return pass_->isRunning();
+}
+
 bool AlarmLogWindow::reload() {
     const AlarmLogFilter f = filter();
-    const QString problem = alarmlog::check(f);
-    if (!problem.isEmpty()) {
+    if (const QString problem = alarmlog::check(f); !problem.isEmpty()) {
         msgBox(this, problem, MsgButtons::Ok, MsgIcon::Warning);
         return false;
     }
-    QList<AlarmLogRow> rows;
+    pass_->cancel();  // a pass still running is replaced
+    PageIndex empty;
+    empty.statement = alarmlog::statement(f);
+    generation_ = 0;
+    model_->setIndex(empty);
     QString error;
-    if (!alarmlog::load(*db_, alarmlog::statement(f), &rows, &error)) {
+    const auto exists = schema::hasTable(*db_, QStringLiteral("alarmlog"), &error);
+    if (!exists) {
         msgBox(this, QStringLiteral("无法读取报警记录：") + error, MsgButtons::Ok,
                MsgIcon::Critical);
-        return false;
+        return true;
     }
-    totalLabel_->setText(QStringLiteral("合计：%1条报警记录").arg(rows.size()));
-    model_->setRows(std::move(rows));
-    list_->scrollToBottom();
+    if (!*exists)
+        return true;  // no alarm yet: an empty log
+    auto job = std::make_shared<ListJob>();
+    job->databasePath = db_->path();
+    job->statement = empty.statement;
+    listJob_ = job;
+    pass_->start(
+        [job](PassControl &control) {
+            job->result = runIndexPass(job->databasePath, job->statement,
+                                       QStringLiteral("alarmlog"), job->pass, {}, control);
+        },
+        [this, job](bool completed) { listEnded(*job, completed); });
     return true;
 }
 
+void AlarmLogWindow::listEnded(ListJob &job, bool completed) {
+    listJob_.reset();
+    if (!completed)
+        return;  // replaced, or the window is going
+    if (!job.result.error.isEmpty()) {
+        msgBox(this, QStringLiteral("无法读取报警记录：") + job.result.error, MsgButtons::Ok,
+               MsgIcon::Critical);
+        return;
+    }
+    completeIndex(*model_, std::move(job.result.index));
+    // The latest alarms are at the end.
+    list_->showRecord(model_->totalRows() - 1);
+}
+
 void AlarmLogWindow::filterClicked(QCheckBox *box) {
-    // A filter whose text is refused is not ticked.
-    if (!reload() && box->isChecked()) {
+    // A filter whose text is refused is not ticked (unless the window went
+    // while the refusal was shown).
+    const QPointer<QCheckBox> guard(box);
+    if (!reload() && guard && box->isChecked()) {
         box->setChecked(false);
         reload();
     }
@@ -122,27 +178,36 @@ void AlarmLogWindow::filterClicked(QCheckBox *box) {
 void AlarmLogWindow::quickPeriod(int which) {
     const QuickPeriod periods[] = {QuickPeriod::Today, QuickPeriod::ThisWeek,
                                    QuickPeriod::ThisMonth};
-    const PeriodTexts p = ::quickPeriod(periods[which], recordsclock::now());
+    const PeriodTexts p = ::quickPeriod(periods[which], clock_.now());
     fromBox_->setText(p.from);
     toBox_->setText(p.to);
     periodCheck_->setChecked(true);
     reload();
 }
 
-QString AlarmLogWindow::exportCsv(const QString &path) const {
-    return alarmlog::exportCsv(model_->rows(), path);
-}
-
-void AlarmLogWindow::exportClicked() {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出CSV"), QString(),
-                                                      QStringLiteral("CSV 文件 (*.csv)"));
-    if (path.isEmpty())
-        return;
-    const QString error = exportCsv(path);
-    if (error.isEmpty())
-        msgBox(this, QStringLiteral("已导出%1条报警记录。").arg(model_->rows().size()),
-               MsgButtons::Ok, MsgIcon::Information, QStringLiteral("导出CSV"));
-    else
-        msgBox(this, QStringLiteral("导出失败：") + error, MsgButtons::Ok, MsgIcon::Critical,
-               QStringLiteral("导出CSV"));
+bool AlarmLogWindow::exportCsv(const QString &path) {
+    if (pass_->isRunning())
+        return false;
+    struct CsvJob {
+        QString databasePath;
+        PageIndex index;
+        QString path;
+        CsvResult result;
+    };
+    auto job = std::make_shared<CsvJob>(CsvJob{db_->path(), model_->pageIndex(), path, {}});
+    pass_->start(
+        [job](PassControl &control) {
+            job->result = alarmlog::exportCsv(job->databasePath, job->index, job->path, control);
+        },
+        [this, job](bool completed) {
+            if (!completed || job->result.cancelled)
+                return;
+            if (job->result.error.isEmpty())
+                msgBox(this, QStringLiteral("已导出%1条报警记录。").arg(job->result.rows),
+                       MsgButtons::Ok, MsgIcon::Information, QStringLiteral("导出CSV"));
+            else
+                msgBox(this, QStringLiteral("导出失败：") + job->result.error, MsgButtons::Ok,
+                       MsgIcon::Critical, QStringLiteral("导出CSV"));
+        });
+    return true;
 }

@@ -1,7 +1,6 @@
 #include "records/ui/AnaQx7.h"
 
 #include "records/BackgroundPass.h"
-#include "records/Clock.h"
 #include "records/FilterText.h"
 #include "records/RecordCsv.h"
 #include "records/RecordListPass.h"
@@ -12,7 +11,6 @@
 #include "widgets/MessageBoxes.h"
 
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -34,13 +32,13 @@ struct AnaQx7::ListJob {
 // An export and its outcome.
 struct AnaQx7::CsvJob {
     QString databasePath;
-    RecordIndex index;
+    PageIndex index;
     QString path;
     CsvResult result;
 };
 
-AnaQx7::AnaQx7(LiteConnection *db, QString *query, QWidget *parent)
-    : QWidget(parent, Qt::Window), db_(db), lastQuery_(query) {
+AnaQx7::AnaQx7(LiteConnection *db, QString *query, const Clock &clock, QWidget *parent)
+    : QWidget(parent, Qt::Window), db_(db), lastQuery_(query), clock_(clock) {
     setObjectName(QStringLiteral("AnaQx7"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("提取温湿度采集记录"));
@@ -142,7 +140,7 @@ void AnaQx7::buildControls() {
         buttons->addWidget(b);
     placeInGaps(autoRefreshBox_, {refreshPeriodBox_});
 
-    model_ = new RecordModel(*db_, this);
+    model_ = new RecordModel(db_->path(), this);
     recordList_ = makeControl<RecordListView>(this, "ListView1", model_);
     setUpRecordTable(recordList_);
     recordList_->setCornerButtonEnabled(false);
@@ -153,7 +151,7 @@ void AnaQx7::buildControls() {
     const int twips[] = {500, 2000, 550, 550};
     const QString widest[] = {QStringLiteral("255"), QStringLiteral("2024-12-31 23:59:59"),
                               QStringLiteral("-40.0"), QStringLiteral("100.0")};
-    const QStringList headers = RecordModel::headers();
+    const QStringList headers = RecordModel::columnHeaders();
     for (int c = 0; c < 4; ++c) {
         const int text = qMax(fontMetrics().horizontalAdvance(headers[c]),
                               fontMetrics().horizontalAdvance(widest[c]));
@@ -238,7 +236,7 @@ void AnaQx7::quickClicked(int which, bool ticked) {
     if (ticked) {
         const QuickPeriod periods[] = {QuickPeriod::Today, QuickPeriod::ThisWeek,
                                        QuickPeriod::ThisMonth};
-        const PeriodTexts p = quickPeriod(periods[which], recordsclock::now());
+        const PeriodTexts p = quickPeriod(periods[which], clock_.now());
         fromBox_->setText(p.from);
         toBox_->setText(p.to);
         query_.setPeriod(p.from, p.to);
@@ -293,10 +291,10 @@ bool AnaQx7::LoadGrid1(bool fromTimer) {
     job->statement = statement;
     // Another query: its rows show as they are counted. The same query again
     // (更新, Timer1): the list stays as it is until the new count is complete.
-    following_ = model_->recordIndex().statement != statement || model_->totalRows() == 0;
+    following_ = model_->pageIndex().statement != statement || model_->totalRows() == 0;
     generation_ = 0;
     if (following_) {
-        RecordIndex empty;
+        PageIndex empty;
         empty.statement = statement;
         model_->setIndex(std::move(empty));
         showBareStatistics();
@@ -311,24 +309,8 @@ bool AnaQx7::LoadGrid1(bool fromTimer) {
 }
 
 void AnaQx7::takeGrowth() {
-    if (!listJob_ || !following_)
-        return;
-    const RecordIndex &shown = model_->recordIndex();
-    IndexGrowth g = listJob_->pass.growth(generation_, shown.pageStarts.size());
-    if (g.idColumn.isEmpty())
-        return;
-    if (g.generation != generation_ || shown.idColumn.isEmpty()) {
-        // The pass started over (or its first rows): the list starts over too.
-        RecordIndex fresh;
-        fresh.statement = listJob_->statement;
-        fresh.idColumn = g.idColumn;
-        fresh.pageRows = listJob_->pass.pageRows();
-        model_->setIndex(std::move(fresh));
-        generation_ = g.generation;
-        g = listJob_->pass.growth(generation_, 0);
-    }
-    if (g.rows > model_->totalRows() || !g.moreStarts.empty())
-        model_->grow(g.rows, g.lastId, g.moreStarts);
+    if (listJob_ && following_)
+        ::takeGrowth(*model_, listJob_->pass, listJob_->statement, &generation_);
 }
 
 void AnaQx7::listPassEnded(ListJob &job, bool completed, bool fromTimer) {
@@ -351,25 +333,10 @@ void AnaQx7::listPassEnded(ListJob &job, bool completed, bool fromTimer) {
         reportFailure(r.error, fromTimer);
         return;
     }
-    if (following_) {
-        // The rows shown are the complete index's already; keep the place the
-        // operator scrolled to.
-        const RecordIndex &shown = model_->recordIndex();
-        const size_t known = shown.pageStarts.size();
-        const bool prefix =
-            !shown.idColumn.isEmpty() && shown.rows <= r.index.rows &&
-            known <= r.index.pageStarts.size() &&
-            (known == 0 || shown.pageStarts[known - 1] == r.index.pageStarts[known - 1]);
-        if (!prefix) {
-            model_->setIndex(std::move(r.index));
-        } else {
-            model_->grow(r.index.rows, r.index.lastId,
-                         std::vector<qint64>(r.index.pageStarts.begin() + qsizetype(known),
-                                             r.index.pageStarts.end()));
-        }
-    } else {
+    if (following_)
+        completeIndex(*model_, std::move(r.index));  // keeps the place scrolled to
+    else
         model_->setIndex(std::move(r.index), true);
-    }
     if (r.stats.count > 0) {
         fromBox_->setText(r.firstTime);
         toBox_->setText(r.lastTime);
@@ -391,7 +358,7 @@ bool AnaQx7::exportCsv(const QString &path) {
         return false;
     auto job = std::make_shared<CsvJob>();
     job->databasePath = db_->path();
-    job->index = model_->recordIndex();
+    job->index = model_->pageIndex();
     job->path = path;
     statusLine_->clear();
     pass_->start(
@@ -416,9 +383,5 @@ void AnaQx7::exportEnded(const CsvJob &job, bool completed) {
 }
 
 void AnaQx7::chooseExportFile() {
-    const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("导出CSV"), QString(),
-                                                      QStringLiteral("CSV 文件 (*.csv)"));
-    if (path.isEmpty())
-        return;
-    exportCsv(path);
+    chooseCsvFile(this, [this](const QString &path) { exportCsv(path); });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "records/RecordQuery.h"
+#include "store/Clock.h"
 
 #include <QWidget>
 
@@ -25,7 +26,8 @@ struct RecordStats;
 class AnaQx7 : public QWidget {
     Q_OBJECT
 public:
-    AnaQx7(LiteConnection *db, QString *query, QWidget *parent = nullptr);
+    // `clock` gives the quick periods (今日, 本周, 本月) their day.
+    AnaQx7(LiteConnection *db, QString *query, const Clock &clock, QWidget *parent = nullptr);
 
     // Builds the query of the current filters and starts the pass that lists
     // its records and sums up their statistics; the list fills while the pass
@@ -70,6 +72,7 @@ private:
 
     LiteConnection *db_;
     QString *lastQuery_;
+    const Clock &clock_;
     RecordQuery query_;
     RecordModel *model_ = nullptr;
     BackgroundPass *pass_ = nullptr;

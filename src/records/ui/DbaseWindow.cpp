@@ -1,7 +1,6 @@
 #include "records/ui/DbaseWindow.h"
 
-#include "records/Clock.h"
-#include "store/LiteConnection.h"
+#include "records/BackgroundPass.h"
 #include "store/RecordWriter.h"
 #include "widgets/Controls.h"
 #include "widgets/MessageBoxes.h"
@@ -10,13 +9,14 @@
 #include <QDir>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-DbaseWindow::DbaseWindow(LiteConnection *db, RecordWriter *writer, const QString &databasePath,
+DbaseWindow::DbaseWindow(RecordWriter *writer, const QString &databasePath, const Clock &clock,
                          QWidget *parent)
-    : QWidget(parent, Qt::Window), db_(db), writer_(writer), databasePath_(databasePath) {
+    : QWidget(parent, Qt::Window), writer_(writer), clock_(clock), databasePath_(databasePath) {
     setObjectName(QStringLiteral("dbase"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("数据库维护"));
@@ -31,8 +31,8 @@ DbaseWindow::DbaseWindow(LiteConnection *db, RecordWriter *writer, const QString
     firstTimeBox_ = makeControl<QLineEdit>(this, "Text1", QStringLiteral("2010-01-01 00:00:00"));
     secondTimeBox_ = makeControl<QLineEdit>(this, "Text2", QStringLiteral("2019-12-31 23:59:59"));
     addressBox_ = makeControl<QLineEdit>(this, "Text3", QStringLiteral("1"));
-    auto *deleteButton = makeControl<QPushButton>(this, "Command3", QStringLiteral("删除"));
-    auto *backupButton = makeControl<QPushButton>(this, "Command1", QStringLiteral("数据库备份"));
+    deleteButton_ = makeControl<QPushButton>(this, "Command3", QStringLiteral("删除"));
+    backupButton_ = makeControl<QPushButton>(this, "Command1", QStringLiteral("数据库备份"));
     auto *exitButton = makeControl<QPushButton>(this, "Command2", QStringLiteral("退出"));
     firstTimeBox_->setMinimumWidth(160);
     secondTimeBox_->setMinimumWidth(160);
@@ -49,13 +49,17 @@ DbaseWindow::DbaseWindow(LiteConnection *db, RecordWriter *writer, const QString
     moduleRow->addWidget(addressBox_);
     moduleRow->addStretch();
     auto *buttons = new QHBoxLayout();
-    buttons->addWidget(deleteButton);
-    buttons->addWidget(backupButton);
+    buttons->addWidget(deleteButton_);
+    buttons->addWidget(backupButton_);
     buttons->addWidget(exitButton);
+    // Says what runs while a backup or a deletion is under way.
+    progress_ = makeControl<QLabel>(this, "progress");
+    pass_ = new BackgroundPass(this);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(grid);
     layout->addLayout(moduleRow);
     layout->addLayout(buttons);
+    layout->addWidget(progress_);
 
     const std::pair<DeletionBox, QCheckBox *> boxes[] = {{DeletionBox::Before, beforeBox},
                                                          {DeletionBox::After, afterBox},
@@ -65,9 +69,19 @@ DbaseWindow::DbaseWindow(LiteConnection *db, RecordWriter *writer, const QString
         connect(check, &QCheckBox::clicked, this,
                 [this, box = box, check = check](bool ticked) { boxClicked(box, check, ticked); });
     }
-    connect(deleteButton, &QPushButton::clicked, this, &DbaseWindow::deleteRecords);
-    connect(backupButton, &QPushButton::clicked, this, &DbaseWindow::backup);
+    connect(deleteButton_, &QPushButton::clicked, this, &DbaseWindow::deleteRecords);
+    connect(backupButton_, &QPushButton::clicked, this, &DbaseWindow::backup);
     connect(exitButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(pass_, &BackgroundPass::runningChanged, this, [this](bool running) {
+        deleteButton_->setDisabled(running);
+        backupButton_->setDisabled(running);
+        if (!running)
+            progress_->clear();
+    });
+    connect(pass_, &BackgroundPass::progressChanged, this, [this](int permille) {
+        if (progress_->text().startsWith(QStringLiteral("正在备份")))
+            progress_->setText(QStringLiteral("正在备份数据库…%1%").arg(permille / 10));
+    });
 }
 
 void DbaseWindow::boxClicked(DeletionBox box, QCheckBox *check, bool ticked) {
@@ -80,29 +94,68 @@ void DbaseWindow::boxClicked(DeletionBox box, QCheckBox *check, bool ticked) {
     }
 }
 
+bool DbaseWindow::isBusy() const {
+    return pass_->isRunning();
+}
+
 void DbaseWindow::deleteRecords() {
-    if (!askYesNo(this, conditions_.question(), MsgIcon::Critical,
-                  QStringLiteral("Delete Records")))
+    if (pass_->isRunning() || !askYesNo(this, conditions_.question(), MsgIcon::Critical,
+                                        QStringLiteral("Delete Records")))
         return;
-    QString error;
-    if (!::deleteRecords(*db_, conditions_, &error)) {
-        msgBox(this,
-               QStringLiteral("删除记录失败，没有删除任何记录。\n\n%1\n\n%2")
-                   .arg(error, conditions_.statement()),
-               MsgButtons::Ok, MsgIcon::Critical, QStringLiteral("删除失败"));
-        return;
-    }
-    close();
+    struct Job {
+        QString path;
+        DeletionConditions conditions;
+        QString error;
+        bool deleted = false;
+    };
+    auto job = std::make_shared<Job>(Job{databasePath_, conditions_, {}, false});
+    progress_->setText(QStringLiteral("正在删除记录…"));
+    pass_->start(
+        [job](PassControl &) {
+            job->deleted = ::deleteRecords(job->path, job->conditions, &job->error);
+        },
+        [this, job](bool completed) {
+            if (!completed)
+                return;
+            if (job->deleted) {
+                close();
+                return;
+            }
+            msgBox(this,
+                   QStringLiteral("删除记录失败，没有删除任何记录。\n\n%1\n\n%2")
+                       .arg(job->error, job->conditions.statement()),
+                   MsgButtons::Ok, MsgIcon::Critical, QStringLiteral("删除失败"));
+        });
 }
 
 void DbaseWindow::backup() {
-    // The record writer waits while the file is copied, so that the copy
-    // never holds half of a write.
-    if (writer_)
-        writer_->suspend();
-    const BackupResult r = backupDatabase(*db_, databasePath_, recordsclock::now().toLocalTime());
-    if (writer_)
-        writer_->resume();
+    if (pass_->isRunning())
+        return;
+    struct Job {
+        QString path;
+        QDateTime localTime;
+        RecordWriter *writer;
+        BackupResult result;
+    };
+    auto job = std::make_shared<Job>(Job{databasePath_, clock_.now().toLocalTime(), writer_, {}});
+    progress_->setText(QStringLiteral("正在备份数据库…"));
+    pass_->start(
+        [job](PassControl &control) {
+            // The program's own writer waits quietly while the file is read
+            // for the copy (other programs' commits wait for the read).
+            if (job->writer)
+                job->writer->suspend();
+            job->result = backupDatabase(job->path, job->localTime, control);
+            if (job->writer)
+                job->writer->resume();
+        },
+        [this, job](bool completed) {
+            if (completed)
+                backupEnded(job->result);
+        });
+}
+
+void DbaseWindow::backupEnded(const BackupResult &r) {
     switch (r.outcome) {
         case BackupResult::Done:
             msgBox(this, QStringLiteral("数据库mydb.db备份成功！"), MsgButtons::Ok,
@@ -118,9 +171,7 @@ void DbaseWindow::backup() {
                        .arg(QDir::toNativeSeparators(r.target), r.detail),
                    MsgButtons::Ok, MsgIcon::Critical, QStringLiteral("备份失败"));
             break;
-        case BackupResult::ReopenFailed:
-            msgBox(this, QStringLiteral("备份后无法重新打开数据库：") + r.detail, MsgButtons::Ok,
-                   MsgIcon::Critical, QStringLiteral("备份失败"));
+        case BackupResult::Cancelled:
             break;
     }
 }

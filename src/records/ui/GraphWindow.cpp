@@ -65,17 +65,56 @@ void PlotArea::mouseMoveEvent(QMouseEvent *event) {
     QWidget::mouseMoveEvent(event);
 }
 
-// A redraw: what it reads and with which ranges, and what it found.
+// A redraw: what it reads and with which ranges, and what it found and drew.
 struct GraphWindow::ChartJob {
     QString databasePath;
     QString statement;
     QSize size;
     QString tempLow, tempHigh, humLow, humHigh;  // Text3, Text4, Text1, Text2
     ChartData data;
+    QImage image;
+    QStringList notes;
 };
 
+namespace {
+// The plot of a redraw: grid, scale, the curves of `data` (none when null)
+// and the short notes (`note` in place of what the data would say). Any
+// thread: the curves of a large or ragged set of records are drawn on the
+// pass's thread, so that the window keeps answering.
+template <class Job>
+QImage drawPlot(const Job &job, const ChartData *data, const QString &note, QStringList *notes) {
+    QImage image(job.size, QImage::Format_RGB32);
+    QPainter painter(&image);
+    notes->clear();
+    const chart::Scale scale = chart::readScale(job.tempLow, job.tempHigh, job.humLow, job.humHigh);
+    chartpaint::paintGrid(painter, job.size, scale, job.tempLow, job.humLow);
+    if (!note.isEmpty())
+        *notes << note;
+    else if (data && !data->error.isEmpty())
+        *notes << QStringLiteral("无法读取记录：") + data->error;
+    else if (data && data->count == 0)
+        *notes << QStringLiteral("没有记录");
+    if (data) {
+        // Humidity first, temperature over it.
+        if (scale.hum)
+            chartpaint::paintCurve(painter, job.size, data->hum.polylines(), *scale.hum,
+                                   chartpaint::kHumCurve);
+        if (scale.temp)
+            chartpaint::paintCurve(painter, job.size, data->temp.polylines(), *scale.temp,
+                                   chartpaint::kTempCurve);
+    }
+    if (!scale.temp)
+        *notes << scale.tempNote;
+    if (!scale.hum)
+        *notes << scale.humNote;
+    chartpaint::paintNotes(painter, job.size, *notes);
+    painter.end();
+    return image;
+}
+}  // namespace
+
 GraphWindow::GraphWindow(LiteConnection *db, const QString *query, QWidget *parent)
-    : QWidget(parent, Qt::Window), db_(db), query_(query) {
+    : QWidget(parent, Qt::Window), db_(db), query_(query), times_(db->path()) {
     setObjectName(QStringLiteral("graph"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("温湿度图形曲线"));
@@ -166,12 +205,12 @@ void GraphWindow::Drawxy() {
     job->statement = *query_;
     if (job->statement.isEmpty()) {
         data_ = ChartData();
-        paint(*job, QStringLiteral("还没有查询记录"));
+        showEmpty(*job, QStringLiteral("还没有查询记录"));
         return;
     }
     // A plot that has nothing yet shows its grid while the records are read.
     if (plot_->image().isNull())
-        paint(*job, QString(), true);
+        showEmpty(*job, QString(), true);
     Drawth(job);
 }
 
@@ -185,6 +224,8 @@ void GraphWindow::Drawth(const std::shared_ptr<ChartJob> &job) {
     pass_->start(
         [job](PassControl &control) {
             job->data = loadChart(job->databasePath, job->statement, job->size.width(), control);
+            if (!control.cancelled())
+                job->image = drawPlot(*job, &job->data, QString(), &job->notes);
         },
         [this, job](bool completed) { chartEnded(*job, completed); });
 }
@@ -194,40 +235,21 @@ void GraphWindow::chartEnded(ChartJob &job, bool completed) {
         if (superseding_)
             return;
         data_ = ChartData();
-        paint(job, QStringLiteral("曲线绘制已取消"));
+        showEmpty(job, QStringLiteral("曲线绘制已取消"));
         return;
     }
     data_ = std::move(job.data);
-    paint(job);
+    showPlot(std::move(job.image), std::move(job.notes));
 }
 
-void GraphWindow::paint(const ChartJob &job, const QString &note, bool gridOnly) {
-    QImage image(job.size, QImage::Format_RGB32);
-    QPainter painter(&image);
-    notes_.clear();
-    const chart::Scale scale = chart::readScale(job.tempLow, job.tempHigh, job.humLow, job.humHigh);
-    chartpaint::paintGrid(painter, job.size, scale, job.tempLow, job.humLow);
-    if (!gridOnly) {
-        if (!note.isEmpty())
-            notes_ << note;
-        else if (!data_.error.isEmpty())
-            notes_ << QStringLiteral("无法读取记录：") + data_.error;
-        else if (data_.count == 0)
-            notes_ << QStringLiteral("没有记录");
-        // Humidity first, temperature over it.
-        if (scale.hum)
-            chartpaint::paintCurve(painter, job.size, data_.hum.polylines(), *scale.hum,
-                                   chartpaint::kHumCurve);
-        if (scale.temp)
-            chartpaint::paintCurve(painter, job.size, data_.temp.polylines(), *scale.temp,
-                                   chartpaint::kTempCurve);
-    }
-    if (!scale.temp)
-        notes_ << scale.tempNote;
-    if (!scale.hum)
-        notes_ << scale.humNote;
-    chartpaint::paintNotes(painter, job.size, notes_);
-    painter.end();
+void GraphWindow::showEmpty(const ChartJob &job, const QString &note, bool gridOnly) {
+    QStringList notes;
+    QImage image = drawPlot(job, gridOnly ? nullptr : &data_, note, &notes);
+    showPlot(std::move(image), std::move(notes));
+}
+
+void GraphWindow::showPlot(QImage image, QStringList notes) {
+    notes_ = std::move(notes);
     plot_->setImage(image);
     // The readout keeps its text until the pointer moves; the next move reads
     // the new records.
@@ -240,7 +262,7 @@ void GraphWindow::pointerMoved(double x) {
     if (k == readoutIndex_)
         return;
     readoutIndex_ = k;
-    readout_->setText(chartTimeAt(*db_, data_, k));
+    readout_->setText(times_.at(data_, k));
 }
 
 void GraphWindow::setAutoRedraw(bool ticked) {

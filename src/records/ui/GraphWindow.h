@@ -76,14 +76,16 @@ private:
     struct ChartJob;
     void Drawth(const std::shared_ptr<ChartJob> &job);
     void chartEnded(ChartJob &job, bool completed);
-    // Grid, scale, curves of data_ and notes (`note` in place of what the data
-    // would say; only grid and scale when `gridOnly`).
-    void paint(const ChartJob &job, const QString &note = QString(), bool gridOnly = false);
+    // Shows grid and scale of `job` with `note` (or without any when
+    // `gridOnly`), and no curve.
+    void showEmpty(const ChartJob &job, const QString &note, bool gridOnly = false);
+    void showPlot(QImage image, QStringList notes);
     void setAutoRedraw(bool ticked);
 
     LiteConnection *db_;
     const QString *query_;
     ChartData data_;
+    ChartTimes times_;
     QStringList notes_;
     BackgroundPass *pass_;
     bool superseding_ = false;

@@ -1,6 +1,6 @@
 #include "records/ui/RecordListView.h"
 
-#include "records/RecordModel.h"
+#include "records/PagedListModel.h"
 
 #include <QCoreApplication>
 #include <QHeaderView>
@@ -9,7 +9,7 @@
 #include <QScrollBar>
 #include <QWheelEvent>
 
-RecordListView::RecordListView(RecordModel *model, QWidget *parent)
+RecordListView::RecordListView(PagedListModel *model, QWidget *parent)
     : QTableView(parent), records_(model), bar_(new QScrollBar(Qt::Vertical, this)) {
     setModel(model);
     // The table's own bar would count the rows on screen; this one counts
@@ -22,8 +22,8 @@ RecordListView::RecordListView(RecordModel *model, QWidget *parent)
         records_->setWindow(top, recordsOnScreen() + 1);
         applySelection();
     });
-    connect(model, &RecordModel::totalChanged, this, [this] { fitWindow(); });
-    connect(model, &RecordModel::listReplaced, this, [this](bool keepPlace) {
+    connect(model, &PagedListModel::totalChanged, this, [this] { fitWindow(); });
+    connect(model, &PagedListModel::listReplaced, this, [this](bool keepPlace) {
         // As a table does when its model is reset: no selection; a list read
         // again stays where it was scrolled to.
         selection_.clear();

@@ -5,17 +5,17 @@
 #include <QTableView>
 
 class QScrollBar;
-class RecordModel;
+class PagedListModel;
 
-// The record list's table (ListView1). Its model shows only the records on
-// screen (RecordModel's window); the table scrolls over the whole list with
-// a scroll bar of its own, counted in records, and keeps the selection in
-// records of the whole list, so that both look and work as in a table that
-// holds every row.
+// The table of a list of any length (the record list's ListView1, the alarm
+// log's list). Its model shows only the rows on screen (PagedListModel's
+// window); the table scrolls over the whole list with a scroll bar of its
+// own, counted in rows of the list, and keeps the selection in rows of the
+// whole list, so that both look and work as in a table that holds every row.
 class RecordListView : public QTableView {
     Q_OBJECT
 public:
-    explicit RecordListView(RecordModel *model, QWidget *parent = nullptr);
+    explicit RecordListView(PagedListModel *model, QWidget *parent = nullptr);
 
     QScrollBar *recordScrollBar() const { return bar_; }
     const RowSelection &rowSelection() const { return selection_; }
@@ -40,7 +40,7 @@ private:
     void applySelection();
     qint64 recordAt(const QPoint &pos) const;
 
-    RecordModel *records_;
+    PagedListModel *records_;
     QScrollBar *bar_;
     RowSelection selection_;
     bool dragging_ = false;

@@ -5,6 +5,7 @@
 #include "widgets/MessageBoxes.h"
 
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QTableView>
@@ -33,4 +34,18 @@ void setUpRecordTable(QTableView *view) {
     view->verticalHeader()->hide();
     view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + 6);
+}
+
+void chooseCsvFile(QWidget *window, std::function<void(const QString &)> chosen) {
+    auto *dialog = new QFileDialog(window, QStringLiteral("导出CSV"), QString(),
+                                   QStringLiteral("CSV 文件 (*.csv)"));
+    dialog->setObjectName(QStringLiteral("exportFile"));
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(dialog, &QFileDialog::fileSelected, window,
+                     [chosen = std::move(chosen)](const QString &path) {
+                         if (!path.isEmpty())
+                             chosen(path);
+                     });
+    dialog->open();
 }

@@ -2,7 +2,10 @@
 
 // Pieces that the record list, the chart and the alarm log share.
 
+#include <functional>
+
 class QCheckBox;
+class QString;
 class QLineEdit;
 class QTableView;
 class QTimer;
@@ -18,3 +21,9 @@ void switchAutoUpdate(bool ticked, QWidget *window, QCheckBox *box, QLineEdit *p
 // of one fixed height and no row header, so that the view needs nothing per
 // row beyond what the model computes for the rows on screen.
 void setUpRecordTable(QTableView *view);
+
+// Asks for the file that an export writes, with the title 导出CSV, and hands
+// the chosen path to `chosen` (nothing when the operator cancels). Returns at
+// once: the dialog is the window's child without a loop of its own, so the
+// window may close meanwhile and take the dialog with it.
+void chooseCsvFile(QWidget *window, std::function<void(const QString &)> chosen);
