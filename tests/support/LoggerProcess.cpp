@@ -17,13 +17,17 @@ bool LoggerProcess::start(int timeoutMs) {
     if (isRunning())
         return true;
     const qsizetype from = log().size();
-    proc_.start(program(), args_);
-    if (!proc_.waitForStarted(timeoutMs))
+    if (!launch())
         return false;
-    return QTest::qWaitFor([&] { return log().indexOf(QStringLiteral("开始："), from) >= 0 ||
-                                        !isRunning(); },
-                           timeoutMs) &&
+    return QTest::qWaitFor(
+               [&] { return log().indexOf(QStringLiteral("开始："), from) >= 0 || !isRunning(); },
+               timeoutMs) &&
            isRunning();
+}
+
+bool LoggerProcess::launch() {
+    proc_.start(program(), args_);
+    return proc_.waitForStarted(10000);
 }
 
 int LoggerProcess::run(int timeoutMs) {

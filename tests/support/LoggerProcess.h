@@ -19,6 +19,8 @@ public:
     // Starts it and waits (bounded) until it says it acquires ("开始：") or
     // ends; true in the first case. After stop() or kill() it starts again.
     bool start(int timeoutMs = 10000);
+    // Starts it without waiting for anything.
+    bool launch();
     // Runs it to its end (bounded): its exit status, -1 when it did not end.
     int run(int timeoutMs = 10000);
     // Ends it at once (SIGKILL), as a crash or a power cut would.
