@@ -2,8 +2,9 @@
 // it, and started again each time: the database must stay whole and the
 // logger must go on. qx7logger runs against the bus simulator (three
 // modules, polled every 200 ms, each recorded every second) and gets SIGKILL
-// at a random moment of each run, from its first instant on (some kills hit
-// it while it opens the database).
+// at a random moment of each run: while it starts (takes the folder, opens
+// the database), anywhere in a run of up to 5 s, or while it stores a
+// second's records.
 //
 //   bench_crash [--kills N] [--seed N]
 //
@@ -38,8 +39,11 @@ namespace {
 constexpr int kModules = 3;
 constexpr int kRecordMs = 1000;
 // A kill falls this long after the logger started, at random.
-constexpr int kEarliestKillMs = 10;
+constexpr int kEarliestKillMs = 5;
+constexpr int kStartMs = 60;
 constexpr int kLatestKillMs = 5000;
+// A logger that has not started polling by then is not going on.
+constexpr int kGiveUpMs = 15000;
 
 struct Options {
     int kills = 25;
@@ -122,7 +126,14 @@ int main(int argc, char **argv) {
     QElapsedTimer clock;
     clock.start();
     for (int kill = 1; kill <= opt.kills; ++kill) {
-        const int killAfterMs = int(random.bounded(kEarliestKillMs, kLatestKillMs + 1));
+        // A third of the kills hit the start (the lock, the database, the
+        // port), a third fall anywhere in a run of up to 5 s, a third just
+        // after a tick of the record clock, while its records are stored.
+        const int moment = int(random.bounded(3));
+        const qint64 killAfterMs = moment == 0   ? random.bounded(kEarliestKillMs, kStartMs)
+                                   : moment == 1 ? random.bounded(kStartMs, kLatestKillMs + 1)
+                                                 : -1;
+        const qint64 tickKillMs = kRecordMs * random.bounded(2, 5) + random.bounded(0, 30);
         const qsizetype from = logger.log().size();
         const qint64 before = check(db.path()).records;
         if (!logger.launch()) {
@@ -133,10 +144,16 @@ int main(int argc, char **argv) {
         // The instant it starts polling (the line before the record clock
         // starts), watched until the kill.
         qint64 polling = -1;
-        while (clock.elapsed() - launched < killAfterMs && logger.isRunning()) {
+        for (;;) {
+            const qint64 now = clock.elapsed();
+            if (!logger.isRunning() || now - launched > kGiveUpMs)
+                break;
             if (polling < 0 && logger.log().indexOf(QStringLiteral("个模块"), from) >= 0)
-                polling = clock.elapsed();
-            QThread::msleep(2);
+                polling = now;
+            if (killAfterMs >= 0 ? now - launched >= killAfterMs
+                                 : polling >= 0 && now - polling >= tickKillMs)
+                break;
+            QThread::msleep(1);
         }
         const bool ranToTheKill = logger.isRunning();
         const qint64 killedAt = clock.elapsed();
@@ -161,7 +178,8 @@ int main(int argc, char **argv) {
         if (!ranToTheKill || (due > kModules && stored == 0))
             ++stalled;
         records = c.records;
-        std::printf("%5d %9d %9lld %7lld %7lld %6lld  %s%s%s\n", kill, killAfterMs,
+        std::printf("%5d %9lld %9lld %7lld %7lld %6lld  %s%s%s\n", kill,
+                    (long long)(killedAt - launched),
                     polling < 0 ? -1LL : (long long)(killedAt - polling), (long long)due,
                     (long long)stored, (long long)lost, qPrintable(c.integrity),
                     c.broken ? qPrintable(QStringLiteral(", %1 broken records").arg(c.broken)) : "",

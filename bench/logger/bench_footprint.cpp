@@ -79,7 +79,8 @@ int main(int argc, char **argv) {
         return 1;
     }
     const qint64 pid = logger.pid();
-    std::printf("footprint of qx7logger over %d s: 3 modules, 200 ms polls, 1 s records\n", seconds);
+    std::printf("footprint of qx7logger over %d s: 3 modules, 200 ms polls, 1 s records\n",
+                seconds);
     std::printf("%8s %8s %8s %8s\n", "time s", "CPU s", "peak MB", "records");
     double cpu = 0, peak = 0;
     auto row = [&] {

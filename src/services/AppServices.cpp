@@ -175,14 +175,16 @@ bool AppServices::watchLogger(int firstWaitMs) {
 void AppServices::onLoggerStatus(const LoggerStatus &status) {
     if (shutdown_.done)
         return;
-    if (!heldByLogger_) {
+    // Said anew when another logger took the place of the first one.
+    const QString who = QStringLiteral("qx7logger（进程%1）").arg(status.pid);
+    const QString held = who + QStringLiteral("正在采集，串口由它使用");
+    if (!heldByLogger_ || bus_->outsideText() != held) {
         heldByLogger_ = true;
-        const QString who = QStringLiteral("qx7logger（进程%1）").arg(status.pid);
         // The port is the logger's; so are the broker and the messages.
-        bus_->setHeldOutside(who + QStringLiteral("正在采集，串口由它使用"));
+        bus_->setHeldOutside(held);
         notifier_->stop();
         mqtt_->setHeldElsewhere(QStringLiteral("MQTT由") + who + QStringLiteral("发布"));
-        Q_EMIT loggerChanged(true, bus_->outsideText() + QStringLiteral("，本程序不使用串口"));
+        Q_EMIT loggerChanged(true, held + QStringLiteral("，本程序不使用串口"));
     }
     QList<quint8> alarmed;
     for (const LoggerModule &m : status.modules) {
