@@ -48,7 +48,8 @@ qint64 channel(LiteConnection &db, const QString &kind, const QString &url) {
 QStringList webhookEvents(const NotifyServer &server) {
     QStringList out;
     for (const NotifyServer::Request &r : server.requests()) {
-        const QJsonArray events = QJsonDocument::fromJson(r.body).object().value("events").toArray();
+        const QJsonArray events =
+            QJsonDocument::fromJson(r.body).object().value("events").toArray();
         for (const QJsonValue &e : events) {
             const QJsonObject o = e.toObject();
             out << o.value("time").toString() + " " + o.value("state").toString() + " " +
@@ -106,7 +107,8 @@ void TestLogger::refuses() {
         QVERIFY(conn.Open(path));
         QVERIFY(schema::ensure(conn, nullptr));
         if (database == "bad port")
-            QVERIFY(conn.Execute("update syssetting set mysetting='COM' where myitems='rs232port'"));
+            QVERIFY(
+                conn.Execute("update syssetting set mysetting='COM' where myitems='rs232port'"));
     }
     const QByteArray before = fileHash(path);
     LoggerProcess logger(dir.path(), args);
@@ -206,8 +208,9 @@ void TestLogger::acquiresBesideTheDesktop() {
     const QJsonObject robotBody = QJsonDocument::fromJson(robot.requests()[0].body).object();
     QVERIFY2(robotBody["text"]["content"].toString().contains("模块3（0007）温度过低 -5℃ 开始"),
              robot.requests()[0].body.constData());
-    QVERIFY(app.db().scalar("select count(*) from th where adr='3' and temp=-5 and hum=50").toInt() >
-            0);
+    QVERIFY(
+        app.db().scalar("select count(*) from th where adr='3' and temp=-5 and hum=50").toInt() >
+        0);
     QCOMPARE(app.db().scalar("select count(distinct adr) from th").toInt(), 3);
 
     // SIGTERM: everything queued is stored (the alarm's end too), exit 0.
