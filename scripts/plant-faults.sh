@@ -112,6 +112,11 @@ QStringList receiveFields|receive texts are written in lower case"
 "notify-flood|src/notify/Notifier.cpp|state.nextAt = now_.steady + kSpacingMs;|state.nextAt = now_.steady;|alarms within 10 s go out as one message each"
 "notify-errcode|src/notify/NotifyMessage.cpp|return {code.toInteger() == 0 && code.toDouble() == 0, text};|return {true, text};|a robot's refusal counts as delivered"
 "notify-no-backoff|src/notify/Notifier.cpp|qMin(state.pause * 2, kMaxRetryMs)|kFirstRetryMs|a channel that keeps failing is tried every 10 s"
+"beside-port|src/services/AppServices.cpp|    if (bus_->isHeldOutside()) {
+        result.heldOutside|    if (false) {
+        result.heldOutside|the desktop program beside a running logger tries the port at start"
+"beside-mirror|src/services/AppServices.cpp|    acquisition_->showOutside(status);|    (void)status;|the desktop program beside a running logger shows none of its readings"
+"logger-edits|src/logger/Logger.cpp|if (modules != modulesPrint_) {|if (false) {|the logger never picks up an edit of the module list"
 )
 
 if [ "${1:-}" = "--list" ]; then

@@ -3,6 +3,7 @@
 #include "acquisition/ModuleList.h"
 #include "bus/BusLink.h"
 #include "bus/Frames.h"
+#include "logger/LoggerLink.h"
 #include "store/Clock.h"
 #include "store/LiteConnection.h"
 #include "store/RecordWriter.h"
@@ -41,6 +42,7 @@ AcquisitionJobs::AcquisitionJobs(BusLink *bus, LiteConnection *db, RecordWriter 
     connect(searchTimer_, &QTimer::timeout, this, &AcquisitionJobs::searchTick);
     connect(bus_, &BusLink::portLost, this, &AcquisitionJobs::onPortLost);
     connect(bus_, &BusLink::portReopened, this, &AcquisitionJobs::onPortReopened);
+    connect(bus_, &BusLink::heldOutsideChanged, this, &AcquisitionJobs::onHeldOutside);
     if (writer_) {
         connect(writer_, &RecordWriter::backlogChanged, this, &AcquisitionJobs::onStoreBacklog);
         connect(writer_, &RecordWriter::overflowed, this, &AcquisitionJobs::onStoreOverflow);
@@ -73,6 +75,9 @@ bool AcquisitionJobs::loadList() {
         problems << QStringLiteral("……另有%1个模块有同样的问题").arg(more);
     }
     setNote(Note::ListProblems, problems.join(QLatin1Char('\n')));
+    // While a logger acquires, its rows (with their readings) are the list.
+    if (outside_)
+        applyOutside();
     Q_EMIT listLoaded();
     return ok;
 }
@@ -80,6 +85,10 @@ bool AcquisitionJobs::loadList() {
 // ---- polling ----
 
 AcquisitionJobs::StartResult AcquisitionJobs::startAcquisition(int periodMs) {
+    if (bus_->isHeldOutside()) {
+        refuseOutside(QStringLiteral("不能在此开始采集"));
+        return StartResult::HeldOutside;
+    }
     if (!bus_->take(BusJob::Acquisition))
         return StartResult::PortBusy;
     setNote(Note::Port, QString());
@@ -151,6 +160,10 @@ void AcquisitionJobs::clockTick() {
 // ---- search ----
 
 AcquisitionJobs::StartResult AcquisitionJobs::startSearch(int periodMs) {
+    if (bus_->isHeldOutside()) {
+        refuseOutside(QStringLiteral("不能在此搜索模块"));
+        return StartResult::HeldOutside;
+    }
     if (!bus_->take(BusJob::Search))
         return StartResult::PortBusy;
     setNote(Note::Port, QString());
@@ -212,6 +225,9 @@ AcquisitionJobs::SendOutcome AcquisitionJobs::changeAddress(quint8 from, quint8 
             stopSearch();
             bus_->releaseAny();
             return SendOutcome::PortNotOpen;
+        case SendResult::HeldOutside:
+            refuseOutside(QStringLiteral("不能在此更换地址"));
+            return SendOutcome::HeldOutside;
         case SendResult::Failed:
             break;
     }
@@ -281,6 +297,7 @@ bool AcquisitionJobs::sendForJob(const QByteArray &frame) {
         case SendResult::PortLost:
             portGone(true);
             return false;
+        case SendResult::HeldOutside:  // the job has been stopped already
         case SendResult::Failed:
             break;  // this tick sends nothing; the job goes on
     }
@@ -321,6 +338,74 @@ void AcquisitionJobs::onPortReopened() {
     clockTimer_->start();
     setActivity(Activity::Acquiring);
     setNote(Note::Port, QStringLiteral("串口已恢复，采集已自动继续"));
+}
+
+void AcquisitionJobs::onHeldOutside(bool held) {
+    if (!held) {
+        setNote(Note::Port, QString());
+        return;
+    }
+    // The other program acquires from now on: this one's jobs end.
+    const bool working = activity_ != Activity::Idle;
+    stopAcquisition();
+    stopSearch();
+    if (working)
+        refuseOutside(QStringLiteral("本程序的采集或搜索已停止"));
+}
+
+void AcquisitionJobs::refuseOutside(const QString &what) {
+    setNote(Note::Port, bus_->outsideText() + QStringLiteral("，") + what);
+}
+
+// ---- a logger's acquisition, shown ----
+
+void AcquisitionJobs::showOutside(const LoggerStatus &status) {
+    if (!outside_)
+        outside_ = std::make_unique<LoggerStatus>();
+    *outside_ = status;
+    applyOutside();
+}
+
+void AcquisitionJobs::applyOutside() {
+    QList<ModuleRow> rows;
+    rows.reserve(outside_->modules.size());
+    for (const LoggerModule &m : std::as_const(outside_->modules)) {
+        ModuleRow row;
+        row.address = m.address;
+        row.model = m.model;
+        row.enabled = m.enabled;
+        row.temperature = m.temperature;
+        row.humidity = m.humidity;
+        row.recordPeriod = m.recordPeriod;
+        row.recordSeconds = recordSecondsOf(m.recordPeriod);
+        row.badRecordPeriod = !validRecordPeriod(m.recordPeriod);
+        row.alarm = m.alarmFlag;
+        rows.append(row);
+    }
+    modules_->showRows(rows);
+    QStringList lines{
+        QStringLiteral("qx7logger（进程%1）正在采集，这里显示它的实时数据").arg(outside_->pid)};
+    lines << outside_->notes;
+    setNote(Note::Outside, lines.join(QLatin1Char('\n')));
+    Q_EMIT outsideChanged();
+}
+
+void AcquisitionJobs::endOutside() {
+    if (!outside_)
+        return;
+    outside_.reset();
+    setNote(Note::Outside, QString());
+    // The list as this program knows it, without the logger's readings.
+    loadList();
+    Q_EMIT outsideChanged();
+}
+
+QString AcquisitionJobs::counterText() const {
+    return outside_ ? outside_->counters : cycle_.counterText();
+}
+
+QString AcquisitionJobs::runTimeText() const {
+    return outside_ ? outside_->runTime : cycle_.runTime.text();
 }
 
 void AcquisitionJobs::onStoreBacklog(int waiting, const QString &error) {

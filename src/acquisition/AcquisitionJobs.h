@@ -10,8 +10,11 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 class BusLink;
 class Clock;
+struct LoggerStatus;
 class LiteConnection;
 class ModuleListModel;
 class QTimer;
@@ -34,13 +37,18 @@ class RecordWriter;
 // (WaitingForPort): each module it would have polled counts as unanswered,
 // so that its no-reply alarm starts as it would on a silent bus. When the
 // link has reopened the port, the polling goes on by itself.
+//
+// While a logger on the same data folder holds the port (the bus link is
+// held outside), the jobs stop and refuse to start, saying why in the port
+// note, and the list, the counters and the run time show what the logger
+// reads (showOutside) instead of this program's own, which stay as they were.
 class AcquisitionJobs : public QObject, public ReceiveTarget {
     Q_OBJECT
 public:
     enum class Activity { Idle, Acquiring, WaitingForPort, Searching };
-    enum class StartResult { Started, PortBusy };
+    enum class StartResult { Started, PortBusy, HeldOutside };
     // The lines the window shows under its counters, in this order.
-    enum class Note { ListLoad, ListProblems, Port, Store, StoreOverflow, StoreSetAside };
+    enum class Note { Outside, ListLoad, ListProblems, Port, Store, StoreOverflow, StoreSetAside };
 
     AcquisitionJobs(BusLink *bus, LiteConnection *db, RecordWriter *writer, const Clock &clock,
                     QObject *parent = nullptr);
@@ -81,7 +89,7 @@ public:
     bool answerFound(bool add, quint8 address, const QString &model, QString *error);
 
     // The address change: one write, no job, no waiting for the echo.
-    enum class SendOutcome { Sent, PortNotOpen, Failed };
+    enum class SendOutcome { Sent, PortNotOpen, Failed, HeldOutside };
     SendOutcome changeAddress(quint8 from, quint8 to);
 
     // The ticks of the three timers.
@@ -93,6 +101,19 @@ public:
     void receiveText(const QString &text) override;
     // What rcv232 holds: a reply that could not be used stays there.
     QString receiveBox() const { return receiveBox_; }
+
+    // What a logger that holds the port says, about once a second: the list
+    // shows its rows with their readings and marks, counterText() and
+    // runTimeText() its counters and run time, and the notes say who
+    // acquires. endOutside() goes back to this program's own list (loaded
+    // anew), counters and run time.
+    void showOutside(const LoggerStatus &status);
+    void endOutside();
+    bool isOutside() const { return outside_ != nullptr; }
+    // "成功采集次数：N 失败次数：M" and "1小时5分3秒": this program's, or the
+    // logger's while it is shown.
+    QString counterText() const;
+    QString runTimeText() const;
 
     // The notes for the window, in order; empty when all is well.
     QStringList notes() const;
@@ -124,6 +145,8 @@ Q_SIGNALS:
     // ended (not by a lost port: it waits for it).
     void acquisitionStarted();
     void acquisitionStopped();
+    // A new status of the logger is shown (or no longer): counters, run time.
+    void outsideChanged();
 
 private:
     void setActivity(Activity activity);
@@ -131,6 +154,10 @@ private:
     void setReceiveBox(const QString &text);
     void onPortLost();
     void onPortReopened();
+    void onHeldOutside(bool held);
+    void applyOutside();
+    // The port note of a job refused because another program holds the port.
+    void refuseOutside(const QString &what);
     void onStoreBacklog(int waiting, const QString &error);
     void onStoreOverflow(int dropped);
     void onStoreSetAside(int writes, const QString &error);
@@ -156,4 +183,5 @@ private:
     quint64 pollTicks_ = 0;
     QString receiveBox_;
     QMap<Note, QString> notes_;
+    std::unique_ptr<LoggerStatus> outside_;
 };

@@ -145,6 +145,29 @@ void ModuleListModel::setRows(QList<ModuleRow> rows) {
     endResetModel();
 }
 
+void ModuleListModel::showRows(const QList<ModuleRow> &rows) {
+    const auto sameModule = [](const ModuleRow &a, const ModuleRow &b) {
+        return a.address == b.address && a.model == b.model && a.enabled == b.enabled &&
+               a.recordPeriod == b.recordPeriod && a.alarm == b.alarm;
+    };
+    bool same = rows.size() == rows_.size();
+    for (qsizetype i = 0; same && i < rows.size(); ++i) same = sameModule(rows[i], rows_[i]);
+    if (!same) {
+        setRows(rows);
+        return;
+    }
+    for (int position = 1; position <= count(); ++position) {
+        ModuleRow &row = rows_[position - 1];
+        const ModuleRow &shown = rows[position - 1];
+        if (row.temperature == shown.temperature && row.humidity == shown.humidity)
+            continue;
+        row.temperature = shown.temperature;
+        row.humidity = shown.humidity;
+        row.fresh = false;  // not read by this program: never recorded here
+        cellsChanged(position);
+    }
+}
+
 QList<int> ModuleListModel::recordPeriods() const {
     QList<int> out;
     out.reserve(rows_.size());

@@ -77,6 +77,10 @@ public:
     // them. On a database failure the list is left empty and *error says why.
     bool load(LiteConnection &db, QString *error = nullptr);
     void setRows(QList<ModuleRow> rows);
+    // Rows that another program reads (a logger): the same modules as now
+    // only have their cells brought up to date, so that the selection
+    // stays; other ones replace the list.
+    void showRows(const QList<ModuleRow> &rows);
 
     int count() const { return int(rows_.size()); }
     bool hasPosition(int position) const { return position >= 1 && position <= count(); }

@@ -43,6 +43,21 @@ void AlarmRecorder::noReply(quint8 address) {
     record(monitor_.noReply(address, now()));
 }
 
+void AlarmRecorder::showOutside(const QString &activeText, const QList<quint8> &addresses) {
+    const Outside shown{activeText, addresses};
+    if (outside_ == shown)
+        return;
+    outside_ = shown;
+    Q_EMIT alarmsChanged();
+}
+
+void AlarmRecorder::endOutside() {
+    if (!outside_)
+        return;
+    outside_.reset();
+    Q_EMIT alarmsChanged();
+}
+
 void AlarmRecorder::acquisitionEnded() {
     record(monitor_.endAll(now()));
 }

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 class Clock;
 class LiteConnection;
 class RecordWriter;
@@ -51,8 +53,16 @@ public:
 
     const AlarmMonitor &monitor() const { return monitor_; }
     // "正在报警：…", or empty.
-    QString activeText() const { return monitor_.activeText(); }
-    QList<quint8> alarmedAddresses() const { return monitor_.alarmedAddresses(); }
+    QString activeText() const { return outside_ ? outside_->text : monitor_.activeText(); }
+    QList<quint8> alarmedAddresses() const {
+        return outside_ ? outside_->addresses : monitor_.alarmedAddresses();
+    }
+
+    // The alarms on that another program decides (a logger acquiring for
+    // this data folder), shown instead of this program's until
+    // endOutside(); nothing is logged for them here.
+    void showOutside(const QString &activeText, const QList<quint8> &addresses);
+    void endOutside();
     // What went wrong reading the limits; empty when all is well.
     QString note() const { return note_; }
 
@@ -76,4 +86,10 @@ private:
     AlarmMonitor monitor_;
     QString afterInsert_;
     QString note_;
+    struct Outside {
+        QString text;
+        QList<quint8> addresses;
+        bool operator==(const Outside &) const = default;
+    };
+    std::optional<Outside> outside_;
 };

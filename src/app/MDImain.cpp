@@ -45,6 +45,8 @@ MDImain::MDImain(std::unique_ptr<AppServices> services, ProgramHooks hooks, QWid
     windows_ = new Module1(*services_, mdi_, this, hooks_.beep);
 
     connect(&services_->bus(), &BusLink::statusChanged, this, &MDImain::showStatus);
+    connect(services_.get(), &AppServices::loggerChanged, this,
+            [this](bool, const QString &text) { showStatus(text); });
     MqttPublisher *mqtt = &services_->mqtt();
     mqttStatus_ = new QLabel(this);
     mqttStatus_->setObjectName(QStringLiteral("mqttStatus"));
@@ -133,6 +135,10 @@ void MDImain::closeActiveChild() {
 
 void MDImain::openSavedPort() {
     const AppServices::PortOpening opening = services_->openSavedPort();
+    if (!opening.heldOutside.isEmpty()) {
+        showStatus(opening.heldOutside + QStringLiteral("，本程序不使用串口"));
+        return;
+    }
     // Said in the status line: a box at every start of an unattended
     // program would wait for nobody.
     QStringList problems = opening.problems;

@@ -42,7 +42,8 @@ public:
 
     // At start: opens the serial port saved in syssetting. A missing or
     // occupied port is said in a box; what is wrong with the saved settings
-    // in the status line.
+    // in the status line. While a logger holds the data folder nothing is
+    // opened, and the status line says so.
     void openSavedPort();
     // Starts publishing over MQTT with the saved settings (none: off).
     void startMqtt();

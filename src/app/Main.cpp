@@ -45,6 +45,9 @@ MDImain *Main(const QString &dataDir, SerialPort *port) {
     if (folder.userLocation)
         frame->showStatus(QStringLiteral("程序所在文件夹不可写，数据保存在：%1")
                               .arg(QDir::toNativeSeparators(path)));
+    // A logger that acquires for this folder keeps the port, MQTT and the
+    // notifications; the program then shows what it reads.
+    frame->services().watchLogger();
     frame->startMqtt();
     frame->services().startNotifier();
     frame->openSavedPort();

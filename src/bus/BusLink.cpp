@@ -31,12 +31,14 @@ BusLink::PortState BusLink::portState() const {
 
 PortError BusLink::openPort() {
     stopReopening();
+    if (isHeldOutside())
+        return PortError::PortInUse;
     return port_->open();
 }
 
 PortError BusLink::openOrKeepTrying() {
     const PortError e = openPort();
-    if (e != PortError::None && e != PortError::BadSettings) {
+    if (e != PortError::None && e != PortError::BadSettings && !isHeldOutside()) {
         reopening_ = true;
         reopenTimer_->start();
         setStatus(QStringLiteral("串口COM%1无法打开（%2），每2秒重试…")
@@ -52,14 +54,17 @@ void BusLink::closePort() {
 }
 
 bool BusLink::take(BusJob job) {
-    if (holder_ != BusJob::None)
+    if (holder_ != BusJob::None || isHeldOutside())
         return false;
     setHolder(job);
     return true;
 }
 
-void BusLink::seize(BusJob job) {
+bool BusLink::seize(BusJob job) {
+    if (isHeldOutside())
+        return false;
     setHolder(job);
+    return true;
 }
 
 void BusLink::release(BusJob job) {
@@ -79,6 +84,8 @@ void BusLink::setHolder(BusJob job) {
 }
 
 SendResult BusLink::send(const QByteArray &frame) {
+    if (isHeldOutside())
+        return SendResult::HeldOutside;
     switch (port_->Output(frame)) {
         case PortError::None:
             break;
@@ -99,6 +106,19 @@ void BusLink::onPortLost(const QString &reason) {
     reopenTimer_->start();
     setStatus(QStringLiteral("串口COM%1已断开，正在重新打开…").arg(port_->CommPort()));
     Q_EMIT portLost(reason);
+}
+
+void BusLink::setHeldOutside(const QString &text) {
+    const bool was = isHeldOutside();
+    outside_ = text;
+    if (was == isHeldOutside())
+        return;
+    if (isHeldOutside()) {
+        // The other program needs the device: this one lets it go at once.
+        stopReopening();
+        port_->close();
+    }
+    Q_EMIT heldOutsideChanged(isHeldOutside());
 }
 
 void BusLink::reopenTick() {

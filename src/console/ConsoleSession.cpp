@@ -54,6 +54,12 @@ ConsoleSession::ConsoleSession(BusLink *bus, ConsoleState *state, QObject *paren
         stopPolling();
         Q_EMIT pollNote(stamped(QStringLiteral("串口已断开，自动采集已关闭")));
     });
+    connect(bus_, &BusLink::heldOutsideChanged, this, [this](bool held) {
+        if (!held || !isPolling())
+            return;
+        stopPolling();
+        Q_EMIT pollNote(stamped(bus_->outsideText() + QStringLiteral("，自动采集已关闭")));
+    });
 }
 
 ConsoleSession::~ConsoleSession() {
@@ -86,6 +92,9 @@ ConsoleSession::SendOutcome ConsoleSession::sendCommand(const QByteArray &comman
         case SendResult::PortLost:
             bus_->releaseAny();
             return SendOutcome::PortNotOpen;
+        case SendResult::HeldOutside:
+            Q_EMIT pollNote(stamped(bus_->outsideText() + QStringLiteral("，命令未发送")));
+            return SendOutcome::HeldOutside;
         case SendResult::Failed:
             break;
     }
@@ -102,12 +111,16 @@ bool ConsoleSession::isPolling() const {
     return serialPoll_->isActive();
 }
 
-void ConsoleSession::startPolling() {
+bool ConsoleSession::startPolling() {
     if (isPolling())
-        return;
+        return true;
+    if (!bus_->seize(BusJob::ConsolePolling)) {
+        Q_EMIT pollNote(stamped(bus_->outsideText() + QStringLiteral("，自动采集未开启")));
+        return false;
+    }
     serialPoll_->start();
-    bus_->seize(BusJob::ConsolePolling);
     Q_EMIT pollingChanged(true);
+    return true;
 }
 
 void ConsoleSession::stopPolling() {
@@ -134,6 +147,8 @@ void ConsoleSession::serialPollTick() {
             // Off first: the box waits for the operator, the timer must not go on meanwhile.
             stopPolling();
             Q_EMIT portNotOpen();
+            return;
+        case SendResult::HeldOutside:  // the polling has been stopped already
             return;
         case SendResult::Failed:
             Q_EMIT pollNote(stamped(QStringLiteral("发送失败：") + sendError()));

@@ -28,7 +28,7 @@ class ConsoleSession : public QObject, public ReceiveTarget {
 public:
     static constexpr int kSerialPollMs = 1000;
     static constexpr int kNetworkPollMs = 2000;
-    enum class SendOutcome { Sent, PortNotOpen, Failed };
+    enum class SendOutcome { Sent, PortNotOpen, Failed, HeldOutside };
 
     ConsoleSession(BusLink *bus, ConsoleState *state, QObject *parent = nullptr);
     ~ConsoleSession() override;
@@ -42,15 +42,18 @@ public:
     void setAddressText(const QString &text) { addressText_ = text; }
 
     // 发送: the command with its CRC to the serial port; its reply is logged
-    // as received. On a closed port whatever held the port lets it go.
+    // as received. On a closed port whatever held the port lets it go. While
+    // another program holds the port nothing is sent, and pollNote says why.
     SendOutcome sendCommand(const QByteArray &command);
     // What the port said when a send failed otherwise.
     QString sendError() const;
 
     // Automatic serial polling: takes the port without asking (it is the
     // operator's own console); the first poll goes out one period later.
+    // While another program holds the port it does not start (false, and
+    // pollNote says why), and it stops when one takes hold.
     bool isPolling() const;
-    void startPolling();
+    bool startPolling();
     void stopPolling();
     void serialPollTick();
 
@@ -77,7 +80,7 @@ Q_SIGNALS:
     void countsChanged();
     void pollingChanged(bool polling);
     // What the polling has to say (a bad address, a failed send, a lost
-    // port); empty when all is well.
+    // port, the port held by another program); empty when all is well.
     void pollNote(const QString &text);
     // A poll met a closed port: the window says "请先打开串口".
     void portNotOpen();

@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -69,8 +70,13 @@ QString serverName(const QString &dataDir) {
     if (path.toUtf8().size() < kMaxSocketPath)
         return path;
 #endif
+    // The same folder by any of its names gives the same name.
+    const QString canonical = QFileInfo(dir).canonicalFilePath();
     const QByteArray hash =
-        QCryptographicHash::hash(dir.toUtf8(), QCryptographicHash::Sha1).toHex().left(16);
+        QCryptographicHash::hash((canonical.isEmpty() ? dir : canonical).toUtf8(),
+                                 QCryptographicHash::Sha1)
+            .toHex()
+            .left(16);
     return QStringLiteral("qx7logger-") + QString::fromLatin1(hash);
 }
 
@@ -116,7 +122,13 @@ void LoggerStatusServer::publish(const LoggerStatus &status) {
     // Sent every time, changed or not: it is also the sign of life.
     const QByteArray line = status.toJson();
     last_ = line;
-    for (QLocalSocket *client : std::as_const(clients_)) client->write(line);
+    const QList<QLocalSocket *> clients = clients_;
+    for (QLocalSocket *client : clients) {
+        if (client->bytesToWrite() > kMaxUnreadBytes)
+            client->abort();  // it connects again when it is back
+        else
+            client->write(line);
+    }
 }
 
 int LoggerStatusServer::clients() const {
@@ -149,6 +161,13 @@ LoggerWatch::LoggerWatch(const QString &dataDir, QObject *parent)
 void LoggerWatch::start() {
     tryConnect();
     retry_->start();
+}
+
+void LoggerWatch::stop() {
+    retry_->stop();
+    silence_->stop();
+    socket_->disconnect(this);
+    socket_->abort();
 }
 
 void LoggerWatch::tryConnect() {

@@ -54,6 +54,10 @@ QString lockPath(const QString &dataDir);
 class LoggerStatusServer : public QObject {
     Q_OBJECT
 public:
+    // A program that has not read this much of what was sent to it (it
+    // hangs) is let go, so that the logger's memory stays small.
+    static constexpr qint64 kMaxUnreadBytes = 256 * 1024;
+
     explicit LoggerStatusServer(QObject *parent = nullptr);
     ~LoggerStatusServer() override;
     // False, with the reason, when the name cannot be served.
@@ -81,6 +85,8 @@ public:
     explicit LoggerWatch(const QString &dataDir, QObject *parent = nullptr);
     // Looks at once (connects when the logger is there), then every kRetryMs.
     void start();
+    // Watches no more, and says nothing more.
+    void stop();
     // A logger holds the data folder now.
     bool isPresent() const { return present_; }
     // What it said last.

@@ -43,6 +43,8 @@ void MqttPublisher::apply(const std::optional<MqttSettings> &settings) {
         return;
     }
     settings_ = settings;
+    if (isHeldElsewhere())
+        return;
     if (!connection_) {
         thread_ = new QThread;
         thread_->setObjectName(QStringLiteral("mqtt"));
@@ -66,6 +68,15 @@ QString MqttPublisher::applyFrom(LiteConnection &db) {
         Q_EMIT stateChanged(text_);
     }
     return loaded.error;
+}
+
+void MqttPublisher::setHeldElsewhere(const QString &reason) {
+    if (reason == heldReason_)
+        return;
+    heldReason_ = reason;
+    if (!reason.isEmpty())
+        retire(0);
+    takeStatus(MqttStatus{});
 }
 
 bool MqttPublisher::stop(int timeoutMs) {
@@ -159,7 +170,7 @@ void MqttPublisher::publishAlarm(int address, const QString &kind, const QString
 void MqttPublisher::takeStatus(const MqttStatus &status) {
     status_ = status;
     Q_EMIT statusChanged(status_);
-    const QString text = mqttstatus::text(status_);
+    const QString text = isHeldElsewhere() ? heldReason_ : mqttstatus::text(status_);
     if (text != text_) {
         text_ = text;
         Q_EMIT stateChanged(text_);

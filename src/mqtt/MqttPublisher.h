@@ -59,6 +59,13 @@ public:
     // Publishing starts again only with apply().
     bool stop(int timeoutMs = kStopWaitMs);
 
+    // Another program publishes for the same data folder (a logger): from
+    // now on nothing goes out from here (a connection running ends), and
+    // apply() only keeps the settings; the status line says `reason`. An
+    // empty reason ends that; publishing starts again with apply().
+    void setHeldElsewhere(const QString &reason);
+    bool isHeldElsewhere() const { return !heldReason_.isEmpty(); }
+
     bool isOn() const { return settings_.has_value(); }
     const std::optional<MqttSettings> &settings() const { return settings_; }
 
@@ -118,4 +125,5 @@ private:
     qint64 wallReadAtMs_ = 0;  // on the steady clock
     MqttStatus status_;
     QString text_;
+    QString heldReason_;
 };

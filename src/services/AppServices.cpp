@@ -5,6 +5,7 @@
 #include "alarms/AlarmRecorder.h"
 #include "bus/BusLink.h"
 #include "bus/PortSettings.h"
+#include "logger/LoggerLink.h"
 #include "mqtt/MqttPublisher.h"
 #include "notify/Notifier.h"
 #include "notify/NotifyStatements.h"
@@ -123,6 +124,10 @@ bool AppServices::open(QString *error, bool existingOnly) {
 
 AppServices::PortOpening AppServices::openSavedPort(bool keepTrying) {
     PortOpening result;
+    if (bus_->isHeldOutside()) {
+        result.heldOutside = bus_->outsideText();
+        return result;
+    }
     const PortSettings settings = PortSettings::load(*db_);
     result.problems = settings.problems;
     result.commPort = settings.commPort;
@@ -145,16 +150,80 @@ QString AppServices::startMqtt() {
 }
 
 QString AppServices::startNotifier() {
+    if (heldByLogger_)
+        return {};
     QString error;
     if (!notifier_->start(&error))
         return error;
     return {};
 }
 
+bool AppServices::watchLogger(int firstWaitMs) {
+    if (!loggerWatch_) {
+        loggerWatch_ = new LoggerWatch(QFileInfo(databasePath_).absolutePath(), this);
+        connect(loggerWatch_, &LoggerWatch::statusChanged, this, &AppServices::onLoggerStatus);
+        connect(loggerWatch_, &LoggerWatch::presentChanged, this, [this](bool present) {
+            if (!present)
+                onLoggerGone();
+        });
+    }
+    const bool present = loggerWatch_->connectNow(firstWaitMs);
+    loggerWatch_->start();
+    return present;
+}
+
+void AppServices::onLoggerStatus(const LoggerStatus &status) {
+    if (shutdown_.done)
+        return;
+    // Said anew when another logger took the place of the first one.
+    const QString who = QStringLiteral("qx7logger（进程%1）").arg(status.pid);
+    const QString held = who + QStringLiteral("正在采集，串口由它使用");
+    if (!heldByLogger_ || bus_->outsideText() != held) {
+        heldByLogger_ = true;
+        // The port is the logger's; so are the broker and the messages.
+        bus_->setHeldOutside(held);
+        notifier_->stop();
+        mqtt_->setHeldElsewhere(QStringLiteral("MQTT由") + who + QStringLiteral("发布"));
+        Q_EMIT loggerChanged(true, held + QStringLiteral("，本程序不使用串口"));
+    }
+    QList<quint8> alarmed;
+    for (const LoggerModule &m : status.modules) {
+        const auto address = parseWholeNumber(m.address, 0, 255);
+        if (m.alarmed && address)
+            alarmed.append(quint8(*address));
+    }
+    acquisition_->showOutside(status);
+    alarms_->showOutside(status.alarms, alarmed);
+}
+
+void AppServices::onLoggerGone() {
+    if (!heldByLogger_ || shutdown_.done)
+        return;
+    heldByLogger_ = false;
+    alarms_->endOutside();
+    acquisition_->endOutside();
+    bus_->setHeldOutside(QString());
+    mqtt_->setHeldElsewhere(QString());
+    // As at start, but without a box: the logger may still hold the device
+    // for a moment, and the link tries again every 2 s.
+    const PortOpening opening = openSavedPort(true);
+    QStringList text{QStringLiteral("qx7logger已停止")};
+    if (opening.commPort && opening.error == PortError::None)
+        text << QStringLiteral("本程序已打开串口COM%1").arg(*opening.commPort);
+    else if (!bus_->statusText().isEmpty() && bus_->isReopening())
+        text << bus_->statusText();
+    text << opening.problems;
+    Q_EMIT loggerChanged(false, text.join(QStringLiteral("；")));
+    startMqtt();
+    startNotifier();
+}
+
 AppServices::Shutdown AppServices::shutdown(int waitMs) {
     if (shutdown_.done)
         return shutdown_;
     shutdown_.done = true;
+    if (loggerWatch_)
+        loggerWatch_->stop();
     acquisition_->stopAcquisition();
     acquisition_->stopSearch();
     const QStringList left = writer_->close(waitMs);

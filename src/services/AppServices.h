@@ -15,6 +15,8 @@ class AlarmRecorder;
 class BusLink;
 class Clock;
 class LiteConnection;
+class LoggerWatch;
+struct LoggerStatus;
 class MqttPublisher;
 class Notifier;
 class RecordWriter;
@@ -29,6 +31,8 @@ class AppServices : public QObject {
 public:
     // How long the end of the run waits for records still waiting.
     static constexpr int kShutdownWaitMs = 2000;
+    // How long the start waits for a logger's first word.
+    static constexpr int kLoggerFirstWaitMs = 1000;
 
     // Nothing is opened yet. `port` is the machine's serial port, or an
     // in-memory one in tests; `clock` gives every time of the program.
@@ -64,6 +68,7 @@ public:
         std::optional<int> commPort;        // the saved port, if it could be read
         PortError error = PortError::None;  // of the opening
         QStringList problems;               // with the saved settings, one a line
+        QString heldOutside;                // a logger holds the port: nothing was tried
     };
     // With `keepTrying`, a port that cannot be opened now is tried again
     // every 2 s, as a lost one.
@@ -72,8 +77,25 @@ public:
     // The reason when they cannot be used.
     QString startMqtt();
     // Starts sending the alarm messages that wait in table notifylog (and
-    // those to come). The reason when it cannot.
+    // those to come). The reason when it cannot. Not while a logger holds
+    // the data folder: it sends them.
     QString startNotifier();
+
+    // A logger (qx7logger) on the same data folder acquires for it. Watches
+    // for one from now on: looks at once (waiting up to `firstWaitMs` for
+    // its first word) and then every few seconds. While one runs:
+    // - the bus link is held outside: the port stays closed here, the jobs
+    //   and the console's polling refuse to start, saying why;
+    // - the logger publishes over MQTT and sends the notifications, this
+    //   program does neither;
+    // - the module list, its alarm marks and line, the counters and the run
+    //   time show what the logger reads, at each of its status lines.
+    // When it goes, this program opens its saved port (trying again every
+    // 2 s while the logger lets go of it) and starts MQTT and the
+    // notifications again. True when a logger answered at once.
+    bool watchLogger(int firstWaitMs = kLoggerFirstWaitMs);
+    bool heldByLogger() const { return heldByLogger_; }
+    LoggerWatch *loggerWatch() const { return loggerWatch_; }
 
     // What the start did with records an earlier run could not store: how
     // many it stored now, or why they still wait; empty when there were none.
@@ -96,9 +118,16 @@ public:
     // stored.
     static QString shutdownText(const Shutdown &result);
 
+Q_SIGNALS:
+    // A logger took hold of the data folder or let it go; `text` is for the
+    // status line.
+    void loggerChanged(bool present, const QString &text);
+
 private:
     void wire();
     void watchListedModules();
+    void onLoggerStatus(const LoggerStatus &status);
+    void onLoggerGone();
 
     QString databasePath_;
     const Clock &clock_;
@@ -115,4 +144,6 @@ private:
     QString recordQuery_;
     QString pendingText_;
     Shutdown shutdown_;
+    LoggerWatch *loggerWatch_ = nullptr;
+    bool heldByLogger_ = false;
 };

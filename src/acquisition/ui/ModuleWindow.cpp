@@ -49,10 +49,12 @@ ModuleWindow::ModuleWindow(AcquisitionJobs *jobs, AlarmRecorder *alarms, std::fu
     connect(jobs_, &AcquisitionJobs::receiveBoxChanged, receiveBox_, &QLineEdit::setText);
     connect(jobs_, &AcquisitionJobs::pollSent, this, [this](const QString &address) {
         pollingLabel_->setText(AcquisitionCycle::pollingText(address));
-        countersLabel_->setText(jobs_->cycle().counterText());
+        countersLabel_->setText(jobs_->counterText());
     });
     connect(jobs_, &AcquisitionJobs::clockTicked, this,
-            [this] { runTimeLabel_->setText(jobs_->cycle().runTime.text()); });
+            [this] { runTimeLabel_->setText(jobs_->runTimeText()); });
+    // A logger acquires: its counters and run time, as it says them.
+    connect(jobs_, &AcquisitionJobs::outsideChanged, this, &ModuleWindow::showCounters);
     connect(jobs_, &AcquisitionJobs::searchProbed, this,
             [this](int address) { searchButton_->setText(BusSearch::caption(address)); });
     connect(jobs_, &AcquisitionJobs::moduleFound, this, &ModuleWindow::askAboutModule);
@@ -68,6 +70,8 @@ ModuleWindow::ModuleWindow(AcquisitionJobs *jobs, AlarmRecorder *alarms, std::fu
     LoadGrid1();
     showActivity();
     showAlarms();
+    if (jobs_->isOutside())
+        showCounters();
 }
 
 ModuleWindow::~ModuleWindow() {
@@ -231,6 +235,11 @@ void ModuleWindow::showAlarms() {
     const QString text = alarmText();
     alarmLabel_->setText(text);
     alarmLabel_->setVisible(!text.isEmpty());
+}
+
+void ModuleWindow::showCounters() {
+    countersLabel_->setText(jobs_->counterText());
+    runTimeLabel_->setText(jobs_->runTimeText());
 }
 
 void ModuleWindow::showActivity() {

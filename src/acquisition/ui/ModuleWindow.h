@@ -65,6 +65,7 @@ protected:
 private:
     void buildControls();
     void showActivity();
+    void showCounters();
     void showNotes();
     void showAlarms();
     void askAboutModule(quint8 address, const QString &model);

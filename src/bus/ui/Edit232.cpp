@@ -117,7 +117,8 @@ bool Edit232::openPort(const QString &speed) {
             msgBox(this, QStringLiteral("该串口不存在，请选择其他串口"));
             return false;
         case PortError::PortInUse:
-            msgBox(this, QStringLiteral("该串口被占用，请选择其他串口"));
+            msgBox(this, bus_->isHeldOutside() ? bus_->outsideText()
+                                               : QStringLiteral("该串口被占用，请选择其他串口"));
             return false;
         default:
             msgBox(this, QStringLiteral("该串口无法打开：") + port->errorString());

@@ -234,6 +234,7 @@ void Form1::sendCommand() {
         return;
     switch (session_->sendCommand(*command)) {
         case ConsoleSession::SendOutcome::Sent:
+        case ConsoleSession::SendOutcome::HeldOutside:  // said under the button
             break;
         case ConsoleSession::SendOutcome::PortNotOpen:
             msgBox(this, kPortNotOpen);
