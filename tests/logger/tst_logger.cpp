@@ -7,6 +7,8 @@
 #include "bus/BusLink.h"
 #include "bus/SerialPort.h"
 #include "notify/NotifyChannel.h"
+#include "records/BackgroundPass.h"
+#include "records/Maintenance.h"
 #include "store/PendingRecords.h"
 #include "store/Schema.h"
 #include "support/AppFixture.h"
@@ -15,6 +17,7 @@
 #include "support/SimProcess.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -212,6 +215,18 @@ void TestLogger::acquiresBesideTheDesktop() {
         app.db().scalar("select count(*) from th where adr='3' and temp=-5 and hum=50").toInt() >
         0);
     QCOMPARE(app.db().scalar("select count(distinct adr) from th").toInt(), 3);
+
+    // A backup taken while the logger writes is a whole database.
+    QVERIFY(QDir(app.db().dir()).mkpath("backup"));
+    PassControl control;
+    const BackupResult copy =
+        backupDatabase(app.db().path(), QDateTime::currentDateTime(), control);
+    QCOMPARE(copy.outcome, BackupResult::Done);
+    LiteConnection backup;
+    QVERIFY(backup.OpenReadOnly(copy.target));
+    LiteStatement check = backup.prepare("PRAGMA integrity_check");
+    QVERIFY(check.Step() && !check.done());
+    QCOMPARE(check.text(0), "ok");
 
     // SIGTERM: everything queued is stored (the alarm's end too), exit 0.
     QVERIFY(logger.stop());
