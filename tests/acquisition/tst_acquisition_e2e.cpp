@@ -8,7 +8,6 @@
 #include "bus/Frames.h"
 #include "bus/SerialPort.h"
 #include "store/RecordWriter.h"
-#include "store/Schema.h"
 #include "store/ValueText.h"
 #include "support/AppFixture.h"
 #include "support/SimProcess.h"
@@ -164,93 +163,6 @@ private Q_SLOTS:
         // Every record holds a reading that its module really sent: no zero of
         // a failed poll, nothing of the disabled module.
         QCOMPARE(b.madeUpRecords(), QStringList());
-    }
-
-    // The simulator ends while the acquisition runs, and comes back on the
-    // same line: nothing is recorded while it is away, the frame keeps trying
-    // to reopen the port, without a box, and does once the line is back, the
-    // acquisition goes on, and every record holds a reading that its module
-    // really sent.
-    void lostPortRecovers() {
-        Bench b({"--modules", "1,2", "--seed", "5"});
-        QVERIFY2(b.start({1, 2}, "update dbQx7 set scan=1"), qPrintable(b.sim.errorString()));
-        b.acquire("100");
-        auto records = [&] {
-            b.app->services().writer().flush(1000);
-            return b.app->db().scalar("select count(*) from th").toInt();
-        };
-        QVERIFY(runUntil([&] { return records() >= 4; }, 10000));
-
-        QVERIFY(b.sim.stop());
-        QVERIFY(runUntil([&] { return b.w->statusText().contains("串口已断开"); }, 5000));
-        QVERIFY(b.w->isAcquiring());  // waiting for the port
-        const int atLoss = records();
-        // Away for longer than a record period and than a reopen attempt.
-        runUntil([] { return false; }, 2500);
-        QCOMPARE(records(), atLoss);
-
-        QVERIFY2(b.sim.start(), qPrintable(b.sim.errorString()));
-        QVERIFY(runUntil([&] { return b.w->statusText().contains("串口已恢复"); }, 8000));
-        QVERIFY(b.w->statusText().contains("串口已恢复，采集已自动继续"));
-        QVERIFY(runUntil([&] { return records() >= atLoss + 4; }, 10000));
-        b.button("Command3")->click();
-        QCOMPARE(b.madeUpRecords(), QStringList());
-        QVERIFY(b.app->boxes.shown.isEmpty());
-    }
-
-    // The simulator drives module 3 below its lower limit and back: the
-    // alarm starts and ends, with readings the module really sent, and the
-    // hysteresis keeps it from flapping; the row is marked meanwhile. A
-    // registered module that is not on the bus gets its no-reply alarm. One
-    // beep per start.
-    void alarmsOnTheSimulator() {
-        Bench b({"--modules", "1,3", "--ramp", "3:-2:-5:3", "--seed", "4"});
-        QVERIFY2(b.start({1, 3, 5}, "update dbQx7 set alarm='是', scan=0; " +
-                                        schema::createAlarmLimitTable() +
-                                        "; insert into alarmlimit (adr, tlow) values ('3', -4)"),
-                 qPrintable(b.sim.errorString()));
-        auto logged = [&](int address) {
-            b.app->services().writer().flush(1000);
-            QStringList out;
-            for (const QVariantList &r : b.app->db().rows(
-                     QString("select kind || ' ' || state || iif(value is null, '', printf(' %g', "
-                             "value)) from alarmlog where adr=%1 order by id")
-                         .arg(address)))
-                out << r[0].toString();
-            return out;
-        };
-        b.acquire("100");
-        bool markedWhileOn = false;
-        QVERIFY(runUntil(
-            [&] {
-                const QStringList cold = logged(3);
-                if (cold.size() == 1 && b.w->modules()->isAlarmed(2) &&
-                    b.w->alarmText().contains("模块3 温度过低"))
-                    markedWhileOn = true;
-                return cold.size() >= 2 && logged(5).size() == 1;
-            },
-            20000));
-        b.button("Command3")->click();
-        QVERIFY(markedWhileOn);
-        // Module 3's alarm began below -4 and ended at -3.5 or above, each time
-        // with a temperature the module really sent.
-        QStringList sent;
-        for (const QString &r : readingsSent(b.sim.log()).filter(QRegularExpression("^3 ")))
-            sent << r.section(' ', 1).section('/', 0, 0);
-        // (Stopping ended whatever was still on.)
-        const QStringList cold = logged(3);
-        QVERIFY(cold.size() == 2 || cold.size() == 4);
-        const QString start = cold[0].section(' ', 2), end = cold[1].section(' ', 2);
-        QVERIFY2(cold[0].startsWith("温度过低 开始 ") && start.toDouble() < -4 &&
-                     start.toDouble() >= -5 && sent.contains(start),
-                 qPrintable(cold[0]));
-        QVERIFY2(
-            cold[1].startsWith("温度过低 结束 ") && end.toDouble() >= -3.5 && sent.contains(end),
-            qPrintable(cold[1]));
-        QCOMPARE(logged(5), (QStringList{"无应答 开始", "无应答 结束"}));
-        QVERIFY(logged(1).isEmpty());
-        QCOMPARE(b.app->beeps, cold.size() / 2 + 1);  // one for each start
-        QVERIFY(b.app->boxes.shown.isEmpty());
     }
 
     void searchAndAddressChange() {

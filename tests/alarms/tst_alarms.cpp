@@ -36,76 +36,103 @@ private Q_SLOTS:
     // "T,H" a reading, "x" a poll without a valid reply, "limits TL/TH/HL/HH"
     // the list loaded again with these limits, "unreadable" loaded again when
     // the limits could not be read, "off" loaded again with the flag 否.
+    void decisions_data() {
+        QTest::addColumn<QString>("limits");
+        QTest::addColumn<QStringList>("steps");
+        QTest::newRow("no limits: only the no-reply alarm")
+            << "///" << QStringList{"-50,0=", "120,100=",         "x=", "x=", "x=无应答 开始",
+                                    "x=",     "20,50=无应答 结束"};
+        QTest::newRow("two failures, a reply, two more: no alarm")
+            << "///" << QStringList{"x=", "x=", "20,50=", "x=", "x=", "x=无应答 开始"};
+        QTest::newRow("lower temperature limit, 0.5 back to end")
+            << "-4///"
+            << QStringList{"-3.9,50=",
+                           "-4,50=",
+                           "-4.1,50=温度过低 开始 -4.1",
+                           "-6,50=",
+                           "-3.6,50=",
+                           "-3.5,50=温度过低 结束 -3.5",
+                           "-4,50=",
+                           "-4.1,50=温度过低 开始 -4.1"};
+        QTest::newRow("upper temperature limit")
+            << "/30//"
+            << QStringList{"30,50=", "30.1,50=温度过高 开始 30.1",
+                           "29.6,50=", "29.5,50=温度过高 结束 29.5"};
+        QTest::newRow("lower humidity limit, 1 back to end")
+            << "//20/"
+            << QStringList{"20,20=", "20,19.9=湿度过低 开始 19.9",
+                           "20,20.9=", "20,21=湿度过低 结束 21"};
+        QTest::newRow("upper humidity limit") << "///80"
+                                              << QStringList{"20,80=", "20,80.1=湿度过高 开始 80.1",
+                                                             "20,79.1=", "20,79=湿度过高 结束 79"};
+        QTest::newRow("a limit with more digits than a reading")
+            << "/25.35//"
+            << QStringList{"25.3,50=", "25.4,50=温度过高 开始 25.4",
+                           "24.9,50=", "24.8,50=温度过高 结束 24.8"};
+        QTest::newRow("from below the lower limit to above the upper one")
+            << "-4/30/20/80"
+            << QStringList{"-5,50=温度过低 开始 -5", "31,50=温度过低 结束 31; 温度过高 开始 31",
+                           "31,10=湿度过低 开始 10",
+                           "20,90=温度过高 结束 20; 湿度过低 结束 90; 湿度过高 开始 90"};
+        QTest::newRow("no reply while the temperature alarm is on")
+            << "-4///"
+            << QStringList{
+                   "-5,50=温度过低 开始 -5", "x=", "x=", "x=无应答 开始", "-5,50=无应答 结束",
+                   "0,50=温度过低 结束 0"};
+        QTest::newRow("flag 否: nothing at all")
+            << "off" << QStringList{"-50,0=", "x=", "x=", "x=", "x="};
+        QTest::newRow("limit lowered while in alarm: the next reading decides")
+            << "-4///"
+            << QStringList{"-5,50=温度过低 开始 -5", "limits -6///=", "-5,50=温度过低 结束 -5",
+                           "-6.1,50=温度过低 开始 -6.1"};
+        QTest::newRow("limit raised while in alarm: stays on")
+            << "-4///"
+            << QStringList{"-5,50=温度过低 开始 -5",
+                           "limits -2///=", "-3,50=", "-1.5,50=温度过低 结束 -1.5"};
+        QTest::newRow("limit removed while in alarm: ends at once")
+            << "-4///"
+            << QStringList{"-5,50=温度过低 开始 -5", "limits ///=温度过低 结束", "-50,50="};
+        QTest::newRow("limits unreadable: the old ones stay")
+            << "-4///"
+            << QStringList{"-5,50=温度过低 开始 -5",
+                           "unreadable=", "-3.6,50=", "-3.5,50=温度过低 结束 -3.5"};
+        QTest::newRow("flag turned off while in alarm: everything ends")
+            << "-4///"
+            << QStringList{"-5,50=温度过低 开始 -5",         "x=",    "x=", "x=无应答 开始",
+                           "off=温度过低 结束; 无应答 结束", "-5,50="};
+        QTest::newRow("flag turned on: watched from then on")
+            << "off" << QStringList{"-5,50=", "limits -4///=", "-5,50=温度过低 开始 -5"};
+        QTest::newRow("a limit added: the next reading decides")
+            << "///" << QStringList{"-5,50=", "limits -4///=", "-5,50=温度过低 开始 -5"};
+    }
     void decisions() {
-        auto row = [](const char *what, const char *limits,
-                      std::initializer_list<const char *> steps) {
-            AlarmMonitor m;
-            // Another module goes through the same: it must not disturb module 3.
-            auto watch = [&](const QString &l) {
-                QList<WatchedModule> w{{7, AlarmLimits{}}};
-                if (l == "unreadable")
-                    w << WatchedModule{3, std::nullopt};
-                else if (l != "off")
-                    w << WatchedModule{3, limitsOf(l)};
-                return m.watch(w, "t");
-            };
-            QCOMPARE(describe(watch(QString::fromUtf8(limits))), QString());
-            for (const char *text : steps) {
-                const QString s = QString::fromUtf8(text);
-                const QString step = s.section(u'=', 0, 0);
-                QList<AlarmEvent> events;
-                m.noReply(7, "t");
-                if (step == "x") {
-                    events = m.noReply(3, "t");
-                } else if (step.startsWith("limits ") || step == "unreadable" || step == "off") {
-                    events = watch(step.startsWith("limits ") ? step.mid(7) : step);
-                } else {
-                    const QStringList v = step.split(u',');
-                    events = m.reading(3, v[0].toDouble(), v[1].toDouble(), "t");
-                }
-                const QString got = step + "=" + describe(events);
-                QVERIFY2(got == s, qPrintable(QString::fromUtf8(what) + ": " + got));
-            }
+        QFETCH(QString, limits);
+        QFETCH(QStringList, steps);
+        AlarmMonitor m;
+        // Another module goes through the same: it must not disturb module 3.
+        auto watch = [&](const QString &l) {
+            QList<WatchedModule> w{{7, AlarmLimits{}}};
+            if (l == "unreadable")
+                w << WatchedModule{3, std::nullopt};
+            else if (l != "off")
+                w << WatchedModule{3, limitsOf(l)};
+            return m.watch(w, "t");
         };
-        row("no limits: only the no-reply alarm", "///",
-            {"-50,0=", "120,100=", "x=", "x=", "x=无应答 开始", "x=", "20,50=无应答 结束"});
-        row("two failures, a reply, two more: no alarm", "///",
-            {"x=", "x=", "20,50=", "x=", "x=", "x=无应答 开始"});
-        row("lower temperature limit, 0.5 back to end", "-4///",
-            {"-3.9,50=", "-4,50=", "-4.1,50=温度过低 开始 -4.1", "-6,50=", "-3.6,50=",
-             "-3.5,50=温度过低 结束 -3.5", "-4,50=", "-4.1,50=温度过低 开始 -4.1"});
-        row("upper temperature limit", "/30//",
-            {"30,50=", "30.1,50=温度过高 开始 30.1", "29.6,50=", "29.5,50=温度过高 结束 29.5"});
-        row("lower humidity limit, 1 back to end", "//20/",
-            {"20,20=", "20,19.9=湿度过低 开始 19.9", "20,20.9=", "20,21=湿度过低 结束 21"});
-        row("upper humidity limit", "///80",
-            {"20,80=", "20,80.1=湿度过高 开始 80.1", "20,79.1=", "20,79=湿度过高 结束 79"});
-        row("a limit with more digits than a reading", "/25.35//",
-            {"25.3,50=", "25.4,50=温度过高 开始 25.4", "24.9,50=", "24.8,50=温度过高 结束 24.8"});
-        row("from below the lower limit to above the upper one", "-4/30/20/80",
-            {"-5,50=温度过低 开始 -5", "31,50=温度过低 结束 31; 温度过高 开始 31",
-             "31,10=湿度过低 开始 10",
-             "20,90=温度过高 结束 20; 湿度过低 结束 90; 湿度过高 开始 90"});
-        row("no reply while the temperature alarm is on", "-4///",
-            {"-5,50=温度过低 开始 -5", "x=", "x=", "x=无应答 开始", "-5,50=无应答 结束",
-             "0,50=温度过低 结束 0"});
-        row("flag 否: nothing at all", "off", {"-50,0=", "x=", "x=", "x=", "x="});
-        row("limit lowered while in alarm: the next reading decides", "-4///",
-            {"-5,50=温度过低 开始 -5", "limits -6///=", "-5,50=温度过低 结束 -5",
-             "-6.1,50=温度过低 开始 -6.1"});
-        row("limit raised while in alarm: stays on", "-4///",
-            {"-5,50=温度过低 开始 -5", "limits -2///=", "-3,50=", "-1.5,50=温度过低 结束 -1.5"});
-        row("limit removed while in alarm: ends at once", "-4///",
-            {"-5,50=温度过低 开始 -5", "limits ///=温度过低 结束", "-50,50="});
-        row("limits unreadable: the old ones stay", "-4///",
-            {"-5,50=温度过低 开始 -5", "unreadable=", "-3.6,50=", "-3.5,50=温度过低 结束 -3.5"});
-        row("flag turned off while in alarm: everything ends", "-4///",
-            {"-5,50=温度过低 开始 -5", "x=", "x=", "x=无应答 开始",
-             "off=温度过低 结束; 无应答 结束", "-5,50="});
-        row("flag turned on: watched from then on", "off",
-            {"-5,50=", "limits -4///=", "-5,50=温度过低 开始 -5"});
-        row("a limit added: the next reading decides", "///",
-            {"-5,50=", "limits -4///=", "-5,50=温度过低 开始 -5"});
+        QCOMPARE(describe(watch(limits)), QString());
+        for (const QString &s : steps) {
+            const QString step = s.section(u'=', 0, 0);
+            QList<AlarmEvent> events;
+            m.noReply(7, "t");
+            if (step == "x") {
+                events = m.noReply(3, "t");
+            } else if (step.startsWith("limits ") || step == "unreadable" || step == "off") {
+                events = watch(step.startsWith("limits ") ? step.mid(7) : step);
+            } else {
+                const QStringList v = step.split(u',');
+                events = m.reading(3, v[0].toDouble(), v[1].toDouble(), "t");
+            }
+            QCOMPARE(step + "=" + describe(events), s);
+        }
     }
 
     // Every event carries its module, its time and its value; the alarms on
@@ -129,32 +156,33 @@ private Q_SLOTS:
 
     // The editor's boxes: empty for none, a number, the lower below the upper;
     // a refusal names the box. Each case gives the limits as texts, or the message.
+    void limitBoxes_data() {
+        QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<QString>("result");
+        const QString notANumber = "”不是数字，请输入一个数，或留空表示不设限。";
+        QTest::newRow("none") << QStringList{"", " ", "", ""} << "///";
+        QTest::newRow("all four") << QStringList{" -4.0 ", "30", "20.5", "80"} << "-4/30/20.5/80";
+        QTest::newRow("one") << QStringList{"", "", "", "95"} << "///95";
+        QTest::newRow("word") << QStringList{"", "abc", "", ""} << "温度上限“abc" + notANumber;
+        QTest::newRow("exponent") << QStringList{"1e3", "", "", ""} << "温度下限“1e3" + notANumber;
+        QTest::newRow("comma") << QStringList{"", "", "20,5", ""} << "湿度下限“20,5" + notANumber;
+        QTest::newRow("quote") << QStringList{"", "", "", "80'"} << "湿度上限“80'" + notANumber;
+        QTest::newRow("temperatures equal")
+            << QStringList{"10", "10", "", ""} << "温度下限必须低于温度上限，请重新输入。";
+        QTest::newRow("humidities crossed")
+            << QStringList{"", "", "60", "40"} << "湿度下限必须低于湿度上限，请重新输入。";
+        // A lower limit alone may lie above an upper limit of the other kind.
+        QTest::newRow("kinds apart") << QStringList{"50", "", "", "40"} << "50///40";
+    }
     void limitBoxes() {
-        const struct {
-            AlarmLimitTexts boxes;
-            QString result;
-        } cases[] = {
-            {{"", " ", "", ""}, "///"},
-            {{" -4.0 ", "30", "20.5", "80"}, "-4/30/20.5/80"},
-            {{"", "", "", "95"}, "///95"},
-            {{"", "abc", "", ""}, "温度上限“abc”不是数字，请输入一个数，或留空表示不设限。"},
-            {{"1e3", "", "", ""}, "温度下限“1e3”不是数字，请输入一个数，或留空表示不设限。"},
-            {{"", "", "20,5", ""}, "湿度下限“20,5”不是数字，请输入一个数，或留空表示不设限。"},
-            {{"", "", "", "80'"}, "湿度上限“80'”不是数字，请输入一个数，或留空表示不设限。"},
-            {{"10", "10", "", ""}, "温度下限必须低于温度上限，请重新输入。"},
-            {{"", "", "60", "40"}, "湿度下限必须低于湿度上限，请重新输入。"},
-            // A lower limit alone may lie above an upper limit of the other kind.
-            {{"50", "", "", "40"}, "50///40"},
-        };
-        for (const auto &c : cases) {
-            AlarmLimits limits;
-            QString got = alarmlimits::parse(c.boxes, &limits);
-            if (got.isEmpty()) {
-                const AlarmLimitTexts t = alarmlimits::texts(limits);
-                got = t.tempLow + "/" + t.tempHigh + "/" + t.humLow + "/" + t.humHigh;
-            }
-            QCOMPARE(got, c.result);
+        QFETCH(QStringList, boxes);
+        AlarmLimits limits;
+        QString got = alarmlimits::parse({boxes[0], boxes[1], boxes[2], boxes[3]}, &limits);
+        if (got.isEmpty()) {
+            const AlarmLimitTexts t = alarmlimits::texts(limits);
+            got = t.tempLow + "/" + t.tempHigh + "/" + t.humLow + "/" + t.humHigh;
         }
+        QTEST(got, "result");
     }
 
     // Stored and read back: no table means no limits (that nothing is written

@@ -1,5 +1,5 @@
-// The database: schema of a new file, reading by name and failures, the
-// statement texts of other windows, value texts; and the record writer:
+// The database: defaults and affinities of a new file, reading by name and
+// failures, quotes in values, value texts; and the record writer:
 // order, one transaction per group, a locked database that delays but loses
 // nothing, the second a record keeps, the hour's bound, a write that always
 // fails set aside, the hold for a backup, what is left at the end and the
@@ -60,25 +60,6 @@ private Q_SLOTS:
         conn.Close();
     }
 
-    void newFileGetsTablesAndSettings() {
-        auto names = [&](const QString &table) {
-            QStringList out;
-            LiteStatement st = conn.prepare(QStringLiteral("select * from ") + table);
-            for (int i = 0; i < st.columnCount(); ++i) out << st.ColumnName(qint16(i));
-            return out;
-        };
-        QCOMPARE(names("syssetting"), (QStringList{"myitems", "mysetting"}));
-        QCOMPARE(names("th"), (QStringList{"id", "adr", "mydate", "temp", "hum"}));
-        const QStringList modules = names("dbQx7");
-        QCOMPARE(modules.size(), 8);
-        QCOMPARE(modules.mid(1, 3), (QStringList{"adr", "name", "enorno"}));
-        QCOMPARE(modules.mid(6, 2), (QStringList{"scan", "alarm"}));
-
-        QCOMPARE(
-            db->scalar("select group_concat(myitems || '=' || mysetting, ' ') from syssetting"),
-            "rs232port=0 rs232speed=9600");
-    }
-
     void insertedRowsTakeDefaultsAndAffinities() {
         // A module added by the bus search.
         db->exec(sql::insertModule("3", "0007"));
@@ -132,16 +113,6 @@ private Q_SLOTS:
         QVERIFY(!bad.isValid() && bad.error().contains("nowhere"));
         QVERIFY(!bad.Step() && bad.done());  // stepping a failed statement ends it
         QVERIFY(!conn.Execute("delete from nowhere") && conn.lastError().contains("nowhere"));
-    }
-
-    // Statement texts that no other test builds (the record list's and the deletion's are
-    // checked where those are put together).
-    void statementTexts() {
-        QCOMPARE(
-            sql::updateModule("60", true, false, "3"),
-            QStringLiteral("update dbQx7 set scan='60', enorno='是' , alarm='否' where adr ='3'"));
-        QCOMPARE(sql::recordHumidityCondition(sql::Compare::Greater, "1"),
-                 QStringLiteral(" AND hum > 1"));
     }
 
     void quoteInValueIsHarmless() {
