@@ -11,7 +11,6 @@
 
 #include <QCheckBox>
 #include <QItemSelectionModel>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>

@@ -12,7 +12,6 @@
 #include <QMdiSubWindow>
 #include <QStatusBar>
 #include <QTest>
-#include <QUrl>
 
 class TestMainFrame : public QObject {
     Q_OBJECT

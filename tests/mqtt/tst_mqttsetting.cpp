@@ -1,27 +1,15 @@
 // The window MQTT设置 and the program around it: what the window refuses, saving, testing and
-// switching off, the frame's status line, and, end to end, each reading the acquisition believes
-// and each alarm reaching a subscriber on a real mosquitto once, in order.
-#include "acquisition/ModuleList.h"
-#include "acquisition/ui/ModuleWindow.h"
-#include "bus/BusLink.h"
-#include "bus/SerialPort.h"
+// switching off, the frame's status line. (What the acquisition publishes is seen end to end in
+// tst_acquisition_e2e.)
 #include "mqtt/MqttPublisher.h"
 #include "mqtt/ui/MqttSettingsDialog.h"
-#include "store/RecordWriter.h"
-#include "store/Schema.h"
-#include "store/ValueText.h"
 #include "support/AppFixture.h"
 #include "support/MqttBroker.h"
-#include "support/MqttSubscriber.h"
-#include "support/SimProcess.h"
 
 #include <QCheckBox>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTest>
 
 namespace {
@@ -47,27 +35,6 @@ struct Window {
 
 QLabel *frameStatus(AppFixture &app) {
     return app.frame()->findChild<QLabel *>("mqttStatus");
-}
-
-// What the program does at its start, with `broker` saved as its MQTT settings and the
-// serial port saved before: true once the broker accepted.
-bool startPublishing(AppFixture &app, const MqttBroker &broker) {
-    if (!mqttsettings::save(app.services().db(), broker.settings(), nullptr))
-        return false;
-    app.frame()->startMqtt();
-    app.frame()->openSavedPort();
-    return QTest::qWaitFor(
-        [&] { return app.services().mqtt().status().state == MqttStatus::State::Connected; },
-        kWait);
-}
-
-// Opens 温湿度采集 and starts polling, one module every `ms` milliseconds.
-ModuleWindow *acquire(AppFixture &app, const char *ms) {
-    app.menu("board");
-    auto *w = app.find<ModuleWindow>("module");
-    w->findChild<QLineEdit *>("Text2")->setText(ms);
-    w->toggleAcquisition();
-    return w;
 }
 
 // The rows of table mqttsetting; -1 when there is no such table.
@@ -200,74 +167,6 @@ private Q_SLOTS:
         // The password is in no box and no status line.
         for (const QString &text : app.boxes.texts() + lines)
             QVERIFY2(!text.contains("pa'ss") && !text.contains("wr0ng"), qPrintable(text));
-    }
-
-    // The acquisition polls the simulator's modules through the program's real
-    // serial port, with some replies lost or spoilt: those polls publish
-    // nothing, and each reading it believes reaches a subscriber once, in
-    // order. Module 3 sits below its lower limit and module 5 is not on the
-    // bus: each start and end of an alarm is published on <prefix>/<adr>/alarm
-    // with the second the alarm log has.
-    void readingsAndAlarmsReachASubscriber() {
-        MqttBroker broker;
-        QVERIFY2(broker.start(), qPrintable(broker.errorString()));
-        MqttSubscriber sub(broker.port(), "qx7/+/+");
-        QVERIFY(sub.start());
-        SimProcess sim(SimProcess::Serial, {"--modules", "1,2,3", "--set", "3:-5:80", "--drop",
-                                            "0.2", "--bad-crc", "0.1", "--seed", "5"});
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-
-        AppFixture app(new SerialPort());
-        for (int a : {1, 2, 3, 5}) app.db().addModule(a);
-        app.db().exec("update dbQx7 set alarm='是' where adr in ('3', '5'); " +
-                      schema::createAlarmLimitTable() +
-                      "; insert into alarmlimit (adr, tlow) values ('3', -4)");
-        QVERIFY(startPublishing(app, broker));
-        QVERIFY(app.bus().port()->PortOpen());
-
-        ModuleWindow *w = acquire(app, "150");
-        // Each reading the window takes, as "address temperature/humidity".
-        QStringList taken;
-        const ModuleListModel *list = w->modules();
-        connect(list, &QAbstractItemModel::dataChanged, this,
-                [&](const QModelIndex &index, const QModelIndex &, const QList<int> &roles) {
-                    const ModuleRow &row = list->at(index.row() + 1);
-                    if (roles.contains(Qt::DisplayRole) && row.fresh)  // not a failed poll
-                        taken << row.address + " " + row.temperature + "/" + row.humidity;
-                });
-        QVERIFY(QTest::qWaitFor([&] { return taken.size() >= 20; }, 2 * kWait));
-        w->toggleAcquisition();  // stopping ends the alarms still on
-        QVERIFY(sim.log().contains("dropped") && sim.log().contains("bad CRC"));
-        QVERIFY(app.services().writer().flush(5000));
-        QStringList logged;
-        const auto alarm = [](const QVariant &adr, const QVariant &kind, const QVariant &state,
-                              const QVariant &value, const QVariant &time) {
-            return QStringList{adr.toString(), kind.toString(), state.toString(),
-                               value.isNull() ? "null" : numberText(value.toDouble()),
-                               time.toString()}
-                .join(' ');
-        };
-        for (const QVariantList &r :
-             app.db().rows("select adr, kind, state, value, mydate from alarmlog order by id"))
-            logged << alarm(r[0], r[1], r[2], r[3], r[4]);
-        QCOMPARE(
-            logged.filter(QRegularExpression("^(3 温度过低 开始 -5|5 无应答 开始 null) ")).size(),
-            2);
-
-        QTRY_COMPARE_WITH_TIMEOUT(sub.count(), int(taken.size() * 2 + logged.size()), kWait);
-        QStringList readings, alarms;
-        for (const MqttSubscriber::Message &m : sub.messages()) {
-            const QJsonObject o = QJsonDocument::fromJson(m.payload).object();
-            const QString address = QString::fromUtf8(m.topic.split('/').at(1));
-            if (m.topic.endsWith("/state"))
-                readings << address + " " + numberText(o.value("temp").toDouble()) + "/" +
-                                numberText(o.value("hum").toDouble());
-            else if (m.topic.endsWith("/alarm"))
-                alarms << alarm(address, o.value("kind").toVariant(), o.value("state").toVariant(),
-                                o.value("value").toVariant(), o.value("time").toVariant());
-        }
-        QCOMPARE(readings, taken);
-        QCOMPARE(alarms, logged);
     }
 };
 

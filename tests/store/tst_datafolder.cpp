@@ -3,7 +3,6 @@
 #include "store/DataFolder.h"
 
 #include <QDir>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
