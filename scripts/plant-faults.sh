@@ -25,7 +25,9 @@ faults=(
 "any-address|src/acquisition/AcquisitionJobs.cpp|cycle_.takeReading(*modules_, reply.address,|cycle_.takeReading(*modules_, cycle_.pendingAddress(),|a reading from another module is credited to the one polled"
 "clock-on-failure|src/acquisition/AcquisitionJobs.cpp|        // The polling waits for the port; nothing is recorded meanwhile.
         clockTimer_->stop();|        // The polling waits for the port; nothing is recorded meanwhile.|a lost port leaves the record clock running"
-"no-reopen|src/bus/BusLink.cpp|    reopenTimer_->start();|    reopenTimer_->stop();|a lost port is never reopened"
+"no-reopen|src/bus/BusLink.cpp|    reopenTimer_->start();
+    setStatus(QStringLiteral(\"串口COM%1已断开|    reopenTimer_->stop();
+    setStatus(QStringLiteral(\"串口COM%1已断开|a lost port is never reopened"
 "utc|src/store/Statements.cpp|datetime('now','+8 hour')|datetime('now')|records are stamped in UTC instead of UTC + 8 hours"
 "delete-fallback|src/records/Maintenance.cpp|    if (!ticked) {
         if (previous != ticked_.end())
