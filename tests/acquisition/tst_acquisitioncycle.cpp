@@ -249,15 +249,13 @@ private Q_SLOTS:
     void recordSeconds_data() {
         QTest::addColumn<QVariant>("scan");
         QTest::addColumn<int>("seconds");
-        QTest::newRow("60") << QVariant(qint64(60)) << 60;
-        QTest::newRow("0") << QVariant(qint64(0)) << 0;
-        QTest::newRow("32767") << QVariant(qint64(32767)) << 32767;
-        QTest::newRow("32768") << QVariant(qint64(32768)) << 0;
-        QTest::newRow("-5") << QVariant(qint64(-5)) << 0;
-        QTest::newRow("null") << QVariant() << 0;
-        QTest::newRow("text") << QVariant(" 30 ") << 30;
-        QTest::newRow("no number") << QVariant("abc") << 0;
-        QTest::newRow("real") << QVariant(59.6) << 60;
+        const QList<QPair<QVariant, int>> scans = {
+            {qint64(60), 60},   {qint64(0), 0},  {qint64(32767), 32767},
+            {qint64(32768), 0}, {qint64(-5), 0}, {QVariant(), 0},
+            {" 30 ", 30},       {"abc", 0},      {59.6, 60}};
+        for (const auto &[scan, seconds] : scans)
+            QTest::addRow("'%s'", scan.isValid() ? qPrintable(scan.toString()) : "null")
+                << scan << seconds;
     }
     void recordSeconds() {
         QFETCH(QVariant, scan);

@@ -59,9 +59,7 @@ private Q_SLOTS:
                  qPrintable(caption));
         app.menu("about");
         QCOMPARE(app.boxes.shown.size(), 1);
-        const MsgRequest about = app.boxes.shown.first();
-        QCOMPARE(about.title, QStringLiteral("温湿度采集软件"));
-        QVERIFY(about.text.startsWith('\n'));
+        QCOMPARE(app.boxes.shown.first().title, QStringLiteral("温湿度采集软件"));
 
         app.menu("content");
         QCOMPARE(app.openedUrls.size(), 1);
