@@ -205,31 +205,24 @@ private Q_SLOTS:
     void analyseReplies_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("kind");
+        const auto row = [](const char *name, const QString &text, const char *kind) {
+            QTest::newRow(name) << text << QString(kind);
+        };
         const QString example = receiveText(readingFrame(1, 0x00EB, 0x0226));
-        QTest::newRow("reading") << example << "reading 1 23.5/55";
-        QTest::newRow("below zero")
-            << receiveText(readingFrame(3, 0xFF9C, 0x0258)) << "reading 3 -10/60";
-        QTest::newRow("bad CRC") << example.chopped(2) + "00"
-                                 << "bad reading";
-        QTest::newRow("cut short") << example.left(15) << "bad reading";
-        // Bytes after the reply are not looked at.
-        QTest::newRow("bytes after") << example + " 55"
-                                     << "reading 1 23.5/55";
-        QTest::newRow("exception") << " 01 84 02 C2 C1"
-                                   << "other";
-        QTest::newRow("echo of a write") << receiveText(writeRegisterRequest(1, 0, 2)) << "other";
+        row("reading", example, "reading 1 23.5/55");
+        row("below zero", receiveText(readingFrame(3, 0xFF9C, 0x0258)), "reading 3 -10/60");
+        row("bad CRC", example.chopped(2) + "00", "bad reading");
+        row("cut short", example.left(15), "bad reading");
+        row("bytes after", example + " 55", "reading 1 23.5/55");  // not looked at
+        row("exception", " 01 84 02 C2 C1", "other");
+        row("echo of a write", receiveText(writeRegisterRequest(1, 0, 2)), "other");
         // One or two bytes stay in the box.
-        QTest::newRow("one byte") << " 01"
-                                  << "incomplete";
-        QTest::newRow("two bytes") << " 01 04"
-                                   << "incomplete";
-        QTest::newRow("three bytes") << " 01 83 02"
-                                     << "other";
-        QTest::newRow("blanks") << "  "
-                                << "empty";
-        QTest::newRow("model") << receiveText(modelFrame(0x11, 0x00A7)) << "model 17 00A7";
-        QTest::newRow("bad model") << " 11 03 02 00 A7 00 00"
-                                   << "bad model";
+        row("one byte", " 01", "incomplete");
+        row("two bytes", " 01 04", "incomplete");
+        row("three bytes", " 01 83 02", "other");
+        row("blanks", "  ", "empty");
+        row("model", receiveText(modelFrame(0x11, 0x00A7)), "model 17 00A7");
+        row("bad model", " 11 03 02 00 A7 00 00", "bad model");
     }
     void analyseReplies() {
         QFETCH(QString, text);

@@ -39,71 +39,48 @@ private Q_SLOTS:
     void decisions_data() {
         QTest::addColumn<QString>("limits");
         QTest::addColumn<QStringList>("steps");
-        QTest::newRow("no limits: only the no-reply alarm")
-            << "///" << QStringList{"-50,0=", "120,100=",         "x=", "x=", "x=无应答 开始",
-                                    "x=",     "20,50=无应答 结束"};
-        QTest::newRow("two failures, a reply, two more: no alarm")
-            << "///" << QStringList{"x=", "x=", "20,50=", "x=", "x=", "x=无应答 开始"};
-        QTest::newRow("lower temperature limit, 0.5 back to end")
-            << "-4///"
-            << QStringList{"-3.9,50=",
-                           "-4,50=",
-                           "-4.1,50=温度过低 开始 -4.1",
-                           "-6,50=",
-                           "-3.6,50=",
-                           "-3.5,50=温度过低 结束 -3.5",
-                           "-4,50=",
-                           "-4.1,50=温度过低 开始 -4.1"};
-        QTest::newRow("upper temperature limit")
-            << "/30//"
-            << QStringList{"30,50=", "30.1,50=温度过高 开始 30.1",
-                           "29.6,50=", "29.5,50=温度过高 结束 29.5"};
-        QTest::newRow("lower humidity limit, 1 back to end")
-            << "//20/"
-            << QStringList{"20,20=", "20,19.9=湿度过低 开始 19.9",
-                           "20,20.9=", "20,21=湿度过低 结束 21"};
-        QTest::newRow("upper humidity limit") << "///80"
-                                              << QStringList{"20,80=", "20,80.1=湿度过高 开始 80.1",
-                                                             "20,79.1=", "20,79=湿度过高 结束 79"};
-        QTest::newRow("a limit with more digits than a reading")
-            << "/25.35//"
-            << QStringList{"25.3,50=", "25.4,50=温度过高 开始 25.4",
-                           "24.9,50=", "24.8,50=温度过高 结束 24.8"};
-        QTest::newRow("from below the lower limit to above the upper one")
-            << "-4/30/20/80"
-            << QStringList{"-5,50=温度过低 开始 -5", "31,50=温度过低 结束 31; 温度过高 开始 31",
-                           "31,10=湿度过低 开始 10",
-                           "20,90=温度过高 结束 20; 湿度过低 结束 90; 湿度过高 开始 90"};
-        QTest::newRow("no reply while the temperature alarm is on")
-            << "-4///"
-            << QStringList{
-                   "-5,50=温度过低 开始 -5", "x=", "x=", "x=无应答 开始", "-5,50=无应答 结束",
-                   "0,50=温度过低 结束 0"};
-        QTest::newRow("flag 否: nothing at all")
-            << "off" << QStringList{"-50,0=", "x=", "x=", "x=", "x="};
-        QTest::newRow("limit lowered while in alarm: the next reading decides")
-            << "-4///"
-            << QStringList{"-5,50=温度过低 开始 -5", "limits -6///=", "-5,50=温度过低 结束 -5",
-                           "-6.1,50=温度过低 开始 -6.1"};
-        QTest::newRow("limit raised while in alarm: stays on")
-            << "-4///"
-            << QStringList{"-5,50=温度过低 开始 -5",
-                           "limits -2///=", "-3,50=", "-1.5,50=温度过低 结束 -1.5"};
-        QTest::newRow("limit removed while in alarm: ends at once")
-            << "-4///"
-            << QStringList{"-5,50=温度过低 开始 -5", "limits ///=温度过低 结束", "-50,50="};
-        QTest::newRow("limits unreadable: the old ones stay")
-            << "-4///"
-            << QStringList{"-5,50=温度过低 开始 -5",
-                           "unreadable=", "-3.6,50=", "-3.5,50=温度过低 结束 -3.5"};
-        QTest::newRow("flag turned off while in alarm: everything ends")
-            << "-4///"
-            << QStringList{"-5,50=温度过低 开始 -5",         "x=",    "x=", "x=无应答 开始",
-                           "off=温度过低 结束; 无应答 结束", "-5,50="};
-        QTest::newRow("flag turned on: watched from then on")
-            << "off" << QStringList{"-5,50=", "limits -4///=", "-5,50=温度过低 开始 -5"};
-        QTest::newRow("a limit added: the next reading decides")
-            << "///" << QStringList{"-5,50=", "limits -4///=", "-5,50=温度过低 开始 -5"};
+        const auto row = [](const char *name, const char *limits, const QStringList &steps) {
+            QTest::newRow(name) << QString(limits) << steps;
+        };
+        row("no limits: only the no-reply alarm", "///",
+            {"-50,0=", "120,100=", "x=", "x=", "x=无应答 开始", "x=", "20,50=无应答 结束"});
+        row("two failures, a reply, two more: no alarm", "///",
+            {"x=", "x=", "20,50=", "x=", "x=", "x=无应答 开始"});
+        row("lower temperature limit, 0.5 back to end", "-4///",
+            {"-3.9,50=", "-4,50=", "-4.1,50=温度过低 开始 -4.1", "-6,50=", "-3.6,50=",
+             "-3.5,50=温度过低 结束 -3.5", "-4,50=", "-4.1,50=温度过低 开始 -4.1"});
+        row("upper temperature limit", "/30//",
+            {"30,50=", "30.1,50=温度过高 开始 30.1", "29.6,50=", "29.5,50=温度过高 结束 29.5"});
+        row("lower humidity limit, 1 back to end", "//20/",
+            {"20,20=", "20,19.9=湿度过低 开始 19.9", "20,20.9=", "20,21=湿度过低 结束 21"});
+        row("upper humidity limit", "///80",
+            {"20,80=", "20,80.1=湿度过高 开始 80.1", "20,79.1=", "20,79=湿度过高 结束 79"});
+        row("a limit with more digits than a reading", "/25.35//",
+            {"25.3,50=", "25.4,50=温度过高 开始 25.4", "24.9,50=", "24.8,50=温度过高 结束 24.8"});
+        row("from below the lower limit to above the upper one", "-4/30/20/80",
+            {"-5,50=温度过低 开始 -5", "31,50=温度过低 结束 31; 温度过高 开始 31",
+             "31,10=湿度过低 开始 10",
+             "20,90=温度过高 结束 20; 湿度过低 结束 90; 湿度过高 开始 90"});
+        row("no reply while the temperature alarm is on", "-4///",
+            {"-5,50=温度过低 开始 -5", "x=", "x=", "x=无应答 开始", "-5,50=无应答 结束",
+             "0,50=温度过低 结束 0"});
+        row("flag 否: nothing at all", "off", {"-50,0=", "x=", "x=", "x=", "x="});
+        row("limit lowered while in alarm: the next reading decides", "-4///",
+            {"-5,50=温度过低 开始 -5", "limits -6///=", "-5,50=温度过低 结束 -5",
+             "-6.1,50=温度过低 开始 -6.1"});
+        row("limit raised while in alarm: stays on", "-4///",
+            {"-5,50=温度过低 开始 -5", "limits -2///=", "-3,50=", "-1.5,50=温度过低 结束 -1.5"});
+        row("limit removed while in alarm: ends at once", "-4///",
+            {"-5,50=温度过低 开始 -5", "limits ///=温度过低 结束", "-50,50="});
+        row("limits unreadable: the old ones stay", "-4///",
+            {"-5,50=温度过低 开始 -5", "unreadable=", "-3.6,50=", "-3.5,50=温度过低 结束 -3.5"});
+        row("flag turned off while in alarm: everything ends", "-4///",
+            {"-5,50=温度过低 开始 -5", "x=", "x=", "x=无应答 开始",
+             "off=温度过低 结束; 无应答 结束", "-5,50="});
+        row("flag turned on: watched from then on", "off",
+            {"-5,50=", "limits -4///=", "-5,50=温度过低 开始 -5"});
+        row("a limit added: the next reading decides", "///",
+            {"-5,50=", "limits -4///=", "-5,50=温度过低 开始 -5"});
     }
     void decisions() {
         QFETCH(QString, limits);
@@ -159,20 +136,21 @@ private Q_SLOTS:
     void limitBoxes_data() {
         QTest::addColumn<QStringList>("boxes");
         QTest::addColumn<QString>("result");
+        const auto row = [](const char *name, const QStringList &boxes, const QString &result) {
+            QTest::newRow(name) << boxes << result;
+        };
         const QString notANumber = "”不是数字，请输入一个数，或留空表示不设限。";
-        QTest::newRow("none") << QStringList{"", " ", "", ""} << "///";
-        QTest::newRow("all four") << QStringList{" -4.0 ", "30", "20.5", "80"} << "-4/30/20.5/80";
-        QTest::newRow("one") << QStringList{"", "", "", "95"} << "///95";
-        QTest::newRow("word") << QStringList{"", "abc", "", ""} << "温度上限“abc" + notANumber;
-        QTest::newRow("exponent") << QStringList{"1e3", "", "", ""} << "温度下限“1e3" + notANumber;
-        QTest::newRow("comma") << QStringList{"", "", "20,5", ""} << "湿度下限“20,5" + notANumber;
-        QTest::newRow("quote") << QStringList{"", "", "", "80'"} << "湿度上限“80'" + notANumber;
-        QTest::newRow("temperatures equal")
-            << QStringList{"10", "10", "", ""} << "温度下限必须低于温度上限，请重新输入。";
-        QTest::newRow("humidities crossed")
-            << QStringList{"", "", "60", "40"} << "湿度下限必须低于湿度上限，请重新输入。";
+        row("none", {"", " ", "", ""}, "///");
+        row("all four", {" -4.0 ", "30", "20.5", "80"}, "-4/30/20.5/80");
+        row("one", {"", "", "", "95"}, "///95");
+        row("word", {"", "abc", "", ""}, "温度上限“abc" + notANumber);
+        row("exponent", {"1e3", "", "", ""}, "温度下限“1e3" + notANumber);
+        row("comma", {"", "", "20,5", ""}, "湿度下限“20,5" + notANumber);
+        row("quote", {"", "", "", "80'"}, "湿度上限“80'" + notANumber);
+        row("temperatures equal", {"10", "10", "", ""}, "温度下限必须低于温度上限，请重新输入。");
+        row("humidities crossed", {"", "", "60", "40"}, "湿度下限必须低于湿度上限，请重新输入。");
         // A lower limit alone may lie above an upper limit of the other kind.
-        QTest::newRow("kinds apart") << QStringList{"50", "", "", "40"} << "50///40";
+        row("kinds apart", {"50", "", "", "40"}, "50///40");
     }
     void limitBoxes() {
         QFETCH(QStringList, boxes);

@@ -95,30 +95,19 @@ private Q_SLOTS:
         QTest::addColumn<QString>("speed");
         QTest::addColumn<QString>("settings");  // empty: the port stays closed
         QTest::addColumn<QString>("status");
-        QTest::newRow("good") << "0"
-                              << "19200"
-                              << "19200,n,8,1"
-                              << "";
-        QTest::newRow("port not a number") << "abc"
-                                           << "9600"
-                                           << ""
-                                           << "串口设置rs232port的值“abc”无效";
-        QTest::newRow("port -1") << "-1"
-                                 << "9600"
-                                 << ""
-                                 << "串口设置rs232port的值“-1”无效";
-        QTest::newRow("no port") << "-"
-                                 << "9600"
-                                 << ""
-                                 << "无法读取串口设置：syssetting中缺少rs232port";
-        QTest::newRow("no speed") << "0"
-                                  << "-"
-                                  << "9600,n,8,1"
-                                  << "无法读取串口速度：syssetting中缺少rs232speed，使用9600";
-        QTest::newRow("speed not a number") << "0"
-                                            << "fast"
-                                            << "9600,n,8,1"
-                                            << "串口速度rs232speed的值“fast”无效，使用9600";
+        const auto row = [](const char *name, const char *port, const char *speed,
+                            const char *settings, const char *status) {
+            QTest::newRow(name) << QString(port) << QString(speed) << QString(settings)
+                                << QString(status);
+        };
+        row("good", "0", "19200", "19200,n,8,1", "");
+        row("port not a number", "abc", "9600", "", "串口设置rs232port的值“abc”无效");
+        row("port -1", "-1", "9600", "", "串口设置rs232port的值“-1”无效");
+        row("no port", "-", "9600", "", "无法读取串口设置：syssetting中缺少rs232port");
+        row("no speed", "0", "-", "9600,n,8,1",
+            "无法读取串口速度：syssetting中缺少rs232speed，使用9600");
+        row("speed not a number", "0", "fast", "9600,n,8,1",
+            "串口速度rs232speed的值“fast”无效，使用9600");
     }
     void savedSettingsTold() {
         QFETCH(QString, port);

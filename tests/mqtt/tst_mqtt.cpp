@@ -249,27 +249,20 @@ private Q_SLOTS:
     void storedRow_data() {
         QTest::addColumn<QString>("values");  // port, prefix, tls, discovery
         QTest::addColumn<QString>("loaded");  // port prefix tls discovery, or the problem
-        QTest::newRow("blanks") << "NULL, '', NULL, NULL"
-                                << "1883 qx7 0 homeassistant";
-        QTest::newRow("tls, no discovery") << "8883, 'a/b', 1, ''"
-                                           << "8883 a/b 1 ";
-        QTest::newRow("port as text") << "'1884', 'qx7', 0, 'ha'"
-                                      << "1884 qx7 0 ha";
-        QTest::newRow("port beyond 32 bits")
-            << "4294985127, 'qx7', 0, NULL"
-            << "端口必须是1到65535之间的整数，保存的是“4294985127”";
-        QTest::newRow("port 0") << "0, 'qx7', 0, NULL"
-                                << "端口必须是1到65535";
-        QTest::newRow("port with a fraction") << "1883.5, 'qx7', 0, NULL"
-                                              << "端口必须是1到65535";
-        QTest::newRow("port not a number") << "'mqtt', 'qx7', 0, NULL"
-                                           << "端口必须是1到65535";
-        QTest::newRow("tls yes") << "1883, 'qx7', 'yes', NULL"
-                                 << "tls只能是0（不用TLS）或1";
-        QTest::newRow("tls 2") << "1883, 'qx7', 2, NULL"
-                               << "保存的是“2”";
-        QTest::newRow("prefix U+FFFE") << "1883, 'qx7' || char(65534), 0, NULL"
-                                       << "不允许的字符（U+FFFE）";
+        const auto row = [](const char *name, const char *values, const char *loaded) {
+            QTest::newRow(name) << QString(values) << QString(loaded);
+        };
+        row("blanks", "NULL, '', NULL, NULL", "1883 qx7 0 homeassistant");
+        row("tls, no discovery", "8883, 'a/b', 1, ''", "8883 a/b 1 ");
+        row("port as text", "'1884', 'qx7', 0, 'ha'", "1884 qx7 0 ha");
+        row("port beyond 32 bits", "4294985127, 'qx7', 0, NULL",
+            "端口必须是1到65535之间的整数，保存的是“4294985127”");
+        row("port 0", "0, 'qx7', 0, NULL", "端口必须是1到65535");
+        row("port with a fraction", "1883.5, 'qx7', 0, NULL", "端口必须是1到65535");
+        row("port not a number", "'mqtt', 'qx7', 0, NULL", "端口必须是1到65535");
+        row("tls yes", "1883, 'qx7', 'yes', NULL", "tls只能是0（不用TLS）或1");
+        row("tls 2", "1883, 'qx7', 2, NULL", "保存的是“2”");
+        row("prefix U+FFFE", "1883, 'qx7' || char(65534), 0, NULL", "不允许的字符（U+FFFE）");
     }
     void storedRow() {
         QFETCH(QString, values);
@@ -343,51 +336,40 @@ private Q_SLOTS:
         QTest::addColumn<QString>("states");
         QTest::addColumn<int>("retrySeconds");
         QTest::addColumn<QString>("said");
-        QTest::newRow("refused") << "start refuse"
-                                 << "Connecting Waiting" << 1 << "";
-        QTest::newRow("pause not over") << "start refuse +999"
-                                        << "Connecting Waiting" << 1 << "";
-        QTest::newRow("pause over") << "start refuse +1000"
-                                    << "Connecting Waiting Connecting" << 0 << "";
-        QTest::newRow("pauses double")
-            << "start refuse +1000 lose +2000 refuse"
-            << "Connecting Waiting Connecting Waiting Connecting Waiting" << 4 << "";
-        QTest::newRow("pauses stop at a minute")
-            << "start refuse +1000 refuse +2000 refuse +4000 refuse +8000 refuse +16000 refuse "
-               "+32000 refuse +60000 refuse"
-            << QString("Connecting Waiting ").repeated(8).trimmed() << 60 << "";
-        QTest::newRow("no answer in 10 s") << "start +9999 +1"
-                                           << "Connecting Waiting" << 1 << "";
-        QTest::newRow("accepted") << "start accept"
-                                  << "Connecting Connected" << 0 << "online";
-        QTest::newRow("lost: the pause starts again")
-            << "start refuse +1000 accept lose"
-            << "Connecting Waiting Connecting Connected Waiting" << 1 << "online";
-        QTest::newRow("old news while waiting") << "start refuse lose accept"
-                                                << "Connecting Waiting" << 1 << "";
-        QTest::newRow("same settings while waiting: at once")
-            << "start refuse start"
-            << "Connecting Waiting Connecting" << 0 << "";
-        QTest::newRow("same settings while connected") << "start accept start"
-                                                       << "Connecting Connected" << 0 << "online";
-        QTest::newRow("other settings: goodbye first")
-            << "start accept other"
-            << "Connecting Connected SayingGoodbye" << 0 << "online offline";
-        QTest::newRow("other settings: then the new connection")
-            << "start accept other ack"
-            << "Connecting Connected SayingGoodbye Connecting" << 0 << "online offline";
-        QTest::newRow("stop: goodbye acknowledged")
-            << "start accept stop ack"
-            << "Connecting Connected SayingGoodbye Finished" << 0 << "online offline";
-        QTest::newRow("stop: goodbye unanswered for a second")
-            << "start accept stop +999 +1"
-            << "Connecting Connected SayingGoodbye Finished" << 0 << "online offline";
-        QTest::newRow("stop: line lost during the goodbye")
-            << "start accept stop lose +60000"
-            << "Connecting Connected SayingGoodbye Finished" << 0 << "online offline";
-        QTest::newRow("stop while waiting: no more attempts")
-            << "start refuse stop +60000 start"
-            << "Connecting Waiting Finished" << 0 << "";
+        const auto row = [](const char *name, const char *script, const QString &states,
+                            int retrySeconds, const char *said) {
+            QTest::newRow(name) << QString(script) << states << retrySeconds << QString(said);
+        };
+        const QString waiting = "Connecting Waiting", connected = "Connecting Connected";
+        const QString goodbye = connected + " SayingGoodbye";
+        row("refused", "start refuse", waiting, 1, "");
+        row("pause not over", "start refuse +999", waiting, 1, "");
+        row("pause over", "start refuse +1000", waiting + " Connecting", 0, "");
+        row("pauses double", "start refuse +1000 lose +2000 refuse",
+            waiting + " Connecting Waiting Connecting Waiting", 4, "");
+        row("pauses stop at a minute",
+            "start refuse +1000 refuse +2000 refuse +4000 refuse +8000 refuse +16000 refuse "
+            "+32000 refuse +60000 refuse",
+            QString("Connecting Waiting ").repeated(8).trimmed(), 60, "");
+        row("no answer in 10 s", "start +9999 +1", waiting, 1, "");
+        row("accepted", "start accept", connected, 0, "online");
+        row("lost: the pause starts again", "start refuse +1000 accept lose",
+            waiting + " Connecting Connected Waiting", 1, "online");
+        row("old news while waiting", "start refuse lose accept", waiting, 1, "");
+        row("same settings while waiting: at once", "start refuse start", waiting + " Connecting",
+            0, "");
+        row("same settings while connected", "start accept start", connected, 0, "online");
+        row("other settings: goodbye first", "start accept other", goodbye, 0, "online offline");
+        row("other settings: then the new connection", "start accept other ack",
+            goodbye + " Connecting", 0, "online offline");
+        row("stop: goodbye acknowledged", "start accept stop ack", goodbye + " Finished", 0,
+            "online offline");
+        row("stop: goodbye unanswered for a second", "start accept stop +999 +1",
+            goodbye + " Finished", 0, "online offline");
+        row("stop: line lost during the goodbye", "start accept stop lose +60000",
+            goodbye + " Finished", 0, "online offline");
+        row("stop while waiting: no more attempts", "start refuse stop +60000 start",
+            waiting + " Finished", 0, "");
     }
     void connectionStates() {
         QFETCH(QString, script);

@@ -55,23 +55,21 @@ private Q_SLOTS:
         QTest::addColumn<QString>("discovery");   // Home Assistant's prefix
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("focus");
-        const QString ha = "homeassistant";
-        QTest::newRow("host") << QStringList{"", "1883", "qx7", "", ""} << ha
-                              << "请填写MQTT代理的地址。"
-                              << "host";
-        QTest::newRow("port") << QStringList{"127.0.0.1", "4294985127", "qx7", "", ""} << ha
-                              << "端口必须是1到65535之间的整数。"
-                              << "port";
-        QTest::newRow("prefix") << QStringList{"127.0.0.1", "1883", "qx7/#", "", ""} << ha
-                                << "主题前缀不能含有“+”或“#”。"
-                                << "prefix";
-        QTest::newRow("password") << QStringList{"127.0.0.1", "1883", "qx7", "", "pw"} << ha
-                                  << "填写密码时必须同时填写用户名。"
-                                  << "username";
-        QTest::newRow("discovery prefix")
-            << QStringList{"127.0.0.1", "1883", "qx7", "", ""} << "ha/+"
-            << "自动发现前缀不能含有“+”或“#”。"
-            << "discoveryPrefix";
+        const auto row = [](const char *name, const QStringList &fields, const char *discovery,
+                            const char *message, const char *focus) {
+            QTest::newRow(name) << fields << QString(discovery) << QString(message)
+                                << QString(focus);
+        };
+        const char *ha = "homeassistant";
+        row("host", {"", "1883", "qx7", "", ""}, ha, "请填写MQTT代理的地址。", "host");
+        row("port", {"127.0.0.1", "4294985127", "qx7", "", ""}, ha,
+            "端口必须是1到65535之间的整数。", "port");
+        row("prefix", {"127.0.0.1", "1883", "qx7/#", "", ""}, ha, "主题前缀不能含有“+”或“#”。",
+            "prefix");
+        row("password", {"127.0.0.1", "1883", "qx7", "", "pw"}, ha,
+            "填写密码时必须同时填写用户名。", "username");
+        row("discovery prefix", {"127.0.0.1", "1883", "qx7", "", ""}, "ha/+",
+            "自动发现前缀不能含有“+”或“#”。", "discoveryPrefix");
     }
     void refusals() {
         QFETCH(QStringList, fields);

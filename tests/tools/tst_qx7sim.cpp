@@ -58,6 +58,10 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QString>("logEnd");
+        const auto row = [](const char *name, const QByteArray &request, const QByteArray &reply,
+                            const char *logEnd = "") {
+            QTest::newRow(name) << request << reply << QString(logEnd);
+        };
         SimBus bus = plainBus();
         const auto raw = [&](int address) {
             return std::pair{int(quint16(bus.module(address)->temperatureRaw())),
@@ -67,40 +71,28 @@ private Q_SLOTS:
             const auto [t, h] = raw(a);
             QTest::addRow("04 module %d", a)
                 << measurementRequest(quint8(a))
-                << frame({a, 4, 4, t >> 8, t & 0xFF, h >> 8, h & 0xFF}) << "";
+                << frame({a, 4, 4, t >> 8, t & 0xFF, h >> 8, h & 0xFF}) << QString();
         }
         const auto [t, h] = raw(1);
-        QTest::newRow("04 temperature")
-            << frame({1, 4, 0, 0, 0, 1}) << frame({1, 4, 2, t >> 8, t & 0xFF}) << "";
-        QTest::newRow("04 humidity")
-            << frame({1, 4, 0, 1, 0, 1}) << frame({1, 4, 2, h >> 8, h & 0xFF}) << "";
-        QTest::newRow("04 beyond humidity")
-            << frame({1, 4, 0, 1, 0, 2}) << frame({1, 0x84, 2}) << "";
-        QTest::newRow("04 count 0") << frame({1, 4, 0, 0, 0, 0}) << frame({1, 0x84, 3}) << "";
+        row("04 temperature", frame({1, 4, 0, 0, 0, 1}), frame({1, 4, 2, t >> 8, t & 0xFF}));
+        row("04 humidity", frame({1, 4, 0, 1, 0, 1}), frame({1, 4, 2, h >> 8, h & 0xFF}));
+        row("04 beyond humidity", frame({1, 4, 0, 1, 0, 2}), frame({1, 0x84, 2}));
+        row("04 count 0", frame({1, 4, 0, 0, 0, 0}), frame({1, 0x84, 3}));
         // Address, speed code of 9600, model; the turnaround.
-        QTest::newRow("03 three at once")
-            << frame({2, 3, 0, 0, 0, 3}) << frame({2, 3, 6, 0, 2, 0, 3, 0, 7}) << "";
-        QTest::newRow("03 turnaround")
-            << frame({2, 3, 0, 0x0D, 0, 1}) << frame({2, 3, 2, 0, 5}) << "";
-        QTest::newRow("03 unknown register")
-            << frame({2, 3, 0, 3, 0, 1}) << frame({2, 0x83, 2}) << "";
-        QTest::newRow("03 run into a gap")
-            << frame({2, 3, 0, 2, 0, 2}) << frame({2, 0x83, 2}) << "";
-        QTest::newRow("06 echo") << writeRegisterRequest(1, 1, 4) << writeRegisterRequest(1, 1, 4)
-                                 << "";
-        QTest::newRow("06 unknown register")
-            << frame({1, 6, 0, 5, 0, 1}) << frame({1, 0x86, 2}) << "(exception 02)";
-        QTest::newRow("function 05")
-            << frame({1, 5, 0, 0, 0xFF, 0}) << frame({1, 0x85, 1}) << "(exception 01)";
+        row("03 three at once", frame({2, 3, 0, 0, 0, 3}), frame({2, 3, 6, 0, 2, 0, 3, 0, 7}));
+        row("03 turnaround", frame({2, 3, 0, 0x0D, 0, 1}), frame({2, 3, 2, 0, 5}));
+        row("03 unknown register", frame({2, 3, 0, 3, 0, 1}), frame({2, 0x83, 2}));
+        row("03 run into a gap", frame({2, 3, 0, 2, 0, 2}), frame({2, 0x83, 2}));
+        row("06 echo", writeRegisterRequest(1, 1, 4), writeRegisterRequest(1, 1, 4));
+        row("06 unknown register", frame({1, 6, 0, 5, 0, 1}), frame({1, 0x86, 2}),
+            "(exception 02)");
+        row("function 05", frame({1, 5, 0, 0, 0xFF, 0}), frame({1, 0x85, 1}), "(exception 01)");
         QByteArray badCrc = measurementRequest(1);
         badCrc[7] = char(badCrc[7] ^ 1);
-        QTest::newRow("bad CRC") << badCrc << QByteArray() << "silent (bad CRC)";
-        QTest::newRow("no such module")
-            << measurementRequest(4) << QByteArray() << "silent (no module 4)";
-        QTest::newRow("too short")
-            << QByteArray("\x01\x04", 2) << QByteArray() << "silent (bad CRC)";
-        QTest::newRow("broadcast read")
-            << measurementRequest(0) << QByteArray() << "silent (broadcast)";
+        row("bad CRC", badCrc, {}, "silent (bad CRC)");
+        row("no such module", measurementRequest(4), {}, "silent (no module 4)");
+        row("too short", QByteArray("\x01\x04", 2), {}, "silent (bad CRC)");
+        row("broadcast read", measurementRequest(0), {}, "silent (broadcast)");
     }
     void replies() {
         QFETCH(QByteArray, request);
@@ -146,24 +138,27 @@ private Q_SLOTS:
 
     // Each fault of the line on a reply (a late and a split one are what the routing tests
     // run on).
+    // On a measurement reply and on an exception reply alike.
+    void faults_data() {
+        QTest::addColumn<QByteArray>("request");
+        QTest::newRow("measurement") << measurementRequest(1);
+        QTest::newRow("exception") << frame({1, 5, 0, 0, 0xFF, 0});
+    }
     void faults() {
-        // On a measurement reply and on an exception reply alike.
-        for (const QByteArray &request : {measurementRequest(1), frame({1, 5, 0, 0, 0xFF, 0})}) {
-            const SimReply clean = plainBus().handle(request, 0);
-            QVERIFY(crcMatches(clean.bytes));
+        QFETCH(QByteArray, request);
+        const SimReply clean = plainBus().handle(request, 0);
+        QVERIFY(crcMatches(clean.bytes));
 
-            SimReply r = plainBus({.drop = 1}).handle(request, 0);
-            QVERIFY(r.bytes.isEmpty());
-            QVERIFY(r.log.contains(u"dropped"));
+        SimReply r = plainBus({.drop = 1}).handle(request, 0);
+        QVERIFY(r.bytes.isEmpty());
+        QVERIFY(r.log.contains(u"dropped"));
 
-            r = plainBus({.badCrc = 1}).handle(request, 0);
-            QCOMPARE(r.bytes.chopped(2), clean.bytes.chopped(2));
-            QVERIFY(!crcMatches(r.bytes));
+        r = plainBus({.badCrc = 1}).handle(request, 0);
+        QCOMPARE(r.bytes.chopped(2), clean.bytes.chopped(2));
+        QVERIFY(!crcMatches(r.bytes));
 
-            r = plainBus({.noise = 1}).handle(request, 0);  // one to three stray bytes
-            QVERIFY(r.bytes.size() > clean.bytes.size() &&
-                    r.bytes.size() <= clean.bytes.size() + 3);
-        }
+        r = plainBus({.noise = 1}).handle(request, 0);  // one to three stray bytes
+        QVERIFY(r.bytes.size() > clean.bytes.size() && r.bytes.size() <= clean.bytes.size() + 3);
     }
 
     void faultShareAndSeed() {
