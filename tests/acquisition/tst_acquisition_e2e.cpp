@@ -152,7 +152,8 @@ private Q_SLOTS:
         // Each reading the window takes, as "address temperature/humidity".
         const ModuleListModel &list = *b.w->modules();
         QStringList taken;
-        connect(&list, &QAbstractItemModel::dataChanged, this,
+        QObject watching;  // goes before `taken`, and the connection with it
+        connect(&list, &QAbstractItemModel::dataChanged, &watching,
                 [&](const QModelIndex &index, const QModelIndex &, const QList<int> &roles) {
                     const ModuleRow &row = list.at(index.row() + 1);
                     if (roles.contains(Qt::DisplayRole) && row.fresh)  // not a failed poll

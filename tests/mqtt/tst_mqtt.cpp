@@ -169,7 +169,6 @@ private Q_SLOTS:
         QCOMPARE(shown(reading[1]), QStringLiteral("site/厅2/17/last 1 1"));
         QCOMPARE(shown(alarm), QStringLiteral("site/厅2/3/alarm 0 1"));
         QCOMPARE(reading[0].payload, reading[1].payload);
-        QCOMPARE(mqttformat::statusTopic("qx7"), QByteArray("qx7/status"));
         // Home Assistant's ids take only letters, digits, '_' and '-'.
         QCOMPARE(mqttformat::discoveryNode("qx7/hall-1"), QByteArray("qx7_hall-1"));
         QVERIFY(mqttformat::discoveryNode("site/厅2").startsWith("site____"));
