@@ -95,7 +95,7 @@ QStringList receiveFields|receive texts are written in lower case"
         editor->showModule(row);|a double click on another row leaves the editor on the first module"
 "sim-bad-crc|tools/qx7sim/SimBus.cpp|!sealOk(request)) {|false) {|the simulator answers a request with a wrong CRC"
 "sim-crc|tools/qx7sim/SimFrames.cpp|(v & 1u) ? 0xA001u : 0u|(v & 1u) ? 0xA000u : 0u|the simulator seals its replies with a wrong CRC of its own"
-"data-folder|src/store/DataFolder.cpp|    if (canCreateFiles(own))|    if (canCreateFiles(own) || true)|an installed program keeps its database beside itself in a folder it cannot write"
+"data-folder|src/store/DataFolder.cpp|    if (canCreateFiles(own))|    if (!own.isEmpty())|an installed program keeps its database beside itself in a folder it cannot write"
 "demodb-module|tools/qx7demodb/main.cpp|QStringList modules{QStringLiteral(\"1\"), QStringLiteral(\"2\"), QStringLiteral(\"3\")};|QStringList modules{QStringLiteral(\"1\"), QStringLiteral(\"2\")};|the demo database registers modules 1 and 2 only"
 "console-beside|src/app/MDImain.cpp|void MDImain::showAcquisition() {
     closeActiveChild();|void MDImain::showAcquisition() {|温湿度采集 leaves the console open beside it"
