@@ -25,7 +25,9 @@ faults=(
 "any-address|src/acquisition/AcquisitionJobs.cpp|cycle_.takeReading(*modules_, reply.address,|cycle_.takeReading(*modules_, cycle_.pendingAddress(),|a reading from another module is credited to the one polled"
 "clock-on-failure|src/acquisition/AcquisitionJobs.cpp|        // The polling waits for the port; nothing is recorded meanwhile.
         clockTimer_->stop();|        // The polling waits for the port; nothing is recorded meanwhile.|a lost port leaves the record clock running"
-"no-reopen|src/bus/BusLink.cpp|    reopenTimer_->start();|    reopenTimer_->stop();|a lost port is never reopened"
+"no-reopen|src/bus/BusLink.cpp|    reopenTimer_->start();
+    setStatus(QStringLiteral(\"串口COM%1已断开|    reopenTimer_->stop();
+    setStatus(QStringLiteral(\"串口COM%1已断开|a lost port is never reopened"
 "utc|src/store/Statements.cpp|datetime('now','+8 hour')|datetime('now')|records are stamped in UTC instead of UTC + 8 hours"
 "delete-fallback|src/records/Maintenance.cpp|    if (!ticked) {
         if (previous != ticked_.end())
@@ -93,7 +95,7 @@ QStringList receiveFields|receive texts are written in lower case"
         editor->showModule(row);|a double click on another row leaves the editor on the first module"
 "sim-bad-crc|tools/qx7sim/SimBus.cpp|!sealOk(request)) {|false) {|the simulator answers a request with a wrong CRC"
 "sim-crc|tools/qx7sim/SimFrames.cpp|(v & 1u) ? 0xA001u : 0u|(v & 1u) ? 0xA000u : 0u|the simulator seals its replies with a wrong CRC of its own"
-"data-folder|src/store/DataFolder.cpp|    if (canCreateFiles(own))|    if (canCreateFiles(own) || true)|an installed program keeps its database beside itself in a folder it cannot write"
+"data-folder|src/store/DataFolder.cpp|    if (canCreateFiles(own))|    if (!own.isEmpty())|an installed program keeps its database beside itself in a folder it cannot write"
 "demodb-module|tools/qx7demodb/main.cpp|QStringList modules{QStringLiteral(\"1\"), QStringLiteral(\"2\"), QStringLiteral(\"3\")};|QStringList modules{QStringLiteral(\"1\"), QStringLiteral(\"2\")};|the demo database registers modules 1 and 2 only"
 "console-beside|src/app/MDImain.cpp|void MDImain::showAcquisition() {
     closeActiveChild();|void MDImain::showAcquisition() {|温湿度采集 leaves the console open beside it"

@@ -1,7 +1,6 @@
 // The polling engine without its window: which module a tick polls, what an
 // unanswered poll marks, which replies are believed, counters, run time, the
-// record schedule, typed numbers, the list load and the one-transaction
-// record store.
+// record schedule, typed numbers and the list load.
 #include "ModuleReplies.h"
 #include "acquisition/AcquisitionCycle.h"
 #include "acquisition/AcquisitionReply.h"
@@ -17,9 +16,9 @@ namespace {
 constexpr qint32 kMax = std::numeric_limits<qint32>::max();
 
 // One row per flag ('y' 是, 'n' 否, '-' empty); addresses 1, 2, 3 ... unless given.
-QList<ModuleRow> rows(const char *flags, const QStringList &addresses = {}) {
+QList<ModuleRow> rows(const QString &flags, const QStringList &addresses = {}) {
     QList<ModuleRow> out;
-    for (int i = 0; flags[i]; ++i) {
+    for (qsizetype i = 0; i < flags.size(); ++i) {
         ModuleRow r;
         r.address = addresses.value(i, QString::number(i + 1));
         r.enabled = flags[i] == 'y' ? "是" : flags[i] == 'n' ? "否" : "";
@@ -39,52 +38,49 @@ int poll(AcquisitionCycle &cycle, ModuleListModel &list) {
 QString cells(const ModuleListModel &list, int p) {
     return list.at(p).temperature + "/" + list.at(p).humidity;
 }
-
-QStringList texts(const QList<DueRecord> &records) {
-    QStringList out;
-    for (const DueRecord &r : records)
-        out << QString::number(r.position) + ":" + r.address + " " + r.temperature + "/" +
-                   r.humidity;
-    return out;
-}
 }  // namespace
 
 class TestAcquisitionCycle : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     // Flags and addresses of the rows, then the positions the ticks poll (0: nothing sent).
+    void pollOrder_data() {
+        QTest::addColumn<QString>("flags");
+        QTest::addColumn<QStringList>("addresses");
+        QTest::addColumn<QList<int>>("polled");
+        // The index is advanced before use: the first tick polls position 2.
+        QTest::newRow("all enabled") << "yyy" << QStringList() << QList<int>{2, 3, 1, 2, 3, 1};
+        QTest::newRow("one module") << "y" << QStringList() << QList<int>{1, 1, 1};
+        // Reaching the last position while skipping ends the tick without
+        // sending, and gotReply stays false.
+        QTest::newRow("last disabled") << "ynn" << QStringList() << QList<int>{0, 1, 0, 1, 0};
+        QTest::newRow("middle disabled") << "yny" << QStringList() << QList<int>{3, 1, 3, 1};
+        QTest::newRow("all disabled") << "nnn" << QStringList() << QList<int>{0, 0, 0, 0};
+        QTest::newRow("empty list") << "" << QStringList() << QList<int>{0, 0};
+        // An empty 启用 cell stops the search but is not polled.
+        QTest::newRow("empty flag") << "y-y" << QStringList() << QList<int>{0, 3, 1, 0, 3};
+        QTest::newRow("addresses out of range")
+            << "yyy" << QStringList{"1", "256", "x"} << QList<int>{0, 0, 1};
+    }
     void pollOrder() {
-        const QStringList plain;
-        const std::tuple<const char *, QStringList, QList<int>> cases[] = {
-            // The index is advanced before use: the first tick polls position 2.
-            {"yyy", plain, {2, 3, 1, 2, 3, 1}},
-            {"y", plain, {1, 1, 1}},
-            // Reaching the last position while skipping ends the tick without
-            // sending, and gotReply stays false.
-            {"ynn", plain, {0, 1, 0, 1, 0}},
-            {"yny", plain, {3, 1, 3, 1}},
-            {"nnn", plain, {0, 0, 0, 0, 0, 0}},
-            {"", plain, {0, 0}},
-            // An empty 启用 cell stops the search but is not polled.
-            {"y-y", plain, {0, 3, 1, 0, 3}},
-            {"yyy", {"1", "256", "x"}, {0, 0, 1}}};
-        for (const auto &[flags, addresses, polled] : cases) {
-            ModuleListModel list;
-            list.setRows(rows(flags, addresses));
-            AcquisitionCycle cycle;
-            cycle.start();
-            QList<int> got;
-            while (got.size() < polled.size()) got << poll(cycle, list);
-            QCOMPARE(got, polled);
-            // No reply came: every request but the last one is one failure, counted
-            // and marked on its row by the next tick. Nothing else is marked.
-            const QList<int> overdue = polled.mid(0, polled.size() - 1);
-            QCOMPARE(cycle.failCount, int(overdue.size() - overdue.count(0)));
-            QCOMPARE(cycle.okCount, 0);
-            QCOMPARE(cycle.gotReply, polled.count(0) == polled.size());
-            for (int p = 1; p <= list.count(); ++p)
-                QCOMPARE(cells(list, p), overdue.contains(p) ? "0/0" : "t/t");
-        }
+        QFETCH(QString, flags);
+        QFETCH(QStringList, addresses);
+        QFETCH(QList<int>, polled);
+        ModuleListModel list;
+        list.setRows(rows(flags, addresses));
+        AcquisitionCycle cycle;
+        cycle.start();
+        QList<int> got;
+        while (got.size() < polled.size()) got << poll(cycle, list);
+        QCOMPARE(got, polled);
+        // No reply came: every request but the last one is one failure, counted
+        // and marked on its row by the next tick. Nothing else is marked.
+        const QList<int> overdue = polled.mid(0, polled.size() - 1);
+        QCOMPARE(cycle.failCount, int(overdue.size() - overdue.count(0)));
+        QCOMPARE(cycle.okCount, 0);
+        QCOMPARE(cycle.gotReply, polled.count(0) == polled.size());
+        for (int p = 1; p <= list.count(); ++p)
+            QCOMPARE(cells(list, p), overdue.contains(p) ? "0/0" : "t/t");
     }
 
     void readingsBelievedOnlyFromThePolledModule() {
@@ -114,8 +110,8 @@ private Q_SLOTS:
         QCOMPARE(cycle.failCount, 1);
     }
 
-    // (计数清零 while acquiring is tried on the window.)
-    void countersSaturate() {
+    // Counters and the run time stop at their largest values instead of wrapping.
+    void countersAndRunTime() {
         ModuleListModel list;
         list.setRows(rows("y"));
         AcquisitionCycle cycle;
@@ -128,34 +124,44 @@ private Q_SLOTS:
         }
         for (int i = 0; i < 4; ++i) poll(cycle, list);
         QCOMPARE(cycle.counterText(), "成功采集次数：2147483647 失败次数：2147483647");
-    }
 
-    void runTime() {
         RunTime t{0, 59, 58};
         t.tick();
         QCOMPARE(t.text(), "0小时59分59秒");
-        t.tick();
-        QCOMPARE(t.text(), "1小时0分0秒");
-        for (int i = 0; i < 3903; ++i) t.tick();
+        for (int i = 0; i < 3904; ++i) t.tick();
         QCOMPARE(t.text(), "2小时5分3秒");
-        t = {kMax, 59, 59};  // the clock stands still instead of wrapping
+        t = {kMax, 59, 59};
         t.tick();
         QCOMPARE(t.text(), "2147483647小时59分59秒");
     }
 
-    void schedule() {
-        RecordSchedule s;
-        s.reset({3, 0, 1});
-        QList<QList<int>> due;
-        for (int i = 0; i < 8; ++i) due << s.tick();
-        // Period 3: first on the 4th tick, then every 3. Period 1: from the 2nd
-        // tick on, every tick. Period 0: never.
-        QCOMPARE(due, (QList<QList<int>>{{}, {3}, {3}, {1, 3}, {3}, {3}, {1, 3}, {3}}));
+    // The positions due at each of eight ticks after a reset, "-" for none;
+    // then, with "retry", the record of position 1 could not be stored at the
+    // fourth tick.
+    void schedule_data() {
+        QTest::addColumn<QList<int>>("periods");
+        QTest::addColumn<bool>("retry");
+        QTest::addColumn<QString>("due");
+        // Period p: first on the (p+1)-th tick, then every p. Period 0: never.
+        QTest::newRow("periods 3, 0, 1") << QList<int>{3, 0, 1} << false << "- 3 3 1,3 3 3 1,3 3";
         // A record that could not be stored is due again at the next tick.
-        s.retry({1});
-        QCOMPARE(s.tick(), (QList<int>{1, 3}));
-        QCOMPARE(s.tick(), (QList<int>{3}));
-        QCOMPARE(s.countdown(1), 1);
+        QTest::newRow("retry") << QList<int>{3} << true << "- - - 1 1 - - 1";
+    }
+    void schedule() {
+        QFETCH(QList<int>, periods);
+        QFETCH(bool, retry);
+        QFETCH(QString, due);
+        RecordSchedule s;
+        s.reset(periods);
+        QStringList got;
+        for (int i = 0; i < 8; ++i) {
+            QStringList positions;
+            for (int p : s.tick()) positions << QString::number(p);
+            got << (positions.isEmpty() ? "-" : positions.join(','));
+            if (retry && i == 3)
+                s.retry({1});
+        }
+        QCOMPARE(got.join(' '), due);
     }
 
     void recordsOnlyFromFreshReadings() {
@@ -172,65 +178,90 @@ private Q_SLOTS:
         QCOMPARE(AcquisitionCycle::maxRecordAgeMs(list, 2000), 8000);
         QCOMPARE(AcquisitionCycle::maxRecordAgeMs(list, 100), 5000);
         const qint64 maxAge = 5000;
+        const auto recorded = [&](qint64 nowMs) {
+            QStringList out;
+            for (const DueRecord &d : cycle.secondTick(list, nowMs, maxAge))
+                out << QString::number(d.position) + ":" + d.address + " " + d.temperature + "/" +
+                           d.humidity;
+            return out;
+        };
         // Countdowns at 1, then nothing read yet: the loaded texts are never recorded.
-        QVERIFY(cycle.secondTick(list, 0, maxAge).isEmpty());
-        QVERIFY(cycle.secondTick(list, 1000, maxAge).isEmpty());
+        QVERIFY(recorded(0).isEmpty() && recorded(1000).isEmpty());
         QCOMPARE(poll(cycle, list), 3);
         QVERIFY(cycle.takeReading(list, 13, Measurement{-100, 455}, 1000));
         QCOMPARE(poll(cycle, list), 1);  // no answer
-        QCOMPARE(texts(cycle.secondTick(list, 2000, maxAge)), QStringList{"3:13 -10/45.5"});
+        QCOMPARE(recorded(2000), QStringList{"3:13 -10/45.5"});
         // A failed poll shows "0" on screen only; the disabled module is never recorded.
         cycle.tick(list);
         QCOMPARE(cells(list, 1), "0/0");
-        QCOMPARE(texts(cycle.secondTick(list, 6000, maxAge)), QStringList{"3:13 -10/45.5"});
+        QCOMPARE(recorded(6000), QStringList{"3:13 -10/45.5"});
         // A reading older than allowed is not recorded again, though the row shows it.
-        QVERIFY(cycle.secondTick(list, 6001, maxAge).isEmpty());
+        QVERIFY(recorded(6001).isEmpty());
         QCOMPARE(cells(list, 3), "-10/45.5");
         QCOMPARE(cycle.runTime.text(), "0小时0分5秒");
     }
 
+    // What a receive text that reaches the window is.
+    void analyseReplies_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("kind");
+        const auto row = [](const char *name, const QString &text, const char *kind) {
+            QTest::newRow(name) << text << QString(kind);
+        };
+        const QString example = receiveText(readingFrame(1, 0x00EB, 0x0226));
+        row("reading", example, "reading 1 23.5/55");
+        row("below zero", receiveText(readingFrame(3, 0xFF9C, 0x0258)), "reading 3 -10/60");
+        row("bad CRC", example.chopped(2) + "00", "bad reading");
+        row("cut short", example.left(15), "bad reading");
+        row("bytes after", example + " 55", "reading 1 23.5/55");  // not looked at
+        row("exception", " 01 84 02 C2 C1", "other");
+        row("echo of a write", receiveText(writeRegisterRequest(1, 0, 2)), "other");
+        // One or two bytes stay in the box.
+        row("one byte", " 01", "incomplete");
+        row("two bytes", " 01 04", "incomplete");
+        row("three bytes", " 01 83 02", "other");
+        row("blanks", "  ", "empty");
+        row("model", receiveText(modelFrame(0x11, 0x00A7)), "model 17 00A7");
+        row("bad model", " 11 03 02 00 A7 00 00", "bad model");
+    }
     void analyseReplies() {
+        QFETCH(QString, text);
         const char *kinds[] = {"empty", "incomplete", "reading", "bad reading",
                                "model", "bad model",  "other"};
-        const QString example = receiveText(readingFrame(1, 0x00EB, 0x0226));
-        const QList<QPair<QString, QString>> cases = {
-            {example, "reading 1 23.5/55"},
-            {receiveText(readingFrame(3, 0xFF9C, 0x0258)), "reading 3 -10/60"},
-            {example.chopped(2) + "00", "bad reading"},  // the CRC does not check
-            {example.left(15), "bad reading"},           // cut short
-            {example + " 55", "reading 1 23.5/55"},      // bytes after the reply are not looked at
-            {" 01 84 02 C2 C1", "other"},                // an exception reply
-            {receiveText(writeRegisterRequest(1, 0, 2)), "other"},  // the echo of a write
-            {" 01", "incomplete"},  // one or two bytes stay in the box
-            {" 01 04", "incomplete"},
-            {" 01 83 02", "other"},
-            {"  ", "empty"},
-            {receiveText(modelFrame(0x11, 0x00A7)), "model 17 00A7"},
-            {" 11 03 02 00 A7 00 00", "bad model"},
-        };
-        for (const auto &[text, expected] : cases) {
-            const AcquisitionReply r = analyseReply(text);
-            QString got = QString::fromUtf8(kinds[int(r.kind)]);
-            if (r.kind == ReplyKind::Reading || r.kind == ReplyKind::SearchAnswer)
-                got += " " + QString::number(r.address) + " ";
-            if (r.kind == ReplyKind::Reading)
-                got += r.reading.temperatureText() + "/" + r.reading.humidityText();
-            if (r.kind == ReplyKind::SearchAnswer)
-                got += r.model;
-            QCOMPARE(got, expected);
-        }
+        const AcquisitionReply r = analyseReply(text);
+        QString got = QString::fromUtf8(kinds[int(r.kind)]);
+        if (r.kind == ReplyKind::Reading)
+            got += QString(" %1 ").arg(r.address) + r.reading.temperatureText() + "/" +
+                   r.reading.humidityText();
+        if (r.kind == ReplyKind::SearchAnswer)
+            got += QString(" %1 ").arg(r.address) + r.model;
+        QTEST(got, "kind");
     }
 
-    // Record periods from the scan column; numbers typed into the boxes.
-    void numbers() {
+    // A record period from the scan column.
+    void recordSeconds_data() {
+        QTest::addColumn<QVariant>("scan");
+        QTest::addColumn<int>("seconds");
         const QList<QPair<QVariant, int>> scans = {
             {qint64(60), 60},   {qint64(0), 0},  {qint64(32767), 32767},
             {qint64(32768), 0}, {qint64(-5), 0}, {QVariant(), 0},
             {" 30 ", 30},       {"abc", 0},      {59.6, 60}};
-        for (const auto &[scan, seconds] : scans) QCOMPARE(recordSecondsOf(scan), seconds);
+        for (const auto &[scan, seconds] : scans)
+            QTest::addRow("'%s'", scan.isValid() ? qPrintable(scan.toString()) : "null")
+                << scan << seconds;
+    }
+    void recordSeconds() {
+        QFETCH(QVariant, scan);
+        QTEST(recordSecondsOf(scan), "seconds");
+    }
 
-        // Text, then as a bus address, a record period and a poll period (-1:
-        // refused); addresses and periods are rounded, halves to even.
+    // A text typed into a box, as a bus address, a record period and a poll
+    // period (-1: refused); addresses and periods are rounded, halves to even.
+    void typedNumbers_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("address");
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<int>("ms");
         const struct {
             const char *text;
             int address, seconds, ms;
@@ -241,12 +272,15 @@ private Q_SLOTS:
             {"1.5", 2, -1, 2},        {"2.5", 2, -1, 2},           {"600.4", -1, -1, 600},
             {"0.4", 0, -1, -1},       {"255.5", -1, -1, 256},      {"6o0", -1, -1, -1},
             {"6 0", -1, -1, -1},      {"6'", -1, -1, -1},          {"", -1, -1, -1}};
-        for (const auto &t : typed) {
-            const auto address = parseBusAddress(t.text);
-            QCOMPARE(address ? int(*address) : -1, t.address);
-            QCOMPARE(parseRecordSeconds(t.text).value_or(-1), t.seconds);
-            QCOMPARE(parsePeriodMs(t.text).value_or(-1), t.ms);
-        }
+        for (const auto &t : typed)
+            QTest::addRow("'%s'", t.text) << t.text << t.address << t.seconds << t.ms;
+    }
+    void typedNumbers() {
+        QFETCH(QString, text);
+        const auto address = parseBusAddress(text);
+        QTEST(address ? int(*address) : -1, "address");
+        QTEST(parseRecordSeconds(text).value_or(-1), "seconds");
+        QTEST(parsePeriodMs(text).value_or(-1), "ms");
     }
 
     void loadList() {
@@ -290,7 +324,6 @@ private Q_SLOTS:
         QCOMPARE(list.at(2).temperature + list.at(2).recordPeriod, "abc");
         QCOMPARE(list.recordPeriods().mid(0, 3), (QList<int>{60, 0, 0}));
         QVERIFY(list.isRegistered(255) && !list.isRegistered(4));
-        // A list that cannot be read is tried on the window.
     }
 };
 

@@ -36,36 +36,11 @@ private Q_SLOTS:
     // "T,H" a reading, "x" a poll without a valid reply, "limits TL/TH/HL/HH"
     // the list loaded again with these limits, "unreadable" loaded again when
     // the limits could not be read, "off" loaded again with the flag 否.
-    void decisions() {
-        auto row = [](const char *what, const char *limits,
-                      std::initializer_list<const char *> steps) {
-            AlarmMonitor m;
-            // Another module goes through the same: it must not disturb module 3.
-            auto watch = [&](const QString &l) {
-                QList<WatchedModule> w{{7, AlarmLimits{}}};
-                if (l == "unreadable")
-                    w << WatchedModule{3, std::nullopt};
-                else if (l != "off")
-                    w << WatchedModule{3, limitsOf(l)};
-                return m.watch(w, "t");
-            };
-            QCOMPARE(describe(watch(QString::fromUtf8(limits))), QString());
-            for (const char *text : steps) {
-                const QString s = QString::fromUtf8(text);
-                const QString step = s.section(u'=', 0, 0);
-                QList<AlarmEvent> events;
-                m.noReply(7, "t");
-                if (step == "x") {
-                    events = m.noReply(3, "t");
-                } else if (step.startsWith("limits ") || step == "unreadable" || step == "off") {
-                    events = watch(step.startsWith("limits ") ? step.mid(7) : step);
-                } else {
-                    const QStringList v = step.split(u',');
-                    events = m.reading(3, v[0].toDouble(), v[1].toDouble(), "t");
-                }
-                const QString got = step + "=" + describe(events);
-                QVERIFY2(got == s, qPrintable(QString::fromUtf8(what) + ": " + got));
-            }
+    void decisions_data() {
+        QTest::addColumn<QString>("limits");
+        QTest::addColumn<QStringList>("steps");
+        const auto row = [](const char *name, const char *limits, const QStringList &steps) {
+            QTest::newRow(name) << QString(limits) << steps;
         };
         row("no limits: only the no-reply alarm", "///",
             {"-50,0=", "120,100=", "x=", "x=", "x=无应答 开始", "x=", "20,50=无应答 结束"});
@@ -107,6 +82,35 @@ private Q_SLOTS:
         row("a limit added: the next reading decides", "///",
             {"-5,50=", "limits -4///=", "-5,50=温度过低 开始 -5"});
     }
+    void decisions() {
+        QFETCH(QString, limits);
+        QFETCH(QStringList, steps);
+        AlarmMonitor m;
+        // Another module goes through the same: it must not disturb module 3.
+        auto watch = [&](const QString &l) {
+            QList<WatchedModule> w{{7, AlarmLimits{}}};
+            if (l == "unreadable")
+                w << WatchedModule{3, std::nullopt};
+            else if (l != "off")
+                w << WatchedModule{3, limitsOf(l)};
+            return m.watch(w, "t");
+        };
+        QCOMPARE(describe(watch(limits)), QString());
+        for (const QString &s : steps) {
+            const QString step = s.section(u'=', 0, 0);
+            QList<AlarmEvent> events;
+            m.noReply(7, "t");
+            if (step == "x") {
+                events = m.noReply(3, "t");
+            } else if (step.startsWith("limits ") || step == "unreadable" || step == "off") {
+                events = watch(step.startsWith("limits ") ? step.mid(7) : step);
+            } else {
+                const QStringList v = step.split(u',');
+                events = m.reading(3, v[0].toDouble(), v[1].toDouble(), "t");
+            }
+            QCOMPARE(step + "=" + describe(events), s);
+        }
+    }
 
     // Every event carries its module, its time and its value; the alarms on
     // are listed by module and kind, with the time each began. Of two rows of
@@ -129,32 +133,34 @@ private Q_SLOTS:
 
     // The editor's boxes: empty for none, a number, the lower below the upper;
     // a refusal names the box. Each case gives the limits as texts, or the message.
-    void limitBoxes() {
-        const struct {
-            AlarmLimitTexts boxes;
-            QString result;
-        } cases[] = {
-            {{"", " ", "", ""}, "///"},
-            {{" -4.0 ", "30", "20.5", "80"}, "-4/30/20.5/80"},
-            {{"", "", "", "95"}, "///95"},
-            {{"", "abc", "", ""}, "温度上限“abc”不是数字，请输入一个数，或留空表示不设限。"},
-            {{"1e3", "", "", ""}, "温度下限“1e3”不是数字，请输入一个数，或留空表示不设限。"},
-            {{"", "", "20,5", ""}, "湿度下限“20,5”不是数字，请输入一个数，或留空表示不设限。"},
-            {{"", "", "", "80'"}, "湿度上限“80'”不是数字，请输入一个数，或留空表示不设限。"},
-            {{"10", "10", "", ""}, "温度下限必须低于温度上限，请重新输入。"},
-            {{"", "", "60", "40"}, "湿度下限必须低于湿度上限，请重新输入。"},
-            // A lower limit alone may lie above an upper limit of the other kind.
-            {{"50", "", "", "40"}, "50///40"},
+    void limitBoxes_data() {
+        QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<QString>("result");
+        const auto row = [](const char *name, const QStringList &boxes, const QString &result) {
+            QTest::newRow(name) << boxes << result;
         };
-        for (const auto &c : cases) {
-            AlarmLimits limits;
-            QString got = alarmlimits::parse(c.boxes, &limits);
-            if (got.isEmpty()) {
-                const AlarmLimitTexts t = alarmlimits::texts(limits);
-                got = t.tempLow + "/" + t.tempHigh + "/" + t.humLow + "/" + t.humHigh;
-            }
-            QCOMPARE(got, c.result);
+        const QString notANumber = "”不是数字，请输入一个数，或留空表示不设限。";
+        row("none", {"", " ", "", ""}, "///");
+        row("all four", {" -4.0 ", "30", "20.5", "80"}, "-4/30/20.5/80");
+        row("one", {"", "", "", "95"}, "///95");
+        row("word", {"", "abc", "", ""}, "温度上限“abc" + notANumber);
+        row("exponent", {"1e3", "", "", ""}, "温度下限“1e3" + notANumber);
+        row("comma", {"", "", "20,5", ""}, "湿度下限“20,5" + notANumber);
+        row("quote", {"", "", "", "80'"}, "湿度上限“80'" + notANumber);
+        row("temperatures equal", {"10", "10", "", ""}, "温度下限必须低于温度上限，请重新输入。");
+        row("humidities crossed", {"", "", "60", "40"}, "湿度下限必须低于湿度上限，请重新输入。");
+        // A lower limit alone may lie above an upper limit of the other kind.
+        row("kinds apart", {"50", "", "", "40"}, "50///40");
+    }
+    void limitBoxes() {
+        QFETCH(QStringList, boxes);
+        AlarmLimits limits;
+        QString got = alarmlimits::parse({boxes[0], boxes[1], boxes[2], boxes[3]}, &limits);
+        if (got.isEmpty()) {
+            const AlarmLimitTexts t = alarmlimits::texts(limits);
+            got = t.tempLow + "/" + t.tempHigh + "/" + t.humLow + "/" + t.humHigh;
         }
+        QTEST(got, "result");
     }
 
     // Stored and read back: no table means no limits (that nothing is written

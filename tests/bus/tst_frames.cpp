@@ -107,14 +107,23 @@ private Q_SLOTS:
         }
     }
 
+    // The shortest decimal text of tenths.
+    void tenths_data() {
+        QTest::addColumn<int>("tenths");
+        QTest::addColumn<QString>("text");
+        for (const auto &[tenths, text] :
+             {std::pair{253, "25.3"}, {250, "25"}, {5, "0.5"}, {-5, "-0.5"}, {0, "0"}})
+            QTest::addRow("%d", tenths) << tenths << text;
+    }
+    void tenths() {
+        QFETCH(int, tenths);
+        QTEST(tenthsText(tenths), "text");
+    }
+
     void measurementValues() {
         const ReplyCheck c = checkMeasurementReply(receiveText(hex("01040400FA0258DB2F")), 1);
         QCOMPARE(c.measurement().temperatureText(), QStringLiteral("25"));
         QCOMPARE(c.measurement().humidityText(), QStringLiteral("60"));
-        // The shortest decimal text of tenths.
-        for (const auto &[tenths, text] :
-             {std::pair{253, "25.3"}, {250, "25"}, {5, "0.5"}, {-5, "-0.5"}, {0, "0"}})
-            QCOMPARE(tenthsText(tenths), QString::fromLatin1(text));
         // Temperature is signed, humidity is not.
         const Measurement cold = decodeMeasurement(hex("010404FF9CFF9C"));
         QCOMPARE(cold.temperatureText(), QStringLiteral("-10"));

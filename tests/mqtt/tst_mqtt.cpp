@@ -1,9 +1,9 @@
 // MQTT publishing: topics and payloads, the settings' checks and row, the
 // queue's order and resend rules, the connection's states; then the
-// publisher against a real mosquitto on a free loopback port: the messages on
-// the wire, retained values and the status, Home Assistant's discovery, the
-// last will when the line breaks, no repeat or swap over a broken line, TLS
-// with the system's certificate store, and a full queue. A refused login is
+// publisher against a real mosquitto on a free loopback port: Home
+// Assistant's discovery, the last will when the line breaks, no repeat or
+// swap over a broken line, retained values and the status, TLS with the
+// system's certificate store, and a full queue. A refused login is
 // tested through the settings window, in tst_mqttsetting.
 #include "mqtt/MqttConnection.h"
 #include "mqtt/MqttFormat.h"
@@ -169,7 +169,6 @@ private Q_SLOTS:
         QCOMPARE(shown(reading[1]), QStringLiteral("site/厅2/17/last 1 1"));
         QCOMPARE(shown(alarm), QStringLiteral("site/厅2/3/alarm 0 1"));
         QCOMPARE(reading[0].payload, reading[1].payload);
-        QCOMPARE(mqttformat::statusTopic("qx7"), QByteArray("qx7/status"));
         // Home Assistant's ids take only letters, digits, '_' and '-'.
         QCOMPARE(mqttformat::discoveryNode("qx7/hall-1"), QByteArray("qx7_hall-1"));
         QVERIFY(mqttformat::discoveryNode("site/厅2").startsWith("site____"));
@@ -226,32 +225,6 @@ private Q_SLOTS:
         }
     }
 
-    void settingsRow() {
-        LiteConnection conn;
-        TestDatabase db(conn);
-        const auto tables = [&] { return db.rows("select name, sql from sqlite_master"); };
-        const QList<QVariantList> before = tables();
-        // No table: publishing is off, and neither reading nor switching off creates one.
-        QVERIFY(!mqttsettings::load(conn).settings);
-        QVERIFY(mqttsettings::remove(conn, nullptr));
-        QCOMPARE(tables(), before);
-
-        // Saving adds the table and its one row; the program's tables stay as they were.
-        MqttSettings s{"127.0.0.1", 1884, "site/it's", "o'brien", "pa'ss\"word", true, "h'a"};
-        QVERIFY(mqttsettings::save(conn, s, nullptr));
-        QVERIFY(mqttsettings::save(conn, s, nullptr));
-        QCOMPARE(tables().size(), before.size() + 1);
-        for (const QVariantList &t : before) QVERIFY(tables().contains(t));
-        QCOMPARE(db.rows("select * from mqttsetting"),
-                 (QList<QVariantList>{
-                     {"127.0.0.1", 1884, "site/it's", "o'brien", "pa'ss\"word", 1, "h'a"}}));
-        QCOMPARE(mqttsettings::load(conn).settings, std::optional(s));
-
-        // Off: the row goes, the table stays.
-        QVERIFY(mqttsettings::remove(conn, nullptr));
-        QCOMPARE(db.scalar("select count(*) from mqttsetting").toInt(), 0);
-    }
-
     // A table saved before discovery came: read as it is (discovery on, with
     // Home Assistant's prefix); the next save adds the column and keeps the others.
     void settingsRowFromBefore() {
@@ -275,27 +248,20 @@ private Q_SLOTS:
     void storedRow_data() {
         QTest::addColumn<QString>("values");  // port, prefix, tls, discovery
         QTest::addColumn<QString>("loaded");  // port prefix tls discovery, or the problem
-        QTest::newRow("blanks") << "NULL, '', NULL, NULL"
-                                << "1883 qx7 0 homeassistant";
-        QTest::newRow("tls, no discovery") << "8883, 'a/b', 1, ''"
-                                           << "8883 a/b 1 ";
-        QTest::newRow("port as text") << "'1884', 'qx7', 0, 'ha'"
-                                      << "1884 qx7 0 ha";
-        QTest::newRow("port beyond 32 bits")
-            << "4294985127, 'qx7', 0, NULL"
-            << "端口必须是1到65535之间的整数，保存的是“4294985127”";
-        QTest::newRow("port 0") << "0, 'qx7', 0, NULL"
-                                << "端口必须是1到65535";
-        QTest::newRow("port with a fraction") << "1883.5, 'qx7', 0, NULL"
-                                              << "端口必须是1到65535";
-        QTest::newRow("port not a number") << "'mqtt', 'qx7', 0, NULL"
-                                           << "端口必须是1到65535";
-        QTest::newRow("tls yes") << "1883, 'qx7', 'yes', NULL"
-                                 << "tls只能是0（不用TLS）或1";
-        QTest::newRow("tls 2") << "1883, 'qx7', 2, NULL"
-                               << "保存的是“2”";
-        QTest::newRow("prefix U+FFFE") << "1883, 'qx7' || char(65534), 0, NULL"
-                                       << "不允许的字符（U+FFFE）";
+        const auto row = [](const char *name, const char *values, const char *loaded) {
+            QTest::newRow(name) << QString(values) << QString(loaded);
+        };
+        row("blanks", "NULL, '', NULL, NULL", "1883 qx7 0 homeassistant");
+        row("tls, no discovery", "8883, 'a/b', 1, ''", "8883 a/b 1 ");
+        row("port as text", "'1884', 'qx7', 0, 'ha'", "1884 qx7 0 ha");
+        row("port beyond 32 bits", "4294985127, 'qx7', 0, NULL",
+            "端口必须是1到65535之间的整数，保存的是“4294985127”");
+        row("port 0", "0, 'qx7', 0, NULL", "端口必须是1到65535");
+        row("port with a fraction", "1883.5, 'qx7', 0, NULL", "端口必须是1到65535");
+        row("port not a number", "'mqtt', 'qx7', 0, NULL", "端口必须是1到65535");
+        row("tls yes", "1883, 'qx7', 'yes', NULL", "tls只能是0（不用TLS）或1");
+        row("tls 2", "1883, 'qx7', 2, NULL", "保存的是“2”");
+        row("prefix U+FFFE", "1883, 'qx7' || char(65534), 0, NULL", "不允许的字符（U+FFFE）");
     }
     void storedRow() {
         QFETCH(QString, values);
@@ -369,51 +335,40 @@ private Q_SLOTS:
         QTest::addColumn<QString>("states");
         QTest::addColumn<int>("retrySeconds");
         QTest::addColumn<QString>("said");
-        QTest::newRow("refused") << "start refuse"
-                                 << "Connecting Waiting" << 1 << "";
-        QTest::newRow("pause not over") << "start refuse +999"
-                                        << "Connecting Waiting" << 1 << "";
-        QTest::newRow("pause over") << "start refuse +1000"
-                                    << "Connecting Waiting Connecting" << 0 << "";
-        QTest::newRow("pauses double")
-            << "start refuse +1000 lose +2000 refuse"
-            << "Connecting Waiting Connecting Waiting Connecting Waiting" << 4 << "";
-        QTest::newRow("pauses stop at a minute")
-            << "start refuse +1000 refuse +2000 refuse +4000 refuse +8000 refuse +16000 refuse "
-               "+32000 refuse +60000 refuse"
-            << QString("Connecting Waiting ").repeated(8).trimmed() << 60 << "";
-        QTest::newRow("no answer in 10 s") << "start +9999 +1"
-                                           << "Connecting Waiting" << 1 << "";
-        QTest::newRow("accepted") << "start accept"
-                                  << "Connecting Connected" << 0 << "online";
-        QTest::newRow("lost: the pause starts again")
-            << "start refuse +1000 accept lose"
-            << "Connecting Waiting Connecting Connected Waiting" << 1 << "online";
-        QTest::newRow("old news while waiting") << "start refuse lose accept"
-                                                << "Connecting Waiting" << 1 << "";
-        QTest::newRow("same settings while waiting: at once")
-            << "start refuse start"
-            << "Connecting Waiting Connecting" << 0 << "";
-        QTest::newRow("same settings while connected") << "start accept start"
-                                                       << "Connecting Connected" << 0 << "online";
-        QTest::newRow("other settings: goodbye first")
-            << "start accept other"
-            << "Connecting Connected SayingGoodbye" << 0 << "online offline";
-        QTest::newRow("other settings: then the new connection")
-            << "start accept other ack"
-            << "Connecting Connected SayingGoodbye Connecting" << 0 << "online offline";
-        QTest::newRow("stop: goodbye acknowledged")
-            << "start accept stop ack"
-            << "Connecting Connected SayingGoodbye Finished" << 0 << "online offline";
-        QTest::newRow("stop: goodbye unanswered for a second")
-            << "start accept stop +999 +1"
-            << "Connecting Connected SayingGoodbye Finished" << 0 << "online offline";
-        QTest::newRow("stop: line lost during the goodbye")
-            << "start accept stop lose +60000"
-            << "Connecting Connected SayingGoodbye Finished" << 0 << "online offline";
-        QTest::newRow("stop while waiting: no more attempts")
-            << "start refuse stop +60000 start"
-            << "Connecting Waiting Finished" << 0 << "";
+        const auto row = [](const char *name, const char *script, const QString &states,
+                            int retrySeconds, const char *said) {
+            QTest::newRow(name) << QString(script) << states << retrySeconds << QString(said);
+        };
+        const QString waiting = "Connecting Waiting", connected = "Connecting Connected";
+        const QString goodbye = connected + " SayingGoodbye";
+        row("refused", "start refuse", waiting, 1, "");
+        row("pause not over", "start refuse +999", waiting, 1, "");
+        row("pause over", "start refuse +1000", waiting + " Connecting", 0, "");
+        row("pauses double", "start refuse +1000 lose +2000 refuse",
+            waiting + " Connecting Waiting Connecting Waiting", 4, "");
+        row("pauses stop at a minute",
+            "start refuse +1000 refuse +2000 refuse +4000 refuse +8000 refuse +16000 refuse "
+            "+32000 refuse +60000 refuse",
+            QString("Connecting Waiting ").repeated(8).trimmed(), 60, "");
+        row("no answer in 10 s", "start +9999 +1", waiting, 1, "");
+        row("accepted", "start accept", connected, 0, "online");
+        row("lost: the pause starts again", "start refuse +1000 accept lose",
+            waiting + " Connecting Connected Waiting", 1, "online");
+        row("old news while waiting", "start refuse lose accept", waiting, 1, "");
+        row("same settings while waiting: at once", "start refuse start", waiting + " Connecting",
+            0, "");
+        row("same settings while connected", "start accept start", connected, 0, "online");
+        row("other settings: goodbye first", "start accept other", goodbye, 0, "online offline");
+        row("other settings: then the new connection", "start accept other ack",
+            goodbye + " Connecting", 0, "online offline");
+        row("stop: goodbye acknowledged", "start accept stop ack", goodbye + " Finished", 0,
+            "online offline");
+        row("stop: goodbye unanswered for a second", "start accept stop +999 +1",
+            goodbye + " Finished", 0, "online offline");
+        row("stop: line lost during the goodbye", "start accept stop lose +60000",
+            goodbye + " Finished", 0, "online offline");
+        row("stop while waiting: no more attempts", "start refuse stop +60000 start",
+            waiting + " Finished", 0, "");
     }
     void connectionStates() {
         QFETCH(QString, script);
@@ -454,49 +409,6 @@ private Q_SLOTS:
         QCOMPARE(went.join(' '), states);
         QCOMPARE(c.status().retrySeconds, retrySeconds);
         QCOMPARE(statusSaid.join(' '), said);
-    }
-
-    void publishesReadingsAlarmsAndStatus() {
-        MqttBroker broker;
-        QVERIFY2(broker.start(), qPrintable(broker.errorString()));
-        MqttSubscriber live(broker.port(), "qx7/#");
-        QVERIFY(live.start());
-        MqttPublisher pub;
-        QVERIFY(connects(pub, broker.settings()));
-
-        const qint64 from = QDateTime::currentMSecsSinceEpoch();
-        pub.publishReading(1, 23.5, 45.2, "2024-03-05 10:00:00");
-        pub.publishReading(2, -10, 0, "2024-03-05 10:00:01");
-        pub.publishReading(1, 23.6, 45, "2024-03-05 10:00:02");
-        pub.publishAlarm(2, "no_reply", "on", std::nullopt, "2024-03-05 09:59:58");
-        QTRY_COMPARE_WITH_TIMEOUT(live.payloads("qx7/2/alarm").size(), 1, kWait);
-        QByteArrayList readings;
-        for (const QByteArray &p : live.payloads("qx7/1/state") + live.payloads("qx7/2/state"))
-            readings << stamped(p, from);
-        QCOMPARE(readings,
-                 (QByteArrayList{R"({"temp": 23.5, "hum": 45.2, "time": "2024-03-05 10:00:00"})",
-                                 R"({"temp": 23.6, "hum": 45, "time": "2024-03-05 10:00:02"})",
-                                 R"({"temp": -10, "hum": 0, "time": "2024-03-05 10:00:01"})"}));
-        // The alarm says the second the alarm log has.
-        QCOMPARE(live.payloads("qx7/2/alarm"),
-                 QByteArrayList{R"({"kind": "no_reply", "state": "on", "value": null, )"
-                                R"("time": "2024-03-05 09:59:58"})"});
-
-        // A subscriber that comes later gets what is retained: the latest reading
-        // of each module and the program's status, nothing of the history.
-        MqttSubscriber late(broker.port(), "qx7/#");
-        QVERIFY(late.start());
-        QTRY_COMPARE_WITH_TIMEOUT(late.count(), 3, kWait);
-        QCOMPARE(late.payloads("qx7/1/last"), live.payloads("qx7/1/state").mid(1));
-        QCOMPARE(late.payloads("qx7/2/last"), live.payloads("qx7/2/state"));
-        QCOMPARE(late.payloads("qx7/status"), QByteArrayList{"online"});
-
-        // A clean stop says "offline" itself, after the one "online"; the broker keeps that.
-        QVERIFY(pub.stop());
-        QVERIFY(pub.statusText().isEmpty());
-        QTRY_COMPARE_WITH_TIMEOUT(live.payloads("qx7/status"),
-                                  (QByteArrayList{"online", "offline"}), kWait);
-        pub.publishReading(1, 1, 1, "2024-03-05 10:00:03");  // off: nothing goes out, nothing runs
     }
 
     // Home Assistant learns each module's two sensors from retained
@@ -540,15 +452,15 @@ private Q_SLOTS:
         QCOMPARE(ha.payloads(h12).last(), QByteArray());
         MqttSubscriber late(broker.port(), "homeassistant/sensor/#");
         QVERIFY(late.start());
-        QTRY_COMPARE_WITH_TIMEOUT(late.count(), 2, kWait);
-        QCOMPARE(late.payloads(t1), ha.payloads(t1).mid(0, 1));
+        QTRY_VERIFY_WITH_TIMEOUT(late.count() >= 2, kWait);
+        QCOMPARE(late.payloads(t1).value(0), ha.payloads(t1).value(0));
 
-        // Discovery switched off: module 1's are taken back too.
+        // Discovery switched off: module 1's are taken back too. (The list
+        // change above may still be sending module 1's configurations again.)
         MqttSettings off = broker.settings();
         off.discoveryPrefix.clear();
         pub.apply(off);
-        QTRY_COMPARE_WITH_TIMEOUT(late.payloads(t1).size(), 2, kWait);
-        QCOMPARE(late.payloads(t1).last(), QByteArray());
+        QTRY_COMPARE_WITH_TIMEOUT(late.payloads(t1).last(), QByteArray(), kWait);
     }
 
     void brokenLineRepeatsAtMostTheMessageInFlightAndLeavesTheWill() {
@@ -564,6 +476,7 @@ private Q_SLOTS:
         QVERIFY(connects(pub, broker.settings(relay.port())));
 
         constexpr int kReadings = 2000;
+        const qint64 from = QDateTime::currentMSecsSinceEpoch();
         publish(pub, 1, kReadings);
         // Many breaks: at each, the message on its way may or may not have reached the broker.
         const QList<int> cutAt{200, 400, 600, 800, 1000, 1200, 1400, 1600};
@@ -599,6 +512,22 @@ private Q_SLOTS:
         QByteArrayList statuses{"online"};
         for (int i = 0; i < cuts; ++i) statuses += {"offline", "online"};
         QTRY_COMPARE_WITH_TIMEOUT(sub.payloads("qx7/status"), statuses, kWait);
+
+        // A subscriber that comes later gets what is retained: the latest
+        // reading, stamped with the instant it was taken, and the program's
+        // status; nothing of the history.
+        MqttSubscriber late(broker.port(), "qx7/#");
+        QVERIFY(late.start());
+        QTRY_COMPARE_WITH_TIMEOUT(late.count(), 2, kWait);
+        QCOMPARE(stamped(late.payloads("qx7/1/last").value(0), from),
+                 R"({"temp": 2000, "hum": 50, "time": "2024-03-05 10:00:00"})");
+        QCOMPARE(late.payloads("qx7/status"), QByteArrayList{"online"});
+        // A clean stop says "offline" itself; the broker keeps that.
+        QVERIFY(pub.stop());
+        QVERIFY(pub.statusText().isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(late.payloads("qx7/status"),
+                                  (QByteArrayList{"online", "offline"}), kWait);
+        publish(pub, 1, 1);  // off: nothing goes out, nothing runs
     }
 
     void tlsTrustsTheSystemsCertificates() {

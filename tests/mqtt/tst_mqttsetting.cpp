@@ -1,22 +1,12 @@
 // The window MQTT设置 and the program around it: what the window refuses, saving, testing and
-// switching off, the frame's status line, and, end to end, each reading the acquisition believes
-// reaching a subscriber on a real mosquitto once, in order, within a second.
-#include "acquisition/ModuleList.h"
-#include "acquisition/ui/ModuleWindow.h"
-#include "bus/BusLink.h"
-#include "bus/SerialPort.h"
+// switching off, the frame's status line. (What the acquisition publishes is seen end to end in
+// tst_acquisition_e2e.)
 #include "mqtt/MqttPublisher.h"
 #include "mqtt/ui/MqttSettingsDialog.h"
-#include "store/RecordWriter.h"
-#include "store/Schema.h"
 #include "support/AppFixture.h"
 #include "support/MqttBroker.h"
-#include "support/MqttSubscriber.h"
-#include "support/SimProcess.h"
 
 #include <QCheckBox>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -47,27 +37,6 @@ QLabel *frameStatus(AppFixture &app) {
     return app.frame()->findChild<QLabel *>("mqttStatus");
 }
 
-// What the program does at its start, with `broker` saved as its MQTT settings and the
-// serial port saved before: true once the broker accepted.
-bool startPublishing(AppFixture &app, const MqttBroker &broker) {
-    if (!mqttsettings::save(app.services().db(), broker.settings(), nullptr))
-        return false;
-    app.frame()->startMqtt();
-    app.frame()->openSavedPort();
-    return QTest::qWaitFor(
-        [&] { return app.services().mqtt().status().state == MqttStatus::State::Connected; },
-        kWait);
-}
-
-// Opens 温湿度采集 and starts polling, one module every `ms` milliseconds.
-ModuleWindow *acquire(AppFixture &app, const char *ms) {
-    app.menu("board");
-    auto *w = app.find<ModuleWindow>("module");
-    w->findChild<QLineEdit *>("Text2")->setText(ms);
-    w->toggleAcquisition();
-    return w;
-}
-
 // The rows of table mqttsetting; -1 when there is no such table.
 int settingRows(AppFixture &app) {
     if (app.db().scalar("select count(*) from sqlite_master where name='mqttsetting'").toInt() == 0)
@@ -86,23 +55,21 @@ private Q_SLOTS:
         QTest::addColumn<QString>("discovery");   // Home Assistant's prefix
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("focus");
-        const QString ha = "homeassistant";
-        QTest::newRow("host") << QStringList{"", "1883", "qx7", "", ""} << ha
-                              << "请填写MQTT代理的地址。"
-                              << "host";
-        QTest::newRow("port") << QStringList{"127.0.0.1", "4294985127", "qx7", "", ""} << ha
-                              << "端口必须是1到65535之间的整数。"
-                              << "port";
-        QTest::newRow("prefix") << QStringList{"127.0.0.1", "1883", "qx7/#", "", ""} << ha
-                                << "主题前缀不能含有“+”或“#”。"
-                                << "prefix";
-        QTest::newRow("password") << QStringList{"127.0.0.1", "1883", "qx7", "", "pw"} << ha
-                                  << "填写密码时必须同时填写用户名。"
-                                  << "username";
-        QTest::newRow("discovery prefix")
-            << QStringList{"127.0.0.1", "1883", "qx7", "", ""} << "ha/+"
-            << "自动发现前缀不能含有“+”或“#”。"
-            << "discoveryPrefix";
+        const auto row = [](const char *name, const QStringList &fields, const char *discovery,
+                            const char *message, const char *focus) {
+            QTest::newRow(name) << fields << QString(discovery) << QString(message)
+                                << QString(focus);
+        };
+        const char *ha = "homeassistant";
+        row("host", {"", "1883", "qx7", "", ""}, ha, "请填写MQTT代理的地址。", "host");
+        row("port", {"127.0.0.1", "4294985127", "qx7", "", ""}, ha,
+            "端口必须是1到65535之间的整数。", "port");
+        row("prefix", {"127.0.0.1", "1883", "qx7/#", "", ""}, ha, "主题前缀不能含有“+”或“#”。",
+            "prefix");
+        row("password", {"127.0.0.1", "1883", "qx7", "", "pw"}, ha,
+            "填写密码时必须同时填写用户名。", "username");
+        row("discovery prefix", {"127.0.0.1", "1883", "qx7", "", ""}, "ha/+",
+            "自动发现前缀不能含有“+”或“#”。", "discoveryPrefix");
     }
     void refusals() {
         QFETCH(QStringList, fields);
@@ -173,6 +140,7 @@ private Q_SLOTS:
             QCOMPARE(app.boxes.shown.last().icon, MsgIcon::Information);
             QCOMPARE(app.boxes.texts().last(), "连接成功：MQTT代理 " + server + " 接受了连接。");
             win.click("save");
+            QCOMPARE(settingRows(app), 1);  // saved again: still one row
             QTRY_COMPARE_WITH_TIMEOUT(frameStatus(app)->text(), "MQTT：已连接 " + server, kWait);
             QCOMPARE(win.state(), "MQTT：已连接 " + server);
             win.click("exit");
@@ -197,92 +165,6 @@ private Q_SLOTS:
         // The password is in no box and no status line.
         for (const QString &text : app.boxes.texts() + lines)
             QVERIFY2(!text.contains("pa'ss") && !text.contains("wr0ng"), qPrintable(text));
-    }
-
-    // The acquisition polls the simulator's modules through the program's real
-    // serial port, with some replies lost or spoilt: those polls publish nothing.
-    void everyBelievedReadingReachesASubscriberWithinASecond() {
-        MqttBroker broker;
-        QVERIFY2(broker.start(), qPrintable(broker.errorString()));
-        MqttSubscriber sub(broker.port(), "qx7/+/state");
-        QVERIFY(sub.start());
-        SimProcess sim(SimProcess::Serial,
-                       {"--modules", "1,2,3", "--drop", "0.2", "--bad-crc", "0.1", "--seed", "5"});
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-
-        AppFixture app(new SerialPort());
-        for (int a : {1, 2, 3}) app.db().addModule(a);
-        QVERIFY(startPublishing(app, broker));
-        QVERIFY(app.bus().port()->PortOpen());
-
-        ModuleWindow *w = acquire(app, "150");
-        // Each reading the window takes, as "address temperature/humidity", and when.
-        QStringList taken;
-        QList<qint64> takenAt;
-        const ModuleListModel *list = w->modules();
-        connect(list, &QAbstractItemModel::dataChanged, this, [&](const QModelIndex &index) {
-            const ModuleRow &row = list->at(index.row() + 1);
-            if (!row.fresh)
-                return;  // a failed poll
-            taken << row.address + " " + row.temperature + "/" + row.humidity;
-            takenAt << MqttSubscriber::now();
-        });
-        QVERIFY(QTest::qWaitFor([&] { return taken.size() >= 20; }, 2 * kWait));
-        w->toggleAcquisition();
-        QVERIFY(app.services().acquisition().cycle().failCount > 0);  // the faults did happen
-
-        QTRY_COMPARE_WITH_TIMEOUT(sub.count(), int(taken.size()), kWait);
-        const QList<MqttSubscriber::Message> got = sub.messages();
-        QStringList published;
-        qint64 slowest = 0;
-        for (int i = 0; i < got.size(); ++i) {
-            const QJsonObject o = QJsonDocument::fromJson(got[i].payload).object();
-            published << got[i].topic.split('/').at(1) + " " +
-                             QString::number(o.value("temp").toDouble()) + "/" +
-                             QString::number(o.value("hum").toDouble());
-            slowest = std::max(slowest, got[i].receivedMs - takenAt.value(i));
-        }
-        QCOMPARE(published, taken);
-        qInfo("%d readings; the slowest reached the subscriber %lld ms after the window took it",
-              int(taken.size()), slowest);
-        QVERIFY2(slowest < 1000, qPrintable(QString::number(slowest)));
-    }
-
-    // The starts of an alarm below a limit and of a no-reply alarm are
-    // published on <prefix>/<adr>/alarm as they go into the alarm log.
-    void alarmsReachASubscriber() {
-        MqttBroker broker;
-        QVERIFY2(broker.start(), qPrintable(broker.errorString()));
-        MqttSubscriber sub(broker.port(), "qx7/+/alarm");
-        QVERIFY(sub.start());
-        SimProcess sim(SimProcess::Serial, {"--modules", "3", "--set", "3:-5:80", "--seed", "1"});
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-
-        AppFixture app(new SerialPort());
-        for (int a : {3, 5}) app.db().addModule(a);  // 5 is not on the bus
-        app.db().exec("update dbQx7 set alarm='是'");
-        app.db().exec(schema::createAlarmLimitTable());
-        app.db().exec("insert into alarmlimit (adr, tlow) values ('3', -4)");
-        QVERIFY(startPublishing(app, broker));
-
-        ModuleWindow *w = acquire(app, "100");
-        QTRY_COMPARE_WITH_TIMEOUT(sub.count(), 2, kWait);
-        QStringList got;
-        for (const MqttSubscriber::Message &m : sub.messages()) {
-            const QJsonObject o = QJsonDocument::fromJson(m.payload).object();
-            got << QString::fromUtf8(m.topic) + " " + o.value("kind").toString() + " " +
-                       o.value("state").toString() + " " +
-                       (o.value("value").isNull() ? "null"
-                                                  : QString::number(o.value("value").toDouble()));
-        }
-        got.sort();
-        QCOMPARE(got,
-                 (QStringList{"qx7/3/alarm 温度过低 开始 -5", "qx7/5/alarm 无应答 开始 null"}));
-        // Stopping ends both.
-        w->toggleAcquisition();
-        QTRY_COMPARE_WITH_TIMEOUT(sub.count(), 4, kWait);
-        QVERIFY(app.services().writer().flush(5000));
-        QCOMPARE(app.db().scalar("select count(*) from alarmlog where state='结束'").toInt(), 2);
     }
 };
 

@@ -79,11 +79,6 @@ bool MqttBroker::prepare() {
         conf << QStringLiteral("allow_anonymous false")
              << QStringLiteral("password_file %1").arg(passwd);
     }
-    if (options_.persistence) {
-        conf << QStringLiteral("persistence true")
-             << QStringLiteral("persistence_location %1/").arg(dir_.path())
-             << QStringLiteral("queue_qos0_messages true");
-    }
     if (options_.tls) {
         // A self-signed certificate for 127.0.0.1, which the client trusts as its own CA.
         const QString key = dir.filePath(QStringLiteral("server.key"));

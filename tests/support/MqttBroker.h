@@ -7,22 +7,19 @@
 #include <QPair>
 
 // A mosquitto broker as a child process of a test, listening on 127.0.0.1 at
-// a free port, with its configuration, password file, certificates and
-// persistence in a temporary directory of its own.
+// a free port, with its configuration, password file and certificates in a
+// temporary directory of its own.
 //
 //     MqttBroker broker;
 //     QVERIFY2(broker.start(), qPrintable(broker.errorString()));
 //     ... 127.0.0.1:broker.port() ...
-//     broker.stop();    // SIGTERM: the broker saves its persistence
+//     broker.stop();    // SIGTERM
 //     broker.start();   // the same port again
 class MqttBroker : public ChildProcess {
 public:
     struct Options {
         // Logins the broker accepts; with any, anonymous clients are refused.
         QList<QPair<QString, QString>> users = {};
-        // Sessions and their queued messages survive a restart (subscribers
-        // that connect without a clean session miss nothing while it is down).
-        bool persistence = false;
         // TLS with a certificate of the test's own for 127.0.0.1 (caFile());
         // needs the openssl program.
         bool tls = false;

@@ -8,8 +8,7 @@
 // broker sends it once both subscriptions hold.
 static const char kReady[] = "$SYS/broker/version";
 
-MqttSubscriber::MqttSubscriber(quint16 port, const QByteArray &filter,
-                               const QByteArray &persistentId)
+MqttSubscriber::MqttSubscriber(quint16 port, const QByteArray &filter)
     : ChildProcess("mosquitto_sub", false),
       // One line a message: when it came (seconds since the epoch), the payload
       // in hex and the topic.
@@ -18,10 +17,7 @@ MqttSubscriber::MqttSubscriber(quint16 port, const QByteArray &filter,
             "-t", QString::fromUtf8(filter),
             "-t", kReady,
             "-F", "%U %x %t",
-            "-q", persistentId.isEmpty() ? "1" : "0"} {
-    if (!persistentId.isEmpty())
-        args_ += {"-c", "-i", QString::fromUtf8(persistentId)};
-}
+            "-q", "1"} {}
 
 bool MqttSubscriber::start(int timeoutMs) {
     proc_.start(QStringLiteral("mosquitto_sub"), args_);

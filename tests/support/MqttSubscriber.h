@@ -20,11 +20,7 @@ public:
         qint64 receivedMs = 0;  // when it came, on the clock of now()
     };
 
-    // With a `persistentId` the broker keeps the session (and what arrives
-    // for it) while the subscriber is away; QoS 0 then, so that a restart of
-    // the broker repeats nothing to it.
-    MqttSubscriber(quint16 port, const QByteArray &filter,
-                   const QByteArray &persistentId = QByteArray());
+    MqttSubscriber(quint16 port, const QByteArray &filter);
 
     // Starts and waits (bounded) until the broker has the subscription.
     bool start(int timeoutMs = 5000);

@@ -1,7 +1,6 @@
 #include "support/SimProcess.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
@@ -36,22 +35,16 @@ bool SimProcess::start(int timeoutMs) {
     args << extraArgs_;
 
     proc_.start(program(), args);
-    if (!proc_.waitForStarted(timeoutMs)) {
-        error_ = QStringLiteral("cannot start %1: %2").arg(program(), proc_.errorString());
-        return false;
-    }
-
-    const QDeadlineTimer deadline(timeoutMs);
     QByteArray out;
-    while (!out.contains("ready\n")) {
-        if (proc_.state() != QProcess::Running || deadline.hasExpired()) {
-            error_ = QStringLiteral("qx7sim %1 did not say ready:\n%2")
-                         .arg(args.join(QLatin1Char(' ')), log());
-            stop();
-            return false;
-        }
-        proc_.waitForReadyRead(int(qMin<qint64>(deadline.remainingTime(), 100)));
+    const auto ready = [&] {
         out += proc_.readAllStandardOutput();
+        return out.contains("ready\n");
+    };
+    if (!QTest::qWaitFor([&] { return ready() || !isRunning(); }, timeoutMs) || !ready()) {
+        error_ = QStringLiteral("qx7sim %1 did not say ready (%2):\n%3")
+                     .arg(args.join(QLatin1Char(' ')), proc_.errorString(), log());
+        stop();
+        return false;
     }
 
     if (links_ & Serial)
