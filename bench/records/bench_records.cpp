@@ -18,6 +18,8 @@
 //          complete
 //   chart: from a redraw (重绘) until the curves are drawn
 //   peak memory: of the process with both windows open, after all of it
+#include "BenchQuiet.h"
+
 #include "records/BackgroundPass.h"
 #include "records/ChartData.h"
 #include "records/RecordModel.h"
@@ -102,12 +104,17 @@ bool buildDatabase(const QString &path, qint64 rows) {
     return sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
 }
 
-// Prepare, step through every row, finalize: what any reader of the query
-// pays at the least.
-double floorOnce(const QString &path, qint64 *rows) {
+sqlite3 *openReadOnly(const QString &path) {
     sqlite3 *db = nullptr;
     sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
                     nullptr);
+    return db;
+}
+
+// Prepare, step through every row, finalize: what any reader of the query
+// pays at the least.
+double floorOnce(const QString &path, qint64 *rows) {
+    sqlite3 *db = openReadOnly(path);
     QElapsedTimer timer;
     timer.start();
     sqlite3_stmt *st = nullptr;
@@ -124,9 +131,7 @@ double floorOnce(const QString &path, qint64 *rows) {
 // The statistics' reading without the scan's SQL function: each slice a
 // statement stepped row by row, temp and hum read per row.
 double steppedSlicesOnce(const QString &path) {
-    sqlite3 *db = nullptr;
-    sqlite3_open_v2(path.toUtf8().constData(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
-                    nullptr);
+    sqlite3 *db = openReadOnly(path);
     QElapsedTimer timer;
     timer.start();
     sqlite3_stmt *st = nullptr;
@@ -252,15 +257,7 @@ int run(const QString &path) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    // The offscreen platform's complaints about window hints are no figures.
-    qputenv("QT_LOGGING_RULES", "qt.qpa.*=false");
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-        if (type != QtDebugMsg && type != QtInfoMsg &&
-            !text.startsWith(QLatin1String("This plugin")))
-            std::fprintf(stderr, "%s\n", qPrintable(text));
-    });
+    quietOffscreen();
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     qint64 records = 1000000;

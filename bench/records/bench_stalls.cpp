@@ -13,6 +13,8 @@
 //          the calling thread (a plain copy of the file, the statement)
 //   alarm log: opening 报警记录 over N alarm rows (the last 92 days, a row every
 //          8 s), then 今日, then 导出CSV of every row, then 今日; with the peak memory
+#include "BenchQuiet.h"
+
 #include "alarms/ui/AlarmLogWindow.h"
 #include "records/BackgroundPass.h"
 #include "records/ui/DbaseWindow.h"
@@ -245,14 +247,7 @@ void alarmLogStalls(LiteConnection &conn, qint64 rows, const QString &dir) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("QT_LOGGING_RULES", "qt.qpa.*=false");
-    qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &text) {
-        if (type != QtDebugMsg && type != QtInfoMsg &&
-            !text.startsWith(QLatin1String("This plugin")))
-            std::fprintf(stderr, "%s\n", qPrintable(text));
-    });
+    quietOffscreen();
     QApplication app(argc, argv);
     installMessageBoxes(&answering);
     qint64 records = 1000000;
