@@ -1,9 +1,9 @@
 #include "acquisition/AcquisitionJobs.h"
 
+#include "acquisition/LoggerStatus.h"
 #include "acquisition/ModuleList.h"
 #include "bus/BusLink.h"
 #include "bus/Frames.h"
-#include "logger/LoggerLink.h"
 #include "store/Clock.h"
 #include "store/LiteConnection.h"
 #include "store/RecordWriter.h"
