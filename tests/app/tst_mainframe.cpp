@@ -102,7 +102,6 @@ private Q_SLOTS:
         };
         row("good", "0", "19200", "19200,n,8,1", "");
         row("port not a number", "abc", "9600", "", "串口设置rs232port的值“abc”无效");
-        row("port -1", "-1", "9600", "", "串口设置rs232port的值“-1”无效");
         row("no port", "-", "9600", "", "无法读取串口设置：syssetting中缺少rs232port");
         row("no speed", "0", "-", "9600,n,8,1",
             "无法读取串口速度：syssetting中缺少rs232speed，使用9600");

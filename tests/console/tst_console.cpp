@@ -241,6 +241,7 @@ private Q_SLOTS:
         QSignalSpy measured(&link, &ConverterLink::measured);
         QSignalSpy rejected(&link, &ConverterLink::rejected);
         QVERIFY(!link.poll(1));  // not connected yet
+        const QString at = QStringLiteral("127.0.0.1:%1").arg(server.serverPort());
         link.open(QStringLiteral("127.0.0.1"), server.serverPort());
         QTRY_COMPARE(link.state(), ConverterLink::State::Connected);
         QTRY_VERIFY(server.hasPendingConnections());
@@ -269,11 +270,9 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
         QCOMPARE(link.state(), ConverterLink::State::Closed);
         QCOMPARE(states.size(), count + 1);  // no "dropped" beside an own close
-        QCOMPARE(states.last().at(1).toString(),
-                 QStringLiteral("已断开 127.0.0.1:%1").arg(server.serverPort()));
+        QCOMPARE(states.last().at(1).toString(), "已断开 " + at);
 
         // The converter goes away: said once, the link closed.
-        const QString at = QStringLiteral("127.0.0.1:%1").arg(server.serverPort());
         link.open(QStringLiteral("127.0.0.1"), server.serverPort());
         QTRY_VERIFY(server.hasPendingConnections());
         QTRY_COMPARE(link.state(), ConverterLink::State::Connected);

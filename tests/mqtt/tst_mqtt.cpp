@@ -344,8 +344,6 @@ private Q_SLOTS:
         row("refused", "start refuse", waiting, 1, "");
         row("pause not over", "start refuse +999", waiting, 1, "");
         row("pause over", "start refuse +1000", waiting + " Connecting", 0, "");
-        row("pauses double", "start refuse +1000 lose +2000 refuse",
-            waiting + " Connecting Waiting Connecting Waiting", 4, "");
         row("pauses stop at a minute",
             "start refuse +1000 refuse +2000 refuse +4000 refuse +8000 refuse +16000 refuse "
             "+32000 refuse +60000 refuse",
