@@ -638,7 +638,7 @@ private Q_SLOTS:
             {});
         QTRY_VERIFY(started.load());
         pass.cancel();
-        QTRY_VERIFY_WITH_TIMEOUT(ended.load(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(ended.load(), 5000);
         QCOMPARE(job->rows(), 0);
         QVERIFY(other.Execute("COMMIT"));
     }
