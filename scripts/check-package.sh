@@ -54,6 +54,8 @@ if [ -x "$logger" ]; then
     systemd-sysusers --root="$tmp/sysroot" "$root/usr/lib/sysusers.d/qx7logger.conf" 2>/dev/null
     grep -q '^qx7logger:' "$tmp/sysroot/etc/passwd" || fail "sysusers.d makes no user qx7logger"
     grep -q '^dialout:.*qx7logger' "$tmp/sysroot/etc/group" || fail "qx7logger is not in dialout"
+    grep -qE '^d /var/lib/qx7logger 2770 qx7logger qx7logger' \
+        "$root/usr/lib/tmpfiles.d/qx7logger.conf" || fail "tmpfiles.d makes no folder for the logger"
     "$logger" --version
 else
     echo "qx7logger is not in the package (not built yet)"

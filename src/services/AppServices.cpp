@@ -10,6 +10,7 @@
 #include "notify/NotifyStatements.h"
 #include "services/LoggerLink.h"
 #include "store/Clock.h"
+#include "store/DataFolder.h"
 #include "store/LiteConnection.h"
 #include "store/PendingRecords.h"
 #include "store/RecordWriter.h"
@@ -93,7 +94,8 @@ void AppServices::watchListedModules() {
 bool AppServices::open(QString *error, bool existingOnly) {
     QString reason;
     bool ok = true;
-    if (existingOnly && !QFileInfo::exists(databasePath_)) {
+    const bool isNew = !QFileInfo::exists(databasePath_);
+    if (existingOnly && isNew) {
         ok = false;
         reason = QStringLiteral("文件不存在");
     } else if (!db_->Open(databasePath_)) {
@@ -102,6 +104,8 @@ bool AppServices::open(QString *error, bool existingOnly) {
     } else if (existingOnly) {
         ok = schema::check(*db_, &reason) && writer_->open(databasePath_, &reason);
     } else {
+        if (isNew)
+            shareWithFolderGroup(databasePath_);
         ok = schema::ensure(*db_, &reason) && writer_->open(databasePath_, &reason);
     }
     if (!ok) {

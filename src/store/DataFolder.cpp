@@ -2,8 +2,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryFile>
+
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 namespace {
 // The application name that decides the user's data location.
@@ -60,4 +66,21 @@ DataFolder chooseDataFolder(const QString &requested, const QString &programDir)
         return out;
     }
     return madeFolder(user, true);
+}
+
+void shareWithFolderGroup(const QString &file) {
+#ifndef Q_OS_WIN
+    const QByteArray path = QFile::encodeName(file);
+    const QByteArray folder = QFile::encodeName(QFileInfo(file).absolutePath());
+    struct stat dir {};
+    struct stat own {};
+    if (::stat(folder.constData(), &dir) != 0 || !(dir.st_mode & S_ISGID) ||
+        ::stat(path.constData(), &own) != 0)
+        return;
+    const mode_t group = dir.st_mode & (S_IRGRP | S_IWGRP);
+    if ((own.st_mode & group) != group)
+        ::chmod(path.constData(), (own.st_mode & 07777) | group);
+#else
+    Q_UNUSED(file);
+#endif
 }

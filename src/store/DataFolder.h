@@ -26,3 +26,9 @@ DataFolder chooseDataFolder(const QString &requested, const QString &programDir 
 
 // The user's data location described above (not created here).
 QString userDataLocation();
+
+// A new database in a folder shared through its group (one with the
+// set-group-ID bit, as the logger service's /var/lib/qx7logger) gets the
+// group rights of the folder, so that the other members, the service among
+// them, can write it as well. Elsewhere, and on Windows, nothing changes.
+void shareWithFolderGroup(const QString &file);
