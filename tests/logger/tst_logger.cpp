@@ -69,10 +69,6 @@ QByteArray fileHash(const QString &path) {
     return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1);
 }
 
-template <class T>
-T *child(QWidget *w, const char *name) {
-    return w->findChild<T *>(QString::fromLatin1(name));
-}
 }  // namespace
 
 class TestLogger : public QObject {
@@ -158,10 +154,10 @@ private Q_SLOTS:
         app.menu("board");
         auto *w = qobject_cast<ModuleWindow *>(app.find("module"));
         QVERIFY(w);
-        child<QPushButton>(w, "Command3")->click();
+        w->findChild<QPushButton *>("Command3")->click();
         QVERIFY2(w->statusText().contains(who + "正在采集，串口由它使用，不能在此开始采集"),
                  qPrintable(w->statusText()));
-        child<QPushButton>(w, "Command5")->click();
+        w->findChild<QPushButton *>("Command5")->click();
         QVERIFY(w->statusText().contains("不能在此搜索模块"));
         QVERIFY(!w->isAcquiring() && !w->isSearching() && !app.bus().isBusy());
         QVERIFY(logger.waitForLog("报警开始：模块3 温度过低 -5℃", kWait));
@@ -172,21 +168,21 @@ private Q_SLOTS:
                                      !list.at(1).temperature.isEmpty(),
                                  kWait);
         QVERIFY(!list.isAlarmed(1));
-        auto *counters = child<QLabel>(w, "Label6");
+        auto *counters = w->findChild<QLabel *>("Label6");
         const QString counted = counters->text();
         QVERIFY(counted.contains("成功"));
         QTRY_VERIFY_WITH_TIMEOUT(counters->text() != counted, 5000);
-        QVERIFY(child<QLabel>(w, "Label7")->text() != "0小时0分0秒");
+        QVERIFY(w->findChild<QLabel *>("Label7")->text() != "0小时0分0秒");
 
         // The console: its polling and 发送 refused under the button, no box.
         app.menu("sigboard");
         QWidget *console = app.find("Form1");
         QVERIFY(console);
-        child<QPushButton>(console, "Command30")->click();
-        QVERIFY(child<QLabel>(console, "pollStatus")->text().contains(who + "正在采集"));
-        QCOMPARE(child<QPushButton>(console, "Command30")->text(), "开启自动采集");
-        child<QPushButton>(console, "Command28")->click();
-        QVERIFY(child<QLabel>(console, "pollStatus")->text().endsWith("命令未发送"));
+        console->findChild<QPushButton *>("Command30")->click();
+        QVERIFY(console->findChild<QLabel *>("pollStatus")->text().contains(who + "正在采集"));
+        QCOMPARE(console->findChild<QPushButton *>("Command30")->text(), "开启自动采集");
+        console->findChild<QPushButton *>("Command28")->click();
+        QVERIFY(console->findChild<QLabel *>("pollStatus")->text().endsWith("命令未发送"));
         QVERIFY(!app.bus().port()->PortOpen());
         QCOMPARE(app.boxes.texts(), QStringList());
 
@@ -239,8 +235,8 @@ private Q_SLOTS:
         w = qobject_cast<ModuleWindow *>(app.find("module"));
         QVERIFY(w->alarmText().isEmpty() && !w->modules()->isAlarmed(3));
         QCOMPARE(w->modules()->at(3).temperature, QString());
-        child<QLineEdit>(w, "Text2")->setText("200");
-        child<QPushButton>(w, "Command3")->click();
+        w->findChild<QLineEdit *>("Text2")->setText("200");
+        w->findChild<QPushButton *>("Command3")->click();
         QVERIFY(w->isAcquiring());
         QTRY_VERIFY_WITH_TIMEOUT(app.services().acquisition().cycle().okCount > 2, kWait);
         QCOMPARE(app.boxes.texts(), QStringList());
