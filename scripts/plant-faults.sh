@@ -118,6 +118,7 @@ QStringList receiveFields|receive texts are written in lower case"
         result.heldOutside|    if (false) {
         result.heldOutside|the desktop program beside a running logger tries the port at start"
 "beside-mirror|src/services/AppServices.cpp|    acquisition_->showOutside(status);|    (void)status;|the desktop program beside a running logger shows none of its readings"
+"shared-folder|src/services/AppServices.cpp|            shareWithFolderGroup(databasePath_);|            (void)databasePath_;|a database made in the service's shared folder is not writable by the service"
 "logger-edits|src/logger/Logger.cpp|if (modules != modulesPrint_) {|if (false) {|the logger never picks up an edit of the module list"
 )
 
@@ -161,10 +162,12 @@ for f in "${faults[@]}"; do
     rest=${rest#*|}
     to=${rest%%|*}
     what=${rest#*|}
-    cp "$top/$file" "$file"
+    # The copy's own file is the original: the tree may change meanwhile.
+    cp "$file" "$file.unplanted"
     if ! FROM="$from" TO="$to" perl -0pi -e '$n = s/\Q$ENV{FROM}\E/$ENV{TO}/; END { exit($n ? 0 : 3) }' "$file"; then
         echo "$name: the text to change is not in $file any more; update this script"
         missed=$((missed + 1))
+        mv "$file.unplanted" "$file"
         continue
     fi
     if ! build; then
@@ -182,7 +185,7 @@ for f in "${faults[@]}"; do
             missed=$((missed + 1))
         fi
     fi
-    cp "$top/$file" "$file"
+    mv "$file.unplanted" "$file"
 done
 build >/dev/null 2>&1 || true
 echo "caught $caught, missed $missed"
