@@ -167,7 +167,7 @@ for f in "${faults[@]}"; do
     if ! FROM="$from" TO="$to" perl -0pi -e '$n = s/\Q$ENV{FROM}\E/$ENV{TO}/; END { exit($n ? 0 : 3) }' "$file"; then
         echo "$name: the text to change is not in $file any more; update this script"
         missed=$((missed + 1))
-        mv "$file.unplanted" "$file"
+        rm -f "$file.unplanted"
         continue
     fi
     if ! build; then
@@ -185,7 +185,10 @@ for f in "${faults[@]}"; do
             missed=$((missed + 1))
         fi
     fi
-    mv "$file.unplanted" "$file"
+    # Put back by copying, not moving: the file must come out newer than
+    # what the planted build made of it, or the build keeps the fault.
+    cp "$file.unplanted" "$file"
+    rm -f "$file.unplanted"
 done
 build >/dev/null 2>&1 || true
 echo "caught $caught, missed $missed"
