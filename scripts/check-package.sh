@@ -44,22 +44,19 @@ desktop-file-validate "$root/usr/share/applications/$id.desktop"
 appstreamcli validate --no-net "$root/usr/share/metainfo/$id.metainfo.xml"
 
 logger=$root/usr/bin/qx7logger
-if [ -x "$logger" ]; then
-    unit=$root/usr/lib/systemd/system/qx7logger.service
-    [ -f "$unit" ] || fail "qx7logger.service is missing"
-    # The unit as installed, its program taken from the unpacked folder.
-    sed "s|/usr/bin/qx7logger|$logger|" "$unit" >"$tmp/qx7logger.service"
-    systemd-analyze verify "$tmp/qx7logger.service"
-    mkdir -p "$tmp/sysroot/etc"
-    systemd-sysusers --root="$tmp/sysroot" "$root/usr/lib/sysusers.d/qx7logger.conf" 2>/dev/null
-    grep -q '^qx7logger:' "$tmp/sysroot/etc/passwd" || fail "sysusers.d makes no user qx7logger"
-    grep -q '^dialout:.*qx7logger' "$tmp/sysroot/etc/group" || fail "qx7logger is not in dialout"
-    grep -qE '^d /var/lib/qx7logger 2770 qx7logger qx7logger' \
-        "$root/usr/lib/tmpfiles.d/qx7logger.conf" || fail "tmpfiles.d makes no folder for the logger"
-    "$logger" --version
-else
-    echo "qx7logger is not in the package (not built yet)"
-fi
+[ -x "$logger" ] || fail "qx7logger is missing"
+unit=$root/usr/lib/systemd/system/qx7logger.service
+[ -f "$unit" ] || fail "qx7logger.service is missing"
+# The unit as installed, its program taken from the unpacked folder.
+sed "s|/usr/bin/qx7logger|$logger|" "$unit" >"$tmp/qx7logger.service"
+systemd-analyze verify "$tmp/qx7logger.service"
+mkdir -p "$tmp/sysroot/etc"
+systemd-sysusers --root="$tmp/sysroot" "$root/usr/lib/sysusers.d/qx7logger.conf" 2>/dev/null
+grep -q '^qx7logger:' "$tmp/sysroot/etc/passwd" || fail "sysusers.d makes no user qx7logger"
+grep -q '^dialout:.*qx7logger' "$tmp/sysroot/etc/group" || fail "qx7logger is not in dialout"
+grep -qE '^d /var/lib/qx7logger 2770 qx7logger qx7logger' \
+    "$root/usr/lib/tmpfiles.d/qx7logger.conf" || fail "tmpfiles.d makes no folder for the logger"
+"$logger" --version
 "$root/usr/bin/qx7daq" --version
 
 # Runs the desktop program for 4 s; it must still be running then (status

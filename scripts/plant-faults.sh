@@ -39,9 +39,9 @@ faults=(
 "humidity-8000|src/console/ConsoleReplies.cpp|    if (out.measurement->humidityShowable())
         out.count|    if (true)
         out.count|a humidity of 0x8000 or more is counted as a good reading"
-"title-suffix|src/app/Main.cpp|#include <QPointer>
+"title-suffix|src/app/Main.cpp|#include <QDir>
 
-|#include <QPointer>
+|#include <QDir>
 #include <QGuiApplication>
 
 static const int appended = [] {

@@ -16,6 +16,7 @@
 #include "BenchQuiet.h"
 
 #include "alarms/ui/AlarmLogWindow.h"
+#include "notify/NotifyStatements.h"
 #include "records/BackgroundPass.h"
 #include "records/ui/DbaseWindow.h"
 #include "records/ui/GraphWindow.h"
@@ -211,13 +212,12 @@ void alarmLogStalls(LiteConnection &conn, qint64 rows, const QString &dir) {
                   .arg(rows - 1)
                   .arg(kinds)
                   .replace(QStringLiteral("%%"), QStringLiteral("%"))) ||
+        // The notifier's own tables and indexes, two channels' rows per alarm.
+        !exec(conn, notify::createTables().join(QStringLiteral("; "))) ||
         !exec(conn, QStringLiteral(
-                        "create table notifylog (id INTEGER PRIMARY KEY AUTOINCREMENT, alarm "
-                        "INTEGER, channel INTEGER, mydate TEXT, state TEXT, tries INTEGER, error "
-                        "TEXT); create index notifylog_alarm on notifylog (alarm); insert into "
-                        "notifylog (alarm, channel, state) select id, c, case when id % 97 = 0 "
-                        "and c = 2 then '失败' else '已发送' end from alarmlog, (select 1 as c "
-                        "union all select 2)")))
+                        "insert into notifylog (alarm, channel, state) select id, c, case when "
+                        "id % 97 = 0 and c = 2 then '失败' else '已发送' end from alarmlog, "
+                        "(select 1 as c union all select 2)")))
         return;
     QPointer<AlarmLogWindow> w;
     const auto opening = StallWatch().measure(

@@ -59,10 +59,6 @@ AcquisitionJobs::~AcquisitionJobs() {
     bus_->router().unregister(this);
 }
 
-int AcquisitionJobs::pollPeriod() const {
-    return pollTimer_->interval();
-}
-
 bool AcquisitionJobs::loadList() {
     QString error;
     const bool ok = modules_->load(*db_, &error);

@@ -63,11 +63,9 @@ public:
         return activity_ == Activity::Acquiring || activity_ == Activity::WaitingForPort;
     }
     bool isSearching() const { return activity_ == Activity::Searching; }
-    int pollPeriod() const;
     // Poll ticks since the start of the program: it goes on while the
     // polling is alive (a watchdog looks at it).
     quint64 pollTicks() const { return pollTicks_; }
-    QTimer *searchTimer() const { return searchTimer_; }
 
     // The registry list and the record schedule anew from dbQx7. False when
     // the table could not be read (the list is then empty).

@@ -1,5 +1,6 @@
 #include "alarms/AlarmLog.h"
 
+#include "notify/NotifyStatements.h"
 #include "records/BackgroundPass.h"
 #include "records/CsvFile.h"
 #include "records/FilterText.h"
@@ -100,8 +101,8 @@ QString notifySummary(const std::map<QString, int> &channelsByState) {
     if (channelsByState.size() == 1)
         return channelsByState.begin()->first;
     QStringList parts;
-    const QString order[] = {QStringLiteral("已发送"), QStringLiteral("等待"),
-                             QStringLiteral("失败")};
+    const QString order[] = {QString::fromUtf8(notify::kSent), QString::fromUtf8(notify::kWaiting),
+                             QString::fromUtf8(notify::kFailed)};
     for (const QString &state : order) {
         if (const auto it = channelsByState.find(state); it != channelsByState.end())
             parts << state + QString::number(it->second);

@@ -101,7 +101,8 @@ void AlarmRecorder::record(const QList<AlarmEvent> &events) {
                 sql::insertAlarmLog(e.address, e.time, e.kindText(), e.value, e.stateText());
             if (!afterInsert_.isEmpty())
                 statement += QStringLiteral("; ") + afterInsert_;
-            writes.append({statement, statement, QString(), dueMs, true});
+            // The row carries its own time: no second statement for a late write.
+            writes.append({statement, QString(), QString(), dueMs, true});
         }
         writer_->submit(writes);
     }

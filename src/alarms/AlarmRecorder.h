@@ -51,7 +51,6 @@ public:
     // name the row as the largest id of alarmlog); empty: nothing.
     void setAfterInsert(const QString &statements) { afterInsert_ = statements; }
 
-    const AlarmMonitor &monitor() const { return monitor_; }
     // "正在报警：…", or empty.
     QString activeText() const { return outside_ ? outside_->text : monitor_.activeText(); }
     QList<quint8> alarmedAddresses() const {

@@ -65,9 +65,8 @@ MDImain::MDImain(std::unique_ptr<AppServices> services, ProgramHooks hooks, QWid
 
 MDImain::~MDImain() {
     // The windows go first: they stop their work while the services are
-    // still there.
+    // still there (which end with services_).
     delete windows_;
-    services_->shutdown(0);
 }
 
 SerialPort *MDImain::MSComm1() const {

@@ -9,7 +9,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QPointer>
 
 // No application display name is set: the window system would append it to
 // every title, and each window's title is exactly its own.
@@ -36,11 +35,8 @@ MDImain *Main(const QString &dataDir, SerialPort *port) {
     frame->setAttribute(Qt::WA_DeleteOnClose);
     // However the program ends (退出, the session ending), the records still
     // waiting get their moment and MQTT says offline.
-    QPointer<MDImain> guard(frame);
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, frame, [guard] {
-        if (guard)
-            guard->services().shutdown();
-    });
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, frame,
+                     [frame] { frame->services().shutdown(); });
     frame->show();
     if (folder.userLocation)
         frame->showStatus(QStringLiteral("程序所在文件夹不可写，数据保存在：%1")

@@ -31,8 +31,8 @@ Module1::Module1(AppServices &services, QMdiArea *area, QWidget *owner, std::fun
 
 Module1::~Module1() {
     // The windows stop their work while the services are still there.
-    const QList<QWidget *> windows{module_, form1_, editQx7_,     edit232_, anaQx7_,
-                                   graph_,  dbase_, mqttSetting_, alarmLog_};
+    const QList<QWidget *> windows{module_, form1_, editQx7_,     edit232_,  anaQx7_,
+                                   graph_,  dbase_, mqttSetting_, alarmLog_, notifySettings_};
     for (QWidget *w : windows) {
         if (w) {
             w->close();

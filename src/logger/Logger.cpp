@@ -7,6 +7,7 @@
 #include "bus/PortSettings.h"
 #include "mqtt/MqttPublisher.h"
 #include "notify/Notifier.h"
+#include "notify/NotifyMessage.h"
 #include "services/AppServices.h"
 #include "services/LoggerLink.h"
 #include "store/Clock.h"
@@ -28,9 +29,7 @@ constexpr qint64 kBacklogLogMs = 60'000;
 QString valueText(const AlarmEvent &e) {
     if (!e.value)
         return {};
-    const bool temperature = e.kind == AlarmKind::TempLow || e.kind == AlarmKind::TempHigh;
-    return QLatin1Char(' ') + numberText(*e.value) +
-           (temperature ? QStringLiteral("℃") : QStringLiteral("%RH"));
+    return QLatin1Char(' ') + numberText(*e.value) + notifymsg::unitOf(e.kindText());
 }
 }  // namespace
 
@@ -102,7 +101,6 @@ bool Logger::start(QString *error) {
                    .arg(options_.periodMs));
     if (!services_->pendingText().isEmpty())
         Q_EMIT log(services_->pendingText());
-    for (const QString &problem : port.problems) Q_EMIT log(problem);
 
     const QString mqtt = services_->startMqtt();
     if (!mqtt.isEmpty())
@@ -111,7 +109,10 @@ bool Logger::start(QString *error) {
     if (!notifier.isEmpty())
         Q_EMIT log(QStringLiteral("通知无法启动：") + notifier);
 
+    // What is wrong with the saved settings (a bad speed among them) is
+    // said once the port has been given them.
     const AppServices::PortOpening opening = services_->openSavedPort(true);
+    for (const QString &problem : opening.problems) Q_EMIT log(problem);
     if (opening.error == PortError::None)
         Q_EMIT log(QStringLiteral("串口COM%1（%2）已打开")
                        .arg(*opening.commPort)

@@ -49,7 +49,6 @@ public:
     // (bounded), MQTT says offline. Said in the log.
     void stop();
 
-    AppServices &services() { return *services_; }
     // Poll ticks so far: the watchdog is fed only while this goes on.
     quint64 progress() const;
     // Looks for edits of the settings now (the timer does it every

@@ -453,10 +453,6 @@ void Notifier::resume() {
     }
 }
 
-bool Notifier::isRunning() const {
-    return worker_ != nullptr;
-}
-
 void Notifier::tick() {
     if (worker_)
         worker_->post({clock_.now(), clock_.steadyMs()});

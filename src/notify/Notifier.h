@@ -59,7 +59,6 @@ public:
     // Ends the thread; a message under way is abandoned and its rows wait
     // again (they go out after the next start).
     void stop();
-    bool isRunning() const;
 
     // Holds the notifier between two of its database operations (a backup
     // copies the file meanwhile) and lets it go on; both from the thread that

@@ -157,7 +157,6 @@ void feed(chart::Decimator &d, const ChartPass::Summary &s, double step) {
 ChartData ChartPass::finish(RowScan &scan, PassControl &control) {
     ChartData data;
     data.count = count_;
-    data.idColumn = scan.idColumn();
     data.lastId = scan.lastId();
     data.bucketRows = bucketRows_;
     if (count_ > 0) {

@@ -21,7 +21,6 @@ struct ChartData {
     QString error;  // empty when the query was read
 
     QString statement;
-    QString idColumn;
     qint64 lastId = 0;
     qint64 bucketRows = 1;
     std::vector<qint64> bucketStarts;

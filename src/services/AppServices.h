@@ -94,8 +94,6 @@ public:
     // 2 s while the logger lets go of it) and starts MQTT and the
     // notifications again. True when a logger answered at once.
     bool watchLogger(int firstWaitMs = kLoggerFirstWaitMs);
-    bool heldByLogger() const { return heldByLogger_; }
-    LoggerWatch *loggerWatch() const { return loggerWatch_; }
 
     // What the start did with records an earlier run could not store: how
     // many it stored now, or why they still wait; empty when there were none.

@@ -82,10 +82,6 @@ void LoggerStatusServer::publish(const LoggerStatus &status) {
     }
 }
 
-int LoggerStatusServer::clients() const {
-    return int(clients_.size());
-}
-
 LoggerWatch::LoggerWatch(const QString &dataDir, QObject *parent)
     : QObject(parent),
       name_(loggerlink::serverName(dataDir)),

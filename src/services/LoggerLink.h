@@ -37,7 +37,6 @@ public:
     // The status from now on, sent to everyone connected (about once a
     // second: silence means the logger is gone).
     void publish(const LoggerStatus &status);
-    int clients() const;
 
 private:
     QLocalServer *server_;
@@ -60,9 +59,7 @@ public:
     // Watches no more, and says nothing more.
     void stop();
     // A logger holds the data folder now.
-    bool isPresent() const { return present_; }
     // What it said last.
-    const LoggerStatus &status() const { return status_; }
     // Tries to connect and waits at most `timeoutMs` (the program's start,
     // before it touches the port): true when a logger answered.
     bool connectNow(int timeoutMs);

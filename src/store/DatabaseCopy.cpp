@@ -10,10 +10,29 @@
 #include <cstring>
 #include <memory>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 
 // Pages copied per step: a few megabytes between looks at a cancel.
 constexpr int kPagesPerStep = 1024;
+
+// Puts `from` in place of `to` in one step, over a file of that name; the
+// reason when it cannot. (Windows' rename() refuses an existing target.)
+QString replaceFile(const QString &from, const QString &to) {
+#ifdef Q_OS_WIN
+    if (MoveFileExW(reinterpret_cast<LPCWSTR>(from.utf16()), reinterpret_cast<LPCWSTR>(to.utf16()),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return {};
+    return QStringLiteral("无法替换文件（错误%1）").arg(GetLastError());
+#else
+    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return {};
+    return QString::fromLocal8Bit(std::strerror(errno));
+#endif
+}
 
 struct Closer {
     void operator()(sqlite3 *db) const { sqlite3_close_v2(db); }
@@ -106,8 +125,7 @@ bool copyDatabase(const QString &source, const QString &target,
         return fail(stopped ? QString() : what);
     }
     // In place at once, over a file of the same name.
-    if (std::rename(part.toLocal8Bit().constData(), target.toLocal8Bit().constData()) != 0) {
-        const QString why = QString::fromLocal8Bit(std::strerror(errno));
+    if (const QString why = replaceFile(part, target); !why.isEmpty()) {
         QFile::remove(part);
         return fail(why);
     }

@@ -15,8 +15,7 @@ QString describe(sqlite3 *db, int rc) {
 LiteStatement::LiteStatement(LiteStatement &&other) noexcept
     : stmt_(std::exchange(other.stmt_, nullptr)),
       done_(std::exchange(other.done_, true)),
-      error_(std::move(other.error_)),
-      errorCode_(std::exchange(other.errorCode_, 0)) {}
+      error_(std::move(other.error_)) {}
 
 LiteStatement &LiteStatement::operator=(LiteStatement &&other) noexcept {
     if (this != &other) {
@@ -24,7 +23,6 @@ LiteStatement &LiteStatement::operator=(LiteStatement &&other) noexcept {
         stmt_ = std::exchange(other.stmt_, nullptr);
         done_ = std::exchange(other.done_, true);
         error_ = std::move(other.error_);
-        errorCode_ = std::exchange(other.errorCode_, 0);
     }
     return *this;
 }
@@ -49,7 +47,6 @@ bool LiteStatement::Step() {
     if (rc == SQLITE_DONE)
         return true;
     error_ = describe(sqlite3_db_handle(stmt_), rc);
-    errorCode_ = rc & 0xff;
     return false;
 }
 
@@ -229,7 +226,6 @@ LiteStatement LiteConnection::prepare(const QString &sql) {
     auto failed = [&](int rc, const QString &text) {
         fail(rc, text);
         st.error_ = text;
-        st.errorCode_ = lastErrorCode_;
     };
     if (!db_) {
         failed(SQLITE_MISUSE, QStringLiteral("database is not open"));

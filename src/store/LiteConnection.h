@@ -33,7 +33,6 @@ public:
     const QString &error() const { return error_; }
     bool failed() const { return !error_.isEmpty(); }
     // SQLite's primary result code of the failure (SQLITE_BUSY, …), 0 when none.
-    int errorCode() const { return errorCode_; }
 
     // Moves to the next row. Returns false on an error (the statement is then
     // done and error() says what failed).
@@ -65,7 +64,6 @@ private:
     sqlite3_stmt *stmt_ = nullptr;
     bool done_ = true;
     QString error_;
-    int errorCode_ = 0;
 };
 
 class LiteConnection {

@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QHostAddress>
-#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -98,8 +97,6 @@ void SimEndpoint::pump() {
         sendTimer_.start(int(std::max<qint64>(0, (wait + 999) / 1000)));
     }
 }
-
-// ---------------------------------------------------------------------------
 
 // ---------------------------------------------------------------------------
 

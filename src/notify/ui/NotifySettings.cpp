@@ -283,16 +283,13 @@ void NotifySettings::testSend() {
         return;
     test_->setEnabled(false);
     state_->setText(QStringLiteral("正在发送测试消息…"));
-    Notifier::testSend(
-        *channel, this,
-        [this](bool delivered, const QString &answer) {
-            test_->setEnabled(true);
-            const QString text = (delivered ? QStringLiteral("测试消息已送达：")
-                                            : QStringLiteral("测试消息未能送达：")) +
-                                 answer;
-            state_->setText(text);
-            msgBox(this, text, MsgButtons::Ok, delivered ? MsgIcon::Information : MsgIcon::Warning,
-                   kTitle);
-        },
-        testTimeoutMs_);
+    Notifier::testSend(*channel, this, [this](bool delivered, const QString &answer) {
+        test_->setEnabled(true);
+        const QString text = (delivered ? QStringLiteral("测试消息已送达：")
+                                        : QStringLiteral("测试消息未能送达：")) +
+                             answer;
+        state_->setText(text);
+        msgBox(this, text, MsgButtons::Ok, delivered ? MsgIcon::Information : MsgIcon::Warning,
+               kTitle);
+    });
 }

@@ -37,9 +37,7 @@ public:
 
     // The channel as typed, or nothing with a box that says what is wrong.
     std::optional<NotifyChannel> typedChannel();
-    const QList<NotifyChannel> &channels() const { return channels_; }
     // How long 测试发送 waits for the service (tests shorten it).
-    void setTestTimeoutMs(int ms) { testTimeoutMs_ = ms; }
 
 private:
     void buildControls();
@@ -53,7 +51,6 @@ private:
     LiteConnection *db_;
     QList<NotifyChannel> channels_;
     qint64 editing_ = 0;  // the id of the channel in the boxes; 0: a new one
-    int testTimeoutMs_ = 15000;
     QTreeWidget *list_ = nullptr;
     QComboBox *kind_ = nullptr;
     QLineEdit *name_ = nullptr;
