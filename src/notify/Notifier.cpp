@@ -23,12 +23,8 @@
 namespace {
 constexpr int kBusyTimeoutMs = 1000;
 
-QString quoted(const QString &text) {
-    return QLatin1Char('\'') + sql::escape(text) + QLatin1Char('\'');
-}
-
 QString waiting() {
-    return quoted(QString::fromUtf8(notify::kWaiting));
+    return sql::quoted(QString::fromUtf8(notify::kWaiting));
 }
 
 QString idList(const QList<qint64> &ids) {
@@ -213,16 +209,14 @@ void Notifier::Worker::handleTick() {
     for (const NotifyChannel &c : list) channels.emplace(c.id, c);
     // Rows of a channel that is gone (removed by another program) go nowhere.
     // Looked for first: an UPDATE would take the write lock every second.
-    const QString orphans = QStringLiteral(" where state = ") + waiting() +
-                            QStringLiteral(" and channel not in (select id from notifychannel)");
-    LiteStatement st = db_.prepare(QStringLiteral("select count(*) from notifylog") + orphans);
+    const QString orphan = QStringLiteral("channel not in (select id from notifychannel)");
+    LiteStatement st = db_.prepare(QStringLiteral("select count(*) from notifylog where state = ") +
+                                   waiting() + QStringLiteral(" and ") + orphan);
     const bool anyOrphan = st.isValid() && st.Step() && !st.done() && st.integer(0) > 0;
     st.Close();
     if (anyOrphan)
-        db_.Execute(QStringLiteral("update notifylog set state = ") +
-                    quoted(QString::fromUtf8(notify::kFailed)) + QStringLiteral(", mydate = ") +
-                    quoted(recordTimeText(now_.wall)) + QStringLiteral(", error = '渠道已删除'") +
-                    orphans);
+        db_.Execute(notify::giveUpWaiting(orphan, sql::quoted(recordTimeText(now_.wall)),
+                                          QStringLiteral("渠道已删除")));
     if (!lastReminderCheck_ || now_.steady - *lastReminderCheck_ >= kReminderCheckMs) {
         lastReminderCheck_ = now_.steady;
         queueReminders(channels);
@@ -236,12 +230,11 @@ void Notifier::Worker::handleTick() {
 }
 
 void Notifier::Worker::giveUpOld(const std::map<qint64, NotifyChannel> &channels) {
-    const QString old = QStringLiteral(" where state = ") + waiting() +
-                        QStringLiteral(" and mydate < ") +
-                        quoted(recordTimeText(now_.wall.addMSecs(-kGiveUpMs)));
-    LiteStatement st = db_.prepare(QStringLiteral("select channel, count(*), max(error) from "
-                                                  "notifylog") +
-                                   old + QStringLiteral(" group by channel"));
+    const QString old =
+        QStringLiteral("mydate < ") + sql::quoted(recordTimeText(now_.wall.addMSecs(-kGiveUpMs)));
+    LiteStatement st = db_.prepare(
+        QStringLiteral("select channel, count(*), max(error) from notifylog where state = ") +
+        waiting() + QStringLiteral(" and ") + old + QStringLiteral(" group by channel"));
     struct Late {
         qint64 channel;
         qint64 rows;
@@ -261,12 +254,9 @@ void Notifier::Worker::giveUpOld(const std::map<qint64, NotifyChannel> &channels
             continue;
         const QString reason =
             it->second.enabled ? QStringLiteral("24小时内未能发出") : QStringLiteral("渠道已停用");
-        if (!db_.Execute(QStringLiteral("update notifylog set state = ") +
-                         quoted(QString::fromUtf8(notify::kFailed)) +
-                         QStringLiteral(", mydate = ") + quoted(recordTimeText(now_.wall)) +
-                         QStringLiteral(", error = case when error is null or error = '' then ") +
-                         quoted(reason) + QStringLiteral(" else error end") + old +
-                         QStringLiteral(" and channel = ") + QString::number(l.channel)))
+        if (!db_.Execute(notify::giveUpWaiting(
+                old + QStringLiteral(" and channel = ") + QString::number(l.channel),
+                sql::quoted(recordTimeText(now_.wall)), reason, true)))
             continue;
         Q_EMIT owner_->gaveUp(l.channel,
                               QStringLiteral("通知已放弃：") + notifychannel::label(it->second) +
@@ -282,7 +272,7 @@ void Notifier::Worker::queueReminders(const std::map<qint64, NotifyChannel> &cha
             continue;
         const QString c = QString::number(id);
         const QString since =
-            quoted(recordTimeText(now_.wall.addSecs(-60LL * options->repeatMinutes)));
+            sql::quoted(recordTimeText(now_.wall.addSecs(-60LL * options->repeatMinutes)));
         // An alarm whose start is the latest row of its module and kind (one
         // pass over alarmlog), that went to this channel, with nothing
         // waiting for it there and nothing sent for N minutes.
@@ -292,7 +282,7 @@ void Notifier::Worker::queueReminders(const std::map<qint64, NotifyChannel> &cha
                                   c;
         const QString select =
             QStringLiteral("select a.id, ") + c + QStringLiteral(", ") +
-            quoted(recordTimeText(now_.wall)) + QStringLiteral(", ") + waiting() +
+            sql::quoted(recordTimeText(now_.wall)) + QStringLiteral(", ") + waiting() +
             QStringLiteral(
                 ", 0, '' from alarmlog a where a.id in (select max(id) from alarmlog "
                 "group by adr, kind) and a.state = '开始' and exists (select 1 ") +
@@ -387,11 +377,11 @@ bool Notifier::Worker::storeOutcomes() {
         const QString statement =
             o.answer.delivered
                 ? QStringLiteral("update notifylog set state = ") +
-                      quoted(QString::fromUtf8(notify::kSent)) + QStringLiteral(", mydate = ") +
-                      quoted(recordTimeText(now_.wall)) +
+                      sql::quoted(QString::fromUtf8(notify::kSent)) +
+                      QStringLiteral(", mydate = ") + sql::quoted(recordTimeText(now_.wall)) +
                       QStringLiteral(", tries = tries + 1, error = ''") + rows
                 : QStringLiteral("update notifylog set tries = tries + 1, error = ") +
-                      quoted(o.answer.text) + rows;
+                      sql::quoted(o.answer.text) + rows;
         if (!db_.Execute(statement))
             return false;
         const QString label = notifychannel::label(o.channel);

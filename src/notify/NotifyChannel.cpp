@@ -191,9 +191,7 @@ bool loadAll(LiteConnection &db, QList<NotifyChannel> *channels, QString *error)
 }
 
 bool save(LiteConnection &db, NotifyChannel *channel, QString *error) {
-    auto q = [](const QString &text) {
-        return QLatin1Char('\'') + sql::escape(text) + QLatin1Char('\'');
-    };
+    const auto q = sql::quoted;
     const QString values = q(channel->kind) + QStringLiteral(", ") + q(channel->name) +
                            QStringLiteral(", ") + q(channel->target) + QStringLiteral(", ") +
                            q(channel->secret) + QStringLiteral(", ") + q(channel->options) +
@@ -223,13 +221,9 @@ bool save(LiteConnection &db, NotifyChannel *channel, QString *error) {
 bool remove(LiteConnection &db, qint64 id, QString *error) {
     const QString channel = QString::number(id);
     QStringList statements = notify::createTables();
-    statements << QStringLiteral("update notifylog set state = '") +
-                      QString::fromUtf8(notify::kFailed) +
-                      QStringLiteral(
-                          "', mydate = datetime('now','+8 hour'), error = '渠道已删除' "
-                          "where state = '") +
-                      QString::fromUtf8(notify::kWaiting) + QStringLiteral("' and channel = ") +
-                      channel
+    statements << notify::giveUpWaiting(QStringLiteral("channel = ") + channel,
+                                        QStringLiteral("datetime('now','+8 hour')"),
+                                        QStringLiteral("渠道已删除"))
                << QStringLiteral("delete from notifychannel where id = ") + channel;
     return writeTogether(db, statements, error);
 }

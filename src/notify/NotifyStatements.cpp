@@ -1,5 +1,7 @@
 #include "notify/NotifyStatements.h"
 
+#include "store/Statements.h"
+
 namespace notify {
 
 QStringList createTables() {
@@ -28,6 +30,19 @@ QString queueForLastAlarm() {
                "select (select max(id) from alarmlog), id, datetime('now','+8 hour'), '") +
            QString::fromUtf8(kWaiting) +
            QStringLiteral("', 0, '' from notifychannel where enabled = 1 order by id");
+}
+
+QString giveUpWaiting(const QString &condition, const QString &timeSql, const QString &reason,
+                      bool keepError) {
+    const QString error = keepError
+                              ? QStringLiteral("case when error is null or error = '' then ") +
+                                    sql::quoted(reason) + QStringLiteral(" else error end")
+                              : sql::quoted(reason);
+    return QStringLiteral("update notifylog set state = ") +
+           sql::quoted(QString::fromUtf8(kFailed)) + QStringLiteral(", mydate = ") + timeSql +
+           QStringLiteral(", error = ") + error + QStringLiteral(" where state = ") +
+           sql::quoted(QString::fromUtf8(kWaiting)) + QStringLiteral(" and (") + condition +
+           QLatin1Char(')');
 }
 
 }  // namespace notify

@@ -36,4 +36,11 @@ QStringList createTables();
 // now in the records' form). Several statements separated by "; ".
 QString queueForLastAlarm();
 
+// Gives up the waiting rows that `condition` (an SQL condition on notifylog)
+// selects: 失败 at `timeSql` (an SQL expression) with `reason` as their error;
+// with keepError a row that already holds the reason of its last failure
+// keeps it.
+QString giveUpWaiting(const QString &condition, const QString &timeSql, const QString &reason,
+                      bool keepError = false);
+
 }  // namespace notify

@@ -10,6 +10,10 @@ QString escape(const QString &value) {
     return out;
 }
 
+QString quoted(const QString &value) {
+    return QLatin1Char('\'') + escape(value) + QLatin1Char('\'');
+}
+
 QString selectPortSetting() {
     return QStringLiteral("select * from syssetting where myitems='rs232port'");
 }

@@ -13,6 +13,8 @@ namespace sql {
 
 // 'O'Brien' -> O''Brien (without the enclosing quotes).
 QString escape(const QString &value);
+// 'O'Brien' -> 'O''Brien' (with them).
+QString quoted(const QString &value);
 
 // Serial settings.
 QString selectPortSetting();   // select * from syssetting where myitems='rs232port'
